@@ -1,0 +1,32 @@
+# Sourced by the other scripts: the build folder, the private Wine prefix,
+# a display and one wineserver that lives for the whole run.
+KP_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+KP_BUILD=${KP_BUILD:-$KP_ROOT/build}
+export WINEPREFIX=${KP_PREFIX:-$KP_BUILD/prefix}
+export WINEARCH=win32
+export WINEDEBUG=${WINEDEBUG:--all}
+# No Mono or Gecko installers: the product needs neither.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+
+kp_display() {
+    # Use the user's display when there is one, else a private Xvfb.
+    if [ -n "${DISPLAY:-}" ] && [ -z "${KP_FORCE_XVFB:-}" ]; then return 0; fi
+    local n=${KP_DISPLAY_NUMBER:-97}
+    while [ -e "/tmp/.X${n}-lock" ]; do n=$((n + 1)); done
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    KP_XVFB_PID=$!
+    export DISPLAY=":$n"
+    for _ in $(seq 50); do [ -S "/tmp/.X11-unix/X$n" ] && return 0; sleep 0.1; done
+    echo "Xvfb did not start" >&2
+    return 1
+}
+
+kp_wineserver() {
+    # A persistent server saves Wine's start-up cost on every test process.
+    wineserver -p
+}
+
+kp_cleanup() {
+    wineserver -k >/dev/null 2>&1 || true
+    if [ -n "${KP_XVFB_PID:-}" ]; then kill "$KP_XVFB_PID" 2>/dev/null || true; fi
+}
