@@ -34,7 +34,7 @@ CopyService=1
 INI
 
 shopt -s nullglob nocaseglob
-for f in "$KP_BUILD"/bin/*.dll "$KP_BUILD"/bin/VNL*.EXE "$KP_BUILD"/bin/vnlctl.exe; do
+for f in "$KP_BUILD"/bin/*.dll "$KP_BUILD"/bin/VNL*.EXE "$KP_BUILD"/bin/vnlctl*.exe; do
     case "$(basename "$f")" in
         lib*|*test*|*bench*) continue ;;
     esac

@@ -1,0 +1,170 @@
+// The main window: panel messages, the poll timer, the menu commands, the
+// window position and the shutdown sequence.
+#include <windows.h>
+
+#include "app/app.h"
+#include "app/run_entry.h"
+#include "app/settings.h"
+#include "driver/driver.h"
+#include "panel/panel.h"
+#include "panel/panel_state.h"
+#include "res/resource.h"
+#include "ui/about.h"
+#include "ui/help.h"
+
+void RegisterPanelKeys(int on) {
+    for (WORD key = 0; key < PanelMessageKeyCount; key++) {
+        KeyNotification notification = {(DWORD)(UINT_PTR)MainWindow, WM_USER, key};
+        CallDriverWith(DrvRegisterKey, &notification, key | (on ? 0xFF00 : 0));
+    }
+}
+
+void SaveShutdownSettings() {
+    const char *file = SettingsPathFor("SYS.INI");
+    WriteIntSetting("Varnel", "StartRun", file, StartRunEnabled);
+    WriteIntSetting("Varnel", "JobID", file, JobID);
+    WriteIntSetting("Varnel", "Win-X", file, WindowRect.X);
+    WriteIntSetting("Varnel", "Win-Y", file, WindowRect.Y);
+    WriteIntSetting("Varnel", "Win-Width", file, WindowRect.Width);
+    WriteIntSetting("Varnel", "Win-Height", file, WindowRect.Height);
+    WriteIntSetting("Varnel", "FaxService", file, FaxServiceEnabled && FaxAvailable);
+    WriteIntSetting("Varnel", "CopyService", file, CopyServiceEnabled && CopyAvailable);
+    WriteIntSetting("Varnel FAX", "UseProfile", file, Destination);
+}
+
+static void CheckItem(UINT id, int checked) {
+    CheckMenuItem(MainMenu, id, MF_BYCOMMAND | (checked ? MF_CHECKED : MF_UNCHECKED));
+}
+
+static void GrayItem(UINT id) { EnableMenuItem(MainMenu, id, MF_BYCOMMAND | MF_GRAYED); }
+
+static void OnCreate(HWND window) {
+    Accelerators = LoadAcceleratorsA(AppInstance, MAKEINTRESOURCEA(IDR_ACCELERATORS));
+    if (WindowRect.X != -1 && WindowRect.Width != -1 && WindowRect.Height != -1) {
+        SetWindowPos(window, NULL, WindowRect.X, WindowRect.Y, WindowRect.Width, WindowRect.Height,
+                     SWP_NOZORDER);
+    }
+    MainMenu = GetMenu(window);
+    if (!MainMenu) {
+        return;
+    }
+    CheckItem(IDM_RUN_AT_START, StartRunEnabled);
+    if (FaxAvailable) {
+        CheckItem(IDM_FAX_SERVICE, FaxServiceEnabled);
+    } else {
+        GrayItem(IDM_FAX_SERVICE);
+    }
+    if (CopyAvailable) {
+        CheckItem(IDM_COPY_SERVICE, CopyServiceEnabled);
+    } else {
+        GrayItem(IDM_COPY_SERVICE);
+    }
+    // Without the mail library no Internet Mail profile can be created.
+    GrayItem(IDM_CREATE_MSN_PROFILE);
+    GrayItem(IDM_CREATE_INTERNET_PROFILE);
+    GrayItem(IDM_CREATE_INTERNET_MSN_PROFILE);
+}
+
+// Keeps the restored window's placement. The saved record holds position and
+// size, so a run without any move saves exactly what it loaded.
+static void TrackWindowRect(HWND window) {
+    RECT rect;
+    GetWindowRect(window, &rect);
+    WindowRect.X = rect.left;
+    WindowRect.Y = rect.top;
+    WindowRect.Width = rect.right - rect.left;
+    WindowRect.Height = rect.bottom - rect.top;
+}
+
+static void OnDestroy(HWND window) {
+    if (PollTimer) {
+        KillTimer(window, PollTimerId);
+    }
+    SaveShutdownSettings();
+    RegisterPanelKeys(0);
+    if (MessageHook) {
+        UnhookWindowsHookEx(MessageHook);
+    }
+    if (StartRunEnabled != StartRunAtLoad) {
+        char entry[MAX_PATH] = "";
+        if (StartRunEnabled) {
+            lstrcpynA(entry, SettingsPathFor("EXE32\\KEYPAD32.EXE"), sizeof entry);
+        }
+        UpdateRunEntry(entry, ProgramFileName);
+    }
+    PostQuitMessage(0);
+}
+
+// Flips a service's check mark and takes the new state as the setting.
+static void ToggleService(UINT id, int *enabled) {
+    int checked = !(GetMenuState(MainMenu, id, MF_BYCOMMAND) & MF_CHECKED);
+    CheckItem(id, checked);
+    *enabled = checked;
+}
+
+static void OnCommand(HWND window, WORD id) {
+    switch (id) {
+    case IDM_RUN_AT_START:
+        StartRunEnabled = !StartRunEnabled;
+        CheckItem(IDM_RUN_AT_START, StartRunEnabled);
+        break;
+    case IDM_EXIT:
+        DestroyWindow(window);
+        break;
+    case IDM_HELP_TOPICS:
+        OpenHelp(window, HELP_FINDER, 0);
+        break;
+    case IDM_WIZARD_HELP:
+        OpenHelp(window, HELP_CONTENTS, 100);
+        break;
+    case IDM_ABOUT:
+        DialogBoxParamA(AppInstance, MAKEINTRESOURCEA(IDD_ABOUT), window, AboutDialogProc, 0);
+        break;
+    case IDM_FAX_SERVICE:
+        ToggleService(IDM_FAX_SERVICE, &FaxServiceEnabled);
+        break;
+    case IDM_COPY_SERVICE:
+        ToggleService(IDM_COPY_SERVICE, &CopyServiceEnabled);
+        break;
+    default:
+        // The set-up dialogs of services not yet in the program do nothing.
+        break;
+    }
+}
+
+LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_CREATE:
+        OnCreate(window);
+        return 0;
+    case WM_MOVE:
+        if (!IsIconic(window)) {
+            TrackWindowRect(window);
+        }
+        return 0;
+    case WM_SIZE:
+        if (wParam == SIZE_RESTORED) {
+            TrackWindowRect(window);
+        }
+        return 0;
+    case WM_CLOSE:
+        if (JobBusy) {
+            return 0;
+        }
+        break;
+    case WM_TIMER:
+        if (wParam == PollTimerId) {
+            PollPanel();
+        }
+        return 0;
+    case WM_USER:
+        return HandlePanelMessage(wParam, lParam);
+    case WM_DESTROY:
+        OnDestroy(window);
+        return 0;
+    case WM_COMMAND:
+        OnCommand(window, LOWORD(wParam));
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}

@@ -1,0 +1,37 @@
+// The meaning of every front-panel key, the LCD status line and the hand-over
+// of a Fax or Copy key press to a job thread and back.
+#pragma once
+#include <windows.h>
+
+// Panel message codes: wParam of the WM_USER messages the driver posts, and
+// the two job starts the panel posts to itself.
+enum PanelCode : WORD {
+    KeyFax = 0,
+    KeyCopy = 1,
+    KeyScanMode = 3,
+    KeyResolution = 4,
+    KeyStop = 5,
+    KeyDestination = 6,
+    KeyPaperSize = 8,
+    KeyFirstSpeedDial = 9,
+    KeyLastSpeedDial = 22,
+    KeyLevelUp = 23,
+    KeyLevelDown = 24,
+    KeyDigit = 25,
+    PanelStartCopy = 4096,
+    PanelStartFax = 4097,
+    PanelJobNotice = 8192,
+};
+
+enum : WORD { LcdStatusLine = 0, LcdMessageLine = 2 };
+
+// Composes the status line ("LT TXT DFT 050 F") into out; never more than 16
+// characters, whatever the levels hold.
+void ComposeStatusLine(char *out, int size);
+void ShowStatusLine();
+void ClearMessageLine();
+void ResetPanel();
+// The job thread's last step: hands the panel back to the main thread.
+void EndJob();
+// The WM_USER branch of the main window.
+LRESULT HandlePanelMessage(WPARAM wParam, LPARAM lParam);
