@@ -24,6 +24,9 @@ kp_display() {
 kp_wineserver() {
     # A persistent server saves Wine's start-up cost on every test process.
     wineserver -p
+    # Start Wine's background services now: started by the first test they
+    # would hold that test's output open and ctest would wait for it.
+    wine cmd /c exit </dev/null >/dev/null 2>&1 || true
 }
 
 kp_cleanup() {

@@ -13,8 +13,8 @@ command -v xauth >/dev/null 2>&1 || need+=(xauth)
 command -v cmake >/dev/null 2>&1 || need+=(cmake)
 command -v ninja >/dev/null 2>&1 || need+=(ninja-build)
 [ -d /usr/src/googletest ] || need+=(googletest)
-command -v python3 >/dev/null 2>&1 || need+=(python3)
-python3 -c 'import PIL' >/dev/null 2>&1 || need+=(python3-pil)
+[ -x /usr/bin/python3 ] || need+=(python3)
+/usr/bin/python3 -c 'import PIL' >/dev/null 2>&1 || need+=(python3-pil)
 command -v import >/dev/null 2>&1 || need+=(imagemagick)
 
 if [ ${#need[@]} -gt 0 ]; then

@@ -2,4 +2,6 @@
 
 #include "app/settings.h"
 
-void OpenHelp(HWND owner, UINT command, DWORD data) { WinHelpA(owner, HelpFilePath, command, data); }
+void OpenHelp(HWND owner, UINT command, DWORD data) {
+    WinHelpA(owner, HelpFilePath, command, data);
+}

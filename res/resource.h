@@ -1,0 +1,109 @@
+/* Resource ids of KEYPAD32, shared by keypad32.rc and the C++ sources.
+   Plain #defines only, so that windres and rc.exe read it as well. */
+#ifndef KEYPAD32_RESOURCE_H
+#define KEYPAD32_RESOURCE_H
+
+/* Icon and accelerator table share the id 99. */
+#define IDI_KEYPAD 99
+#define IDR_ACCELERATORS 99
+
+/* Main menu and its commands */
+#define IDR_MAIN_MENU 1000
+#define IDM_RUN_AT_START 1001
+#define IDM_EXIT 1002
+#define IDM_FAX_SETUP 1004
+#define IDM_COPY_SETUP 1005
+#define IDM_HELP_TOPICS 1006
+#define IDM_ABOUT 1008
+#define IDM_FAX_SERVICE 1009
+#define IDM_COPY_SERVICE 1010
+#define IDM_SCANNER_DEFAULTS 1011
+#define IDM_IO_ADDRESS_VERIFY 1012
+#define IDM_WIZARD_HELP 1013
+#define IDM_CREATE_FAX_PROFILE 1014
+#define IDM_CREATE_MSN_PROFILE 1016
+#define IDM_CREATE_INTERNET_PROFILE 1017
+#define IDM_CREATE_INTERNET_MSN_PROFILE 1018
+
+/* Dialog templates */
+#define IDD_ABOUT 98
+#define IDD_FAX_CONFIG 100
+#define IDD_PROFILE_PAGE 200
+#define IDD_SPEED_DIAL_PAGE 300
+#define IDD_CREATE_PROFILE 400
+#define IDD_SCANNER_SETTINGS 500
+#define IDD_IO_ADDRESS 600
+#define IDD_COPY_CONFIG 700
+
+/* Dialog 98 (About); its button is IDOK */
+#define IDC_ABOUT_ICON 981
+#define IDC_ABOUT_PURPOSE 982
+#define IDC_ABOUT_VERSION 983
+
+/* String table: titles and start-up */
+#define IDS_APP_TITLE 0
+#define IDS_NO_DEVICE 2
+
+/* String table: error messages of the services and dialogs */
+#define IDS_SCANNER_IN_USE 3
+#define IDS_OUT_OF_MEMORY 5
+#define IDS_FAX_DLL_MISSING 8
+#define IDS_NO_FAX_PROFILE 9
+#define IDS_ADDRESS_BOOK_FAILED 10
+#define IDS_FAX_DISABLED 12
+
+/* String table: tabs of the fax configuration sheet */
+#define IDS_TAB_PROFILES 17
+#define IDS_TAB_SPEED_DIAL 18
+
+/* String table: tooltips of the scanner settings dialog */
+#define IDS_TIP_TEXT 19
+#define IDS_TIP_PHOTO 20
+#define IDS_TIP_COLOR_PHOTO 21
+#define IDS_TIP_BRIGHTNESS 22
+#define IDS_TIP_CONTRAST 23
+#define IDS_TIP_LIGHT 24
+#define IDS_TIP_DARK 25
+#define IDS_TIP_BLUR 26
+#define IDS_TIP_SHARP 27
+
+/* String table: tooltips of the speed-dial page */
+#define IDS_TIP_ADDRESS_BOOK 29
+#define IDS_TIP_REMOVE_NUMBERS 30
+#define IDS_TIP_REMOVE_ALL_NUMBERS 31
+
+/* String table: fax resolutions, IDS_RESOLUTION_BASE + index 0..3 */
+#define IDS_RESOLUTION_BASE 32
+#define IDS_RESOLUTION_BEST 32
+#define IDS_RESOLUTION_DRAFT 33
+#define IDS_RESOLUTION_FINE 34
+#define IDS_RESOLUTION_SUPER 35
+
+/* String table: paper sizes, IDS_PAPER_BASE + index 0..3 */
+#define IDS_PAPER_BASE 36
+#define IDS_PAPER_LETTER 36
+#define IDS_PAPER_LEGAL 37
+#define IDS_PAPER_A4 38
+#define IDS_PAPER_B4 39
+
+/* String table: I/O address verification */
+#define IDS_VERIFYING_PORT 40
+#define IDS_NO_PORT_AVAILABLE 41
+#define IDS_PORT_INVALID 42
+#define IDS_PORT_VERIFIED 43
+#define IDS_ADDRESS_CHANGED 44
+
+/* String table: copy service and copy configuration */
+#define IDS_COPY_INIT_FAILED 45
+#define IDS_UNIT_CM 46
+#define IDS_UNIT_INCH 47
+#define IDS_YES 48
+#define IDS_NO 49
+#define IDS_NO_PRINTERS 50
+#define IDS_PRINT_DRIVER_FAILED 51
+
+/* String table: profile discovery */
+#define IDS_NO_MAIL_PROFILE 52
+#define IDS_NO_PROFILES 53
+
+#endif
