@@ -1,0 +1,183 @@
+#include "app/settings.h"
+#include <stdio.h>
+#include <string.h>
+
+char SettingsPath[MAX_PATH];
+char HelpFilePath[MAX_PATH];
+int SettingsDirEnd;
+DialingRecord DialingInfo;
+int StartRunEnabled;
+int StartRunAtLoad;
+int FaxServiceEnabled;
+int CopyServiceEnabled;
+LevelPair LevelDefaults[ScanModeCount];
+WindowPosition WindowRect;
+WORD JobID;
+
+static const char VarnelSection[] = "Varnel";
+
+// Field numbers of a "Location" record that this program uses.
+enum : int { FirstQuotedField = 2, CountryField = 5, LocationFieldCount = 6 };
+
+// Reads a directory key of VARNEL.INI and appends a file name to it.
+static void DirectoryFilePath(const char *key, const char *iniName, char *out, int size,
+                              const char *fileName) {
+    GetPrivateProfileStringA("VarnelSystem", key, "", out, size, iniName);
+    int used = lstrlenA(out);
+    lstrcpynA(out + used, fileName, size - used);
+}
+
+static void StoreField(char *field, const char *text, int length) {
+    if (length <= 0 || length >= DialingFieldSize) {
+        field[0] = 0;
+        return;
+    }
+    memcpy(field, text, length);
+    field[length] = 0;
+}
+
+void SplitLocationRecord(const char *record, DialingRecord *info) {
+    DialingRecord split = {};
+    char *targets[LocationFieldCount] = {nullptr,           nullptr,
+                                         split.LocalPrefix, split.LongDistancePrefix,
+                                         split.AreaCode,    split.CountryCode};
+    const char *p = record;
+    int index = 0;
+    for (; index < LocationFieldCount; ++index) {
+        while (*p == ',')
+            ++p;
+        if (!*p)
+            break;
+        const char *start = p;
+        while (*p && *p != ',')
+            ++p;
+        int length = (int)(p - start);
+        if (index >= FirstQuotedField && index < CountryField) {
+            ++start; // the quotes are not part of the prefix
+            length -= 2;
+        }
+        if (targets[index])
+            StoreField(targets[index], start, length);
+    }
+    // A record that stops early cannot say which prefix is which.
+    if (index < LocationFieldCount)
+        split = DialingRecord{};
+    *info = split;
+}
+
+void LoadDialingInfo() {
+    char file[MAX_PATH];
+    UINT used = GetWindowsDirectoryA(file, sizeof(file));
+    if (used >= sizeof(file))
+        used = 0;
+    lstrcpynA(file + used, "\\telephon.ini", sizeof(file) - used);
+    char current[15];
+    GetPrivateProfileStringA("Locations", "CurrentLocation", "0,0", current, sizeof(current), file);
+    // Only the location digit counts: "12,1" selects Location1.
+    char key[16];
+    snprintf(key, sizeof(key), "Location%.1s", current);
+    char record[1024];
+    GetPrivateProfileStringA("Locations", key, "", record, sizeof(record), file);
+    SplitLocationRecord(record, &DialingInfo);
+}
+
+void FormatDayStamp(const SYSTEMTIME *day, char *out, int size) {
+    snprintf(out, size, "%d-%d", day->wMonth, day->wDay);
+}
+
+int IsNewDay(const char *storedDate, const char *today) {
+    return strcmp(storedDate, today) != 0;
+}
+
+const char *SettingsPathFor(const char *fileName) {
+    lstrcpynA(SettingsPath + SettingsDirEnd, fileName, sizeof(SettingsPath) - SettingsDirEnd);
+    return SettingsPath;
+}
+
+static int ReadVarnelInt(const char *key, int fallback) {
+    return (int)GetPrivateProfileIntA(VarnelSection, key, fallback, SettingsPathFor("SYS.INI"));
+}
+
+void LoadJobCounter(const SYSTEMTIME *today) {
+    char stamp[16];
+    FormatDayStamp(today, stamp, sizeof(stamp));
+    char stored[10];
+    const char *file = SettingsPathFor("SYS.INI");
+    GetPrivateProfileStringA(VarnelSection, "Date", "", stored, sizeof(stored), file);
+    if (!IsNewDay(stored, stamp)) {
+        JobID = (WORD)ReadVarnelInt("JobID", 0);
+        return;
+    }
+    WritePrivateProfileStringA(VarnelSection, "Date", stamp, file);
+    WriteIntSetting(VarnelSection, "JobID", file, 0);
+    JobID = 0;
+}
+
+void LoadSettings() {
+    LoadDialingInfo();
+    ProductPath(HelpFilePath, sizeof(HelpFilePath), "KELBO.HLP");
+    ProductPath(SettingsPath, sizeof(SettingsPath), "");
+    SettingsDirEnd = lstrlenA(SettingsPath);
+
+    StartRunEnabled = StartRunAtLoad = ReadVarnelInt("StartRun", 0);
+    FaxServiceEnabled = ReadVarnelInt("FaxService", 0);
+    CopyServiceEnabled = ReadVarnelInt("CopyService", 0);
+    // Kept as read: the panel keeps the levels in range.
+    LevelDefaults[ModeText].Brightness = (SHORT)ReadVarnelInt("BrightText", 50);
+    LevelDefaults[ModePhoto].Brightness = (SHORT)ReadVarnelInt("BrightPhoto", 50);
+    LevelDefaults[ModeColorPhoto].Brightness = (SHORT)ReadVarnelInt("BrightCPhoto", 50);
+    LevelDefaults[ModePhoto].Contrast = (SHORT)ReadVarnelInt("ContrastPhoto", 50);
+    LevelDefaults[ModeColorPhoto].Contrast = (SHORT)ReadVarnelInt("ContrastCPhoto", 50);
+    LevelDefaults[ModeText].Contrast = 50; // text scans have no contrast setting
+    WindowRect.X = ReadVarnelInt("Win-X", -1);
+    WindowRect.Y = ReadVarnelInt("Win-Y", -1);
+    WindowRect.Width = ReadVarnelInt("Win-Width", -1);
+    WindowRect.Height = ReadVarnelInt("Win-Height", -1);
+
+    SYSTEMTIME today;
+    GetLocalTime(&today);
+    LoadJobCounter(&today);
+
+    memcpy(ModeLevels, LevelDefaults, sizeof(ModeLevels));
+    ScanMode = ModeText;
+    FaxResolution = 0;
+    MailResolution = 0;
+    SpeedDialKey = 0;
+    ClearTypedNumber();
+}
+
+BOOL WriteIntSetting(const char *section, const char *key, const char *file, int value) {
+    char text[20];
+    snprintf(text, sizeof(text), "%d", value);
+    return WritePrivateProfileStringA(section, key, text, file);
+}
+
+void ProductPath(char *out, WORD size, const char *fileName) {
+    DirectoryFilePath("Varnel", "VARNEL.INI", out, size, fileName);
+}
+
+int FileExists(const char *path) {
+    OFSTRUCT info;
+    return OpenFile(path, &info, OF_EXIST) != HFILE_ERROR;
+}
+
+int ProductFileExists(char *out, WORD size, const char *fileName) {
+    ProductPath(out, size, fileName);
+    return FileExists(out);
+}
+
+int LoadProductLibrary(HMODULE *module, const char *fileName) {
+    char path[MAX_PATH];
+    DirectoryFilePath("DLL32", "varnel.ini", path, sizeof(path), fileName);
+    if (!FileExists(path))
+        return 0;
+    *module = LoadLibraryA(path);
+    return *module != nullptr;
+}
+
+int ShowStringMessage(HINSTANCE instance, HWND owner, const char *caption, WORD id) {
+    char text[260];
+    if (LoadStringA(instance, id, text, sizeof(text)) > 0)
+        MessageBoxA(owner, text, caption, MB_TASKMODAL | MB_ICONERROR);
+    return 0;
+}

@@ -1,0 +1,60 @@
+// The settings store: the INI files of the product, the values read from them
+// at start, and the small operations every part uses to reach the product
+// directory, its libraries and the string table.
+#pragma once
+#include <windows.h>
+#include "panel/panel_state.h"
+
+// Room for a whole dialing field; a longer one is dropped rather than cut.
+enum : int { DialingFieldSize = 64 };
+
+// Dialing prefixes of the current telephony location.
+struct DialingRecord {
+    char LocalPrefix[DialingFieldSize];        // outside-line access code
+    char LongDistancePrefix[DialingFieldSize]; // long-distance prefix
+    char AreaCode[DialingFieldSize];           // area code of this location
+    char CountryCode[DialingFieldSize];        // country code of this location
+};
+
+// The main window's last position and size.
+struct WindowPosition {
+    LONG X;
+    LONG Y;
+    LONG Width;
+    LONG Height;
+};
+
+extern char SettingsPath[MAX_PATH];            // product directory followed by "SYS.INI"
+extern char HelpFilePath[MAX_PATH];            // product directory followed by "KELBO.HLP"
+extern int SettingsDirEnd;                     // length of the directory part of SettingsPath
+extern DialingRecord DialingInfo;              // dialing prefixes for typed fax numbers
+extern int StartRunEnabled;                    // start with Windows, as the menu shows it
+extern int StartRunAtLoad;                     // start with Windows, as it was at start
+extern int FaxServiceEnabled;                  // the Fax key may start a fax job
+extern int CopyServiceEnabled;                 // the Copy key may start a copy job
+extern LevelPair LevelDefaults[ScanModeCount]; // default levels per scan mode
+extern WindowPosition WindowRect;              // main window placement, -1 when never saved
+extern WORD JobID;                             // page counter of today's fax jobs
+
+// Reads everything at start and resets the panel state.
+void LoadSettings();
+// Fills DialingInfo from the current location of "telephon.ini".
+void LoadDialingInfo();
+// Splits a "Location" record: fields 3 to 5 lose their quotes, field 6 is kept whole.
+// An incomplete record leaves every field empty.
+void SplitLocationRecord(const char *record, DialingRecord *info);
+// Month and day as the settings file keeps them ("12-7").
+void FormatDayStamp(const SYSTEMTIME *day, char *out, int size);
+// 1 when the stored day stamp is not today's, so the job counter starts again.
+int IsNewDay(const char *storedDate, const char *today);
+// Restarts JobID on a new day, else takes the stored one.
+void LoadJobCounter(const SYSTEMTIME *today);
+// Cuts SettingsPath back to the product directory and appends the file name.
+const char *SettingsPathFor(const char *fileName);
+
+BOOL WriteIntSetting(const char *section, const char *key, const char *file, int value);
+void ProductPath(char *out, WORD size, const char *fileName);
+int ProductFileExists(char *out, WORD size, const char *fileName);
+int FileExists(const char *path);
+int LoadProductLibrary(HMODULE *module, const char *fileName);
+int ShowStringMessage(HINSTANCE instance, HWND owner, const char *caption, WORD id);

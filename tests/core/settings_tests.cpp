@@ -1,0 +1,420 @@
+// The settings store driven against real INI files: a private product
+// directory under the temp folder, and the prefix's VARNEL.INI and
+// telephon.ini put back afterwards.
+#include <gtest/gtest.h>
+#include <stdio.h>
+#include <string.h>
+#include "app/settings.h"
+#include "test_support.h"
+
+namespace {
+
+const char VarnelIni[] = "VARNEL.INI";
+
+class SettingsTest : public ::testing::Test {
+  protected:
+    IniKeyGuard ProductKey{VarnelIni, "VarnelSystem", "Varnel"};
+    IniKeyGuard LibraryKey{VarnelIni, "VarnelSystem", "DLL32"};
+    char Directory[MAX_PATH] = {};
+    char SysIni[MAX_PATH] = {};
+
+    void SetUp() override {
+        char temp[MAX_PATH];
+        GetTempPathA(sizeof(temp), temp);
+        snprintf(Directory, sizeof(Directory), "%skpcore_product\\", temp);
+        CreateDirectoryA(Directory, nullptr);
+        snprintf(SysIni, sizeof(SysIni), "%sSYS.INI", Directory);
+        DeleteFileA(SysIni);
+        ProductKey.Set(Directory);
+    }
+    void TearDown() override {
+        WritePrivateProfileStringA(nullptr, nullptr, nullptr, SysIni);
+        DeleteFileA(SysIni);
+        RemoveDirectoryA(Directory);
+    }
+    void Write(const char *key, const char *value) const {
+        WritePrivateProfileStringA("Varnel", key, value, SysIni);
+    }
+    void Read(const char *key, char *out, int size) const {
+        ReadIni(SysIni, "Varnel", key, out, size);
+    }
+};
+
+void TodayStamp(char *out, int size) {
+    SYSTEMTIME now;
+    GetLocalTime(&now);
+    snprintf(out, size, "%d-%d", now.wMonth, now.wDay);
+}
+
+SYSTEMTIME Day(WORD month, WORD day) {
+    SYSTEMTIME time = {};
+    time.wYear = 2024;
+    time.wMonth = month;
+    time.wDay = day;
+    return time;
+}
+
+TEST_F(SettingsTest, MissingSettingsFileGivesDefaultsAndResetsPanel) {
+    ScanMode = ModeColorPhoto;
+    FaxResolution = 1;
+    MailResolution = 2;
+    SpeedDialKey = 5;
+    lstrcpynA(TypedNumber, "5551234", sizeof(TypedNumber));
+    TypedLength = 7;
+    LoadSettings();
+    EXPECT_EQ(0, StartRunEnabled);
+    EXPECT_EQ(0, StartRunAtLoad);
+    EXPECT_EQ(0, FaxServiceEnabled);
+    EXPECT_EQ(0, CopyServiceEnabled);
+    for (const LevelPair &levels : LevelDefaults) {
+        EXPECT_EQ(50, levels.Brightness);
+        EXPECT_EQ(50, levels.Contrast);
+    }
+    EXPECT_EQ(-1, WindowRect.X);
+    EXPECT_EQ(-1, WindowRect.Y);
+    EXPECT_EQ(-1, WindowRect.Width);
+    EXPECT_EQ(-1, WindowRect.Height);
+    EXPECT_EQ(0, JobID);
+    EXPECT_EQ(0, ScanMode);
+    EXPECT_EQ(0, FaxResolution);
+    EXPECT_EQ(0, MailResolution);
+    EXPECT_EQ(0, SpeedDialKey);
+    EXPECT_EQ(0, TypedLength);
+    EXPECT_STREQ("", TypedNumber);
+    EXPECT_EQ(0, memcmp(ModeLevels, LevelDefaults, sizeof(ModeLevels)));
+    // The first start of a day stamps the settings file.
+    char stamp[16], stored[16], job[16];
+    TodayStamp(stamp, sizeof(stamp));
+    Read("Date", stored, sizeof(stored));
+    Read("JobID", job, sizeof(job));
+    EXPECT_STREQ(stamp, stored);
+    EXPECT_STREQ("0", job);
+}
+
+TEST_F(SettingsTest, ValuesComeFromTheSettingsFile) {
+    Write("StartRun", "1");
+    Write("FaxService", "1");
+    Write("CopyService", "1");
+    Write("BrightText", "70000"); // kept as read: only 16 bits survive
+    Write("BrightPhoto", "30");
+    Write("BrightCPhoto", "-5");
+    Write("ContrastPhoto", "80");
+    Write("ContrastCPhoto", "20");
+    Write("Win-X", "12");
+    Write("Win-Y", "-34");
+    Write("Win-Width", "560");
+    Write("Win-Height", "78");
+    LevelDefaults[ModeText].Contrast = 7;
+    LoadSettings();
+    EXPECT_EQ(1, StartRunEnabled);
+    EXPECT_EQ(1, StartRunAtLoad);
+    EXPECT_EQ(1, FaxServiceEnabled);
+    EXPECT_EQ(1, CopyServiceEnabled);
+    EXPECT_EQ((SHORT)(70000 - 65536), LevelDefaults[ModeText].Brightness);
+    EXPECT_EQ(50, LevelDefaults[ModeText].Contrast);
+    EXPECT_EQ(30, LevelDefaults[ModePhoto].Brightness);
+    EXPECT_EQ(80, LevelDefaults[ModePhoto].Contrast);
+    EXPECT_EQ(-5, LevelDefaults[ModeColorPhoto].Brightness);
+    EXPECT_EQ(20, LevelDefaults[ModeColorPhoto].Contrast);
+    EXPECT_EQ(0, memcmp(ModeLevels, LevelDefaults, sizeof(ModeLevels)));
+    EXPECT_EQ(12, WindowRect.X);
+    EXPECT_EQ(-34, WindowRect.Y);
+    EXPECT_EQ(560, WindowRect.Width);
+    EXPECT_EQ(78, WindowRect.Height);
+}
+
+TEST_F(SettingsTest, SameDayKeepsJobID) {
+    char stamp[16];
+    TodayStamp(stamp, sizeof(stamp));
+    Write("Date", stamp);
+    Write("JobID", "17");
+    LoadSettings();
+    EXPECT_EQ(17, JobID);
+    char job[16];
+    Read("JobID", job, sizeof(job));
+    EXPECT_STREQ("17", job);
+}
+
+TEST_F(SettingsTest, AnotherDayResetsDateAndJobID) {
+    LoadSettings();
+    Write("Date", "12-6");
+    Write("JobID", "17");
+    SYSTEMTIME today = Day(12, 7);
+    LoadJobCounter(&today);
+    EXPECT_EQ(0, JobID);
+    char stored[16], job[16];
+    Read("Date", stored, sizeof(stored));
+    Read("JobID", job, sizeof(job));
+    EXPECT_STREQ("12-7", stored);
+    EXPECT_STREQ("0", job);
+    // The year is not kept: the same month and day a year later still matches.
+    Write("JobID", "9");
+    today.wYear = 2025;
+    LoadJobCounter(&today);
+    EXPECT_EQ(9, JobID);
+}
+
+TEST_F(SettingsTest, LeadingZeroInStoredDateNeverMatches) {
+    LoadSettings();
+    SYSTEMTIME today = Day(12, 7);
+    Write("Date", "12-07");
+    Write("JobID", "9");
+    LoadJobCounter(&today);
+    EXPECT_EQ(0, JobID);
+    Write("Date", "12-7");
+    Write("JobID", "9");
+    LoadJobCounter(&today);
+    EXPECT_EQ(9, JobID);
+}
+
+TEST(DayStamp, MonthAndDayWithoutLeadingZeros) {
+    char stamp[16];
+    SYSTEMTIME day = Day(1, 5);
+    FormatDayStamp(&day, stamp, sizeof(stamp));
+    EXPECT_STREQ("1-5", stamp);
+    day = Day(12, 31);
+    FormatDayStamp(&day, stamp, sizeof(stamp));
+    EXPECT_STREQ("12-31", stamp);
+    EXPECT_TRUE(IsNewDay("", "1-5"));
+    EXPECT_TRUE(IsNewDay("01-5", "1-5"));
+    EXPECT_FALSE(IsNewDay("1-5", "1-5"));
+}
+
+TEST_F(SettingsTest, PathsFollowTheProductDirectory) {
+    LoadSettings();
+    char expected[MAX_PATH];
+    snprintf(expected, sizeof(expected), "%sSYS.INI", Directory);
+    EXPECT_STREQ(expected, SettingsPath);
+    EXPECT_EQ((int)strlen(Directory), SettingsDirEnd);
+    snprintf(expected, sizeof(expected), "%sKELBO.HLP", Directory);
+    EXPECT_STREQ(expected, HelpFilePath);
+    snprintf(expected, sizeof(expected), "%sEXE32\\", Directory);
+    EXPECT_STREQ(expected, SettingsPathFor("EXE32\\"));
+    snprintf(expected, sizeof(expected), "%sSYS.INI", Directory);
+    EXPECT_STREQ(expected, SettingsPathFor("SYS.INI"));
+}
+
+TEST_F(SettingsTest, EmptyProductDirectoryGivesBareFileNames) {
+    char windowsSysIni[MAX_PATH];
+    InWindowsDirectory(windowsSysIni, sizeof(windowsSysIni), "SYS.INI");
+    // The daily stamp lands in the Windows directory's SYS.INI: put it back.
+    NewFileGuard file(windowsSysIni);
+    IniKeyGuard date(windowsSysIni, "Varnel", "Date");
+    IniKeyGuard job(windowsSysIni, "Varnel", "JobID");
+    ProductKey.Set("");
+    LoadSettings();
+    EXPECT_STREQ("SYS.INI", SettingsPath);
+    EXPECT_STREQ("KELBO.HLP", HelpFilePath);
+    EXPECT_EQ(0, SettingsDirEnd);
+}
+
+TEST_F(SettingsTest, WriteIntSettingWritesDecimalText) {
+    EXPECT_TRUE(WriteIntSetting("Varnel", "Win-X", SysIni, -42));
+    char text[16];
+    Read("Win-X", text, sizeof(text));
+    EXPECT_STREQ("-42", text);
+    EXPECT_TRUE(WriteIntSetting("Varnel", "Win-X", SysIni, 2147483647));
+    Read("Win-X", text, sizeof(text));
+    EXPECT_STREQ("2147483647", text);
+}
+
+TEST_F(SettingsTest, ProductFileExistsKeepsTheFullPath) {
+    Write("StartRun", "0");
+    char path[MAX_PATH], expected[MAX_PATH];
+    EXPECT_EQ(1, ProductFileExists(path, sizeof(path), "SYS.INI"));
+    EXPECT_STREQ(SysIni, path);
+    EXPECT_EQ(0, ProductFileExists(path, sizeof(path), "NOPE.INI"));
+    snprintf(expected, sizeof(expected), "%sNOPE.INI", Directory);
+    EXPECT_STREQ(expected, path);
+}
+
+TEST_F(SettingsTest, ProductPathStaysInsideItsBuffer) {
+    char buffer[16];
+    memset(buffer, 'x', sizeof(buffer));
+    ProductPath(buffer, 8, "SYS.INI");
+    EXPECT_EQ(7u, strlen(buffer));
+    EXPECT_EQ(0, strncmp(buffer, Directory, 7));
+    EXPECT_EQ('x', buffer[8]);
+}
+
+TEST_F(SettingsTest, LoadProductLibraryLoadsFromTheLibraryDirectory) {
+    char directory[MAX_PATH];
+    BesideTestExe(directory, sizeof(directory), "");
+    LibraryKey.Set(directory);
+    HMODULE module = nullptr;
+    ASSERT_EQ(1, LoadProductLibrary(&module, "scripted_test_driver.dll"));
+    EXPECT_EQ(GetModuleHandleA("scripted_test_driver.dll"), module);
+    FreeLibrary(module);
+}
+
+TEST_F(SettingsTest, LoadProductLibraryMissingFileLeavesHandle) {
+    char directory[MAX_PATH];
+    BesideTestExe(directory, sizeof(directory), "");
+    LibraryKey.Set(directory);
+    HMODULE module = (HMODULE)(UINT_PTR)0x1234;
+    EXPECT_EQ(0, LoadProductLibrary(&module, "no_such_library.dll"));
+    EXPECT_EQ((HMODULE)(UINT_PTR)0x1234, module);
+}
+
+TEST_F(SettingsTest, LoadProductLibraryUnloadableFileStoresEmptyHandle) {
+    LibraryKey.Set(Directory);
+    char fake[MAX_PATH];
+    snprintf(fake, sizeof(fake), "%sfake.dll", Directory);
+    ASSERT_TRUE(WriteTextFile(fake, "not a library"));
+    HMODULE module = (HMODULE)(UINT_PTR)0x1234;
+    EXPECT_EQ(0, LoadProductLibrary(&module, "fake.dll"));
+    EXPECT_EQ(nullptr, module);
+    DeleteFileA(fake);
+}
+
+// Checks the four dialing fields.
+void ExpectDialing(const DialingRecord &info, const char *local, const char *longDistance,
+                   const char *area, const char *country) {
+    EXPECT_STREQ(local, info.LocalPrefix);
+    EXPECT_STREQ(longDistance, info.LongDistancePrefix);
+    EXPECT_STREQ(area, info.AreaCode);
+    EXPECT_STREQ(country, info.CountryCode);
+}
+
+void ExpectSplit(const char *record, const char *local, const char *longDistance, const char *area,
+                 const char *country) {
+    SCOPED_TRACE(record);
+    DialingRecord info;
+    memset(&info, 'x', sizeof(info));
+    SplitLocationRecord(record, &info);
+    ExpectDialing(info, local, longDistance, area, country);
+}
+
+class DialingTest : public ::testing::Test {
+  protected:
+    char File[MAX_PATH] = {};
+    NewFileGuard *Created = nullptr;
+    IniKeyGuard *Keys[4] = {};
+
+    void SetUp() override {
+        InWindowsDirectory(File, sizeof(File), "telephon.ini");
+        Created = new NewFileGuard(File);
+        const char *names[4] = {"CurrentLocation", "Location0", "Location1", "Location12"};
+        for (int i = 0; i < 4; ++i)
+            Keys[i] = new IniKeyGuard(File, "Locations", names[i]);
+    }
+    void TearDown() override {
+        for (IniKeyGuard *key : Keys)
+            delete key;
+        delete Created;
+    }
+};
+
+TEST_F(DialingTest, FirstCharacterOfCurrentLocationSelectsTheRecord) {
+    Keys[0]->Set("12,1");
+    Keys[2]->Set("1,\"Office\",\"9\",\"1\",\"206\",1");
+    Keys[3]->Set("12,\"Wrong\",\"8\",\"0\",\"999\",44");
+    LoadDialingInfo();
+    ExpectDialing(DialingInfo, "9", "1", "206", "1");
+}
+
+TEST_F(DialingTest, MissingCurrentLocationReadsLocation0) {
+    Keys[0]->Remove();
+    Keys[1]->Set("0,\"Home\",\"0\",\"00\",\"30\",49,0,0,1");
+    LoadDialingInfo();
+    ExpectDialing(DialingInfo, "0", "00", "30", "49");
+}
+
+TEST_F(DialingTest, MissingRecordGivesEmptyFields) {
+    Keys[0]->Set("1");
+    Keys[2]->Remove();
+    lstrcpynA(DialingInfo.AreaCode, "stale", sizeof(DialingInfo.AreaCode));
+    LoadDialingInfo();
+    ExpectDialing(DialingInfo, "", "", "", "");
+}
+
+TEST(LocationRecord, LongFieldsAreKeptWhole) {
+    ExpectSplit("0,\"Home\",\"81234\",\"00044\",\"0206555\",441234", "81234", "00044", "0206555",
+                "441234");
+}
+
+TEST(LocationRecord, ConsecutiveCommasAreOneSeparator) {
+    ExpectSplit(",0,,\"Home\",,,\"9\",\"1\",,\"206\",,1,", "9", "1", "206", "1");
+}
+
+TEST(LocationRecord, FieldShorterThanItsQuotesIsEmpty) {
+    ExpectSplit("0,\"Home\",\",\"\",\"206\",1", "", "", "206", "1");
+}
+
+TEST(LocationRecord, IncompleteRecordGivesEmptyFields) {
+    ExpectSplit("0,\"Home\",\"9\",\"1\",\"206\"", "", "", "", "");
+    ExpectSplit("", "", "", "", "");
+}
+
+TEST(LocationRecord, FieldTooLongToHoldIsDroppedNotCut) {
+    char record[256];
+    char area[DialingFieldSize + 1];
+    memset(area, '7', DialingFieldSize);
+    area[DialingFieldSize] = 0;
+    snprintf(record, sizeof(record), "0,\"Home\",\"9\",\"1\",\"%s\",1", area);
+    ExpectSplit(record, "9", "1", "", "1");
+    area[DialingFieldSize - 1] = 0; // the longest field that fits
+    snprintf(record, sizeof(record), "0,\"Home\",\"9\",\"1\",\"%s\",1", area);
+    ExpectSplit(record, "9", "1", area, "1");
+}
+
+// A watcher thread closes the error box as soon as it comes up, noting what it showed.
+struct BoxWatch {
+    const char *Caption;
+    volatile LONG Done; // the call came back, so no box can come up any more
+    int Seen;
+    char Text[300];
+    int Icons;
+};
+
+BOOL CALLBACK CollectBoxText(HWND child, LPARAM parameter) {
+    BoxWatch *watch = (BoxWatch *)parameter;
+    char text[300];
+    GetWindowTextA(child, text, sizeof(text));
+    if ((GetWindowLongA(child, GWL_STYLE) & SS_TYPEMASK) == SS_ICON)
+        ++watch->Icons;
+    else if (text[0] && GetDlgCtrlID(child) != IDOK)
+        lstrcpynA(watch->Text, text, sizeof(watch->Text));
+    return TRUE;
+}
+
+DWORD WINAPI WatchForBox(LPVOID parameter) {
+    BoxWatch *watch = (BoxWatch *)parameter;
+    for (int tries = 0; tries < 100 && !watch->Done; ++tries) {
+        HWND box = FindWindowA("#32770", watch->Caption);
+        if (box) {
+            watch->Seen = 1;
+            EnumChildWindows(box, CollectBoxText, (LPARAM)watch);
+            PostMessageA(box, WM_COMMAND, IDOK, 0);
+            return 0;
+        }
+        Sleep(50);
+    }
+    return 0;
+}
+
+// Runs ShowStringMessage while a watcher looks for its box.
+int ShowWatched(BoxWatch *watch, WORD id) {
+    HANDLE watcher = CreateThread(nullptr, 0, WatchForBox, watch, 0, nullptr);
+    int result = ShowStringMessage(GetModuleHandleA(nullptr), nullptr, watch->Caption, id);
+    watch->Done = 1;
+    WaitForSingleObject(watcher, INFINITE);
+    CloseHandle(watcher);
+    return result;
+}
+
+TEST(Messages, MissingStringShowsNothing) {
+    BoxWatch watch = {"Missing caption", 0, 0, "", 0};
+    EXPECT_EQ(0, ShowWatched(&watch, 9999));
+    EXPECT_EQ(0, watch.Seen);
+}
+
+TEST(Messages, StringIsShownInAnErrorBox) {
+    BoxWatch watch = {"Test caption", 0, 0, "", 0};
+    EXPECT_EQ(0, ShowWatched(&watch, 7));
+    EXPECT_EQ(1, watch.Seen);
+    EXPECT_STREQ("Settings test message", watch.Text);
+    EXPECT_EQ(1, watch.Icons);
+}
+
+} // namespace

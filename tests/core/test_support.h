@@ -1,0 +1,40 @@
+// Helpers shared by the core tests: INI keys and files put back as they were,
+// and paths next to the test executable.
+#pragma once
+#include <windows.h>
+
+// Remembers one INI key and restores it (or removes it again) when it goes.
+class IniKeyGuard {
+  public:
+    IniKeyGuard(const char *file, const char *section, const char *key);
+    ~IniKeyGuard();
+    void Set(const char *value) const;
+    void Remove() const;
+
+  private:
+    char File[MAX_PATH];
+    char Section[64];
+    char Key[64];
+    char Old[1024];
+    bool Existed;
+};
+
+// Deletes a file on the way out when it did not exist on the way in.
+class NewFileGuard {
+  public:
+    explicit NewFileGuard(const char *path);
+    ~NewFileGuard();
+
+  private:
+    char Path[MAX_PATH];
+    bool Existed;
+};
+
+// The folder of the running test executable followed by a file name.
+void BesideTestExe(char *out, int size, const char *fileName);
+// The Windows directory followed by a backslash and a file name.
+void InWindowsDirectory(char *out, int size, const char *fileName);
+// Writes text into a file, replacing it.
+bool WriteTextFile(const char *path, const char *text);
+// Reads a key of an INI file, "" when missing.
+void ReadIni(const char *file, const char *section, const char *key, char *out, int size);
