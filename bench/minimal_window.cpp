@@ -1,0 +1,26 @@
+// The smallest resident Win32 program: one window and a message loop. The
+// start-up benchmark measures it beside KEYPAD32.EXE.
+#include <windows.h>
+
+static LRESULT CALLBACK WindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_CLOSE) {
+        PostQuitMessage(0);
+        return 0;
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = WindowProc;
+    windowClass.hInstance = instance;
+    windowClass.lpszClassName = "Minimal Window";
+    RegisterClassA(&windowClass);
+    CreateWindowExA(0, "Minimal Window", "Minimal", WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                    CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, NULL, NULL, instance, NULL);
+    MSG message;
+    while (GetMessageA(&message, NULL, 0, 0)) {
+        DispatchMessageA(&message);
+    }
+    return 0;
+}

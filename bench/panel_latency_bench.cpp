@@ -1,0 +1,118 @@
+// Key press to LCD latency through the running KEYPAD32.EXE, beside the
+// device's own LCD round trip with no program in between; and the program's
+// start-up time to keys registered beside a minimal one-window program.
+#include <windows.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "program_harness.h"
+
+namespace {
+
+double Milliseconds(LARGE_INTEGER start, LARGE_INTEGER end) {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    return 1000.0 * (end.QuadPart - start.QuadPart) / frequency.QuadPart;
+}
+
+void Report(const char *what, std::vector<double> samples) {
+    std::sort(samples.begin(), samples.end());
+    printf("%-34s median %7.2f ms   99th percentile %7.2f ms   (%zu samples)\n", what,
+           samples[samples.size() / 2], samples[samples.size() * 99 / 100], samples.size());
+}
+
+// Sends a command, then polls the status line until it shows the text.
+double TimeUntilStatus(const std::string &command, const std::string &expected) {
+    LARGE_INTEGER start, end;
+    QueryPerformanceCounter(&start);
+    Device(command);
+    while (LcdStatus() != expected) {
+    }
+    QueryPerformanceCounter(&end);
+    return Milliseconds(start, end);
+}
+
+std::string StatusWithLevel(int level) {
+    char line[20];
+    snprintf(line, sizeof line, "LT TXT DFT %03d F", level);
+    return line;
+}
+
+// Starts a program and waits for its window (and, for KEYPAD32, for its last
+// key registration); the elapsed time.
+double StartAndWait(const char *path, const char *windowClass, bool waitForKeys) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    char commandLine[MAX_PATH];
+    lstrcpynA(commandLine, path, sizeof commandLine);
+    LARGE_INTEGER start, end;
+    QueryPerformanceCounter(&start);
+    if (!CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
+        return -1;
+    }
+    HWND window = NULL;
+    for (;;) {
+        window = FindWindowA(windowClass, NULL);
+        if (window && (!waitForKeys || CountRequests(RequestLog(), 21, 255) >= 26)) {
+            break;
+        }
+        Sleep(1);
+    }
+    QueryPerformanceCounter(&end);
+    PostMessageA(window, WM_COMMAND, 1002, 0);
+    PostMessageA(window, WM_CLOSE, 0, 0);
+    WaitForSingleObject(process.hProcess, 10000);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return Milliseconds(start, end);
+}
+
+} // namespace
+
+int main() {
+    const int presses = 1000;
+    RunningProgram keypad = {};
+    FileBackup settings(ProductFile("SYS.INI"));
+    WriteFileText(ProductFile("SYS.INI"), "[Varnel]\r\n");
+    Device("log clear");
+    if (!StartProgram(&keypad)) {
+        printf("KEYPAD32.EXE did not start\n");
+        return 1;
+    }
+    WaitForLcd(0, StatusWithLevel(50));
+    std::vector<double> keyToLcd, deviceOnly;
+    int level = 50;
+    for (int i = 0; i < presses; i++) {
+        bool up = i % 2 == 0;
+        level += up ? 5 : -5;
+        keyToLcd.push_back(TimeUntilStatus(up ? "press up" : "press down", StatusWithLevel(level)));
+    }
+    for (int i = 0; i < presses; i++) {
+        std::string text = StatusWithLevel(i % 2 ? 50 : 55);
+        deviceOnly.push_back(TimeUntilStatus("show 0 " + text, text));
+    }
+    ExitProgram(&keypad);
+    CloseProgram(&keypad);
+    Report("key press to LCD (KEYPAD32)", keyToLcd);
+    Report("LCD text round trip (device only)", deviceOnly);
+
+    char minimal[MAX_PATH];
+    GetModuleFileNameA(NULL, minimal, sizeof minimal);
+    lstrcpyA(strrchr(minimal, '\\') + 1, "MinimalWindow.exe");
+    std::vector<double> keypadStart, minimalStart;
+    for (int i = 0; i < 5; i++) {
+        Device("log clear");
+        keypadStart.push_back(StartAndWait(ProductFile("EXE32\\KEYPAD32.EXE").c_str(),
+                                           "Fax Configuration", true));
+        minimalStart.push_back(StartAndWait(minimal, "Minimal Window", false));
+    }
+    Report("start-up to keys registered", keypadStart);
+    Report("start-up of a one-window program", minimalStart);
+    QuitDevice();
+    return 0;
+}

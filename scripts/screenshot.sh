@@ -1,0 +1,27 @@
+#!/usr/bin/env bash
+# Saves a picture of KEYPAD32's main window beside the virtual scanner's front
+# panel, taken on a private Xvfb, as docs/keypad32.png (or the path given).
+set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+out=${1:-$here/../docs/keypad32.png}
+bash "$here/setup.sh"
+source "$here/env.sh"
+bash "$here/build.sh"
+KP_FORCE_XVFB=1 kp_display
+trap kp_cleanup EXIT
+bash "$here/prefix.sh"
+kp_wineserver
+ctl() { wine "$KP_BUILD/bin/vnlctl.exe" "$@" >/dev/null; }
+
+wine 'C:\Varnel\EXE32\KEYPAD32.EXE' &
+wine "$KP_BUILD/bin/winctl.exe" wait
+wine "$KP_BUILD/bin/winctl.exe" restore 20 20 420 160
+ctl press up
+ctl press up
+ctl show 2 "Ready to scan"
+sleep 1
+mkdir -p "$(dirname "$out")"
+import -window root -crop 1000x620+0+0 "$out"
+wine "$KP_BUILD/bin/winctl.exe" exit || true
+ctl quit || true
+echo "saved $out"

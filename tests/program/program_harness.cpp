@@ -1,0 +1,195 @@
+#include "program_harness.h"
+
+#include <stdio.h>
+#include <string.h>
+
+#include "device_client.h"
+#include "page_image.h"
+#include "driver/driver_abi.h"
+
+std::string Device(const std::string &command) {
+    static char reply[256 * 1024];
+    int result = DeviceCommand(command.c_str(), reply, sizeof reply);
+    if (result == DeviceNotRunning) {
+        return "ERR not running";
+    }
+    std::string text = reply;
+    if (result == DeviceReplyOk && text.compare(0, 3, "OK\n") == 0) {
+        return text.substr(3);
+    }
+    return text;
+}
+
+void QuitDevice() {
+    Device("quit");
+    for (int i = 0; i < 100 && DeviceIsRunning(); i++) {
+        Sleep(50);
+    }
+}
+
+static std::string LcdLine(const char *prefix) {
+    std::string lcd = Device("lcd");
+    size_t at = lcd.find(prefix);
+    if (at == std::string::npos) {
+        return "(no lcd)";
+    }
+    at += strlen(prefix);
+    return lcd.substr(at, lcd.find('\n', at) - at);
+}
+
+std::string LcdStatus() { return LcdLine("status="); }
+std::string LcdMessage() { return LcdLine("message="); }
+
+std::string WaitForLcd(int line, const std::string &expected) {
+    std::string shown;
+    for (int i = 0; i < 100; i++) {
+        shown = line == 0 ? LcdStatus() : LcdMessage();
+        if (shown == expected) {
+            break;
+        }
+        Sleep(20);
+    }
+    return shown;
+}
+
+std::vector<LoggedRequest> RequestLog() {
+    std::vector<LoggedRequest> log;
+    std::string text = Device("log");
+    const char *at = text.c_str();
+    while (*at) {
+        unsigned sequence, thread, command, status, value;
+        if (sscanf(at, "%u %u %u %u %u", &sequence, &thread, &command, &status, &value) == 5) {
+            log.push_back({command, status, value});
+        }
+        const char *next = strchr(at, '\n');
+        if (!next) {
+            break;
+        }
+        at = next + 1;
+    }
+    return log;
+}
+
+int CountRequests(const std::vector<LoggedRequest> &log, unsigned command, int byte9) {
+    int count = 0;
+    for (const LoggedRequest &request : log) {
+        if (request.Command == command && (byte9 < 0 || (int)((request.Value >> 8) & 0xFF) == byte9)) {
+            count++;
+        }
+    }
+    return count;
+}
+
+const char *ProductDirectory() { return "C:\\Varnel\\"; }
+
+std::string ProductFile(const char *name) { return std::string(ProductDirectory()) + name; }
+
+int StartProgram(RunningProgram *program) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    std::string path = ProductFile("EXE32\\KEYPAD32.EXE");
+    char commandLine[MAX_PATH];
+    lstrcpynA(commandLine, path.c_str(), sizeof commandLine);
+    program->Window = NULL;
+    if (!CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup,
+                        &program->Process)) {
+        return 0;
+    }
+    // Running means: the window exists and the last key is registered.
+    for (int i = 0; i < 500; i++) {
+        program->Window = FindWindowA("Fax Configuration", NULL);
+        if (program->Window && CountRequests(RequestLog(), DrvRegisterKey, 255) >= 26) {
+            return 1;
+        }
+        if (WaitForSingleObject(program->Process.hProcess, 20) == WAIT_OBJECT_0) {
+            return 0;
+        }
+    }
+    return 0;
+}
+
+int WaitForExit(RunningProgram *program, DWORD timeout) {
+    if (WaitForSingleObject(program->Process.hProcess, timeout) != WAIT_OBJECT_0) {
+        return -1;
+    }
+    DWORD code = 0;
+    GetExitCodeProcess(program->Process.hProcess, &code);
+    return (int)code;
+}
+
+int ExitProgram(RunningProgram *program) {
+    PostMessageA(program->Window, WM_COMMAND, 1002, 0);
+    return WaitForExit(program, 10000);
+}
+
+void CloseProgram(RunningProgram *program) {
+    if (WaitForSingleObject(program->Process.hProcess, 0) != WAIT_OBJECT_0) {
+        TerminateProcess(program->Process.hProcess, 1);
+        WaitForSingleObject(program->Process.hProcess, 5000);
+    }
+    CloseHandle(program->Process.hThread);
+    CloseHandle(program->Process.hProcess);
+}
+
+std::string ReadFileText(const std::string &path) {
+    std::string text;
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                              OPEN_EXISTING, 0, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        return text;
+    }
+    char buffer[4096];
+    DWORD got;
+    while (ReadFile(file, buffer, sizeof buffer, &got, NULL) && got) {
+        text.append(buffer, got);
+    }
+    CloseHandle(file);
+    return text;
+}
+
+void WriteFileText(const std::string &path, const std::string &text) {
+    HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL);
+    DWORD written;
+    WriteFile(file, text.data(), (DWORD)text.size(), &written, NULL);
+    CloseHandle(file);
+}
+
+FileBackup::FileBackup(const std::string &path)
+    : Path(path), Content(ReadFileText(path)),
+      Existed(GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) {}
+
+FileBackup::~FileBackup() {
+    // The profile functions cache INI files: flush before replacing one.
+    WritePrivateProfileStringA(NULL, NULL, NULL, Path.c_str());
+    if (Existed) {
+        WriteFileText(Path, Content);
+    } else {
+        DeleteFileA(Path.c_str());
+    }
+}
+
+std::string IniValue(const std::string &file, const char *section, const char *key) {
+    char value[1024];
+    GetPrivateProfileStringA(section, key, "(missing)", value, sizeof value, file.c_str());
+    return value;
+}
+
+std::string TestPagePath() {
+    static std::string path;
+    if (!path.empty()) {
+        return path;
+    }
+    char directory[MAX_PATH];
+    GetTempPathA(sizeof directory, directory);
+    path = std::string(directory) + "keypad-test-page.bmp";
+    const LONG width = 850, height = 1100;
+    std::vector<BYTE> pixels(DibStride(width, 8) * height);
+    for (LONG y = 0; y < height; y++) {
+        for (LONG x = 0; x < width; x++) {
+            pixels[y * DibStride(width, 8) + x] = (BYTE)((x / 50 + y / 50) % 2 ? 230 : 40);
+        }
+    }
+    RasterImage image = {width, height, 8, (LONG)DibStride(width, 8), pixels.data(), 100, 0};
+    WriteBmpFile(path.c_str(), &image);
+    return path;
+}

@@ -1,0 +1,62 @@
+// Runs the real KEYPAD32.EXE of the test prefix against the virtual scanner
+// and reads what a user would see: the LCD, the request log, the INI files.
+#pragma once
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+// One request as the device logged it.
+struct LoggedRequest {
+    unsigned Command;
+    unsigned Status;
+    unsigned Value;
+};
+
+// Sends a control command; the reply without its "OK" line, or "ERR..." as is.
+std::string Device(const std::string &command);
+// Ends the device program and waits until it is gone.
+void QuitDevice();
+// Both LCD lines.
+std::string LcdStatus();
+std::string LcdMessage();
+// Polls a line until it shows the text or two seconds pass; returns what it showed last.
+std::string WaitForLcd(int line, const std::string &expected);
+std::vector<LoggedRequest> RequestLog();
+// Requests of one kind in the log, with byte 9 of Value when given (255 register, 0 unregister).
+int CountRequests(const std::vector<LoggedRequest> &log, unsigned command, int byte9 = -1);
+
+const char *ProductDirectory(); // "C:\\Varnel\\"
+std::string ProductFile(const char *name);
+
+// The program as a process.
+struct RunningProgram {
+    PROCESS_INFORMATION Process;
+    HWND Window;
+};
+// Starts KEYPAD32.EXE and waits until its 26 keys are registered. 1/0.
+int StartProgram(RunningProgram *program);
+// Chooses Exit from the menu and waits for the process; returns its exit code, or -1.
+int ExitProgram(RunningProgram *program);
+// Waits for the process to end by itself; its exit code, or -1 after the timeout.
+int WaitForExit(RunningProgram *program, DWORD timeout);
+void CloseProgram(RunningProgram *program);
+
+// Keeps a file's content and puts it back (or deletes the file) on the way out.
+class FileBackup {
+  public:
+    explicit FileBackup(const std::string &path);
+    ~FileBackup();
+
+  private:
+    std::string Path;
+    std::string Content;
+    bool Existed;
+};
+std::string ReadFileText(const std::string &path);
+void WriteFileText(const std::string &path, const std::string &text);
+std::string IniValue(const std::string &file, const char *section, const char *key);
+
+// Writes a small grey test page (Letter at 100 dpi) into the temporary
+// directory once and returns its path.
+std::string TestPagePath();

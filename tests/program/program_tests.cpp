@@ -1,0 +1,223 @@
+// KEYPAD32.EXE end to end: started in the test prefix against the virtual
+// scanner, driven through the scanner's control channel and the menu, judged
+// by the LCD, the driver's request log and the INI files it leaves.
+#include <gtest/gtest.h>
+
+#include "driver/driver_abi.h"
+#include "program_harness.h"
+
+namespace {
+
+class Program : public ::testing::Test {
+  protected:
+    FileBackup Settings{ProductFile("SYS.INI")};
+    std::string SettingsFile = ProductFile("SYS.INI");
+    RunningProgram Keypad = {};
+    bool Started = false;
+
+    void SetUp() override {
+        // Services on as a user left them; this build has neither job yet.
+        WriteFileText(SettingsFile, "[Varnel]\r\nFaxService=1\r\nCopyService=1\r\n");
+        Device("fault clear");
+        Device("clear");
+        Device("log clear");
+    }
+    void TearDown() override {
+        if (Started) {
+            CloseProgram(&Keypad);
+        }
+    }
+    void Start() {
+        Started = StartProgram(&Keypad) != 0;
+        ASSERT_TRUE(Started) << "KEYPAD32.EXE did not come up";
+    }
+    void Press(const char *key) { Device(std::string("press ") + key); }
+};
+
+TEST_F(Program, StartShowsTheStatusLineAndRegistersEveryKey) {
+    Start();
+    EXPECT_EQ("LT TXT DFT 050 F", WaitForLcd(0, "LT TXT DFT 050 F"));
+    EXPECT_EQ("", LcdMessage());
+    std::vector<LoggedRequest> log = RequestLog();
+    ASSERT_EQ(26, CountRequests(log, DrvRegisterKey, 255));
+    bool seen[26] = {};
+    for (const LoggedRequest &request : log) {
+        if (request.Command == DrvRegisterKey) {
+            seen[request.Value & 0xFF] = true;
+        }
+    }
+    for (int key = 0; key < 26; key++) {
+        EXPECT_TRUE(seen[key]) << "key " << key;
+    }
+    EXPECT_TRUE(IsIconic(Keypad.Window));
+}
+
+TEST_F(Program, ASecondStartRaisesTheFirstAndLeavesTheDriverAlone) {
+    Start();
+    Device("log clear");
+    RunningProgram second = {};
+    EXPECT_EQ(0, StartProgram(&second));
+    EXPECT_EQ(0, WaitForExit(&second, 10000));
+    CloseProgram(&second);
+    EXPECT_TRUE(RequestLog().empty()) << "the second instance made driver requests";
+    EXPECT_FALSE(IsIconic(Keypad.Window));
+}
+
+TEST_F(Program, LevelKeysWrapAndStopRestoresTheSavedLevels) {
+    WriteFileText(SettingsFile, "[Varnel]\r\nBrightText=100\r\n");
+    Start();
+    EXPECT_EQ("LT TXT DFT 100 F", WaitForLcd(0, "LT TXT DFT 100 F"));
+    Press("up");
+    EXPECT_EQ("LT TXT DFT 000 F", WaitForLcd(0, "LT TXT DFT 000 F"));
+    Press("down");
+    EXPECT_EQ("LT TXT DFT 100 F", WaitForLcd(0, "LT TXT DFT 100 F"));
+    Press("down");
+    Press("down");
+    EXPECT_EQ("LT TXT DFT 090 F", WaitForLcd(0, "LT TXT DFT 090 F"));
+    Device("show 2 leftover");
+    Press("stop");
+    EXPECT_EQ("LT TXT DFT 100 F", WaitForLcd(0, "LT TXT DFT 100 F"));
+    EXPECT_EQ("", WaitForLcd(2, ""));
+}
+
+TEST_F(Program, WithoutItsServicesOnlyStopLevelsDigitsAndJobKeysAct) {
+    Start();
+    WaitForLcd(0, "LT TXT DFT 050 F");
+    Press("mode");
+    Press("paper");
+    Press("resolution");
+    Press("destination");
+    Press("speed3");
+    Press("up");
+    EXPECT_EQ("LT TXT DFT 055 F", WaitForLcd(0, "LT TXT DFT 055 F"));
+    EXPECT_EQ("", LcdMessage());
+
+    // A device that is not ready makes the key do nothing at all.
+    Device("fault failure on");
+    Press("copy");
+    Sleep(300);
+    EXPECT_EQ("", LcdMessage());
+
+    Device("fault failure off");
+    Press("copy");
+    EXPECT_EQ("Copy Disabled!", WaitForLcd(2, "Copy Disabled!"));
+    Press("fax");
+    EXPECT_EQ("Fax Disabled!", WaitForLcd(2, "Fax Disabled!"));
+}
+
+TEST_F(Program, ExitSavesTheSettingsAndUnregistersTheKeys) {
+    Start();
+    ShowWindow(Keypad.Window, SW_RESTORE);
+    SetWindowPos(Keypad.Window, NULL, 123, 77, 400, 300, SWP_NOZORDER);
+    Device("log clear");
+    EXPECT_EQ(0, ExitProgram(&Keypad));
+    EXPECT_EQ(26, CountRequests(RequestLog(), DrvRegisterKey, 0));
+    EXPECT_EQ("123", IniValue(SettingsFile, "Varnel", "Win-X"));
+    EXPECT_EQ("77", IniValue(SettingsFile, "Varnel", "Win-Y"));
+    EXPECT_EQ("400", IniValue(SettingsFile, "Varnel", "Win-Width"));
+    EXPECT_EQ("300", IniValue(SettingsFile, "Varnel", "Win-Height"));
+    EXPECT_EQ("0", IniValue(SettingsFile, "Varnel", "StartRun"));
+    EXPECT_EQ("0", IniValue(SettingsFile, "Varnel", "JobID"));
+    // Services that could not start are saved off.
+    EXPECT_EQ("0", IniValue(SettingsFile, "Varnel", "FaxService"));
+    EXPECT_EQ("0", IniValue(SettingsFile, "Varnel", "CopyService"));
+    EXPECT_EQ("0", IniValue(SettingsFile, "Varnel FAX", "UseProfile"));
+    CloseProgram(&Keypad);
+
+    // The next start puts the window back where it was.
+    Start();
+    ShowWindow(Keypad.Window, SW_RESTORE);
+    RECT rect;
+    GetWindowRect(Keypad.Window, &rect);
+    EXPECT_EQ(123, rect.left);
+    EXPECT_EQ(77, rect.top);
+    EXPECT_EQ(523, rect.right);
+    EXPECT_EQ(377, rect.bottom);
+    // A run without any move saves the same placement again.
+    EXPECT_EQ(0, ExitProgram(&Keypad));
+    EXPECT_EQ("400", IniValue(SettingsFile, "Varnel", "Win-Width"));
+}
+
+class RunAtLogon : public Program {
+  protected:
+    char Saved[1024] = "";
+    void SetUp() override {
+        Program::SetUp();
+        GetProfileStringA("windows", "run", "", Saved, sizeof Saved);
+        WriteProfileStringA("windows", "run", "a.exe c:\\old\\keypad32.exe b.exe");
+    }
+    void TearDown() override {
+        Program::TearDown();
+        WriteProfileStringA("windows", "run", Saved[0] ? Saved : NULL);
+    }
+    std::string Run() {
+        char value[1024];
+        GetProfileStringA("windows", "run", "", value, sizeof value);
+        return value;
+    }
+};
+
+TEST_F(RunAtLogon, TheMenuItemPutsTheProgramInTheListAtExit) {
+    Start();
+    PostMessageA(Keypad.Window, WM_COMMAND, 1001, 0);
+    EXPECT_EQ(0, ExitProgram(&Keypad));
+    EXPECT_EQ("a.exe b.exe C:\\Varnel\\EXE32\\KEYPAD32.EXE", Run());
+    EXPECT_EQ("1", IniValue(SettingsFile, "Varnel", "StartRun"));
+}
+
+TEST_F(RunAtLogon, TogglingTwiceLeavesTheListUntouched) {
+    Start();
+    PostMessageA(Keypad.Window, WM_COMMAND, 1001, 0);
+    PostMessageA(Keypad.Window, WM_COMMAND, 1001, 0);
+    EXPECT_EQ(0, ExitProgram(&Keypad));
+    EXPECT_EQ("a.exe c:\\old\\keypad32.exe b.exe", Run());
+}
+
+// Finds the program's message box by its caption.
+HWND FindMessageBox(const char *caption) {
+    for (int i = 0; i < 250; i++) {
+        HWND box = FindWindowA("#32770", caption);
+        if (box) {
+            return box;
+        }
+        Sleep(20);
+    }
+    return NULL;
+}
+
+TEST_F(Program, WithoutADeviceItSaysSoAndEnds) {
+    std::string config = ProductFile("DLL32\\VNLSCAN.INI");
+    FileBackup keepConfig(config);
+    WritePrivateProfileStringA("Device", "AutoStart", "0", config.c_str());
+    WritePrivateProfileStringA(NULL, NULL, NULL, config.c_str());
+    Device("quit");
+    for (int i = 0; i < 100 && Device("ping").compare(0, 3, "ERR") != 0; i++) {
+        Sleep(50);
+    }
+
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    char commandLine[MAX_PATH];
+    lstrcpynA(commandLine, ProductFile("EXE32\\KEYPAD32.EXE").c_str(), sizeof commandLine);
+    ASSERT_TRUE(CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup,
+                               &Keypad.Process));
+    Started = true;
+    HWND box = FindMessageBox("Varnel");
+    ASSERT_NE((HWND)NULL, box);
+    char text[128] = "";
+    GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
+    EXPECT_STREQ("Cannot find Varnel!", text);
+    EXPECT_EQ((HWND)NULL, FindWindowA("Fax Configuration", NULL));
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    EXPECT_EQ(0, WaitForExit(&Keypad, 10000));
+}
+
+// The device outlives the programs that started it; it goes with the tests.
+class DeviceQuit : public ::testing::Environment {
+  public:
+    void TearDown() override { QuitDevice(); }
+};
+
+const ::testing::Environment *const Quit = ::testing::AddGlobalTestEnvironment(new DeviceQuit);
+
+} // namespace

@@ -1,0 +1,48 @@
+// Drives the program's main window from scripts, as a user would with the
+// menu: `winctl exit` chooses Exit and waits until the window is gone,
+// `winctl menu <id>` chooses any menu command, `winctl restore` shows the
+// minimised window at a given place (`winctl restore x y width height`),
+// `winctl wait` waits until the window exists. Exit code 0 on success, 1 when the window is not found.
+#include <windows.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+static HWND WaitForMainWindow(int present, DWORD timeout) {
+    DWORD start = GetTickCount();
+    for (;;) {
+        HWND window = FindWindowA("Fax Configuration", NULL);
+        if ((window != NULL) == (present != 0) || GetTickCount() - start > timeout) {
+            return window;
+        }
+        Sleep(50);
+    }
+}
+
+int main(int argc, char **argv) {
+    if (argc < 2) {
+        fprintf(stderr, "usage: winctl exit | menu <id> | restore [x y w h] | wait\n");
+        return 2;
+    }
+    HWND window = WaitForMainWindow(1, 10000);
+    if (!window) {
+        fprintf(stderr, "winctl: the program's window was not found\n");
+        return 1;
+    }
+    if (strcmp(argv[1], "exit") == 0) {
+        PostMessageA(window, WM_COMMAND, 1002, 0);
+        return WaitForMainWindow(0, 10000) ? 1 : 0;
+    }
+    if (strcmp(argv[1], "restore") == 0) {
+        ShowWindow(window, SW_RESTORE);
+        if (argc > 5) {
+            SetWindowPos(window, HWND_TOP, atoi(argv[2]), atoi(argv[3]), atoi(argv[4]),
+                         atoi(argv[5]), 0);
+        }
+        return 0;
+    }
+    if (strcmp(argv[1], "menu") == 0 && argc > 2) {
+        PostMessageA(window, WM_COMMAND, (WPARAM)atoi(argv[2]), 0);
+    }
+    return 0;
+}
