@@ -3,6 +3,7 @@
 // start-up time to keys registered beside a minimal one-window program.
 #include <windows.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include <algorithm>
@@ -25,15 +26,25 @@ void Report(const char *what, std::vector<double> samples) {
            samples[samples.size() / 2], samples[samples.size() * 99 / 100], samples.size());
 }
 
-// Sends a command, then polls the status line until it shows the text.
+// Sends a command, then polls the status line until it shows the text; -1
+// when it does not within two seconds.
 double TimeUntilStatus(const std::string &command, const std::string &expected) {
     LARGE_INTEGER start, end;
     QueryPerformanceCounter(&start);
     Device(command);
-    while (LcdStatus() != expected) {
+    for (;;) {
+        bool shown = LcdStatus() == expected;
+        QueryPerformanceCounter(&end);
+        double elapsed = Milliseconds(start, end);
+        if (shown) {
+            return elapsed;
+        }
+        if (elapsed > 2000) {
+            printf("'%s' never showed %s (the LCD shows %s)\n", command.c_str(), expected.c_str(),
+                   LcdStatus().c_str());
+            return -1;
+        }
     }
-    QueryPerformanceCounter(&end);
-    return Milliseconds(start, end);
 }
 
 std::string StatusWithLevel(int level) {
@@ -74,8 +85,8 @@ double StartAndWait(const char *path, const char *windowClass, bool waitForKeys)
 
 } // namespace
 
-int main() {
-    const int presses = 1000;
+int main(int argc, char **argv) {
+    const int presses = argc > 1 ? atoi(argv[1]) : 1000;
     RunningProgram keypad = {};
     FileBackup settings(ProductFile("SYS.INI"));
     WriteFileText(ProductFile("SYS.INI"), "[Varnel]\r\n");
