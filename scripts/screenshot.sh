@@ -15,13 +15,13 @@ ctl() { wine "$KP_BUILD/bin/vnlctl.exe" "$@" >/dev/null; }
 
 wine 'C:\Varnel\EXE32\KEYPAD32.EXE' &
 wine "$KP_BUILD/bin/winctl.exe" wait
-wine "$KP_BUILD/bin/winctl.exe" restore 20 20 420 160
+wine "$KP_BUILD/bin/winctl.exe" restore 10 290 420 160
 ctl press up
 ctl press up
 ctl show 2 "Ready to scan"
 sleep 1
 mkdir -p "$(dirname "$out")"
-import -window root -crop 1000x620+0+0 "$out"
+import -window root -crop 830x470+0+0 "$out"
 wine "$KP_BUILD/bin/winctl.exe" exit || true
 ctl quit || true
 echo "saved $out"
