@@ -35,3 +35,14 @@ kp_cleanup() {
     wineserver -k >/dev/null 2>&1 || true
     if [ -n "${KP_XVFB_PID:-}" ]; then kill "$KP_XVFB_PID" 2>/dev/null || true; fi
 }
+
+# Set-up, build, display, prefix and wine server: everything a run needs.
+# The display and server are ended when the calling script exits.
+kp_prepare() {
+    bash "$KP_ROOT/scripts/setup.sh"
+    bash "$KP_ROOT/scripts/build.sh"
+    kp_display
+    trap kp_cleanup EXIT
+    bash "$KP_ROOT/scripts/prefix.sh"
+    kp_wineserver
+}
