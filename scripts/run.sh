@@ -6,14 +6,9 @@
 # and says what happened and where the outputs are.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-bash "$here/setup.sh"
 source "$here/env.sh"
-bash "$here/build.sh"
 user_display=${DISPLAY:-}
-kp_display
-trap kp_cleanup EXIT
-bash "$here/prefix.sh"
-kp_wineserver
+kp_prepare
 
 pages="$WINEPREFIX/drive_c/pages"
 [ -f "$pages/page1-text.bmp" ] || /usr/bin/python3 "$here/make_pages.py" "$pages"
