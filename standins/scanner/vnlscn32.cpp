@@ -22,6 +22,10 @@ WORD OwedStatus;           // read status owed by the next read after a fault cu
 
 const DWORD BindWaitMs = 10000;
 
+// Read statuses of the device's own: a read error, and a read with no sheet taken.
+const WORD ReadDeviceError = 5;
+const WORD ReadNoPage = 6;
+
 void ReadConfiguration(int *autoStart) {
     char path[MAX_PATH], port[32];
     ConfiguredPort = 0x278;
@@ -130,13 +134,13 @@ WORD SetParameters(DriverRequest *request) {
     UnlockDevice(&Link);
     EnterCriticalSection(&ScanLock);
     EndScan();
-    int ok = CompleteScanParameters(params) && page[0] && BeginPageScan(&Scan, page, params);
-    if (!ok)
-        params->Lines = 0;
-    ScanActive = ok;
+    // The sizes follow from the window alone, as on the real device; without a sheet there
+    // is just nothing to read.
+    int valid = CompleteScanParameters(params);
+    ScanActive = valid && page[0] && BeginPageScan(&Scan, page, params);
     ScanDibBands = (params->ScanFlags & ScanFlagDibBands) != 0;
     LeaveCriticalSection(&ScanLock);
-    return ok ? 0 : 1;
+    return ScanActive ? 0 : 1;
 }
 
 // Takes an armed fault line the coming read reaches: the read stops before it and the next
@@ -155,7 +159,7 @@ WORD ReadLines(DriverRequest *request) {
     DWORD capacity = request->Value;
     request->Value = 0;
     if (!ScanActive || !request->Buffer)
-        return ReadFailed;
+        return ReadNoPage;
     if (OwedStatus) {
         WORD owed = OwedStatus;
         OwedStatus = 0;
@@ -171,7 +175,7 @@ WORD ReadLines(DriverRequest *request) {
     state->AbortPending = 0;
     ResetEvent(Link.StopEvent);
     DWORD rows = Scan.BytesPerLine ? capacity / Scan.BytesPerLine : 0;
-    DWORD limit = CutAtFault(&state->Faults.ReadErrorLine, 5, rows);
+    DWORD limit = CutAtFault(&state->Faults.ReadErrorLine, ReadDeviceError, rows);
     limit = CutAtFault(&state->Faults.AbortLine, ReadFailed, limit);
     UnlockDevice(&Link);
     if (aborted)
@@ -179,7 +183,7 @@ WORD ReadLines(DriverRequest *request) {
     LONG delivered =
         DeliverScanLines(&Scan, (BYTE *)(UINT_PTR)request->Buffer, capacity, ScanDibBands, limit);
     if (delivered < 0)
-        return 5;
+        return ReadDeviceError;
     request->Value = (DWORD)delivered;
     if (OwedStatus || Scan.NextLine < Scan.Lines)
         return ReadMore;
@@ -225,10 +229,11 @@ WORD AnswerFromState(DriverRequest *request) {
         if (state->HolderProcessId == GetCurrentProcessId())
             state->HolderProcessId = 0;
         return 0;
-    case DrvQueryReady:
     case DrvQueryFailure:
         return faults->Failure ? 1 : 0;
-    case DrvQueryPaper:
+    case DrvQueryReady: // ready to scan: a sheet waits in the feeder and nothing failed
+        return state->PageCount > 0 && !faults->Failure ? 0 : 1;
+    case DrvQueryPaper: // the paper sensor, which the no-paper fault blinds
         return state->PageCount > 0 && !faults->NoPaper && !faults->Failure ? 0 : 1;
     case DrvTestIoPort:
         return (request->Value & 0xFFFF) == ConfiguredPort ? 0 : 1;

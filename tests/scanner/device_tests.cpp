@@ -405,8 +405,9 @@ TEST_F(ScannerDevice, PagesAreReadInTopDownLinesOrBottomUpBandsAndThenLeave) {
 TEST_F(ScannerDevice, ScanParametersAreCheckedAgainstTheLoadedPage) {
     ScanParameterRecord p = GreyWindow(300, 300, 10);
     p.Lines = 77;
+    // The sizes follow from the window even without a sheet; there is just nothing to read.
     EXPECT_NE(Call(DrvSetScanParameters, &p), 0) << "no page loaded";
-    EXPECT_EQ(p.Lines, 0u);
+    EXPECT_EQ(p.Lines, 300u);
     LoadLevelPage(20, 20);
     p.ResolutionX = 1300;
     EXPECT_NE(Call(DrvSetScanParameters, &p), 0);
@@ -453,7 +454,7 @@ TEST_F(ScannerDevice, ReadErrorAndAbortFaultsCutThePageAtTheirLine) {
 TEST_F(ScannerDevice, PaperAndFailureFaults) {
     EXPECT_NE(Call(DrvQueryPaper), 0) << "empty feeder";
     LoadLevelPage(10, 10);
-    // Requests 5 and 6 answer 0 for ready and paper; 9 answers non-zero for a failure.
+    // Requests 5 and 6 answer 0 for a sheet ready to scan; 9 answers non-zero for a failure.
     const struct {
         const char *Fault;
         bool Ready, Paper, Failure;
@@ -532,7 +533,7 @@ TEST_F(ScannerDevice, TheLogRecordsRequestsButOnlyCountsPolls) {
     int polls = atoi(strstr(Ask("counters").c_str(), "polls=") + 6);
     KeyNotification note = NotifySink(3);
     BYTE pollBuffer[16];
-    Call(DrvQueryReady);
+    Call(DrvQueryFailure);
     Call(DrvRegisterKey, &note, 3 | 0xFF00);
     Call(DrvPollPanel, pollBuffer);
     Call(DrvShowText, "Logged", 2);
@@ -547,7 +548,7 @@ TEST_F(ScannerDevice, TheLogRecordsRequestsButOnlyCountsPolls) {
         at = strchr(at, '\n') + 1;
     }
     EXPECT_EQ(*at, 0) << "request 23 is not logged: " << log;
-    EXPECT_EQ(command[0], 5u);
+    EXPECT_EQ(command[0], 9u);
     EXPECT_EQ(command[1], 21u);
     EXPECT_EQ(value[1], 3u + (255u << 8));
     EXPECT_EQ(command[2], 24u);
