@@ -4,7 +4,10 @@
 
 #include "app/app.h"
 #include "app/settings.h"
+#include "copy/copy_settings.h"
 #include "driver/driver.h"
+#include "fax/profiles.h"
+#include "fax/telvex.h"
 #include "panel/panel_state.h"
 
 HINSTANCE AppInstance;
@@ -23,13 +26,21 @@ const char *const ProgramFileName = "KEYPAD32.EXE";
 
 int InitializeApp() {
     LoadSettings();
-    // The fax and copy services join here once they are part of the program;
-    // until then they are unavailable and stay off.
-    FaxServiceEnabled = 0;
-    FaxAvailable = 0;
-    CopyServiceEnabled = 0;
-    CopyAvailable = 0;
-    PaperSize = 0;
+    if (InitFaxService()) {
+        lstrcpynA(SettingsProfileName, FaxProfileName, ProfileNameSize);
+        FaxAvailable = 1;
+    } else {
+        FaxServiceEnabled = 0;
+        FaxAvailable = 0;
+    }
+    if (LoadCopySettings()) {
+        CopySettings = WorkingCopySettings;
+        CopyAvailable = 1;
+    } else {
+        CopyServiceEnabled = 0;
+        CopyAvailable = 0;
+    }
+    PaperSize = CopyUnit ? 2 : 0;
     SystemLook.ButtonFaceColor = GetSysColor(COLOR_BTNFACE);
     SystemLook.ButtonHighlightColor = GetSysColor(COLOR_BTNHIGHLIGHT);
     SystemLook.ButtonShadowColor = GetSysColor(COLOR_BTNSHADOW);
@@ -37,5 +48,9 @@ int InitializeApp() {
     return 1;
 }
 
-void ReleaseLibraries() { UnbindDriver(); }
+void ReleaseLibraries() {
+    UnbindTelvex();
+    UnbindDriver();
+    UnbindPrinterLibrary();
+}
 

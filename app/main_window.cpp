@@ -6,10 +6,13 @@
 #include "app/run_entry.h"
 #include "app/settings.h"
 #include "driver/driver.h"
+#include "fax/profiles.h"
+#include "fax/telvex.h"
 #include "panel/panel.h"
 #include "panel/panel_state.h"
 #include "res/resource.h"
 #include "ui/about.h"
+#include "ui/create_profile.h"
 #include "ui/help.h"
 
 void RegisterPanelKeys(int on) {
@@ -59,10 +62,20 @@ static void OnCreate(HWND window) {
     } else {
         GrayItem(IDM_COPY_SERVICE);
     }
-    // Without the mail library no Internet Mail profile can be created.
-    GrayItem(IDM_CREATE_MSN_PROFILE);
-    GrayItem(IDM_CREATE_INTERNET_PROFILE);
-    GrayItem(IDM_CREATE_INTERNET_MSN_PROFILE);
+    // Without the mail library no service answers and all three stay grey.
+    BindTelvex();
+    DWORD internet = 0;
+    DWORD msn = 0;
+    QueryMailServices(&internet, &msn);
+    if (!internet) {
+        GrayItem(IDM_CREATE_INTERNET_PROFILE);
+    }
+    if (!msn) {
+        GrayItem(IDM_CREATE_MSN_PROFILE);
+    }
+    if (!internet || !msn) {
+        GrayItem(IDM_CREATE_INTERNET_MSN_PROFILE);
+    }
 }
 
 // Keeps the restored window's placement. The saved record holds position and
@@ -125,6 +138,26 @@ static void OnCommand(HWND window, WORD id) {
         break;
     case IDM_COPY_SERVICE:
         ToggleService(IDM_COPY_SERVICE, &CopyServiceEnabled);
+        break;
+    case IDM_FAX_SETUP:
+        // The fax configuration sheet opens here once it is part of the program.
+        if (!InitFaxService()) {
+            FaxServiceEnabled = 0;
+            FaxAvailable = 0;
+            CheckItem(IDM_FAX_SERVICE, 0);
+            GrayItem(IDM_FAX_SERVICE);
+        }
+        break;
+    case IDM_CREATE_FAX_PROFILE:
+    case IDM_CREATE_MSN_PROFILE:
+    case IDM_CREATE_INTERNET_PROFILE:
+    case IDM_CREATE_INTERNET_MSN_PROFILE:
+        if (DialogBoxParamA(AppInstance, MAKEINTRESOURCEA(IDD_CREATE_PROFILE), window,
+                            CreateProfileDialogProc, id) > 0) {
+            EnableMenuItem(MainMenu, IDM_FAX_SERVICE, MF_BYCOMMAND | MF_ENABLED);
+            ReleaseProfileLists();
+            DiscoverProfiles();
+        }
         break;
     default:
         // The set-up dialogs of services not yet in the program do nothing.

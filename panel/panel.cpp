@@ -4,6 +4,7 @@
 
 #include "app/app.h"
 #include "app/settings.h"
+#include "copy/copy_job.h"
 #include "driver/driver.h"
 #include "fax/profiles.h"
 #include "panel/panel_state.h"
@@ -17,7 +18,7 @@ static const char *const ResolutionTags[] = {"DFT ", "FNE ", "SPR "};
 // The job threads the Fax and Copy keys start. A service whose job is not
 // part of the program counts as disabled.
 static const LPTHREAD_START_ROUTINE FaxJob = NULL;
-static const LPTHREAD_START_ROUTINE CopyJob = NULL;
+static const LPTHREAD_START_ROUTINE CopyJob = CopyJobThread;
 
 static DWORD JobThreadId; // id of the last job thread started
 
@@ -83,7 +84,10 @@ static void AcceptJobKey(WORD startCode) {
 static void StartJob(int enabled, LPTHREAD_START_ROUTINE job, const char *disabledText) {
     if (enabled && job) {
         EnableMenuItem(MainMenu, IDM_EXIT, MF_BYCOMMAND | MF_GRAYED);
-        if (CreateThread(NULL, 0, job, NULL, 0, &JobThreadId)) {
+        // Only the id is kept: the handle is closed so that no job leaves one behind.
+        HANDLE thread = CreateThread(NULL, 0, job, NULL, 0, &JobThreadId);
+        if (thread) {
+            CloseHandle(thread);
             return;
         }
         EnableMenuItem(MainMenu, IDM_EXIT, MF_BYCOMMAND | MF_ENABLED);

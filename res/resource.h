@@ -40,6 +40,10 @@
 #define IDC_ABOUT_PURPOSE 982
 #define IDC_ABOUT_VERSION 983
 
+/* Dialog 400 (Create New Profile); its buttons are IDOK "&Create" and IDCANCEL */
+#define IDC_PROFILE_NAME 636
+#define IDC_SET_DEFAULT_PROFILE 637
+
 /* String table: titles and start-up */
 #define IDS_APP_TITLE 0
 #define IDS_NO_DEVICE 2

@@ -41,4 +41,66 @@ for f in "$KP_BUILD"/bin/*.dll "$KP_BUILD"/bin/VNL*.EXE "$KP_BUILD"/bin/vnlctl*.
     cp -f "$f" "$product/DLL32/"
 done
 [ -f "$KP_BUILD/bin/KEYPAD32.EXE" ] && cp -f "$KP_BUILD/bin/KEYPAD32.EXE" "$product/EXE32/"
+
+# The mail library's own store, a fax and a mail profile for the demo, and
+# the address book it shows (kept when present: tests and users change them).
+[ -f "$product/TELVEX.INI" ] || crlf >"$product/TELVEX.INI" <<'INI'
+[Telvex]
+InternetService=1
+MSNService=1
+AddressBook=ADDRESS.VCF
+[Profile:Varnel Fax]
+Services=25
+UserName=Varnel User
+FaxNumber=555 0100
+FaxGateway=fax.varnel.example
+PaperSize=0
+Resolution=1
+Setting14=1
+Connection=2
+Dialing=Default Location
+[Profile:Varnel Mail]
+Services=28
+FullName=Varnel User
+EmailAddress=keypad@varnel.example
+Server=mail.varnel.example
+INI
+[ -f "$product/ADDRESS.VCF" ] || crlf >"$product/ADDRESS.VCF" <<'VCF'
+BEGIN:VCARD
+VERSION:4.0
+UID:urn:uuid:6f1c2a10-0001-4000-8000-000000000001
+FN:Ada Brandt
+TEL;TYPE=fax,work:+1 555 0101
+EMAIL;TYPE=work:ada.brandt@example.com
+END:VCARD
+BEGIN:VCARD
+VERSION:4.0
+UID:urn:uuid:6f1c2a10-0001-4000-8000-000000000002
+FN:Office Front Desk
+TEL;TYPE=fax:555 0199
+END:VCARD
+BEGIN:VCARD
+VERSION:4.0
+UID:urn:uuid:6f1c2a10-0001-4000-8000-000000000003
+FN:Carl Dorn
+EMAIL:carl.dorn@example.org
+END:VCARD
+VCF
+
+# PostScript printers for the copy job, driven by Wine's PostScript driver.
+# Each document a printer prints is appended to C:\printed\<name>.ps through
+# a small shell script that is the printer's port. The colour printer is the
+# Windows default and makes up to 5 copies per document; the grey one reports
+# a copy limit of 0; the offline one cannot deliver (its port is unwritable).
+printed="$drive_c/printed"
+mkdir -p "$printed"
+for name in color gray; do
+    printf '#!/bin/sh\ncat >> "${0%%.sh}.ps"\n' >"$printed/$name.sh"
+    chmod +x "$printed/$name.sh"
+done
+if [ -f "$KP_BUILD/bin/addprinter.exe" ]; then
+    wine "$KP_BUILD/bin/addprinter.exe" "Varnel Offline PS" grey 300 1 /nonexistent/offline.ps </dev/null >/dev/null
+    wine "$KP_BUILD/bin/addprinter.exe" "Varnel Gray PS" grey 300 0 "|$printed/gray.sh" </dev/null >/dev/null
+    wine "$KP_BUILD/bin/addprinter.exe" "Varnel Color PS" colour 300 5 "|$printed/color.sh" default </dev/null >/dev/null
+fi
 exit 0

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Installs what building and running KEYPAD32 needs on Debian: the MinGW-w64
 # cross compiler, 32-bit Wine, Xvfb, CMake, GoogleTest sources and the
-# native image tools the tests compare against. Safe to run again.
+# native image tools the tests compare against (Ghostscript renders the
+# copy job's printed PostScript). Safe to run again.
 set -euo pipefail
 
 need=()
@@ -16,6 +17,9 @@ command -v ninja >/dev/null 2>&1 || need+=(ninja-build)
 [ -x /usr/bin/python3 ] || need+=(python3)
 /usr/bin/python3 -c 'import PIL' >/dev/null 2>&1 || need+=(python3-pil)
 command -v import >/dev/null 2>&1 || need+=(imagemagick)
+command -v tiffcp >/dev/null 2>&1 || need+=(libtiff-tools)
+command -v cjpeg >/dev/null 2>&1 || need+=(libjpeg-turbo-progs)
+command -v gs >/dev/null 2>&1 || need+=(ghostscript)
 
 if [ ${#need[@]} -gt 0 ]; then
   export DEBIAN_FRONTEND=noninteractive

@@ -16,7 +16,7 @@ class Program : public ::testing::Test {
     bool Started = false;
 
     void SetUp() override {
-        // Services on as a user left them; this build has neither job yet.
+        // Both services on, as a user left them.
         WriteFileText(SettingsFile, "[Varnel]\r\nFaxService=1\r\nCopyService=1\r\n");
         Device("fault clear");
         Device("clear");
@@ -80,7 +80,8 @@ TEST_F(Program, LevelKeysWrapAndStopRestoresTheSavedLevels) {
     EXPECT_EQ("", WaitForLcd(2, ""));
 }
 
-TEST_F(Program, WithoutItsServicesOnlyStopLevelsDigitsAndJobKeysAct) {
+TEST_F(Program, WithBothServicesOffOnlyStopLevelsDigitsAndJobKeysAct) {
+    WriteFileText(SettingsFile, "[Varnel]\r\nFaxService=0\r\nCopyService=0\r\n");
     Start();
     WaitForLcd(0, "LT TXT DFT 050 F");
     Press("mode");
@@ -92,9 +93,14 @@ TEST_F(Program, WithoutItsServicesOnlyStopLevelsDigitsAndJobKeysAct) {
     EXPECT_EQ("LT TXT DFT 055 F", WaitForLcd(0, "LT TXT DFT 055 F"));
     EXPECT_EQ("", LcdMessage());
 
-    // A device that is not ready makes the key do nothing at all.
-    Device("fault failure on");
+    // A device that is not ready makes the key do nothing at all: no sheet,
+    // or a sheet and a device failure.
     Press("copy");
+    Sleep(300);
+    EXPECT_EQ("", LcdMessage());
+    Device("load " + TestPagePath());
+    Device("fault failure on");
+    Press("fax");
     Sleep(300);
     EXPECT_EQ("", LcdMessage());
 
@@ -109,6 +115,8 @@ TEST_F(Program, ExitSavesTheSettingsAndUnregistersTheKeys) {
     Start();
     ShowWindow(Keypad.Window, SW_RESTORE);
     SetWindowPos(Keypad.Window, NULL, 123, 77, 400, 300, SWP_NOZORDER);
+    // The copy service switched off from the Options menu.
+    PostMessageA(Keypad.Window, WM_COMMAND, 1010, 0);
     Device("log clear");
     EXPECT_EQ(0, ExitProgram(&Keypad));
     EXPECT_EQ(26, CountRequests(RequestLog(), DrvRegisterKey, 0));
@@ -118,8 +126,7 @@ TEST_F(Program, ExitSavesTheSettingsAndUnregistersTheKeys) {
     EXPECT_EQ("300", IniValue(SettingsFile, "Varnel", "Win-Height"));
     EXPECT_EQ("0", IniValue(SettingsFile, "Varnel", "StartRun"));
     EXPECT_EQ("0", IniValue(SettingsFile, "Varnel", "JobID"));
-    // Services that could not start are saved off.
-    EXPECT_EQ("0", IniValue(SettingsFile, "Varnel", "FaxService"));
+    EXPECT_EQ("1", IniValue(SettingsFile, "Varnel", "FaxService"));
     EXPECT_EQ("0", IniValue(SettingsFile, "Varnel", "CopyService"));
     EXPECT_EQ("0", IniValue(SettingsFile, "Varnel FAX", "UseProfile"));
     CloseProgram(&Keypad);

@@ -1,0 +1,104 @@
+#include "copy/copy_settings.h"
+
+#include <string.h>
+
+#include "app/app.h"
+#include "app/settings.h"
+
+HMODULE PrinterLibrary;
+ListPrintersProc ListPrinters;
+FindPrinterProc FindPrinter;
+OpenPrinterContextProc OpenPrinterContext;
+FARPROC PrinterEntry5;
+FARPROC PrinterEntry6;
+SelectPrinterProc SelectPrinter;
+QueryPrinterProc QueryPrinter;
+ClosePrinterContextProc ClosePrinterContext;
+HGLOBAL DialogPrinterListHandle;
+PrinterContext DialogPrinterContext;
+int DialogPrinterOpen;
+CopySettingsRecord CopySettings;
+CopySettingsRecord WorkingCopySettings;
+int CopyUnit;
+
+static const char *const CopySection = "Varnel COPY";
+enum : WORD { IdsCopyUnavailable = 45 };
+
+// Through void* because FARPROC has no parameters to match.
+template <typename Proc> static void LookUp(Proc *slot, int ordinal) {
+    *slot = reinterpret_cast<Proc>(
+        reinterpret_cast<void *>(GetProcAddress(PrinterLibrary, MAKEINTRESOURCEA(ordinal))));
+}
+
+int BindPrinterLibrary() {
+    if (!LoadProductLibrary(&PrinterLibrary, "Dorlan.DLL")) {
+        PrinterLibrary = NULL;
+        return 0;
+    }
+    // Looked up without checking: a missing entry is found when it is called.
+    LookUp(&ListPrinters, 2);
+    LookUp(&FindPrinter, 3);
+    LookUp(&OpenPrinterContext, 4);
+    LookUp(&PrinterEntry5, 5);
+    LookUp(&PrinterEntry6, 6);
+    LookUp(&SelectPrinter, 7);
+    LookUp(&QueryPrinter, 8);
+    LookUp(&ClosePrinterContext, 9);
+    return 1;
+}
+
+void UnbindPrinterLibrary() {
+    if (!PrinterLibrary) {
+        return;
+    }
+    if (DialogPrinterOpen && ClosePrinterContext) {
+        ClosePrinterContext(&DialogPrinterContext);
+        DialogPrinterOpen = 0;
+    }
+    if (DialogPrinterListHandle) {
+        GlobalUnlock(DialogPrinterListHandle);
+        GlobalFree(DialogPrinterListHandle);
+        DialogPrinterListHandle = NULL;
+    }
+    FreeLibrary(PrinterLibrary);
+    PrinterLibrary = NULL;
+    ListPrinters = NULL;
+    FindPrinter = NULL;
+    OpenPrinterContext = NULL;
+    PrinterEntry5 = PrinterEntry6 = NULL;
+    SelectPrinter = NULL;
+    QueryPrinter = NULL;
+    ClosePrinterContext = NULL;
+}
+
+int LoadCopySettings() {
+    if (!BindPrinterLibrary()) {
+        ShowStringMessage(AppInstance, MainWindow, AppTitle, IdsCopyUnavailable);
+        return 0;
+    }
+    const char *file = SettingsPathFor("SYS.INI");
+    GetPrivateProfileStringA(CopySection, "Printer", "", WorkingCopySettings.Printer,
+                             sizeof WorkingCopySettings.Printer, file);
+    WorkingCopySettings.AlwaysDefault =
+        (int)GetPrivateProfileIntA(CopySection, "AlwaysDefault", 1, file);
+    WorkingCopySettings.FitInPage = (int)GetPrivateProfileIntA(CopySection, "FitInPage", 1, file);
+    CopyUnit = (int)GetPrivateProfileIntA(CopySection, "Unit", 0, file);
+    return 1;
+}
+
+// Skips leading delimiters, ends the token at the next one and moves the cursor
+// past it; the token is empty when the text is used up.
+static char *NextToken(char **cursor, const char *delimiters) {
+    char *start = *cursor + strspn(*cursor, delimiters);
+    char *end = start + strcspn(start, delimiters);
+    *cursor = *end ? end + 1 : end;
+    *end = '\0';
+    return start;
+}
+
+void SplitPrinterDescription(char *description, PrinterEntry *entry) {
+    char *cursor = description;
+    entry->DeviceName = NextToken(&cursor, ",");
+    entry->DriverName = NextToken(&cursor, ", ");
+    entry->PortName = NextToken(&cursor, ", ");
+}

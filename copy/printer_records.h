@@ -1,0 +1,66 @@
+// Records exchanged with the printer library (Dorlan.DLL), by its ordinals 2
+// to 9. Shared by the keypad manager and the printer library built here, so
+// both sides agree on every offset.
+#pragma once
+#include <windows.h>
+#include <stddef.h>
+
+#pragma pack(push, 1)
+
+// A printer description split into its three names; also the list's entry.
+struct PrinterEntry {
+    char *DeviceName;
+    char *DriverName;
+    char *PortName;
+};
+
+// Built by the library in global memory; the caller writes only Current.
+struct PrinterList {
+    WORD Count;
+    WORD Current;            // the printer a dialog shows as chosen
+    WORD Default;            // the Windows default printer
+    PrinterEntry Entries[1]; // Count entries
+};
+
+// Owned by the caller, zeroed before first use; the library's except DevModeHandle.
+struct PrinterContext {
+    BYTE LibraryPrivate[28];
+    HGLOBAL DevModeHandle; // DEVMODEA of the queried printer, left by QueryPrinter
+    BYTE Rest[8];
+};
+
+struct PrinterInfo {
+    LONG DpiX;
+    LONG DpiY;
+    LONG PrintableWidth; // device pixels
+    LONG PrintableHeight;
+    WORD CopyLimit; // copies one print document may ask of the printer
+    WORD CopyLimitHigh;
+    BYTE Reserved1[12];
+    WORD ColorMode; // 2 = prints colour
+    WORD Reserved2;
+    WORD PaperCode;   // in: DMPAPER_LETTER, DMPAPER_LEGAL or DMPAPER_A4
+    WORD QueryOption; // in: always 1
+};
+
+#pragma pack(pop)
+
+static_assert(sizeof(PrinterEntry) == 12, "PrinterEntry is 12 bytes");
+static_assert(offsetof(PrinterList, Entries) == 6, "PrinterList entries follow its header");
+static_assert(sizeof(PrinterContext) == 40 && offsetof(PrinterContext, DevModeHandle) == 28,
+              "PrinterContext layout");
+static_assert(sizeof(PrinterInfo) == 40 && offsetof(PrinterInfo, CopyLimit) == 16 &&
+                  offsetof(PrinterInfo, ColorMode) == 32 &&
+                  offsetof(PrinterInfo, PaperCode) == 36 &&
+                  offsetof(PrinterInfo, QueryOption) == 38,
+              "PrinterInfo layout");
+
+enum : WORD { PrinterColorCapable = 2, NoPrinterMatch = 65535 };
+
+typedef HGLOBAL(WINAPI *ListPrintersProc)();
+typedef WORD(WINAPI *FindPrinterProc)(const char *description, const PrinterList *list);
+typedef int(WINAPI *OpenPrinterContextProc)(const PrinterEntry *entry, PrinterContext *context);
+typedef int(WINAPI *SelectPrinterProc)(PrinterContext *context, const PrinterEntry *entry);
+typedef int(WINAPI *QueryPrinterProc)(const PrinterEntry *entry, PrinterContext *context,
+                                      PrinterInfo *info);
+typedef int(WINAPI *ClosePrinterContextProc)(PrinterContext *context);

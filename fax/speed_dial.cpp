@@ -1,0 +1,211 @@
+#include "fax/speed_dial.h"
+
+#include <stdio.h>
+
+#include "app/settings.h"
+#include "fax/telvex.h"
+
+SpeedDialEntry SpeedDialTable[SpeedDialEntryCount];
+
+static const char FaxSection[] = "Varnel FAX";
+static const char *const LabelKeys[2] = {"FaxAlias", "EmailAlias"};
+static const char *const CountKeys[2] = {"NumberOfFaxRecip", "NumberOfEmailRecip"};
+
+int SpeedDialNumber(int destination, int key) {
+    return key + (destination ? SpeedDialKeyCount : 0);
+}
+
+// "FaxAlias3", "NumberOfEmailRecip3", ... for entry number n.
+static void EntryKey(char *out, int size, const char *const *stems, int number) {
+    int email = number > SpeedDialKeyCount;
+    snprintf(out, size, "%s%d", stems[email], number - (email ? SpeedDialKeyCount : 0));
+}
+
+// "n.DES" or "n.INF" in the product directory, with an optional extra suffix.
+static void RecipientFilePath(char *out, int size, int number, const char *kind,
+                              const char *suffix) {
+    char name[24];
+    snprintf(name, sizeof name, "%d.%s%s", number, kind, suffix);
+    ProductPath(out, (WORD)size, name);
+}
+
+WORD LoadSpeedDials() {
+    const char *file = SettingsPathFor("SYS.INI");
+    for (int number = 1; number <= SpeedDialEntryCount; number++) {
+        SpeedDialEntry *entry = &SpeedDialTable[number - 1];
+        char key[32];
+        entry->Modified = 0;
+        entry->RecipientBlock = NULL;
+        entry->StringBlock = NULL;
+        EntryKey(key, sizeof key, LabelKeys, number);
+        GetPrivateProfileStringA(FaxSection, key, "", entry->Label, SpeedDialLabelSize, file);
+        EntryKey(key, sizeof key, CountKeys, number);
+        entry->RecipientCount = GetPrivateProfileIntA(FaxSection, key, 0, file);
+        if (entry->RecipientCount && LoadSpeedDialFiles(number)) {
+            entry->RecipientCount = 0;
+        }
+    }
+    return 0;
+}
+
+HGLOBAL ReadWholeFile(const char *path, WORD *code, DWORD *size) {
+    HANDLE file =
+        CreateFileA(path, GENERIC_READ, 0, NULL, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        *code = 2;
+        return NULL;
+    }
+    *size = GetFileSize(file, NULL);
+    HGLOBAL block = *size == INVALID_FILE_SIZE ? NULL : GlobalAlloc(GMEM_MOVEABLE, *size);
+    if (!block) {
+        CloseHandle(file);
+        *code = 3;
+        return NULL;
+    }
+    DWORD read = 0;
+    void *bytes = GlobalLock(block);
+    BOOL ok = ReadFile(file, bytes, *size, &read, NULL) && read == *size;
+    GlobalUnlock(block);
+    CloseHandle(file);
+    if (!ok) {
+        GlobalFree(block);
+        *code = 2;
+        return NULL;
+    }
+    return block;
+}
+
+// The files come from disk and are checked before anything points into
+// them: the records must fill n.DES exactly, and every offset and entry
+// identifier must lie inside n.INF.
+static int RecipientFilesAgree(const SpeedDialEntry *entry, DWORD recordBytes, DWORD stringBytes) {
+    DWORD count = entry->RecipientCount;
+    if (count > recordBytes / sizeof(RecipientRecord) ||
+        count * sizeof(RecipientRecord) != recordBytes) {
+        return 0;
+    }
+    const RecipientRecord *records = (const RecipientRecord *)GlobalLock(entry->RecipientBlock);
+    const BYTE *strings = (const BYTE *)GlobalLock(entry->StringBlock);
+    int agree = CheckRecipientStrings(records, count, strings, stringBytes);
+    GlobalUnlock(entry->StringBlock);
+    GlobalUnlock(entry->RecipientBlock);
+    return agree;
+}
+
+static void FreeBlock(HGLOBAL *block) {
+    if (*block) {
+        GlobalFree(*block);
+        *block = NULL;
+    }
+}
+
+WORD LoadSpeedDialFiles(int number) {
+    SpeedDialEntry *entry = &SpeedDialTable[number - 1];
+    char path[MAX_PATH];
+    char name[24];
+    snprintf(name, sizeof name, "%d.DES", number);
+    if (!ProductFileExists(path, sizeof path, name)) {
+        return 2;
+    }
+    WORD code = 0;
+    DWORD recordBytes = 0;
+    DWORD stringBytes = 0;
+    entry->RecipientBlock = ReadWholeFile(path, &code, &recordBytes);
+    if (!entry->RecipientBlock) {
+        return code;
+    }
+    RecipientFilePath(path, sizeof path, number, "INF", "");
+    entry->StringBlock = ReadWholeFile(path, &code, &stringBytes);
+    if (entry->StringBlock && !RecipientFilesAgree(entry, recordBytes, stringBytes)) {
+        FreeBlock(&entry->StringBlock);
+        code = 2;
+    }
+    if (!entry->StringBlock) {
+        FreeBlock(&entry->RecipientBlock);
+        return code;
+    }
+    return 0;
+}
+
+void AttachSpeedDialEntry(SpeedDialEntry *entry) {
+    EditLink.RecipientCount = entry->RecipientCount;
+    EditLink.RecipientBlock = entry->RecipientBlock;
+    EditLink.StringBlock = entry->StringBlock;
+    TelvexBinding.BuildRecipientLink(&EditLink);
+}
+
+static int WriteWholeFile(const char *path, const void *bytes, DWORD size) {
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        return 0;
+    }
+    DWORD written = 0;
+    BOOL ok = WriteFile(file, bytes, size, &written, NULL) && written == size;
+    return CloseHandle(file) && ok;
+}
+
+// Writes the entry's records and strings beside the old files, under
+// temporary names; 1 when both are complete.
+static int WriteNewRecipientFiles(SpeedDialEntry *entry, const char *records, const char *strings) {
+    AttachSpeedDialEntry(entry);
+    DWORD count = EditLink.RecipientCount;
+    int ok = WriteWholeFile(records, EditLink.Recipients, count * sizeof(RecipientRecord)) &&
+             WriteWholeFile(strings, EditLink.Strings,
+                            UsedStringLength(EditLink.Recipients, count, EditLink.Strings));
+    GlobalUnlock(EditLink.StringBlock);
+    GlobalUnlock(EditLink.RecipientBlock);
+    return ok;
+}
+
+static int ReplaceWith(const char *temporary, const char *path) {
+    return MoveFileExA(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+}
+
+// Brings entry n's files up to date. 0 when the new files could not be
+// written: the old files then stay as they were, and so does the count in
+// the settings file, while the new list stays in memory for the next save.
+static int SaveEntryFiles(int number) {
+    SpeedDialEntry *entry = &SpeedDialTable[number - 1];
+    if (entry->RecipientCount && !entry->Modified) {
+        return 1;
+    }
+    char records[MAX_PATH], strings[MAX_PATH];
+    RecipientFilePath(records, sizeof records, number, "DES", "");
+    RecipientFilePath(strings, sizeof strings, number, "INF", "");
+    if (entry->RecipientCount == 0) {
+        DeleteFileA(records);
+        DeleteFileA(strings);
+        return 1;
+    }
+    char newRecords[MAX_PATH], newStrings[MAX_PATH];
+    RecipientFilePath(newRecords, sizeof newRecords, number, "DES", ".tmp");
+    RecipientFilePath(newStrings, sizeof newStrings, number, "INF", ".tmp");
+    int saved = TelvexBinding.Library && WriteNewRecipientFiles(entry, newRecords, newStrings) &&
+                ReplaceWith(newRecords, records) && ReplaceWith(newStrings, strings);
+    DeleteFileA(newRecords);
+    DeleteFileA(newStrings);
+    if (saved) {
+        entry->Modified = 0;
+    }
+    return saved;
+}
+
+void SaveSpeedDials(int save) {
+    // The speed-dial page hands its open key back before this point; a
+    // Cancel keeps the tables as the page left them and writes nothing.
+    if (!save) {
+        return;
+    }
+    const char *file = SettingsPathFor("SYS.INI");
+    for (int number = 1; number <= SpeedDialEntryCount; number++) {
+        SpeedDialEntry *entry = &SpeedDialTable[number - 1];
+        char key[32];
+        if (SaveEntryFiles(number)) {
+            EntryKey(key, sizeof key, CountKeys, number);
+            WriteIntSetting(FaxSection, key, file, (int)entry->RecipientCount);
+        }
+        EntryKey(key, sizeof key, LabelKeys, number);
+        WritePrivateProfileStringA(FaxSection, key, entry->Label, file);
+    }
+}

@@ -1,0 +1,164 @@
+#include "store.h"
+
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+
+#include "fax/telvex_abi.h"
+#include "telvex_ids.h"
+
+void ProductFilePath(char *out, int size, const char *fileName) {
+    GetPrivateProfileStringA("VarnelSystem", "Varnel", "", out, size, "VARNEL.INI");
+    int used = lstrlenA(out);
+    lstrcpynA(out + used, fileName, size - used);
+}
+
+const char *StorePath(char *out, int size) {
+    ProductFilePath(out, size, TELVEX_STORE_NAME);
+    return out;
+}
+
+void ProfileSection(char *out, int size, const char *profile) {
+    snprintf(out, size, "%s%s", TELVEX_PROFILE_PREFIX, profile);
+}
+
+DWORD ProfileServices(const char *profile) {
+    char section[StoreNameSize + 16], path[MAX_PATH];
+    ProfileSection(section, sizeof section, profile);
+    return GetPrivateProfileIntA(section, "Services", 0, StorePath(path, sizeof path));
+}
+
+int ProfileExists(const char *profile) {
+    return ValidProfileName(profile) && ProfileServices(profile) != 0;
+}
+
+void ProfileText(const char *profile, const char *key, char *out, int size) {
+    char section[StoreNameSize + 16], path[MAX_PATH];
+    ProfileSection(section, sizeof section, profile);
+    GetPrivateProfileStringA(section, key, "", out, size, StorePath(path, sizeof path));
+}
+
+void SetProfileText(const char *profile, const char *key, const char *value) {
+    char section[StoreNameSize + 16], path[MAX_PATH];
+    ProfileSection(section, sizeof section, profile);
+    WritePrivateProfileStringA(section, key, value, StorePath(path, sizeof path));
+}
+
+DWORD StoreNumber(const char *key, DWORD fallback) {
+    char path[MAX_PATH];
+    return GetPrivateProfileIntA(TELVEX_SECTION, key, fallback, StorePath(path, sizeof path));
+}
+
+DWORD ForEachProfile(void (*visit)(const char *name, void *context), void *context) {
+    enum : DWORD { NamesSize = 64 * 1024 };
+    char path[MAX_PATH];
+    char *names = (char *)HeapAlloc(GetProcessHeap(), 0, NamesSize);
+    if (!names) {
+        return 0;
+    }
+    DWORD length = GetPrivateProfileSectionNamesA(names, NamesSize, StorePath(path, sizeof path));
+    DWORD count = 0;
+    size_t prefix = strlen(TELVEX_PROFILE_PREFIX);
+    for (const char *name = names; name < names + length && *name; name += strlen(name) + 1) {
+        if (_strnicmp(name, TELVEX_PROFILE_PREFIX, prefix) == 0 && ProfileExists(name + prefix)) {
+            visit(name + prefix, context);
+            count++;
+        }
+    }
+    HeapFree(GetProcessHeap(), 0, names);
+    return count;
+}
+
+int ValidProfileName(const char *name) {
+    int length = lstrlenA(name);
+    if (length == 0 || length >= StoreNameSize) {
+        return 0;
+    }
+    for (const char *p = name; *p; p++) {
+        if ((unsigned char)*p < 0x20 || *p == '[' || *p == ']') {
+            return 0;
+        }
+    }
+    return 1;
+}
+
+// Where each setting lives in a profile's section.
+struct SettingKey {
+    WORD Id;
+    const char *Key;
+    int Text; // 1 a text, 0 a 16-bit number
+};
+
+static const SettingKey SettingKeys[] = {
+    {SettingCoverPage, "CoverPage", 1},
+    {SettingFullName, "FullName", 1},
+    {SettingLogin, "Login", 1},
+    {SettingEmailAddress, "EmailAddress", 1},
+    {SettingServer, "Server", 1},
+    {SettingDialing, "Dialing", 1},
+    {SettingPaperSize, "PaperSize", 0},
+    {SettingResolution, "Resolution", 0},
+    {SettingCoverPageInUse, "CoverPageInUse", 0},
+    {SettingJobFlag, "Setting14", 0},
+    {SettingConnection, "Connection", 0},
+};
+
+static const SettingKey *FindSetting(WORD id) {
+    for (const SettingKey &setting : SettingKeys) {
+        if (setting.Id == id) {
+            return &setting;
+        }
+    }
+    return NULL;
+}
+
+// One stored value into the caller's buffer (text) or word; 0 when absent.
+static DWORD GetValue(const char *profile, const char *key, int text, void *value) {
+    char stored[StoreTextSize];
+    ProfileText(profile, key, stored, sizeof stored);
+    if (!stored[0]) {
+        return 0;
+    }
+    if (text) {
+        lstrcpynA((char *)value, stored, SettingTextSize);
+    } else {
+        *(WORD *)value = (WORD)strtoul(stored, NULL, 10);
+    }
+    return 1;
+}
+
+DWORD GetSetting(const char *profile, WORD id, void *value) {
+    if (!value || !ProfileExists(profile)) {
+        return 0;
+    }
+    if (id == SettingUserAndFax) {
+        char **texts = (char **)value;
+        DWORD user = GetValue(profile, "UserName", 1, texts[0]);
+        DWORD fax = GetValue(profile, "FaxNumber", 1, texts[1]);
+        return user || fax;
+    }
+    const SettingKey *setting = FindSetting(id);
+    return setting ? GetValue(profile, setting->Key, setting->Text, value) : 0;
+}
+
+DWORD SetSetting(const char *profile, WORD id, const void *value) {
+    if (!value || !ProfileExists(profile)) {
+        return 0;
+    }
+    if (id == SettingUserAndFax) {
+        char *const *texts = (char *const *)value;
+        SetProfileText(profile, "UserName", texts[0]);
+        SetProfileText(profile, "FaxNumber", texts[1]);
+        return 1;
+    }
+    const SettingKey *setting = FindSetting(id);
+    if (!setting) {
+        return 0;
+    }
+    char number[8];
+    if (!setting->Text) {
+        snprintf(number, sizeof number, "%u", *(const WORD *)value);
+    }
+    SetProfileText(profile, setting->Key, setting->Text ? (const char *)value : number);
+    return 1;
+}

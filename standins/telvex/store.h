@@ -1,0 +1,31 @@
+// The stand-in's profile store: an INI file of its own in the product
+// directory, one section per profile with its services and settings.
+#pragma once
+#include <windows.h>
+
+enum : int { StoreNameSize = 80, StoreTextSize = 256 };
+
+// The product directory followed by a file name.
+void ProductFilePath(char *out, int size, const char *fileName);
+// The store's path.
+const char *StorePath(char *out, int size);
+// "Profile:name", the profile's section.
+void ProfileSection(char *out, int size, const char *profile);
+// 1 when the profile exists.
+int ProfileExists(const char *profile);
+// The profile's service flags, 0 when it does not exist.
+DWORD ProfileServices(const char *profile);
+// A text value of the profile; "" when absent.
+void ProfileText(const char *profile, const char *key, char *out, int size);
+void SetProfileText(const char *profile, const char *key, const char *value);
+// A library value of the store's own section.
+DWORD StoreNumber(const char *key, DWORD fallback);
+// Calls visit with each profile name, in the store's order; returns how many.
+DWORD ForEachProfile(void (*visit)(const char *name, void *context), void *context);
+// 1 when the name can be a profile name: 1..79 characters, no control
+// character and no bracket that would end the section name.
+int ValidProfileName(const char *name);
+
+// Reads (get) or writes a setting of the store through a setting request's value address.
+DWORD GetSetting(const char *profile, WORD id, void *value);
+DWORD SetSetting(const char *profile, WORD id, const void *value);

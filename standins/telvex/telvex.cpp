@@ -1,0 +1,116 @@
+// Telvex.dll stand-in: the fifteen named entries and ordinal 16.
+#include <windows.h>
+
+#include "address_book.h"
+#include "link_blocks.h"
+#include "store.h"
+#include "transport.h"
+
+#define TELVEX_ENTRY extern "C" DWORD WINAPI
+
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID) {
+    if (reason == DLL_PROCESS_ATTACH) {
+        LibraryInstance = instance;
+        StartTransport();
+    } else if (reason == DLL_PROCESS_DETACH) {
+        StopTransport();
+    }
+    return TRUE;
+}
+
+TELVEX_ENTRY QueryDefaultProfile() {
+    return 0;
+}
+
+// The profile count and the largest name with its NUL, gathered over the store.
+struct ProfileCensus {
+    DWORD Longest;
+    DWORD Copied;
+    DWORD Capacity;
+    char **Slots;
+    DWORD SlotSize;
+};
+
+static void MeasureProfile(const char *name, void *context) {
+    ProfileCensus *census = (ProfileCensus *)context;
+    DWORD size = lstrlenA(name) + 1;
+    census->Longest = size > census->Longest ? size : census->Longest;
+}
+
+static void CopyProfile(const char *name, void *context) {
+    ProfileCensus *census = (ProfileCensus *)context;
+    if (census->Copied < census->Capacity) {
+        lstrcpynA(census->Slots[census->Copied++], name, census->SlotSize);
+    }
+}
+
+TELVEX_ENTRY QueryAllProfileInfo(DWORD *count, DWORD *slotSize) {
+    ProfileCensus census = {};
+    *count = ForEachProfile(MeasureProfile, &census);
+    *slotSize = census.Longest ? census.Longest : 1;
+    return *count;
+}
+
+TELVEX_ENTRY QueryAllProfile(DWORD *count, char **slots) {
+    ProfileCensus census = {};
+    ForEachProfile(MeasureProfile, &census);
+    census.Capacity = *count;
+    census.Slots = slots;
+    census.SlotSize = census.Longest;
+    ForEachProfile(CopyProfile, &census);
+    *count = census.Copied;
+    return census.Copied != 0;
+}
+
+TELVEX_ENTRY QueryProfileEnableTelvex(DWORD service, const char *profile) {
+    return profile && ProfileExists(profile) && (ProfileServices(profile) & service) != 0;
+}
+
+TELVEX_ENTRY InstallTelvex(HWND owner, DWORD kind, const char *profile) {
+    return profile ? RunNewProfile(owner, kind, profile) : 0;
+}
+
+TELVEX_ENTRY RegistryGetSetting(const char *profile, SettingRequest *request) {
+    return profile && request ? GetSetting(profile, request->SettingId, request->Value) : 0;
+}
+
+TELVEX_ENTRY RegistrySetSetting(const char *profile, SettingRequest *request) {
+    return profile && request ? SetSetting(profile, request->SettingId, request->Value) : 0;
+}
+
+TELVEX_ENTRY OpenAddressBook(HWND owner, RecipientLink *link, const char *caption, DWORD) {
+    return link ? RunAddressBook(owner, link, caption) : TelvexFailure;
+}
+
+TELVEX_ENTRY FreeAndLogoff(DWORD, DWORD session) {
+    Logoff(session);
+    return TelvexOk;
+}
+
+TELVEX_ENTRY InitialMAPIandLogon(DWORD, const char *profile, RecipientLink *link) {
+    return Logon(profile, link);
+}
+
+TELVEX_ENTRY BuildRecipientLink(RecipientLink *link) {
+    return link ? BuildLink(link) : TelvexFailure;
+}
+
+TELVEX_ENTRY AddRecipient(const RecipientRecord *record, RecipientLink *link) {
+    return record && link ? SetLinkRecords(link, record, 1, 0) : TelvexFailure;
+}
+
+TELVEX_ENTRY TelvexLockUnlock(DWORD take) {
+    return LockTransport(take);
+}
+
+TELVEX_ENTRY DeleteRecipient(RecipientLink *link, DWORD, DWORD, DWORD index) {
+    return link ? DeleteLinkRecord(link, index) : TelvexFailure;
+}
+
+TELVEX_ENTRY SendTelvex(DWORD, RecipientLink *link) {
+    return SendMessageFiles(link);
+}
+
+TELVEX_ENTRY QueryServiceAvailable(DWORD service) {
+    return StoreNumber(service == 0 ? "InternetService" : "MSNService", 1);
+}

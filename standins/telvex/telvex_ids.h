@@ -1,0 +1,25 @@
+/* The mail library stand-in: its dialogs' ids, its files and keys.
+   Plain #defines, read by windres as well as by the library and its tests. */
+#ifndef TELVEX_IDS_H
+#define TELVEX_IDS_H
+
+/* Address book: a multiple-selection list of every address of every contact. */
+#define IDD_ADDRESS_BOOK 100
+#define IDC_ADDRESS_LIST 101
+
+/* New profile: three labelled values whose meaning follows the kind. */
+#define IDD_NEW_PROFILE 200
+#define IDC_FIRST_LABEL 201
+#define IDC_FIRST_VALUE 202
+#define IDC_SECOND_LABEL 203
+#define IDC_SECOND_VALUE 204
+#define IDC_THIRD_LABEL 205
+#define IDC_THIRD_VALUE 206
+
+/* The store, in the product directory, and its library section. */
+#define TELVEX_STORE_NAME "TELVEX.INI"
+#define TELVEX_SECTION "Telvex"
+#define TELVEX_PROFILE_PREFIX "Profile:"
+#define TELVEX_LOCK_NAME "TelvexTransportLock"
+
+#endif

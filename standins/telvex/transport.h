@@ -1,0 +1,16 @@
+// Sessions on a profile, the transport lock, and sending a message into the
+// profile's outbox folder.
+#pragma once
+#include <windows.h>
+
+#include "fax/telvex_abi.h"
+
+void StartTransport();
+void StopTransport();
+// 0 with the link's Session written, or TelvexLogonFailed.
+DWORD Logon(const char *profile, RecipientLink *link);
+void Logoff(DWORD session);
+// Take (1): 1 when this program now holds the lock, 0 when another holds it.
+DWORD LockTransport(DWORD take);
+// Writes the message with every page of the link: 0, or TelvexFailure.
+DWORD SendMessageFiles(const RecipientLink *link);

@@ -1,0 +1,527 @@
+// The copy job end to end: the real KEYPAD32.EXE scans pages from the virtual
+// scanner and prints them on the prefix's PostScript printers. Judged by the
+// LCD, the driver's request log, the temporary directory and the PostScript
+// each printer received. Every printed case is kept under C:\printed\cases
+// with a manifest line, and check_prints.py renders them with Ghostscript and
+// compares them with the source pages.
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <psapi.h>
+
+#include <math.h>
+#include <stdio.h>
+#include <string.h>
+
+#include <string>
+#include <vector>
+
+#include "driver/driver_abi.h"
+#include "page_image.h"
+#include "program_harness.h"
+
+namespace {
+
+const char *const PrintedDirectory = "C:\\printed\\";
+const char *const ColorOutput = "C:\\printed\\color.ps";
+const char *const GrayOutput = "C:\\printed\\gray.ps";
+const char *const ColorPrinter = "Varnel Color PS";
+const char *const GrayPrinter = "Varnel Gray PS";
+const char *const OfflinePrinter = "Varnel Offline PS";
+
+// Source pages: Letter at 100 dpi with a black frame at the edge and a black
+// square one inch from the top left corner, over text bars, a grey ramp or colour.
+const LONG PageDpi = 100, PageWidth = 850, PageHeight = 1100;
+enum PageKind { TextPage, GreyPage, ColourPage };
+
+void PagePixel(PageKind kind, LONG x, LONG y, BYTE *bgr) {
+    bool frame = x < 10 || y < 10 || x >= PageWidth - 10 || y >= PageHeight - 10;
+    bool mark = x >= 100 && x < 150 && y >= 100 && y < 150;
+    if (frame || mark) {
+        bgr[0] = bgr[1] = bgr[2] = 0;
+        return;
+    }
+    if (kind == TextPage) {
+        bool bar = y > 200 && y < 1000 && (y % 40) < 14 && x > 80 && x < 80 + 600 + (y * 7) % 90;
+        bgr[0] = bgr[1] = bgr[2] = bar ? 0 : 255;
+    } else if (kind == GreyPage) {
+        BYTE level = (BYTE)(40 + 200 * x / PageWidth * (0.6 + 0.4 * sin(y / 70.0)));
+        bgr[0] = bgr[1] = bgr[2] = level;
+    } else {
+        bgr[2] = (BYTE)(128 + 110 * sin(x / 80.0));
+        bgr[1] = (BYTE)(30 + 200 * y / PageHeight);
+        bgr[0] = (BYTE)(128 + 110 * cos((x + y) / 120.0));
+    }
+}
+
+std::string TempPath(const char *name) {
+    char directory[MAX_PATH];
+    GetTempPathA(sizeof directory, directory);
+    return std::string(directory) + name;
+}
+
+const std::string &SourcePage(PageKind kind) {
+    static std::string paths[3];
+    std::string &path = paths[kind];
+    if (!path.empty()) {
+        return path;
+    }
+    std::vector<BYTE> bgr(PageWidth * PageHeight * 3);
+    for (LONG y = 0; y < PageHeight; y++) {
+        for (LONG x = 0; x < PageWidth; x++) {
+            PagePixel(kind, x, y, &bgr[(y * PageWidth + x) * 3]);
+        }
+    }
+    static const char *const names[3] = {"copy-text.bmp", "copy-grey.bmp", "copy-colour.bmp"};
+    path = TempPath(names[kind]);
+    RasterImage image = {PageWidth, PageHeight, 24, PageWidth * 3, bgr.data(), PageDpi, 1};
+    if (!WriteBmpFile(path.c_str(), &image)) {
+        path.clear();
+    }
+    return path;
+}
+
+// What a printer received: its PostScript documents, in order.
+struct PrintedDocument {
+    int Copies;
+    int Pages;
+};
+
+std::vector<PrintedDocument> Documents(const std::string &postscript) {
+    std::vector<PrintedDocument> documents;
+    size_t at = 0;
+    while ((at = postscript.find("%!PS-Adobe-3.0", at)) != std::string::npos) {
+        size_t next = postscript.find("%!PS-Adobe-3.0", at + 1);
+        std::string one =
+            postscript.substr(at, next == std::string::npos ? std::string::npos : next - at);
+        PrintedDocument document = {1, 0};
+        size_t copies = one.find("%cupsJobTicket: copies=");
+        if (copies != std::string::npos) {
+            document.Copies = atoi(one.c_str() + copies + 23);
+        }
+        for (size_t page = one.find("\n%%Page: "); page != std::string::npos;
+             page = one.find("\n%%Page: ", page + 1)) {
+            document.Pages++;
+        }
+        documents.push_back(document);
+        at = next == std::string::npos ? postscript.size() : next;
+    }
+    return documents;
+}
+
+std::string CopiesOf(const std::vector<PrintedDocument> &documents) {
+    std::string copies;
+    for (const PrintedDocument &document : documents) {
+        copies += std::to_string(document.Copies) + (document.Pages == 1 ? " " : "(pages?) ");
+    }
+    return copies;
+}
+
+int SpoolFilesLeft() {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(TempPath("CPY*.tmp").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) {
+        return 0;
+    }
+    int count = 0;
+    do {
+        count++;
+    } while (FindNextFileA(search, &found));
+    FindClose(search);
+    return count;
+}
+
+// Dismisses the message boxes a start may show (a service that cannot start).
+DWORD WINAPI DismissStartMessages(LPVOID parameter) {
+    volatile LONG *running = (volatile LONG *)parameter;
+    while (*running) {
+        HWND box = FindWindowA("#32770", "Varnel Keypad Program");
+        if (box) {
+            PostMessageA(box, WM_COMMAND, IDOK, 0);
+        }
+        Sleep(50);
+    }
+    return 0;
+}
+
+const char *const FinalTexts[] = {"Print Completed", "User cancelled!", "Not enough mem!",
+                                  "Printer error!",  "Scanner in use!", "Scanning error!",
+                                  "File I/O Error!"};
+
+class CopyJob : public ::testing::Test {
+  protected:
+    std::string SettingsFile = ProductFile("SYS.INI");
+    FileBackup Settings{SettingsFile};
+    RunningProgram Keypad = {};
+    bool Started = false;
+
+    void SetUp() override {
+        UseSettings("AlwaysDefault=1\r\nFitInPage=1\r\n");
+        Device("fault clear");
+        Device("clear");
+        Device("log clear");
+        DeleteFileA(ColorOutput);
+        DeleteFileA(GrayOutput);
+    }
+    void TearDown() override {
+        if (Started) {
+            CloseProgram(&Keypad);
+        }
+    }
+    void UseSettings(const std::string &copySection) {
+        WriteFileText(SettingsFile,
+                      "[Varnel]\r\nFaxService=0\r\nCopyService=1\r\n[Varnel COPY]\r\n" +
+                          copySection);
+    }
+    void UsePrinter(const char *name, int fit) {
+        char port[MAX_PATH];
+        GetProfileStringA("devices", name, "", port, sizeof port);
+        std::string entry = port;
+        size_t comma = entry.find(',');
+        std::string description =
+            std::string(name) + ", " + entry.substr(0, comma) + ", " + entry.substr(comma + 1);
+        UseSettings("Printer=" + description +
+                    "\r\nAlwaysDefault=0\r\nFitInPage=" + std::to_string(fit) + "\r\n");
+    }
+    void Start() {
+        volatile LONG running = 1;
+        HANDLE dismisser = CreateThread(NULL, 0, DismissStartMessages, (LPVOID)&running, 0, NULL);
+        Started = StartProgram(&Keypad) != 0;
+        running = 0;
+        WaitForSingleObject(dismisser, INFINITE);
+        CloseHandle(dismisser);
+        ASSERT_TRUE(Started) << "KEYPAD32.EXE did not come up";
+    }
+    void Press(const char *key) { Device(std::string("press ") + key); }
+    void Load(PageKind kind, int count = 1) {
+        for (int i = 0; i < count; i++) {
+            Device("load " + SourcePage(kind));
+        }
+    }
+    void Mode(int presses) {
+        for (int i = 0; i < presses; i++) {
+            Press("mode");
+        }
+    }
+    // Presses Copy and waits for the job's last text and the device's closing.
+    std::string Copy(DWORD timeout = 120000) {
+        Device("log clear");
+        Press("copy");
+        return WaitForJobEnd(timeout);
+    }
+    std::string WaitForJobEnd(DWORD timeout) {
+        DWORD start = GetTickCount();
+        while (GetTickCount() - start < timeout) {
+            std::string text = LcdMessage();
+            for (const char *final : FinalTexts) {
+                if (text == final && StatusLineShownLast()) {
+                    return text;
+                }
+            }
+            Sleep(50);
+        }
+        return "(no end) " + LcdMessage();
+    }
+    // EndJob's last request: the status line shown again.
+    static bool StatusLineShownLast() {
+        std::vector<LoggedRequest> log = RequestLog();
+        return !log.empty() && log.back().Command == DrvShowText && log.back().Value == 0;
+    }
+    // The job's last requests: notification off, then the device closed.
+    static bool DeviceClosedLast() {
+        std::vector<LoggedRequest> log = RequestLog();
+        std::vector<LoggedRequest> job;
+        for (const LoggedRequest &request : log) {
+            if (request.Command != DrvShowText) {
+                job.push_back(request);
+            }
+        }
+        size_t n = job.size();
+        return n >= 2 && job[n - 2].Command == DrvJobNotification &&
+               (job[n - 2].Value & 0xFF) == 0 && job[n - 1].Command == DrvClose;
+    }
+    // The job handed the panel back: the next key acts at once.
+    void ExpectPanelBack() {
+        std::vector<LoggedRequest> log = RequestLog();
+        bool opened = false;
+        for (const LoggedRequest &request : log) {
+            opened = opened || (request.Command == DrvOpen && request.Status == 0);
+        }
+        if (opened) {
+            EXPECT_TRUE(DeviceClosedLast()) << "the device was left open";
+        }
+        std::string before = LcdStatus();
+        Press("paper");
+        std::string after = before;
+        for (int i = 0; i < 100 && after == before; i++) {
+            Sleep(20);
+            after = LcdStatus();
+        }
+        EXPECT_NE(before, after) << "the panel still refuses keys";
+        Press("paper");
+        Press("paper");
+        EXPECT_EQ(0, SpoolFilesLeft());
+    }
+    // Keeps what a printer received for the rendering check.
+    void KeepCase(const char *name, const char *output, PageKind kind, const char *paper, int fit,
+                  int expectColour, int docs) {
+        CreateDirectoryA("C:\\printed\\cases", NULL);
+        std::string kept = std::string(PrintedDirectory) + "cases\\" + name + ".ps";
+        ASSERT_TRUE(CopyFileA(output, kept.c_str(), FALSE));
+        std::string source = std::string("cases\\") + name + ".bmp";
+        CopyFileA(SourcePage(kind).c_str(), (std::string(PrintedDirectory) + source).c_str(),
+                  FALSE);
+        char line[256];
+        snprintf(line, sizeof line, "%s %s.ps %s.bmp %s %d %d %d\n", name, name, name, paper, fit,
+                 expectColour, docs);
+        // One line per case: a case printed again replaces its line.
+        std::string manifest = std::string(PrintedDirectory) + "cases\\manifest.txt";
+        std::string keptLines = ReadFileText(manifest), others;
+        for (size_t at = 0; at < keptLines.size();) {
+            size_t end = keptLines.find('\n', at);
+            end = end == std::string::npos ? keptLines.size() : end + 1;
+            std::string other = keptLines.substr(at, end - at);
+            if (other.compare(0, strlen(name) + 1, std::string(name) + " ") != 0) {
+                others += other;
+            }
+            at = end;
+        }
+        WriteFileText(manifest, others + line);
+    }
+};
+
+TEST_F(CopyJob, AFittedTextPageFillsThePrintableArea) {
+    Start();
+    Load(TextPage);
+    ASSERT_EQ("Print Completed", Copy());
+    std::vector<PrintedDocument> printed = Documents(ReadFileText(ColorOutput));
+    EXPECT_EQ("1 ", CopiesOf(printed));
+    KeepCase("fit-text", ColorOutput, TextPage, "letter", 1, 0, 1);
+    ExpectPanelBack();
+}
+
+TEST_F(CopyJob, GreyAndColourPhotosArePrintedFitted) {
+    Start();
+    Load(GreyPage);
+    Mode(1);
+    ASSERT_EQ("Print Completed", Copy());
+    EXPECT_EQ("1 ", CopiesOf(Documents(ReadFileText(ColorOutput))));
+    KeepCase("fit-grey", ColorOutput, GreyPage, "letter", 1, 0, 1);
+    DeleteFileA(ColorOutput);
+
+    Load(ColourPage);
+    Mode(1);
+    ASSERT_EQ("Print Completed", Copy());
+    EXPECT_EQ("1 ", CopiesOf(Documents(ReadFileText(ColorOutput))));
+    KeepCase("fit-colour", ColorOutput, ColourPage, "letter", 1, 1, 1);
+    ExpectPanelBack();
+}
+
+TEST_F(CopyJob, WithoutFitThePageIsPrintedAtItsOwnSize) {
+    UsePrinter(ColorPrinter, 0);
+    Start();
+    Load(GreyPage);
+    Mode(1);
+    ASSERT_EQ("Print Completed", Copy());
+    KeepCase("nofit-grey", ColorOutput, GreyPage, "letter", 0, 0, 1);
+}
+
+TEST_F(CopyJob, ColourPhotoOnAGreyPrinterPrintsGreyAndAZeroCopyLimitStillEnds) {
+    // The grey printer's library reports a copy limit of 0: each copy is a document.
+    UsePrinter(GrayPrinter, 1);
+    Start();
+    Load(ColourPage);
+    Mode(2);
+    Device("digits 2");
+    ASSERT_EQ("Print Completed", Copy());
+    EXPECT_EQ("1 1 ", CopiesOf(Documents(ReadFileText(GrayOutput))));
+    KeepCase("grey-printer", GrayOutput, ColourPage, "letter", 1, 0, 2);
+}
+
+TEST_F(CopyJob, TwelveCopiesOnAPrinterOfFiveMakeDocumentsOfFiveFiveAndTwo) {
+    Start();
+    Load(TextPage);
+    Device("digits 12");
+    ASSERT_EQ("Print Completed", Copy());
+    EXPECT_EQ("5 5 2 ", CopiesOf(Documents(ReadFileText(ColorOutput))));
+}
+
+TEST_F(CopyJob, EveryPageInTheFeederIsPrinted) {
+    Start();
+    Load(TextPage, 3);
+    ASSERT_EQ("Print Completed", Copy());
+    EXPECT_EQ("1 1 1 ", CopiesOf(Documents(ReadFileText(ColorOutput))));
+    EXPECT_EQ("0", Device("pages").substr(0, 1));
+    ExpectPanelBack();
+}
+
+TEST_F(CopyJob, PrinterFailuresSayPrinterError) {
+    UseSettings("Printer=\r\nAlwaysDefault=0\r\n");
+    Start();
+    Load(TextPage);
+    EXPECT_EQ("Printer error!", Copy());
+    // Nothing was held: the device was never opened.
+    EXPECT_EQ(0, CountRequests(RequestLog(), DrvOpen));
+    ExpectPanelBack();
+    CloseProgram(&Keypad);
+
+    UseSettings("Printer=No Such Printer, wineps.drv, LPT1:\r\nAlwaysDefault=0\r\n");
+    Start();
+    EXPECT_EQ("Printer error!", Copy());
+    ExpectPanelBack();
+    CloseProgram(&Keypad);
+
+    // A printer that cannot deliver fails the document at its end.
+    UsePrinter(OfflinePrinter, 1);
+    Start();
+    EXPECT_EQ("Printer error!", Copy());
+    ExpectPanelBack();
+}
+
+TEST_F(CopyJob, DeviceFailuresEndTheJobWithTheirTexts) {
+    Start();
+    Load(TextPage);
+    Device("fault open-refused on");
+    EXPECT_EQ("Scanner in use!", Copy());
+    EXPECT_EQ(0, CountRequests(RequestLog(), DrvJobNotification));
+    ExpectPanelBack();
+    Device("fault open-refused off");
+
+    // The device is ready but reports no paper when the job asks.
+    Device("fault no-paper on");
+    EXPECT_EQ("Scanner in use!", Copy());
+    ExpectPanelBack();
+    Device("fault no-paper off");
+
+    Load(TextPage);
+    Device("fault read-error 500");
+    EXPECT_EQ("Scanning error!", Copy());
+    ExpectPanelBack();
+
+    Device("clear");
+    Load(TextPage);
+    Device("fault abort 500");
+    EXPECT_EQ("User cancelled!", Copy());
+    ExpectPanelBack();
+}
+
+TEST_F(CopyJob, AnUnusableTemporaryDirectorySaysFileError) {
+    char saved[MAX_PATH] = "", savedTmp[MAX_PATH] = "";
+    GetEnvironmentVariableA("TEMP", saved, sizeof saved);
+    GetEnvironmentVariableA("TMP", savedTmp, sizeof savedTmp);
+    SetEnvironmentVariableA("TEMP", "C:\\no-such-directory");
+    SetEnvironmentVariableA("TMP", "C:\\no-such-directory");
+    Start();
+    SetEnvironmentVariableA("TEMP", saved);
+    SetEnvironmentVariableA("TMP", savedTmp);
+    Load(TextPage);
+    EXPECT_EQ("File I/O Error!", Copy());
+    ExpectPanelBack();
+}
+
+TEST_F(CopyJob, StopWhilePrintingAbandonsTheDocument) {
+    Start();
+    Load(ColourPage);
+    Mode(2);
+    Device("log clear");
+    Press("copy");
+    DWORD start = GetTickCount();
+    while (LcdMessage() != "Printing..." && GetTickCount() - start < 60000) {
+        Sleep(5);
+    }
+    Press("stop");
+    EXPECT_EQ("User cancelled!", WaitForJobEnd(60000));
+    // The abandoned document never reached the printer whole.
+    for (const PrintedDocument &document : Documents(ReadFileText(ColorOutput))) {
+        EXPECT_EQ(0, document.Pages);
+    }
+    ExpectPanelBack();
+}
+
+// The system's handle table (NtQuerySystemInformation class 16).
+struct HandleEntry {
+    ULONG OwnerProcessId;
+    BYTE ObjectType;
+    BYTE Flags;
+    USHORT Value;
+    PVOID Object;
+    ULONG Access;
+};
+struct HandleTable {
+    ULONG Count;
+    HandleEntry Entries[1];
+};
+typedef LONG(WINAPI *QuerySystemProc)(ULONG type, PVOID buffer, ULONG size, PULONG needed);
+
+DWORD CountHandlesOf(DWORD processId) {
+    DWORD count = 0;
+    QuerySystemProc query = reinterpret_cast<QuerySystemProc>(reinterpret_cast<void *>(
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+    std::vector<BYTE> buffer(1 << 20);
+    ULONG needed = 0;
+    while (query && query(16, buffer.data(), (ULONG)buffer.size(), &needed) != 0 &&
+           buffer.size() < (64u << 20)) {
+        buffer.resize(buffer.size() * 2);
+    }
+    const HandleTable *table = (const HandleTable *)buffer.data();
+    for (ULONG i = 0; query && i < table->Count; i++) {
+        count += table->Entries[i].OwnerProcessId == processId;
+    }
+    return count;
+}
+
+// Handle count and private (committed) memory of the program.
+void Usage(const RunningProgram &program, DWORD *handles, SIZE_T *privateBytes) {
+    *handles = 0;
+    GetProcessHandleCount(program.Process.hProcess, handles);
+    // Wine answers 0 here; its system handle table has the program's handles.
+    if (*handles == 0) {
+        *handles = CountHandlesOf(program.Process.dwProcessId);
+    }
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof counters;
+    GetProcessMemoryInfo(program.Process.hProcess, &counters, sizeof counters);
+    // The commit charge; Wine leaves the _EX record's PrivateUsage at 0.
+    *privateBytes = counters.PagefileUsage;
+}
+
+TEST_F(CopyJob, FiftyJobsLeaveHandlesAndMemoryWhereTheyStarted) {
+    Start();
+    // One of each kind first, so that what stays for the whole run is in place.
+    Load(TextPage);
+    ASSERT_EQ("Print Completed", Copy());
+    Load(TextPage);
+    Device("fault no-paper on");
+    EXPECT_EQ("Scanner in use!", Copy());
+    Device("fault no-paper off");
+    DWORD handlesBefore, handlesAfter;
+    SIZE_T memoryBefore, memoryAfter;
+    Usage(Keypad, &handlesBefore, &memoryBefore);
+    int completed = 0;
+    for (int job = 0; job < 50; job++) {
+        if (Device("pages").substr(0, 1) == "0") {
+            Load(TextPage);
+        }
+        // Every third job finds no paper and fails; its page stays for the next.
+        bool failing = job % 3 == 2;
+        Device(failing ? "fault no-paper on" : "fault no-paper off");
+        completed += Copy() == "Print Completed";
+    }
+    Device("fault no-paper off");
+    Usage(Keypad, &handlesAfter, &memoryAfter);
+    printf("50 copy jobs (%d completed): handles %lu -> %lu, private memory %lu -> %lu KiB\n",
+           completed, handlesBefore, handlesAfter, (unsigned long)(memoryBefore / 1024),
+           (unsigned long)(memoryAfter / 1024));
+    EXPECT_EQ(34, completed);
+    EXPECT_LE(handlesAfter, handlesBefore + 2);
+    EXPECT_LT(memoryAfter, memoryBefore + 1024 * 1024);
+    EXPECT_GT(handlesBefore, 0u);
+}
+
+class DeviceQuit : public ::testing::Environment {
+  public:
+    void TearDown() override { QuitDevice(); }
+};
+const ::testing::Environment *const Quit = ::testing::AddGlobalTestEnvironment(new DeviceQuit);
+
+} // namespace

@@ -1,0 +1,240 @@
+// The mail library stand-in on its own: its address-book parser, the safety
+// of the message headers it writes, the message SendTelvex leaves in the
+// outbox, and the transport lock across processes. The message written here
+// is checked once more by a standard MIME parser (mime_check.py).
+#include <gtest/gtest.h>
+
+#include <string.h>
+
+#include "fax_fixture.h"
+#include "mime.h"
+#include "vcard.h"
+
+namespace {
+
+TEST(VCards, FoldedEscapedAndGroupedPropertiesGiveTheirAddresses) {
+    const char *text = "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Brandt\\, Ada\r\n"
+                       "item1.TEL;VALUE=uri;TYPE=\"fax,work\":tel:+1-555-\r\n 0101\r\n"
+                       "TEL;TYPE=voice:555 0100\r\nEMAIL;TYPE=work:ada@exam\r\n\tple.com\r\n"
+                       "END:VCARD\r\nBEGIN:VCARD\nTEL;TYPE=FAX:555 0199\nEND:VCARD\n"
+                       "BEGIN:VCARD\nFN:Line\\nBreak\nEMAIL:x@y.z\n";
+    static AddressBookRecord book;
+    ASSERT_EQ(4u, ParseVCards(text, &book));
+    EXPECT_STREQ("Brandt, Ada", book.Entries[0].Name);
+    EXPECT_STREQ("FAX:+1-555-0101", book.Entries[0].Address);
+    EXPECT_STREQ("SMTP:ada@example.com", book.Entries[1].Address);
+    EXPECT_STREQ("VCF:card1/2", book.Entries[1].EntryId);
+    EXPECT_STREQ("555 0199", book.Entries[2].Name) << "a card without FN is named by its address";
+    EXPECT_STREQ("Line Break", book.Entries[3].Name);
+}
+
+TEST(MessageHeaders, NamesCanNeverStartAHeaderLine) {
+    char phrase[PhraseSize];
+    HeaderPhrase("Evil\r\nBcc: victim@example.com", phrase, sizeof phrase);
+    EXPECT_STREQ("\"Evil  Bcc: victim@example.com\"", phrase);
+    HeaderPhrase("Say \"hi\" \\ there", phrase, sizeof phrase);
+    EXPECT_STREQ("\"Say \\\"hi\\\" \\\\ there\"", phrase);
+    HeaderPhrase("J\xfcrgen\nM\xfcller", phrase, sizeof phrase);
+    EXPECT_EQ(nullptr, strpbrk(phrase, "\r\n\"")) << phrase;
+    EXPECT_EQ(0, strncmp(phrase, "=?windows-1252?B?", 17));
+}
+
+TEST(MessageHeaders, RecipientsBecomeMailboxesOrAreRefused) {
+    char mailbox[MailboxSize];
+    ASSERT_TRUE(RecipientMailbox("FAX:+1 (555) 010-1", "fax.test.example", mailbox, MailboxSize));
+    EXPECT_STREQ("+15550101@fax.test.example", mailbox);
+    ASSERT_TRUE(RecipientMailbox("FAX:Ada@555 0101", "fax.test.example", mailbox, MailboxSize));
+    EXPECT_STREQ("5550101@fax.test.example", mailbox);
+    ASSERT_TRUE(RecipientMailbox("SMTP:ada.b+scan@example.com", "", mailbox, MailboxSize));
+    EXPECT_STREQ("ada.b+scan@example.com", mailbox);
+    EXPECT_FALSE(RecipientMailbox("SMTP:a@b.c\r\nBcc: d@e.f", "", mailbox, MailboxSize));
+    EXPECT_FALSE(RecipientMailbox("SMTP:<a@b.c>", "", mailbox, MailboxSize));
+    EXPECT_FALSE(RecipientMailbox("FAX:no digits", "fax.test.example", mailbox, MailboxSize));
+    EXPECT_FALSE(RecipientMailbox("FAX:5550101", "", mailbox, MailboxSize));
+    EXPECT_FALSE(RecipientMailbox("nocolon", "x.y", mailbox, MailboxSize));
+}
+
+class Transport : public ::testing::Test {
+  protected:
+    FaxStateGuard Guard;
+    std::string Outbox = ProductFile("OUTBOX\\mimecheck\\");
+    void SetUp() override {
+        WriteStore({"Lan Mail=28"});
+        std::string store = ReadFileText(ProductFile("TELVEX.INI"));
+        WriteFileText(ProductFile("TELVEX.INI"),
+                      store +
+                          "FullName=Scan \"Desk\"\r\nEmailAddress=scan@varnel.example\r\n"
+                          "Outbox=" +
+                          Outbox + "\r\n");
+        ASSERT_EQ(0, BindTelvex());
+    }
+    std::vector<std::string> OutboxFiles(const char *pattern) {
+        std::vector<std::string> names;
+        WIN32_FIND_DATAA found;
+        HANDLE search = FindFirstFileA((Outbox + pattern).c_str(), &found);
+        while (search != INVALID_HANDLE_VALUE) {
+            names.push_back(found.cFileName);
+            if (!FindNextFileA(search, &found)) {
+                FindClose(search);
+                break;
+            }
+        }
+        return names;
+    }
+    void ClearOutbox() {
+        for (const std::string &name : OutboxFiles("*.*")) {
+            DeleteFileA((Outbox + name).c_str());
+        }
+    }
+    // Fills JobLink with records as a speed-dial key would, logged on.
+    void PrepareJob(const std::vector<Recipient> &records) {
+        FillEntry(1, records);
+        JobLink = RecipientLink();
+        JobLink.RecipientCount = SpeedDialTable[0].RecipientCount;
+        JobLink.RecipientBlock = SpeedDialTable[0].RecipientBlock;
+        JobLink.StringBlock = SpeedDialTable[0].StringBlock;
+        TelvexBinding.BuildRecipientLink(&JobLink);
+        ASSERT_EQ(0u, TelvexBinding.InitialMAPIandLogon(0, "Lan Mail", &JobLink));
+    }
+    void EndJob() {
+        TelvexBinding.FreeAndLogoff(0, JobLink.Session);
+        GlobalUnlock(JobLink.RecipientBlock);
+        GlobalUnlock(JobLink.StringBlock);
+        JobLink = RecipientLink();
+    }
+};
+
+// Page files with every byte value, of sizes that end a base64 line evenly
+// and unevenly; kept in the outbox folder for the MIME check.
+std::string WritePage(const std::string &path, DWORD size, int seed) {
+    std::string bytes(size, '\0');
+    for (DWORD i = 0; i < size; i++) {
+        bytes[i] = (char)((i * 131 + seed * 17 + (i >> 8)) & 0xFF);
+    }
+    WriteFileText(path, bytes);
+    return bytes;
+}
+
+TEST_F(Transport, SendTelvexLeavesOneCompleteMessageInTheOutbox) {
+    CreateDirectoryA(ProductFile("OUTBOX\\").c_str(), nullptr);
+    CreateDirectoryA(Outbox.c_str(), nullptr);
+    ClearOutbox();
+    std::string pages = Outbox + "page1.bin" + std::string(1, '\0') + Outbox + "page2.bin";
+    WritePage(Outbox + "page1.bin", 57 * 40, 1);
+    WritePage(Outbox + "page2.bin", 100001, 2);
+    const char names[] = "FX-00041.TIF\0FX-00042.JPG";
+    PrepareJob({{"Ada \"A.\" Brandt", "SMTP:ada@example.com", "e1"},
+                {"Evil\r\nBcc: victim@example.com", "FAX:+1 555 0101", "e2"},
+                {"J\xfcrgen M\xfcller", "FAX:Front@555 0199", "e3"}});
+    JobLink.PageCount = 2;
+    JobLink.PagePaths = pages.c_str();
+    JobLink.PageNames = names;
+    EXPECT_EQ(0u, TelvexBinding.SendTelvex(0, &JobLink));
+    EndJob();
+    std::vector<std::string> messages = OutboxFiles("*.eml");
+    ASSERT_EQ(1u, messages.size());
+    EXPECT_TRUE(OutboxFiles("*.tmp").empty());
+    std::string message = ReadFileText(Outbox + messages[0]);
+    std::string header = message.substr(0, message.find("\r\n\r\n"));
+    EXPECT_EQ(std::string::npos, header.find("\r\nBcc:"));
+    EXPECT_NE(std::string::npos, header.find("From: \"Scan \\\"Desk\\\"\" <scan@varnel.example>"));
+    EXPECT_NE(std::string::npos, message.find("filename=\"FX-00042.JPG\""));
+    // The MIME check finds this message by its name and what it must hold.
+    WriteFileText(Outbox + "expected.txt",
+                  messages[0] + "\nscan@varnel.example\nada@example.com\n"
+                                "+15550101@fax.test.example\n5550199@fax.test.example\n"
+                                "FX-00041.TIF=page1.bin\nFX-00042.JPG=page2.bin\n");
+}
+
+TEST_F(Transport, AnUnaddressableRecipientSendsNothing) {
+    CreateDirectoryA(ProductFile("OUTBOX\\").c_str(), nullptr);
+    CreateDirectoryA(Outbox.c_str(), nullptr);
+    std::vector<std::string> before = OutboxFiles("*.eml");
+    std::string page = Outbox + "refused.bin";
+    WritePage(page, 100, 3);
+    PrepareJob({{"Ok", "SMTP:ok@example.com", ""}, {"Bad", "SMTP:bad address", ""}});
+    JobLink.PageCount = 1;
+    JobLink.PagePaths = page.c_str();
+    EXPECT_NE(0u, TelvexBinding.SendTelvex(0, &JobLink));
+    DWORD session = JobLink.Session;
+    EndJob();
+    JobLink.Session = session;
+    EXPECT_NE(0u, TelvexBinding.SendTelvex(0, &JobLink)) << "a closed session sends nothing";
+    JobLink = RecipientLink();
+    DeleteFileA(page.c_str());
+    EXPECT_EQ(before, OutboxFiles("*.eml"));
+    EXPECT_TRUE(OutboxFiles("*.tmp").empty());
+}
+
+TEST_F(Transport, AddRecipientGivesTheCallerOneRecordInNewBlocks) {
+    RecipientRecord typed = {0, 1, (char *)"Dear Recipient", (char *)"5550101", 0, nullptr};
+    JobLink = RecipientLink();
+    ASSERT_EQ(0u, TelvexBinding.AddRecipient(&typed, &JobLink));
+    ASSERT_EQ(1u, JobLink.RecipientCount);
+    EXPECT_STREQ("Dear Recipient", JobLink.Recipients[0].Name);
+    EXPECT_STREQ("5550101", JobLink.Recipients[0].Address);
+    EXPECT_NE(typed.Name, JobLink.Recipients[0].Name);
+    GlobalUnlock(JobLink.RecipientBlock);
+    GlobalUnlock(JobLink.StringBlock);
+    EXPECT_EQ(nullptr, GlobalFree(JobLink.RecipientBlock));
+    EXPECT_EQ(nullptr, GlobalFree(JobLink.StringBlock));
+    JobLink = RecipientLink();
+}
+
+TEST_F(Transport, TheLockHeldByAnotherProcessIsRefused) {
+    char exe[MAX_PATH];
+    GetModuleFileNameA(nullptr, exe, sizeof exe);
+    std::string holder = std::string(exe).substr(0, std::string(exe).rfind('\\') + 1) +
+                         "telvex_holder.exe TelvexTestHeld TelvexTestRelease";
+    HANDLE held = CreateEventA(nullptr, TRUE, FALSE, "TelvexTestHeld");
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, "TelvexTestRelease");
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    std::vector<char> command(holder.begin(), holder.end());
+    command.push_back(0);
+    ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                               nullptr, &startup, &process));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(held, 10000))
+        << "the holder did not take the lock";
+    EXPECT_EQ(0u, TelvexBinding.TelvexLockUnlock(1));
+    SetEvent(release);
+    WaitForSingleObject(process.hProcess, 10000);
+    DWORD code = 9;
+    GetExitCodeProcess(process.hProcess, &code);
+    EXPECT_EQ(0u, code);
+    EXPECT_NE(0u, TelvexBinding.TelvexLockUnlock(1));
+    TelvexBinding.TelvexLockUnlock(0);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    CloseHandle(held);
+    CloseHandle(release);
+}
+
+TEST_F(Transport, SettingsAreReadAndWrittenPerProfile) {
+    WORD paper = 9;
+    SettingRequest request = {SettingPaperSize, &paper};
+    EXPECT_EQ(0u, TelvexBinding.RegistryGetSetting("Lan Mail", &request)) << "no value yet";
+    paper = 2;
+    TelvexBinding.RegistrySetSetting("Lan Mail", &request);
+    paper = 0;
+    EXPECT_NE(0u, TelvexBinding.RegistryGetSetting("Lan Mail", &request));
+    EXPECT_EQ(2, paper);
+    char user[SettingTextSize] = "", number[SettingTextSize] = "";
+    char *pair[2] = {user, number};
+    SettingRequest both = {SettingUserAndFax, pair};
+    lstrcpynA(user, "Front Desk", sizeof user);
+    lstrcpynA(number, "555 0199", sizeof number);
+    TelvexBinding.RegistrySetSetting("Lan Mail", &both);
+    user[0] = number[0] = 0;
+    EXPECT_NE(0u, TelvexBinding.RegistryGetSetting("Lan Mail", &both));
+    EXPECT_STREQ("Front Desk", user);
+    EXPECT_STREQ("555 0199", number);
+    char name[SettingTextSize] = "";
+    SettingRequest full = {SettingFullName, name};
+    EXPECT_NE(0u, TelvexBinding.RegistryGetSetting("Lan Mail", &full));
+    EXPECT_STREQ("Scan \"Desk\"", name);
+    EXPECT_EQ(0u, TelvexBinding.RegistryGetSetting("No Such Profile", &full));
+}
+
+} // namespace
