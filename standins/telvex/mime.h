@@ -26,7 +26,7 @@ void EncodeBase64(const BYTE *bytes, DWORD length, char *out);
 // control characters become blanks, plain text is quoted, other text is sent
 // as encoded words.
 void HeaderPhrase(const char *name, char *out, int size);
-// 1 when text is a plain addr-spec (local@domain) with nothing a header could trip on.
+// 1 when text is a plain address (local@domain) with nothing a header could trip on.
 int ValidMailbox(const char *mailbox);
 // The mailbox a recipient address ("TYPE:address") is sent to: a fax number
 // as its digits at the fax gateway domain, anything else as it is; 1/0.
