@@ -6,6 +6,7 @@
 #include "app/settings.h"
 #include "copy/copy_job.h"
 #include "driver/driver.h"
+#include "fax/fax_job.h"
 #include "fax/profiles.h"
 #include "panel/panel_state.h"
 #include "res/resource.h"
@@ -17,7 +18,7 @@ static const char *const ResolutionTags[] = {"DFT ", "FNE ", "SPR "};
 
 // The job threads the Fax and Copy keys start. A service whose job is not
 // part of the program counts as disabled.
-static const LPTHREAD_START_ROUTINE FaxJob = NULL;
+static const LPTHREAD_START_ROUTINE FaxJob = FaxJobThread;
 static const LPTHREAD_START_ROUTINE CopyJob = CopyJobThread;
 
 static DWORD JobThreadId; // id of the last job thread started

@@ -210,22 +210,7 @@ class CopyJob : public ::testing::Test {
         return WaitForJobEnd(timeout);
     }
     std::string WaitForJobEnd(DWORD timeout) {
-        DWORD start = GetTickCount();
-        while (GetTickCount() - start < timeout) {
-            std::string text = LcdMessage();
-            for (const char *final : FinalTexts) {
-                if (text == final && StatusLineShownLast()) {
-                    return text;
-                }
-            }
-            Sleep(50);
-        }
-        return "(no end) " + LcdMessage();
-    }
-    // EndJob's last request: the status line shown again.
-    static bool StatusLineShownLast() {
-        std::vector<LoggedRequest> log = RequestLog();
-        return !log.empty() && log.back().Command == DrvShowText && log.back().Value == 0;
+        return ::WaitForJobEnd(FinalTexts, sizeof FinalTexts / sizeof *FinalTexts, timeout);
     }
     // The job's last requests: notification off, then the device closed.
     static bool DeviceClosedLast() {
@@ -438,53 +423,6 @@ TEST_F(CopyJob, StopWhilePrintingAbandonsTheDocument) {
     ExpectPanelBack();
 }
 
-// The system's handle table (NtQuerySystemInformation class 16).
-struct HandleEntry {
-    ULONG OwnerProcessId;
-    BYTE ObjectType;
-    BYTE Flags;
-    USHORT Value;
-    PVOID Object;
-    ULONG Access;
-};
-struct HandleTable {
-    ULONG Count;
-    HandleEntry Entries[1];
-};
-typedef LONG(WINAPI *QuerySystemProc)(ULONG type, PVOID buffer, ULONG size, PULONG needed);
-
-DWORD CountHandlesOf(DWORD processId) {
-    DWORD count = 0;
-    QuerySystemProc query = reinterpret_cast<QuerySystemProc>(reinterpret_cast<void *>(
-        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
-    std::vector<BYTE> buffer(1 << 20);
-    ULONG needed = 0;
-    while (query && query(16, buffer.data(), (ULONG)buffer.size(), &needed) != 0 &&
-           buffer.size() < (64u << 20)) {
-        buffer.resize(buffer.size() * 2);
-    }
-    const HandleTable *table = (const HandleTable *)buffer.data();
-    for (ULONG i = 0; query && i < table->Count; i++) {
-        count += table->Entries[i].OwnerProcessId == processId;
-    }
-    return count;
-}
-
-// Handle count and private (committed) memory of the program.
-void Usage(const RunningProgram &program, DWORD *handles, SIZE_T *privateBytes) {
-    *handles = 0;
-    GetProcessHandleCount(program.Process.hProcess, handles);
-    // Wine answers 0 here; its system handle table has the program's handles.
-    if (*handles == 0) {
-        *handles = CountHandlesOf(program.Process.dwProcessId);
-    }
-    PROCESS_MEMORY_COUNTERS counters = {};
-    counters.cb = sizeof counters;
-    GetProcessMemoryInfo(program.Process.hProcess, &counters, sizeof counters);
-    // The commit charge; Wine leaves the _EX record's PrivateUsage at 0.
-    *privateBytes = counters.PagefileUsage;
-}
-
 TEST_F(CopyJob, FiftyJobsLeaveHandlesAndMemoryWhereTheyStarted) {
     Start();
     // One of each kind first, so that what stays for the whole run is in place.
@@ -496,7 +434,7 @@ TEST_F(CopyJob, FiftyJobsLeaveHandlesAndMemoryWhereTheyStarted) {
     Device("fault no-paper off");
     DWORD handlesBefore, handlesAfter;
     SIZE_T memoryBefore, memoryAfter;
-    Usage(Keypad, &handlesBefore, &memoryBefore);
+    ProcessUsage(Keypad, &handlesBefore, &memoryBefore);
     int completed = 0;
     for (int job = 0; job < 50; job++) {
         if (Device("pages").substr(0, 1) == "0") {
@@ -508,7 +446,7 @@ TEST_F(CopyJob, FiftyJobsLeaveHandlesAndMemoryWhereTheyStarted) {
         completed += Copy() == "Print Completed";
     }
     Device("fault no-paper off");
-    Usage(Keypad, &handlesAfter, &memoryAfter);
+    ProcessUsage(Keypad, &handlesAfter, &memoryAfter);
     printf("50 copy jobs (%d completed): handles %lu -> %lu, private memory %lu -> %lu KiB\n",
            completed, handlesBefore, handlesAfter, (unsigned long)(memoryBefore / 1024),
            (unsigned long)(memoryAfter / 1024));

@@ -1,5 +1,6 @@
 #include "program_harness.h"
 
+#include <psapi.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -37,8 +38,12 @@ static std::string LcdLine(const char *prefix) {
     return lcd.substr(at, lcd.find('\n', at) - at);
 }
 
-std::string LcdStatus() { return LcdLine("status="); }
-std::string LcdMessage() { return LcdLine("message="); }
+std::string LcdStatus() {
+    return LcdLine("status=");
+}
+std::string LcdMessage() {
+    return LcdLine("message=");
+}
 
 std::string WaitForLcd(int line, const std::string &expected) {
     std::string shown;
@@ -73,16 +78,21 @@ std::vector<LoggedRequest> RequestLog() {
 int CountRequests(const std::vector<LoggedRequest> &log, unsigned command, int byte9) {
     int count = 0;
     for (const LoggedRequest &request : log) {
-        if (request.Command == command && (byte9 < 0 || (int)((request.Value >> 8) & 0xFF) == byte9)) {
+        if (request.Command == command &&
+            (byte9 < 0 || (int)((request.Value >> 8) & 0xFF) == byte9)) {
             count++;
         }
     }
     return count;
 }
 
-const char *ProductDirectory() { return "C:\\Varnel\\"; }
+const char *ProductDirectory() {
+    return "C:\\Varnel\\";
+}
 
-std::string ProductFile(const char *name) { return std::string(ProductDirectory()) + name; }
+std::string ProductFile(const char *name) {
+    return std::string(ProductDirectory()) + name;
+}
 
 int StartProgram(RunningProgram *program) {
     STARTUPINFOA startup = {};
@@ -192,4 +202,67 @@ std::string TestPagePath() {
     RasterImage image = {width, height, 8, (LONG)DibStride(width, 8), pixels.data(), 100, 0};
     WriteBmpFile(path.c_str(), &image);
     return path;
+}
+
+// The system's handle table (NtQuerySystemInformation class 16).
+struct HandleEntry {
+    ULONG OwnerProcessId;
+    BYTE ObjectType;
+    BYTE Flags;
+    USHORT Value;
+    PVOID Object;
+    ULONG Access;
+};
+struct HandleTable {
+    ULONG Count;
+    HandleEntry Entries[1];
+};
+typedef LONG(WINAPI *QuerySystemProc)(ULONG type, PVOID buffer, ULONG size, PULONG needed);
+
+static DWORD CountHandlesOf(DWORD processId) {
+    DWORD count = 0;
+    QuerySystemProc query = reinterpret_cast<QuerySystemProc>(reinterpret_cast<void *>(
+        GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtQuerySystemInformation")));
+    std::vector<BYTE> buffer(1 << 20);
+    ULONG needed = 0;
+    while (query && query(16, buffer.data(), (ULONG)buffer.size(), &needed) != 0 &&
+           buffer.size() < (64u << 20)) {
+        buffer.resize(buffer.size() * 2);
+    }
+    const HandleTable *table = (const HandleTable *)buffer.data();
+    for (ULONG i = 0; query && i < table->Count; i++) {
+        count += table->Entries[i].OwnerProcessId == processId;
+    }
+    return count;
+}
+
+void ProcessUsage(const RunningProgram &program, DWORD *handles, SIZE_T *privateBytes) {
+    *handles = 0;
+    GetProcessHandleCount(program.Process.hProcess, handles);
+    // Wine answers 0 here; its system handle table has the program's handles.
+    if (*handles == 0) {
+        *handles = CountHandlesOf(program.Process.dwProcessId);
+    }
+    PROCESS_MEMORY_COUNTERS counters = {};
+    counters.cb = sizeof counters;
+    GetProcessMemoryInfo(program.Process.hProcess, &counters, sizeof counters);
+    // The commit charge; Wine leaves the _EX record's PrivateUsage at 0.
+    *privateBytes = counters.PagefileUsage;
+}
+
+std::string WaitForJobEnd(const char *const *finalTexts, size_t count, DWORD timeout) {
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < timeout) {
+        std::string text = LcdMessage();
+        for (size_t i = 0; i < count; i++) {
+            std::vector<LoggedRequest> log = RequestLog();
+            // EndJob's last request: the status line shown again.
+            if (text == finalTexts[i] && !log.empty() && log.back().Command == DrvShowText &&
+                log.back().Value == 0) {
+                return text;
+            }
+        }
+        Sleep(50);
+    }
+    return "(no end) " + LcdMessage();
 }

@@ -57,6 +57,14 @@ std::string ReadFileText(const std::string &path);
 void WriteFileText(const std::string &path, const std::string &text);
 std::string IniValue(const std::string &file, const char *section, const char *key);
 
+// Handle count and committed memory of the program. Wine answers 0 handles
+// to GetProcessHandleCount, so the system handle table is counted there.
+void ProcessUsage(const RunningProgram &program, DWORD *handles, SIZE_T *privateBytes);
+// Waits until the message line shows one of the job's final texts and the
+// status line was shown after it (the job's last step); the text, or
+// "(no end) " and what the line shows after the timeout.
+std::string WaitForJobEnd(const char *const *finalTexts, size_t count, DWORD timeout);
+
 // Writes a small grey test page (Letter at 100 dpi) into the temporary
 // directory once and returns its path.
 std::string TestPagePath();

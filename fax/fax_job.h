@@ -1,0 +1,66 @@
+// The fax job: scans every loaded page into a temporary TIFF or JPEG file
+// through the image-file library and hands all pages in one message to the
+// mail library, as a fax or an e-mail. Runs on a thread of its own; progress
+// and outcome go to the LCD's message line only.
+#pragma once
+#include <windows.h>
+
+#include "driver/driver.h"
+
+// Outcome codes; the LCD text is FaxStatusTexts[FaxJobStatus + 1].
+enum FaxStatus : SHORT {
+    FaxCancelled = -1,
+    FaxNoMemory = 0,
+    FaxLogonFailed = 1,
+    FaxScannerBusy = 2,
+    FaxScanError = 3,
+    FaxFileError = 4,
+    FaxNoNumber = 5,
+    FaxNoAddress = 6,
+    FaxInUse = 7,
+    FaxSendFailed = 8,
+};
+enum : int { FaxStatusCount = 10, AttachmentNameSize = 13 };
+
+extern const char *const FaxStatusTexts[FaxStatusCount];
+extern const char *const FaxSentText;
+
+// What the line callback reads through: the driver's reader record and
+// where the current chunk stands.
+struct LineSourceRecord {
+    ReadRequest Request;
+    WORD ChunkStatus; // last ReadScanChunk result; 11 once the page has ended
+    DWORD ChunkLines; // lines of the current chunk
+    DWORD FirstLine;  // page line of the chunk's first line
+};
+
+// The copy job has its own JobStatus; the fax job's outcome lives beside it.
+extern volatile SHORT FaxJobStatus;  // outcome of the fax job
+extern LineSourceRecord LineSource;  // the page being written
+extern WORD PagesScanned;            // pages written so far
+extern int ImageFormat;              // 9 TIFF Group 4, 13 JPEG
+extern HGLOBAL PageFileList;         // the page files' full paths, packed
+extern DWORD PageFileListSize;       // bytes used in PageFileList
+extern BITMAPINFOHEADER *PageHeader; // the page buffer's header, locked
+extern DWORD PageBufferSize;         // bytes of the page buffer
+
+// The thread routine the Fax key starts; the parameter is not used.
+DWORD WINAPI FaxJobThread(LPVOID parameter);
+
+int OpenFaxSession();
+void CloseFaxSession();
+void ApplyJobFaxSettings();
+void RestoreFaxSettings();
+void SetupFaxScan();
+int AllocatePageBuffer();
+void ReleasePageBuffer();
+// Finds the temporary directory the page files go to: 1/0.
+int TakeTempDirectory();
+int ScanPageToFile();
+int WINAPI SupplyScanLine(void *source, BYTE *destination, int line);
+void DeleteJobFiles();
+// "FX-00042.VKZ": the attachment name of a page numbered id.
+void FormatAttachmentName(char *out, int size, WORD id, WORD destination, int format);
+// Binds accugnt5.dll once: 1 when both entries were found.
+int BindImageFile();
+void UnbindImageFile();

@@ -1,0 +1,429 @@
+// The fax job end to end: the real KEYPAD32.EXE scans pages from the virtual
+// scanner and sends them through the mail library stand-in, which leaves each
+// message as an .eml file in the profile's outbox. Judged by the LCD, the
+// outbox, the temporary directory and the settings files. The messages of the
+// successful cases are kept under C:\Varnel\FAXJOB\ beside their source pages,
+// and check_pages.py decodes the attachments natively.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <psapi.h>
+
+#include <math.h>
+#include <stdio.h>
+
+#include <string>
+#include <vector>
+
+#include "app/settings.h"
+#include "driver/driver_abi.h"
+#include "fax/telvex_abi.h"
+#include "page_image.h"
+#include "program_harness.h"
+
+namespace {
+
+const LONG PageWidth = 850, PageHeight = 1100; // Letter at 100 dpi
+enum PageKind { TextPage, GreyPage, ColourPage };
+const char *const PageNames[3] = {"source-text.bmp", "source-grey.bmp", "source-colour.bmp"};
+
+std::string KeptFile(const std::string &name) {
+    return ProductFile("FAXJOB\\") + name;
+}
+
+// Black frame and mark over text bars, a grey ramp or colour.
+void PagePixel(PageKind kind, LONG x, LONG y, BYTE *bgr) {
+    bool frame = x < 10 || y < 10 || x >= PageWidth - 10 || y >= PageHeight - 10;
+    bool mark = x >= 100 && x < 150 && y >= 100 && y < 150;
+    if (frame || mark) {
+        bgr[0] = bgr[1] = bgr[2] = 0;
+    } else if (kind == TextPage) {
+        bool bar = y > 200 && y < 1000 && (y % 40) < 14 && x > 80 && x < 680 + (y * 7) % 90;
+        bgr[0] = bgr[1] = bgr[2] = bar ? 0 : 255;
+    } else if (kind == GreyPage) {
+        bgr[0] = bgr[1] = bgr[2] = (BYTE)(40 + 200 * x / PageWidth);
+    } else {
+        bgr[2] = (BYTE)(128 + 110 * sin(x / 80.0));
+        bgr[1] = (BYTE)(30 + 200 * y / PageHeight);
+        bgr[0] = (BYTE)(128 + 110 * cos((x + y) / 120.0));
+    }
+}
+
+const std::string &SourcePage(PageKind kind) {
+    static std::string paths[3];
+    if (paths[kind].empty()) {
+        std::vector<BYTE> bgr(PageWidth * PageHeight * 3);
+        for (LONG y = 0; y < PageHeight; y++) {
+            for (LONG x = 0; x < PageWidth; x++) {
+                PagePixel(kind, x, y, &bgr[(y * PageWidth + x) * 3]);
+            }
+        }
+        CreateDirectoryA(ProductFile("FAXJOB").c_str(), nullptr);
+        paths[kind] = KeptFile(PageNames[kind]);
+        RasterImage image = {PageWidth, PageHeight, 24, PageWidth * 3, bgr.data(), 100, 1};
+        WriteBmpFile(paths[kind].c_str(), &image);
+    }
+    return paths[kind];
+}
+
+std::string TempPath(const char *name) {
+    char directory[MAX_PATH];
+    GetTempPathA(sizeof directory, directory);
+    return std::string(directory) + name;
+}
+
+std::vector<std::string> FilesMatching(const std::string &pattern) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            names.push_back(found.cFileName);
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    return names;
+}
+
+// The attachment names of a message, in order.
+std::vector<std::string> Attachments(const std::string &message) {
+    std::vector<std::string> names;
+    const std::string key = "filename=\"";
+    for (size_t at = message.find(key); at != std::string::npos; at = message.find(key, at + 1)) {
+        size_t start = at + key.size();
+        names.push_back(message.substr(start, message.find('"', start) - start));
+    }
+    return names;
+}
+
+// Writes key n's recipient files (n.DES and n.INF) as the program keeps them.
+void WriteKeyFiles(int number, const std::vector<std::pair<std::string, std::string>> &people) {
+    std::vector<RecipientRecord> records;
+    for (const auto &person : people) {
+        records.push_back(
+            {0, 1, (char *)person.first.c_str(), (char *)person.second.c_str(), 0, nullptr});
+    }
+    DWORD count = (DWORD)records.size();
+    std::string strings(LayOutRecipientStrings(records.data(), count, nullptr), '\0');
+    LayOutRecipientStrings(records.data(), count, (BYTE *)&strings[0]);
+    std::string des((const char *)records.data(), count * sizeof(RecipientRecord));
+    WriteFileText(ProductFile((std::to_string(number) + ".DES").c_str()), des);
+    WriteFileText(ProductFile((std::to_string(number) + ".INF").c_str()), strings);
+}
+
+const char *const FinalTexts[] = {"Xferred to Xchg", "User Cancelled!", "Not Enough Mem!",
+                                  "Fax Error!",      "Scanner in Use!", "Scanning Error!",
+                                  "File I/O Error!", "No Fax Number!",  "No Mail Address!",
+                                  "Fax in Use!",     "MS Xchg Error!"};
+
+class FaxJob : public ::testing::Test {
+  protected:
+    FileBackup Settings{ProductFile("SYS.INI")};
+    FileBackup Store{ProductFile("TELVEX.INI")};
+    FileBackup Product{"C:\\windows\\VARNEL.INI"};
+    FileBackup Telephony{"C:\\windows\\telephon.ini"};
+    std::vector<FileBackup *> KeyFiles;
+    std::string Outbox = ProductFile("OUTBOX\\faxjob\\");
+    RunningProgram Keypad = {};
+    bool Started = false;
+
+    void SetUp() override {
+        for (const char *name : {"2.DES", "2.INF", "17.DES", "17.INF"}) {
+            KeyFiles.push_back(new FileBackup(ProductFile(name)));
+        }
+        Device("fault clear");
+        Device("clear");
+        Device("log clear");
+        CreateDirectoryA(ProductFile("OUTBOX").c_str(), nullptr);
+        CreateDirectoryA(Outbox.c_str(), nullptr);
+        ClearOutbox();
+        WriteKeyFiles(2, {{"Head Office", "FAX:5550102"}});
+        WriteKeyFiles(
+            17, {{"Ann Example", "SMTP:ann@example.com"}, {"Bob Example", "SMTP:bob@example.com"}});
+        UseStore(Outbox);
+        UseSettings(1, "Office Fax");
+    }
+    void TearDown() override {
+        if (Started) {
+            CloseProgram(&Keypad);
+        }
+        ClearOutbox();
+        for (FileBackup *file : KeyFiles) {
+            delete file;
+        }
+    }
+    void ClearOutbox() {
+        for (const std::string &name : FilesMatching(Outbox + "*.*")) {
+            DeleteFileA((Outbox + name).c_str());
+        }
+    }
+    void UseStore(const std::string &outbox) {
+        std::string profile = "Services=%s\r\nFaxGateway=fax.test.example\r\n"
+                              "EmailAddress=scan@varnel.example\r\nFullName=Scan Desk\r\n"
+                              "Outbox=" +
+                              outbox + "\r\n";
+        std::string fax = profile, mail = profile;
+        fax.replace(fax.find("%s"), 2, "25");
+        mail.replace(mail.find("%s"), 2, "28");
+        WriteFileText(ProductFile("TELVEX.INI"), "[Telvex]\r\nAddressBook=ADDRESS.VCF\r\n"
+                                                 "[Profile:Office Fax]\r\n" +
+                                                     fax + "[Profile:Lan Mail]\r\n" + mail);
+    }
+    void UseSettings(int destination, const char *faxProfile, int jobId = 40) {
+        SYSTEMTIME now;
+        GetLocalTime(&now);
+        char today[16];
+        FormatDayStamp(&now, today, sizeof today);
+        WriteFileText(
+            ProductFile("SYS.INI"),
+            std::string("[Varnel]\r\nFaxService=1\r\nCopyService=0\r\nDate=") + today +
+                "\r\nJobID=" + std::to_string(jobId) +
+                "\r\n[Varnel FAX]\r\nMS Exchange Fax=" + faxProfile +
+                "\r\nMS Exchange Email=Lan Mail\r\nUseProfile=" + std::to_string(destination) +
+                "\r\nNumberOfFaxRecip2=1\r\nFaxAlias2=Head Office\r\n"
+                "NumberOfEmailRecip3=2\r\nEmailAlias3=Team\r\n");
+    }
+    void Start() {
+        Started = StartProgram(&Keypad) != 0;
+        ASSERT_TRUE(Started) << "KEYPAD32.EXE did not come up";
+    }
+    void Press(const char *key) { Device(std::string("press ") + key); }
+    void Load(PageKind kind, int count = 1) {
+        for (int i = 0; i < count; i++) {
+            Device("load " + SourcePage(kind));
+        }
+    }
+    // Presses Fax and waits for the job's last text and the status line after it.
+    std::string Fax(DWORD timeout = 120000) {
+        Device("log clear");
+        Press("fax");
+        return WaitForJobEnd(FinalTexts, sizeof FinalTexts / sizeof *FinalTexts, timeout);
+    }
+    std::vector<std::string> Messages() { return FilesMatching(Outbox + "*.eml"); }
+    std::string Message(size_t index) { return ReadFileText(Outbox + Messages().at(index)); }
+    // Moves the only message to the kept folder for the native check.
+    std::string KeepMessage(const char *name) {
+        std::vector<std::string> messages = Messages();
+        EXPECT_EQ(1u, messages.size());
+        if (messages.empty()) {
+            return "";
+        }
+        std::string text = ReadFileText(Outbox + messages[0]);
+        CopyFileA((Outbox + messages[0]).c_str(), KeptFile(name).c_str(), FALSE);
+        ClearOutbox();
+        return text;
+    }
+    static int PageFilesLeft() { return (int)FilesMatching(TempPath("VNL*.tmp")).size(); }
+};
+
+TEST_F(FaxJob, ThreeTextPagesToAnEmailKeyGoInOneMessageWithConsecutiveNames) {
+    Start();
+    Press("speed3");
+    Load(TextPage, 3);
+    ASSERT_EQ("Xferred to Xchg", Fax());
+    std::string message = KeepMessage("text.eml");
+    EXPECT_EQ((std::vector<std::string>{"FX-00040.TIF", "FX-00041.TIF", "FX-00042.TIF"}),
+              Attachments(message));
+    EXPECT_NE(std::string::npos, message.find("ann@example.com"));
+    EXPECT_NE(std::string::npos, message.find("bob@example.com"));
+    EXPECT_EQ(0, PageFilesLeft());
+    // The next job goes on one past the last number used.
+    Press("speed3");
+    Load(TextPage);
+    ASSERT_EQ("Xferred to Xchg", Fax());
+    EXPECT_EQ(std::vector<std::string>{"FX-00043.TIF"}, Attachments(Message(0)));
+    EXPECT_EQ(0, ExitProgram(&Keypad));
+    Started = false;
+    EXPECT_EQ("44", IniValue(ProductFile("SYS.INI"), "Varnel", "JobID"));
+}
+
+TEST_F(FaxJob, PhotoPagesToAFaxKeyAreJpegsTaggedVkz) {
+    UseSettings(0, "Office Fax");
+    Start();
+    Press("mode");
+    Press("speed2");
+    Load(GreyPage, 2);
+    ASSERT_EQ("Xferred to Xchg", Fax());
+    std::string message = KeepMessage("photo.eml");
+    EXPECT_EQ((std::vector<std::string>{"FX-00040.VKZ", "FX-00041.VKZ"}), Attachments(message));
+    EXPECT_NE(std::string::npos, message.find("5550102@fax.test.example"));
+    EXPECT_EQ("0", IniValue("VARNEL.INI", "Fax Associated Info", "Mode"));
+    EXPECT_EQ("1", IniValue("VARNEL.INI", "Fax Associated Info", "Map"));
+    EXPECT_EQ("0", IniValue("VARNEL.INI", "Fax Associated Info", "Paper Size"));
+    EXPECT_EQ(0, PageFilesLeft());
+}
+
+TEST_F(FaxJob, ColourPagesByEmailAreJpegsTaggedJpg) {
+    Start();
+    Press("mode");
+    Press("mode");
+    Press("resolution");
+    Press("speed3");
+    Load(ColourPage);
+    ASSERT_EQ("Xferred to Xchg", Fax());
+    EXPECT_EQ(std::vector<std::string>{"FX-00040.JPG"}, Attachments(KeepMessage("colour.eml")));
+}
+
+TEST_F(FaxJob, ATypedNumberIsDialedByTheLocationsRules) {
+    WriteFileText("C:\\windows\\telephon.ini", "[Locations]\r\nCurrentLocation=1,1\r\n"
+                                               "Location1=1,\"Office\",\"9\",\"1\",\"415\",1\r\n");
+    UseSettings(0, "Office Fax");
+    Start();
+    Device("digits 14155551234");
+    Load(TextPage);
+    ASSERT_EQ("Xferred to Xchg", Fax());
+    std::string message = KeepMessage("typed.eml");
+    EXPECT_NE(std::string::npos, message.find("<95551234@fax.test.example>"))
+        << message.substr(0, 400);
+    EXPECT_EQ(std::vector<std::string>{"FX-00040.VKZ"}, Attachments(message));
+}
+
+// Every refusal and failure: its text, nothing sent, no page file left, and
+// the e-mail key's recipients still whole for the send that follows.
+TEST_F(FaxJob, EveryFailureShowsItsTextAndSendsNothing) {
+    Start();
+    // A sheet in the feeder, so that the key finds the device ready.
+    Load(TextPage);
+    Device("digits 5551234");
+    EXPECT_EQ("No Mail Address!", Fax());
+    EXPECT_EQ(0, CountRequests(RequestLog(), DrvOpen));
+    Press("destination");
+    EXPECT_EQ("No Fax Number!", Fax());
+    EXPECT_EQ(0, CountRequests(RequestLog(), DrvOpen));
+    Press("destination");
+
+    struct Case {
+        const char *Fault;
+        const char *Text;
+        int Pages;
+    };
+    const Case cases[] = {{"fault open-refused on", "Scanner in Use!", 1},
+                          {"fault read-error 300", "Scanning Error!", 2},
+                          {"fault abort 500", "User Cancelled!", 3}};
+    for (const Case &c : cases) {
+        Device("fault clear");
+        Device("clear");
+        if (c.Fault[0]) {
+            Device(c.Fault);
+        }
+        Load(TextPage, c.Pages);
+        Press("speed3");
+        EXPECT_EQ(c.Text, Fax()) << c.Fault;
+        EXPECT_TRUE(Messages().empty()) << c.Text;
+        EXPECT_EQ(0, PageFilesLeft()) << c.Text;
+    }
+    Device("fault clear");
+    Device("clear");
+
+    // The image-file library missing: the page cannot be written.
+    std::string library = "C:\\Varnel\\DLL32\\accugnt5.dll";
+    ASSERT_TRUE(MoveFileA(library.c_str(), (library + ".off").c_str()));
+    Load(TextPage);
+    Press("speed3");
+    EXPECT_EQ("File I/O Error!", Fax());
+    MoveFileA((library + ".off").c_str(), library.c_str());
+
+    // The outbox cannot be made: the mail library refuses the send.
+    UseStore(ProductFile("SYS.INI\\nowhere\\"));
+    Press("speed3");
+    EXPECT_EQ("MS Xchg Error!", Fax());
+    EXPECT_EQ(0, PageFilesLeft());
+    UseStore(Outbox);
+
+    // After all of that the key still sends to both of its recipients.
+    Device("clear");
+    Load(TextPage);
+    Press("speed3");
+    ASSERT_EQ("Xferred to Xchg", Fax());
+    std::string message = Message(0);
+    EXPECT_NE(std::string::npos, message.find("ann@example.com"));
+    EXPECT_NE(std::string::npos, message.find("bob@example.com"));
+}
+
+TEST_F(FaxJob, ATransportHeldByAnotherProgramIsFaxInUse) {
+    Start();
+    HANDLE held = CreateEventA(nullptr, TRUE, FALSE, "faxjob-held");
+    HANDLE release = CreateEventA(nullptr, TRUE, FALSE, "faxjob-release");
+    char exe[MAX_PATH];
+    GetModuleFileNameA(nullptr, exe, sizeof exe);
+    std::string holder = exe;
+    holder =
+        holder.substr(0, holder.rfind('\\') + 1) + "telvex_holder.exe faxjob-held faxjob-release";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    ASSERT_TRUE(CreateProcessA(nullptr, &holder[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                               &startup, &process));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(held, 10000));
+    Load(TextPage);
+    Press("speed3");
+    EXPECT_EQ("Fax in Use!", Fax());
+    EXPECT_EQ(0, CountRequests(RequestLog(), DrvOpen));
+    SetEvent(release);
+    WaitForSingleObject(process.hProcess, 10000);
+    for (HANDLE handle : {held, release, process.hProcess, process.hThread}) {
+        CloseHandle(handle);
+    }
+    Press("speed3");
+    ASSERT_EQ("Xferred to Xchg", Fax());
+    EXPECT_NE(std::string::npos, Message(0).find("bob@example.com"));
+}
+
+TEST_F(FaxJob, ARefusedFaxLogonIsFaxErrorAndSendsNothing) {
+    UseSettings(0, "Gone Fax");
+    Start();
+    Press("speed2");
+    Load(TextPage);
+    EXPECT_EQ("Fax Error!", Fax());
+    EXPECT_EQ(0, CountRequests(RequestLog(), DrvOpen));
+    EXPECT_TRUE(Messages().empty());
+}
+
+TEST_F(FaxJob, FiftyJobsLeaveHandlesAndMemoryWhereTheyStarted) {
+    Start();
+    Load(TextPage);
+    Press("speed3");
+    ASSERT_EQ("Xferred to Xchg", Fax());
+    Load(TextPage);
+    Device("fault read-error 300");
+    Press("speed3");
+    EXPECT_EQ("Scanning Error!", Fax());
+    ClearOutbox();
+    DWORD handlesBefore, handlesAfter;
+    SIZE_T memoryBefore, memoryAfter;
+    ProcessUsage(Keypad, &handlesBefore, &memoryBefore);
+    int sent = 0;
+    std::string unexpected;
+    for (int job = 0; job < 50; job++) {
+        if (Device("pages").substr(0, 1) == "0") {
+            Load(TextPage);
+        }
+        // Every third job meets a read error and fails.
+        if (job % 3 == 2) {
+            Device("fault read-error 300");
+        }
+        Press("speed3");
+        std::string text = Fax();
+        sent += text == "Xferred to Xchg";
+        if (text != (job % 3 == 2 ? "Scanning Error!" : "Xferred to Xchg")) {
+            unexpected += std::to_string(job) + ": " + text + "; ";
+        }
+        ClearOutbox();
+    }
+    ProcessUsage(Keypad, &handlesAfter, &memoryAfter);
+    printf("50 fax jobs (%d sent): handles %lu -> %lu, private memory %lu -> %lu KiB\n", sent,
+           handlesBefore, handlesAfter, (unsigned long)(memoryBefore / 1024),
+           (unsigned long)(memoryAfter / 1024));
+    EXPECT_EQ("", unexpected);
+    EXPECT_EQ(34, sent);
+    EXPECT_LE(handlesAfter, handlesBefore + 2);
+    EXPECT_LT(memoryAfter, memoryBefore + 1024 * 1024);
+    EXPECT_EQ(0, PageFilesLeft());
+}
+
+class DeviceQuit : public ::testing::Environment {
+  public:
+    void TearDown() override { QuitDevice(); }
+};
+const ::testing::Environment *const Quit = ::testing::AddGlobalTestEnvironment(new DeviceQuit);
+
+} // namespace

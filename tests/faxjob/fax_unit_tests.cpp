@@ -1,0 +1,276 @@
+// The fax job's pieces that need no running program: the dialing rules, the
+// attachment names, the scan set-up, the page buffer and the line callback
+// against the scripted driver, and one page written through the image-file
+// library of the prefix.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "app/settings.h"
+#include "driver/driver.h"
+#include "fax/dialing.h"
+#include "fax/fax_job.h"
+#include "panel/panel_state.h"
+#include "program_harness.h"
+#include "scripted_driver.h"
+#include "standins/imagefile/image_file.h"
+#include "test_support.h"
+
+namespace {
+
+std::string Dialed(const char *typed, const DialingRecord &info) {
+    char number[TypedNumberSize];
+    lstrcpynA(number, typed, sizeof number);
+    ApplyDialingRules(number, sizeof number, &info);
+    return number;
+}
+
+const DialingRecord Location = {"9", "1", "415", "1"};
+
+TEST(DialingRules, ASevenDigitNumberGetsTheLocalPrefix) {
+    EXPECT_EQ("95551234", Dialed("5551234", Location));
+}
+
+TEST(DialingRules, TheOwnAreaCodeIsDroppedForALocalCall) {
+    EXPECT_EQ("95551234", Dialed("4155551234", Location));
+}
+
+TEST(DialingRules, CountryAndAreaCodeAreBothDropped) {
+    EXPECT_EQ("95551234", Dialed("14155551234", Location));
+}
+
+TEST(DialingRules, AnotherAreaKeepsItsDigitsAndDialsLongDistance) {
+    EXPECT_EQ("12125551234", Dialed("2125551234", Location));
+}
+
+TEST(DialingRules, WithoutPrefixesEveryNumberGoesAsTyped) {
+    DialingRecord none = {"", "", "415", "1"};
+    for (const char *typed : {"5551234", "4155551234", "14155551234", "2125551234"}) {
+        EXPECT_EQ(typed, Dialed(typed, none));
+    }
+}
+
+TEST(DialingRules, OnePrefixAloneIsEnoughToApplyTheRules) {
+    DialingRecord localOnly = {"8", "", "415", "1"};
+    EXPECT_EQ("85551234", Dialed("4155551234", localOnly));
+    EXPECT_EQ("2125551234", Dialed("2125551234", localOnly));
+}
+
+TEST(DialingRules, TheResultNeverOutgrowsTwentyCharacters) {
+    DialingRecord wide = {"9", "00000000", "415", "1"};
+    std::string dialed = Dialed("9876543210987654", wide);
+    EXPECT_EQ(20u, dialed.size());
+    EXPECT_EQ("00000000987654321098", dialed);
+}
+
+TEST(AttachmentNames, TagFollowsDestinationAndFormat) {
+    char name[AttachmentNameSize];
+    FormatAttachmentName(name, sizeof name, 42, 1, ImageFormatTiffG4);
+    EXPECT_STREQ("FX-00042.TIF", name);
+    FormatAttachmentName(name, sizeof name, 42, 1, ImageFormatJpeg);
+    EXPECT_STREQ("FX-00042.JPG", name);
+    FormatAttachmentName(name, sizeof name, 7, 0, ImageFormatJpeg);
+    EXPECT_STREQ("FX-00007.VKZ", name);
+    FormatAttachmentName(name, sizeof name, 65535, 0, ImageFormatTiffG4);
+    EXPECT_STREQ("FX-65535.VKZ", name);
+}
+
+// The scripted driver bound in place of the scanner's.
+class ScriptedJob : public ::testing::Test {
+  protected:
+    IniKeyGuard DriverKey{"VARNEL.INI", "ScanDLL", "DLL32"};
+    HMODULE Script = nullptr;
+    ScriptAnswerProc Answer = nullptr;
+
+    void SetUp() override {
+        char path[MAX_PATH];
+        BesideTestExe(path, sizeof path, "scripted_test_driver.dll");
+        DriverKey.Set(path);
+        Script = LoadLibraryA(path);
+        ASSERT_NE(nullptr, Script);
+        ((ScriptResetProc)(void (*)())GetProcAddress(Script, "ScriptReset"))();
+        Answer = (ScriptAnswerProc)(void (*)())GetProcAddress(Script, "ScriptAnswer");
+        ASSERT_EQ(1, BindDriver());
+        CancelRequested = 0;
+        FaxJobStatus = 0;
+    }
+    void TearDown() override {
+        ReleasePageBuffer();
+        UnbindDriver();
+        FreeLibrary(Script);
+    }
+    // A line-art page as the driver would complete it.
+    void Page(DWORD pixels, DWORD bytesPerLine, DWORD lines, WORD dataType = 0) {
+        ScanParameters = ScanParameterRecord();
+        ScanParameters.PixelsPerLine = pixels;
+        ScanParameters.BytesPerLine = bytesPerLine;
+        ScanParameters.Lines = lines;
+        ScanParameters.DataType = dataType;
+        ScanParameters.ResolutionX = 200;
+        ScanParameters.ResolutionY = 100;
+    }
+    void StartPage() {
+        LineSource.ChunkLines = 0;
+        LineSource.FirstLine = 0;
+        LineSource.ChunkStatus = ReadMore;
+        LineSource.Request.Delivered = 0;
+    }
+    int Line(int n, BYTE *out) { return SupplyScanLine(&LineSource, out, n); }
+};
+
+TEST_F(ScriptedJob, LevelsBetweenTheFixedPointsArePassedOnLinearly) {
+    ScanMode = ModePhoto;
+    Destination = 0;
+    PaperSize = 2;
+    FaxResolution = 1;
+    ModeLevels[ModePhoto] = {25, 75};
+    SetupFaxScan();
+    EXPECT_EQ(-63, ScanParameters.Brightness);
+    EXPECT_EQ(63, ScanParameters.Contrast);
+    ModeLevels[ModePhoto] = {0, 100};
+    SetupFaxScan();
+    EXPECT_EQ(-127, ScanParameters.Brightness);
+    EXPECT_EQ(127, ScanParameters.Contrast);
+    EXPECT_EQ(34, ScanParameters.Left);
+    EXPECT_EQ(2481, ScanParameters.Width);
+    EXPECT_EQ(200, ScanParameters.ResolutionY);
+    EXPECT_EQ(2, ScanParameters.DataType);
+    EXPECT_EQ(10, ScanParameters.ScanFlags);
+    EXPECT_EQ(ImageFormatJpeg, ImageFormat);
+    ModeLevels[ModePhoto] = LevelDefaults[ModePhoto];
+}
+
+TEST_F(ScriptedJob, ScanWindowFollowsModeDestinationAndPaper) {
+    Destination = 1;
+    MailResolution = 0;
+    PaperSize = 1;
+    ScanMode = ModeColorPhoto;
+    SetupFaxScan();
+    EXPECT_EQ(0, ScanParameters.Left);
+    EXPECT_EQ(4200, ScanParameters.Height);
+    EXPECT_EQ(100, ScanParameters.ResolutionX);
+    EXPECT_EQ(100, ScanParameters.ResolutionY);
+    EXPECT_EQ(3, ScanParameters.DataType);
+    EXPECT_EQ(14, ScanParameters.ScanFlags);
+    ScanMode = ModeText;
+    Destination = 0;
+    FaxResolution = 0;
+    SetupFaxScan();
+    EXPECT_EQ(ImageFormatTiffG4, ImageFormat);
+    EXPECT_EQ(0, ScanParameters.DataType);
+    EXPECT_EQ(200, ScanParameters.ResolutionX);
+    EXPECT_EQ(100, ScanParameters.ResolutionY);
+    PaperSize = 0;
+}
+
+TEST_F(ScriptedJob, LineArtHeaderCarriesPaletteAndDotsPerInch) {
+    Page(1700, 216, 1100);
+    ASSERT_EQ(1, AllocatePageBuffer());
+    EXPECT_EQ(1700, PageHeader->biWidth);
+    EXPECT_EQ(1100, PageHeader->biHeight);
+    EXPECT_EQ(1, PageHeader->biBitCount);
+    EXPECT_EQ(200, PageHeader->biXPelsPerMeter);
+    EXPECT_EQ(100, PageHeader->biYPelsPerMeter);
+    const RGBQUAD *palette = (const RGBQUAD *)(PageHeader + 1);
+    EXPECT_EQ(0, palette[0].rgbRed);
+    EXPECT_EQ(255, palette[1].rgbGreen);
+    EXPECT_EQ(1100u * 216, LineSource.Request.Capacity);
+    EXPECT_EQ(48u + 1100 * 216, PageBufferSize);
+}
+
+TEST_F(ScriptedJob, GreyAndColourPagesUseOneMebibyteOfWholeLines) {
+    Page(2550, 7652, 4200, 3);
+    ASSERT_EQ(1, AllocatePageBuffer());
+    EXPECT_EQ(40u + (1u << 20), PageBufferSize);
+    EXPECT_EQ((1u << 20) / 7652 * 7652, LineSource.Request.Capacity);
+    ReleasePageBuffer();
+    Page(850, 852, 1100, 2);
+    ASSERT_EQ(1, AllocatePageBuffer());
+    EXPECT_EQ(1064u + (1u << 20), PageBufferSize);
+    const RGBQUAD *palette = (const RGBQUAD *)(PageHeader + 1);
+    EXPECT_EQ(200, palette[200].rgbBlue);
+}
+
+TEST_F(ScriptedJob, ADriverWithoutALineSizeIsAScanningError) {
+    Page(1700, 0, 1100);
+    EXPECT_EQ(0, AllocatePageBuffer());
+    EXPECT_EQ(FaxScanError, FaxJobStatus);
+    Page(8, 1000, 10);
+    FaxJobStatus = 0;
+    EXPECT_EQ(0, AllocatePageBuffer());
+    EXPECT_EQ(FaxScanError, FaxJobStatus);
+}
+
+TEST_F(ScriptedJob, LinesComeInOrderAndAnEarlyEndPadsWithWhite) {
+    Page(8, 1, 6);
+    ASSERT_EQ(1, AllocatePageBuffer());
+    StartPage();
+    Answer(DrvReadScanData, ReadMore, 2, 0x11);
+    Answer(DrvReadScanData, ReadEndOfPage, 1, 0x22);
+    Answer(DrvReadScanData, ReadEndOfPage, 0, 0);
+    BYTE lines[6] = {};
+    for (int n = 0; n < 6; n++) {
+        ASSERT_EQ(0, Line(n, &lines[n])) << "line " << n;
+    }
+    const BYTE expected[6] = {0x11, 0x11, 0x22, 0xFF, 0xFF, 0xFF};
+    EXPECT_EQ(0, memcmp(expected, lines, 6));
+}
+
+TEST_F(ScriptedJob, ADriverThatClaimsMoreLinesThanTheBufferHoldsIsAScanningError) {
+    Page(8, 1, 6);
+    ASSERT_EQ(1, AllocatePageBuffer());
+    StartPage();
+    Answer(DrvReadScanData, ReadMore, 1000, 0x00);
+    BYTE line = 0x5A;
+    EXPECT_EQ(-18, Line(0, &line));
+    EXPECT_EQ(FaxScanError, FaxJobStatus);
+    EXPECT_EQ(0x5A, line);
+}
+
+TEST_F(ScriptedJob, AFailedReadCancelsAndAnyOtherStatusIsAScanningError) {
+    Page(8, 1, 6);
+    ASSERT_EQ(1, AllocatePageBuffer());
+    StartPage();
+    Answer(DrvReadScanData, ReadFailed, 0, 0);
+    BYTE line;
+    EXPECT_EQ(-18, Line(0, &line));
+    EXPECT_EQ(FaxCancelled, FaxJobStatus);
+    EXPECT_EQ(1, CancelRequested);
+    CancelRequested = 0;
+    StartPage();
+    Answer(DrvReadScanData, 5, 0, 0);
+    EXPECT_EQ(-18, Line(0, &line));
+    EXPECT_EQ(FaxScanError, FaxJobStatus);
+}
+
+// A page of 10 black lines that ends after them: the file the library writes
+// is kept in the product directory for the native check, which expects the
+// 30 lines after them to be white.
+TEST_F(ScriptedJob, AShortPageIsWrittenWithWhiteLinesToItsEnd) {
+    Page(64, 8, 40);
+    ASSERT_EQ(1, AllocatePageBuffer());
+    FillMemory(LineSource.Request.Buffer, LineSource.Request.Capacity, 0x00);
+    ASSERT_EQ(1, TakeTempDirectory());
+    ASSERT_EQ(1, BindImageFile());
+    ImageFormat = ImageFormatTiffG4;
+    PageFileList = GlobalAlloc(GMEM_MOVEABLE, 0);
+    PageFileListSize = 0;
+    Answer(DrvReadScanData, ReadEndOfPage, 10, 0x00);
+    Answer(DrvReadScanData, ReadEndOfPage, 0, 0);
+    ASSERT_EQ(1, ScanPageToFile());
+    std::string path = (const char *)GlobalLock(PageFileList);
+    GlobalUnlock(PageFileList);
+    EXPECT_EQ("VNL", path.substr(path.rfind('\\') + 1, 3));
+    std::string folder = ProductFile("FAXJOB");
+    CreateDirectoryA(folder.c_str(), nullptr);
+    ASSERT_TRUE(CopyFileA(path.c_str(), (folder + "\\shortpage.tif").c_str(), FALSE));
+    PagesScanned = 1;
+    DeleteJobFiles();
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(path.c_str()));
+    GlobalFree(PageFileList);
+    PageFileList = nullptr;
+    PagesScanned = 0;
+    UnbindImageFile();
+}
+
+} // namespace
