@@ -259,6 +259,9 @@ std::string WaitForJobEnd(const char *const *finalTexts, size_t count, DWORD tim
             // EndJob's last request: the status line shown again.
             if (text == finalTexts[i] && !log.empty() && log.back().Command == DrvShowText &&
                 log.back().Value == 0) {
+                // EndJob clears JobBusy just after that request: give it the
+                // moment, or the next key may still find the job running.
+                Sleep(100);
                 return text;
             }
         }
