@@ -103,6 +103,23 @@ WORD BitCountFor(WORD dataType) {
     return dataType == 0 ? 1 : dataType == 2 ? 8 : 24;
 }
 
+void WriteDibHeader(BITMAPINFOHEADER *header, DWORD headerSize, LONG width, LONG lines,
+                    WORD bitCount) {
+    ZeroMemory(header, headerSize);
+    header->biSize = sizeof(BITMAPINFOHEADER);
+    header->biWidth = width;
+    header->biHeight = lines;
+    header->biPlanes = 1;
+    header->biBitCount = bitCount;
+    header->biCompression = BI_RGB;
+    RGBQUAD *palette = (RGBQUAD *)(header + 1);
+    DWORD entries = (headerSize - sizeof(BITMAPINFOHEADER)) / sizeof(RGBQUAD);
+    for (DWORD i = 0; i < entries; i++) {
+        BYTE level = (BYTE)(entries == 2 ? i * 255 : i);
+        palette[i].rgbBlue = palette[i].rgbGreen = palette[i].rgbRed = level;
+    }
+}
+
 DWORD BandHeaderSize(WORD bitCount) {
     DWORD paletteEntries = bitCount == 1 ? 2 : bitCount == 8 ? 256 : 0;
     return sizeof(BITMAPINFOHEADER) + paletteEntries * sizeof(RGBQUAD);

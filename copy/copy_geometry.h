@@ -39,6 +39,10 @@ WORD DocumentCopies(SHORT copyLimit, WORD copiesLeft);
 
 // Size of the band header: BITMAPINFOHEADER and palette.
 DWORD BandHeaderSize(WORD bitCount);
+// Writes a bottom-up DIB header of headerSize bytes (BandHeaderSize) with its
+// palette: black and white for 1 bit, the grey ramp for 8 bits, none for 24.
+void WriteDibHeader(BITMAPINFOHEADER *header, DWORD headerSize, LONG width, LONG lines,
+                    WORD bitCount);
 WORD BitCountFor(WORD dataType);
 // The band buffer's first request, and the smallest one worth trying; 0/0 when even
 // one line cannot be held.

@@ -82,19 +82,8 @@ int AllocateBandBuffer() {
     BandHeader = (BITMAPINFOHEADER *)GlobalLock(BandBuffer);
     BandLines = (request - header) / bytesPerLine;
     BandBytes = BandLines * bytesPerLine;
-    ZeroMemory(BandHeader, header);
-    BandHeader->biSize = sizeof(BITMAPINFOHEADER);
-    BandHeader->biWidth = (LONG)ScanParameters.PixelsPerLine;
-    BandHeader->biHeight = (LONG)ScanParameters.Lines;
-    BandHeader->biPlanes = 1;
-    BandHeader->biBitCount = bitCount;
-    BandHeader->biCompression = BI_RGB;
-    RGBQUAD *palette = (RGBQUAD *)(BandHeader + 1);
-    DWORD entries = (header - sizeof(BITMAPINFOHEADER)) / sizeof(RGBQUAD);
-    for (DWORD i = 0; i < entries; i++) {
-        BYTE level = (BYTE)(entries == 2 ? i * 255 : i);
-        palette[i].rgbBlue = palette[i].rgbGreen = palette[i].rgbRed = level;
-    }
+    WriteDibHeader(BandHeader, header, (LONG)ScanParameters.PixelsPerLine,
+                   (LONG)ScanParameters.Lines, bitCount);
     BandPixels = (BYTE *)BandHeader + header;
     return 1;
 }
@@ -284,7 +273,6 @@ static int CopyPage() {
     }
     return 1;
 }
-
 
 static void SetJobNotification(int on) {
     KeyNotification notification = {(DWORD)(UINT_PTR)MainWindow, WM_USER, PanelJobEvent};

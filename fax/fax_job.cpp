@@ -290,22 +290,11 @@ static int LineSizeUsable(DWORD bytesPerLine, WORD bitCount) {
 }
 
 static void WritePageHeader(DWORD headerSize, WORD bitCount) {
-    ZeroMemory(PageHeader, headerSize);
-    PageHeader->biSize = sizeof(BITMAPINFOHEADER);
-    PageHeader->biWidth = (LONG)ScanParameters.PixelsPerLine;
-    PageHeader->biHeight = (LONG)ScanParameters.Lines;
-    PageHeader->biPlanes = 1;
-    PageHeader->biBitCount = bitCount;
-    PageHeader->biCompression = BI_RGB;
+    WriteDibHeader(PageHeader, headerSize, (LONG)ScanParameters.PixelsPerLine,
+                   (LONG)ScanParameters.Lines, bitCount);
     // The image-file library takes dots per inch here, not per metre.
     PageHeader->biXPelsPerMeter = ScanParameters.ResolutionX;
     PageHeader->biYPelsPerMeter = ScanParameters.ResolutionY;
-    RGBQUAD *palette = (RGBQUAD *)(PageHeader + 1);
-    DWORD entries = (headerSize - sizeof(BITMAPINFOHEADER)) / sizeof(RGBQUAD);
-    for (DWORD i = 0; i < entries; i++) {
-        BYTE level = (BYTE)(entries == 2 ? i * 255 : i);
-        palette[i].rgbBlue = palette[i].rgbGreen = palette[i].rgbRed = level;
-    }
 }
 
 int AllocatePageBuffer() {
