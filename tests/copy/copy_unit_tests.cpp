@@ -391,10 +391,6 @@ TEST(CopySettingsLoad, ReadsTheCopySectionWithItsDefaults) {
 namespace {
 
 // The job's scan and spool steps against the scripted driver.
-template <typename Proc> Proc ScriptExport(HMODULE module, const char *name) {
-    return reinterpret_cast<Proc>(reinterpret_cast<void *>(GetProcAddress(module, name)));
-}
-
 DWORD ReplayedLines;
 std::string ReplayedBands;
 
@@ -417,13 +413,8 @@ class SpoolSteps : public ::testing::Test {
     ScriptAnswerProc Answer = NULL;
 
     void SetUp() override {
-        char path[MAX_PATH];
-        BesideTestExe(path, sizeof path, "scripted_test_driver.dll");
-        DriverKey.Set(path);
-        Script = LoadLibraryA(path);
+        Script = LoadScriptedDriver(DriverKey, &Answer);
         ASSERT_NE(nullptr, Script);
-        ScriptExport<ScriptResetProc>(Script, "ScriptReset")();
-        Answer = ScriptExport<ScriptAnswerProc>(Script, "ScriptAnswer");
         ASSERT_EQ(1, BindDriver());
         ASSERT_EQ(1, OpenDevice());
         ProductPath(SettingsPath, sizeof SettingsPath, "");

@@ -36,6 +36,18 @@ NewFileGuard::~NewFileGuard() {
     DeleteFileA(Path);
 }
 
+HMODULE LoadScriptedDriver(const IniKeyGuard &driverKey, void (**answer)(WORD, WORD, DWORD, BYTE)) {
+    char path[MAX_PATH];
+    BesideTestExe(path, sizeof path, "scripted_test_driver.dll");
+    driverKey.Set(path);
+    HMODULE script = LoadLibraryA(path);
+    if (script) {
+        ((void (*)())(void *)GetProcAddress(script, "ScriptReset"))();
+        *answer = (void (*)(WORD, WORD, DWORD, BYTE))(void *)GetProcAddress(script, "ScriptAnswer");
+    }
+    return script;
+}
+
 void BesideTestExe(char *out, int size, const char *fileName) {
     GetModuleFileNameA(nullptr, out, size);
     char *slash = strrchr(out, '\\');

@@ -30,6 +30,11 @@ class NewFileGuard {
     bool Existed;
 };
 
+// Points VARNEL.INI's scanner driver (through the caller's guard of that key)
+// at the scripted test driver beside the test executable and loads it with an
+// empty script. Its ScriptAnswer entry goes to answer; null when not loaded.
+HMODULE LoadScriptedDriver(const IniKeyGuard &driverKey, void (**answer)(WORD, WORD, DWORD, BYTE));
+
 // The folder of the running test executable followed by a file name.
 void BesideTestExe(char *out, int size, const char *fileName);
 // The Windows directory followed by a backslash and a file name.

@@ -83,13 +83,8 @@ class ScriptedJob : public ::testing::Test {
     ScriptAnswerProc Answer = nullptr;
 
     void SetUp() override {
-        char path[MAX_PATH];
-        BesideTestExe(path, sizeof path, "scripted_test_driver.dll");
-        DriverKey.Set(path);
-        Script = LoadLibraryA(path);
+        Script = LoadScriptedDriver(DriverKey, &Answer);
         ASSERT_NE(nullptr, Script);
-        ((ScriptResetProc)(void (*)())GetProcAddress(Script, "ScriptReset"))();
-        Answer = (ScriptAnswerProc)(void (*)())GetProcAddress(Script, "ScriptAnswer");
         ASSERT_EQ(1, BindDriver());
         CancelRequested = 0;
         FaxJobStatus = 0;
