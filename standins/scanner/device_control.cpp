@@ -94,6 +94,7 @@ const FaultSwitch FaultSwitches[] = {
     {"read-error", &DeviceFaults::ReadErrorLine, Number},
     {"abort", &DeviceFaults::AbortLine, Number},
     {"slow", &DeviceFaults::SlowMs, Number},
+    {"out-of-memory", &DeviceFaults::OutOfMemory, OnOff},
 };
 
 int SetFault(char *args, ReplyText *reply) {

@@ -51,6 +51,7 @@ struct DeviceFaults {
     LONG ReadErrorLine; // DeviceNoFaultLine when not armed
     LONG AbortLine;     // DeviceNoFaultLine when not armed
     LONG SlowMs;
+    LONG OutOfMemory; // from the next scan set-up (request 7) until the device is closed
 };
 
 struct DeviceState {

@@ -4,6 +4,7 @@
 // feeder. The poll and LCD-text requests never wait for a scan read: reads
 // hold only ScanLock, and the section's mutex is held for short updates.
 #include "device_state.h"
+#include "memory_hog.h"
 #include "scan_convert.h"
 #include <stdlib.h>
 #include <string.h>
@@ -262,8 +263,12 @@ WORD Dispatch(DriverRequest *request) {
         return 0;
     case DrvReleasePage:
         return ReleasePage();
-    case DrvSetScanParameters:
-        return SetParameters(request);
+    case DrvSetScanParameters: {
+        WORD status = SetParameters(request);
+        if (Link.State->Faults.OutOfMemory)
+            TakeAllMemory();
+        return status;
+    }
     case DrvSendTable:
         return request->Buffer &&
                        memcmp((const void *)(UINT_PTR)request->Buffer, DriverFixedTable, 64) == 0
@@ -276,6 +281,8 @@ WORD Dispatch(DriverRequest *request) {
         return status;
     }
     }
+    if (request->Command == DrvClose)
+        GiveMemoryBack();
     LockDevice(&Link);
     WORD status = AnswerFromState(request);
     UnlockDevice(&Link);

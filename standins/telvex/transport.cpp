@@ -25,8 +25,15 @@ void StopTransport() {
     DeleteCriticalSection(&SessionLock);
 }
 
+// A profile marked "Offline=1" stands for one whose server cannot be reached.
+static int ProfileOffline(const char *profile) {
+    char value[8];
+    ProfileText(profile, "Offline", value, sizeof value);
+    return strcmp(value, "1") == 0;
+}
+
 DWORD Logon(const char *profile, RecipientLink *link) {
-    if (!link || !profile || !ProfileExists(profile)) {
+    if (!link || !profile || !ProfileExists(profile) || ProfileOffline(profile)) {
         return TelvexLogonFailed;
     }
     EnterCriticalSection(&SessionLock);
