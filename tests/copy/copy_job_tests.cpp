@@ -18,7 +18,7 @@
 
 #include "driver/driver_abi.h"
 #include "page_image.h"
-#include "program_harness.h"
+#include "program_fixture.h"
 
 namespace {
 
@@ -148,25 +148,13 @@ const char *const FinalTexts[] = {"Print Completed", "User cancelled!", "Not eno
                                   "Printer error!",  "Scanner in use!", "Scanning error!",
                                   "File I/O Error!"};
 
-class CopyJob : public ::testing::Test {
+class CopyJob : public ProgramFixture {
   protected:
-    std::string SettingsFile = ProductFile("SYS.INI");
-    FileBackup Settings{SettingsFile};
-    RunningProgram Keypad = {};
-    bool Started = false;
-
     void SetUp() override {
         UseSettings("AlwaysDefault=1\r\nFitInPage=1\r\n");
-        Device("fault clear");
-        Device("clear");
-        Device("log clear");
+        ProgramFixture::SetUp();
         DeleteFileA(ColorOutput);
         DeleteFileA(GrayOutput);
-    }
-    void TearDown() override {
-        if (Started) {
-            CloseProgram(&Keypad);
-        }
     }
     void UseSettings(const std::string &copySection) {
         WriteFileText(SettingsFile,
@@ -183,6 +171,7 @@ class CopyJob : public ::testing::Test {
         UseSettings("Printer=" + description +
                     "\r\nAlwaysDefault=0\r\nFitInPage=" + std::to_string(fit) + "\r\n");
     }
+    // Starts the program, answering the message boxes a printer fault brings up.
     void Start() {
         volatile LONG running = 1;
         HANDLE dismisser = CreateThread(NULL, 0, DismissStartMessages, (LPVOID)&running, 0, NULL);
@@ -192,7 +181,6 @@ class CopyJob : public ::testing::Test {
         CloseHandle(dismisser);
         ASSERT_TRUE(Started) << "KEYPAD32.EXE did not come up";
     }
-    void Press(const char *key) { Device(std::string("press ") + key); }
     void Load(PageKind kind, int count = 1) {
         for (int i = 0; i < count; i++) {
             Device("load " + SourcePage(kind));
@@ -200,13 +188,12 @@ class CopyJob : public ::testing::Test {
     }
     void Mode(int presses) {
         for (int i = 0; i < presses; i++) {
-            Press("mode");
+            PressKey("mode");
         }
     }
     // Presses Copy and waits for the job's last text and the device's closing.
     std::string Copy(DWORD timeout = 120000) {
-        Device("log clear");
-        Press("copy");
+        PressJobKey("copy");
         return WaitForJobEnd(timeout);
     }
     std::string WaitForJobEnd(DWORD timeout) {
@@ -236,15 +223,15 @@ class CopyJob : public ::testing::Test {
             EXPECT_TRUE(DeviceClosedLast()) << "the device was left open";
         }
         std::string before = LcdStatus();
-        Press("paper");
+        PressKey("paper");
         std::string after = before;
         for (int i = 0; i < 100 && after == before; i++) {
             Sleep(20);
             after = LcdStatus();
         }
         EXPECT_NE(before, after) << "the panel still refuses keys";
-        Press("paper");
-        Press("paper");
+        PressKey("paper");
+        PressKey("paper");
         EXPECT_EQ(0, SpoolFilesLeft());
     }
     // Keeps what a printer received for the rendering check.
@@ -388,6 +375,19 @@ TEST_F(CopyJob, DeviceFailuresEndTheJobWithTheirTexts) {
     Device("fault abort 500");
     EXPECT_EQ("User cancelled!", Copy());
     ExpectPanelBack();
+
+    // The process has no memory left for a band when the scan is set up; the
+    // device gives it back when the job closes it, and the next copy prints.
+    Device("fault clear");
+    Device("clear");
+    Load(TextPage);
+    Device("fault out-of-memory on");
+    EXPECT_EQ("Not enough mem!", Copy());
+    ExpectPanelBack();
+    // The sheet the job had taken in went out with the failure.
+    Device("fault clear");
+    Load(TextPage);
+    EXPECT_EQ("Print Completed", Copy());
 }
 
 TEST_F(CopyJob, AnUnusableTemporaryDirectorySaysFileError) {
@@ -408,13 +408,12 @@ TEST_F(CopyJob, StopWhilePrintingAbandonsTheDocument) {
     Start();
     Load(ColourPage);
     Mode(2);
-    Device("log clear");
-    Press("copy");
+    PressJobKey("copy");
     DWORD start = GetTickCount();
     while (LcdMessage() != "Printing..." && GetTickCount() - start < 60000) {
         Sleep(5);
     }
-    Press("stop");
+    PressKey("stop");
     EXPECT_EQ("User cancelled!", WaitForJobEnd(60000));
     // The abandoned document never reached the printer whole.
     for (const PrintedDocument &document : Documents(ReadFileText(ColorOutput))) {

@@ -1,40 +1,20 @@
 // KEYPAD32.EXE with the mail library stand-in: the fax/e-mail key and the
 // speed-dial keys on the panel, as the profiles in the library's store and
 // the labels in the settings file make them.
-#include <gtest/gtest.h>
-
-#include "program_harness.h"
+#include "program_fixture.h"
 
 namespace {
 
-class MailProgram : public ::testing::Test {
+class MailProgram : public ProgramFixture {
   protected:
-    FileBackup Settings{ProductFile("SYS.INI")};
     FileBackup Store{ProductFile("TELVEX.INI")};
-    RunningProgram Keypad = {};
-    bool Started = false;
 
-    void SetUp() override {
-        Device("fault clear");
-        Device("clear");
-        Device("log clear");
-    }
-    void TearDown() override {
-        if (Started) {
-            CloseProgram(&Keypad);
-        }
-    }
     void Prepare(const std::string &profiles, const std::string &faxSection = "") {
-        WriteFileText(ProductFile("SYS.INI"), "[Varnel]\r\nFaxService=1\r\nCopyService=1\r\n"
-                                              "[Varnel FAX]\r\n" +
-                                                  faxSection);
+        WriteFileText(SettingsFile, "[Varnel]\r\nFaxService=1\r\nCopyService=1\r\n"
+                                    "[Varnel FAX]\r\n" +
+                                        faxSection);
         WriteFileText(ProductFile("TELVEX.INI"), "[Telvex]\r\n" + profiles);
     }
-    void Start() {
-        Started = StartProgram(&Keypad) != 0;
-        ASSERT_TRUE(Started) << "KEYPAD32.EXE did not come up";
-    }
-    void Press(const char *key) { Device(std::string("press ") + key); }
 };
 
 const char *const FaxProfile = "[Profile:Office Fax]\r\nServices=25\r\n";
@@ -44,9 +24,9 @@ TEST_F(MailProgram, TheFaxEmailKeyTogglesWithProfilesOfBothKinds) {
     Prepare(std::string(FaxProfile) + MailProfile);
     Start();
     EXPECT_EQ("LT TXT DFT 050 F", WaitForLcd(0, "LT TXT DFT 050 F"));
-    Press("destination");
+    PressKey("destination");
     EXPECT_EQ("LT TXT DFT 050 I", WaitForLcd(0, "LT TXT DFT 050 I"));
-    Press("destination");
+    PressKey("destination");
     EXPECT_EQ("LT TXT DFT 050 F", WaitForLcd(0, "LT TXT DFT 050 F"));
     EXPECT_EQ(0, ExitProgram(&Keypad));
     Started = false;
@@ -57,7 +37,7 @@ TEST_F(MailProgram, OnlyMailProfilesSendByEmailAndRefuseTheToggle) {
     Prepare(MailProfile);
     Start();
     EXPECT_EQ("LT TXT DFT 050 I", WaitForLcd(0, "LT TXT DFT 050 I"));
-    Press("destination");
+    PressKey("destination");
     EXPECT_EQ("No FAX Profile!", WaitForLcd(2, "No FAX Profile!"));
     EXPECT_EQ("LT TXT DFT 050 I", LcdStatus());
 }
@@ -66,7 +46,7 @@ TEST_F(MailProgram, OnlyFaxProfilesRefuseTheToggle) {
     Prepare(FaxProfile, "UseProfile=1\r\n");
     Start();
     EXPECT_EQ("LT TXT DFT 050 F", WaitForLcd(0, "LT TXT DFT 050 F"));
-    Press("destination");
+    PressKey("destination");
     EXPECT_EQ("No MAIL Profile!", WaitForLcd(2, "No MAIL Profile!"));
 }
 
@@ -74,11 +54,11 @@ TEST_F(MailProgram, ASpeedDialKeyShowsItsLabelForTheDestination) {
     Prepare(std::string(FaxProfile) + MailProfile,
             "FaxAlias3=Head Office Fax 17\r\nEmailAlias3=Sales Team\r\n");
     Start();
-    Press("speed3");
+    PressKey("speed3");
     EXPECT_EQ("Head Office Fax ", WaitForLcd(2, "Head Office Fax "));
-    Press("destination");
+    PressKey("destination");
     EXPECT_EQ("Sales Team", WaitForLcd(2, "Sales Team"));
-    Press("speed4");
+    PressKey("speed4");
     EXPECT_EQ("", WaitForLcd(2, ""));
 }
 

@@ -308,6 +308,8 @@ TEST_F(Profiles, EachMenuCommandCreatesItsKind) {
         {IDM_CREATE_INTERNET_MSN_PROFILE, "New Both", "60", "Set As Default E-MAIL Profile"},
     };
     WriteStore({"Office Fax=25"});
+    // No default fax profile yet: creating one with the box unchecked must not name one.
+    WritePrivateProfileStringA("Varnel FAX", "MS Exchange Fax", NULL, SettingsPathFor("SYS.INI"));
     ASSERT_EQ(0, BindTelvex());
     for (const auto &kind : kinds) {
         CreationScript script = {kind.Name, 0, ""};

@@ -18,7 +18,7 @@
 #include "driver/driver_abi.h"
 #include "fax/telvex_abi.h"
 #include "page_image.h"
-#include "program_harness.h"
+#include "program_fixture.h"
 
 namespace {
 
@@ -115,24 +115,19 @@ const char *const FinalTexts[] = {"Xferred to Xchg", "User Cancelled!", "Not Eno
                                   "File I/O Error!", "No Fax Number!",  "No Mail Address!",
                                   "Fax in Use!",     "MS Xchg Error!"};
 
-class FaxJob : public ::testing::Test {
+class FaxJob : public ProgramFixture {
   protected:
-    FileBackup Settings{ProductFile("SYS.INI")};
     FileBackup Store{ProductFile("TELVEX.INI")};
     FileBackup Product{"C:\\windows\\VARNEL.INI"};
     FileBackup Telephony{"C:\\windows\\telephon.ini"};
     std::vector<FileBackup *> KeyFiles;
     std::string Outbox = ProductFile("OUTBOX\\faxjob\\");
-    RunningProgram Keypad = {};
-    bool Started = false;
 
     void SetUp() override {
         for (const char *name : {"2.DES", "2.INF", "17.DES", "17.INF"}) {
             KeyFiles.push_back(new FileBackup(ProductFile(name)));
         }
-        Device("fault clear");
-        Device("clear");
-        Device("log clear");
+        ProgramFixture::SetUp();
         CreateDirectoryA(ProductFile("OUTBOX").c_str(), nullptr);
         CreateDirectoryA(Outbox.c_str(), nullptr);
         ClearOutbox();
@@ -143,9 +138,7 @@ class FaxJob : public ::testing::Test {
         UseSettings(1, "Office Fax");
     }
     void TearDown() override {
-        if (Started) {
-            CloseProgram(&Keypad);
-        }
+        ProgramFixture::TearDown();
         ClearOutbox();
         for (FileBackup *file : KeyFiles) {
             delete file;
@@ -156,12 +149,13 @@ class FaxJob : public ::testing::Test {
             DeleteFileA((Outbox + name).c_str());
         }
     }
-    void UseStore(const std::string &outbox) {
+    // The store with a fax and a mail profile; faxExtra adds keys to the fax profile.
+    void UseStore(const std::string &outbox, const std::string &faxExtra = "") {
         std::string profile = "Services=%s\r\nFaxGateway=fax.test.example\r\n"
                               "EmailAddress=scan@varnel.example\r\nFullName=Scan Desk\r\n"
                               "Outbox=" +
                               outbox + "\r\n";
-        std::string fax = profile, mail = profile;
+        std::string fax = profile + faxExtra, mail = profile;
         fax.replace(fax.find("%s"), 2, "25");
         mail.replace(mail.find("%s"), 2, "28");
         WriteFileText(ProductFile("TELVEX.INI"), "[Telvex]\r\nAddressBook=ADDRESS.VCF\r\n"
@@ -174,17 +168,13 @@ class FaxJob : public ::testing::Test {
         char today[16];
         FormatDayStamp(&now, today, sizeof today);
         WriteFileText(
-            ProductFile("SYS.INI"),
+            SettingsFile,
             std::string("[Varnel]\r\nFaxService=1\r\nCopyService=0\r\nDate=") + today +
                 "\r\nJobID=" + std::to_string(jobId) +
                 "\r\n[Varnel FAX]\r\nMS Exchange Fax=" + faxProfile +
                 "\r\nMS Exchange Email=Lan Mail\r\nUseProfile=" + std::to_string(destination) +
                 "\r\nNumberOfFaxRecip2=1\r\nFaxAlias2=Head Office\r\n"
                 "NumberOfEmailRecip3=2\r\nEmailAlias3=Team\r\n");
-    }
-    void Start() {
-        Started = StartProgram(&Keypad) != 0;
-        ASSERT_TRUE(Started) << "KEYPAD32.EXE did not come up";
     }
     void Press(const char *key) { Device(std::string("press ") + key); }
     void Load(PageKind kind, int count = 1) {
@@ -194,8 +184,7 @@ class FaxJob : public ::testing::Test {
     }
     // Presses Fax and waits for the job's last text and the status line after it.
     std::string Fax(DWORD timeout = 120000) {
-        Device("log clear");
-        Press("fax");
+        PressJobKey("fax");
         return WaitForJobEnd(FinalTexts, sizeof FinalTexts / sizeof *FinalTexts, timeout);
     }
     std::vector<std::string> Messages() { return FilesMatching(Outbox + "*.eml"); }
@@ -217,7 +206,7 @@ class FaxJob : public ::testing::Test {
 
 TEST_F(FaxJob, ThreeTextPagesToAnEmailKeyGoInOneMessageWithConsecutiveNames) {
     Start();
-    Press("speed3");
+    PressKey("speed3");
     Load(TextPage, 3);
     ASSERT_EQ("Xferred to Xchg", Fax());
     std::string message = KeepMessage("text.eml");
@@ -227,20 +216,20 @@ TEST_F(FaxJob, ThreeTextPagesToAnEmailKeyGoInOneMessageWithConsecutiveNames) {
     EXPECT_NE(std::string::npos, message.find("bob@example.com"));
     EXPECT_EQ(0, PageFilesLeft());
     // The next job goes on one past the last number used.
-    Press("speed3");
+    PressKey("speed3");
     Load(TextPage);
     ASSERT_EQ("Xferred to Xchg", Fax());
     EXPECT_EQ(std::vector<std::string>{"FX-00043.TIF"}, Attachments(Message(0)));
     EXPECT_EQ(0, ExitProgram(&Keypad));
     Started = false;
-    EXPECT_EQ("44", IniValue(ProductFile("SYS.INI"), "Varnel", "JobID"));
+    EXPECT_EQ("44", IniValue(SettingsFile, "Varnel", "JobID"));
 }
 
 TEST_F(FaxJob, PhotoPagesToAFaxKeyAreJpegsTaggedVkz) {
     UseSettings(0, "Office Fax");
     Start();
-    Press("mode");
-    Press("speed2");
+    PressKey("mode");
+    PressKey("speed2");
     Load(GreyPage, 2);
     ASSERT_EQ("Xferred to Xchg", Fax());
     std::string message = KeepMessage("photo.eml");
@@ -254,10 +243,10 @@ TEST_F(FaxJob, PhotoPagesToAFaxKeyAreJpegsTaggedVkz) {
 
 TEST_F(FaxJob, ColourPagesByEmailAreJpegsTaggedJpg) {
     Start();
-    Press("mode");
-    Press("mode");
-    Press("resolution");
-    Press("speed3");
+    PressKey("mode");
+    PressKey("mode");
+    PressKey("resolution");
+    PressKey("speed3");
     Load(ColourPage);
     ASSERT_EQ("Xferred to Xchg", Fax());
     EXPECT_EQ(std::vector<std::string>{"FX-00040.JPG"}, Attachments(KeepMessage("colour.eml")));
@@ -286,10 +275,10 @@ TEST_F(FaxJob, EveryFailureShowsItsTextAndSendsNothing) {
     Device("digits 5551234");
     EXPECT_EQ("No Mail Address!", Fax());
     EXPECT_EQ(0, CountRequests(RequestLog(), DrvOpen));
-    Press("destination");
+    PressKey("destination");
     EXPECT_EQ("No Fax Number!", Fax());
     EXPECT_EQ(0, CountRequests(RequestLog(), DrvOpen));
-    Press("destination");
+    PressKey("destination");
 
     struct Case {
         const char *Fault;
@@ -298,7 +287,8 @@ TEST_F(FaxJob, EveryFailureShowsItsTextAndSendsNothing) {
     };
     const Case cases[] = {{"fault open-refused on", "Scanner in Use!", 1},
                           {"fault read-error 300", "Scanning Error!", 2},
-                          {"fault abort 500", "User Cancelled!", 3}};
+                          {"fault abort 500", "User Cancelled!", 3},
+                          {"fault out-of-memory on", "Not Enough Mem!", 1}};
     for (const Case &c : cases) {
         Device("fault clear");
         Device("clear");
@@ -306,7 +296,7 @@ TEST_F(FaxJob, EveryFailureShowsItsTextAndSendsNothing) {
             Device(c.Fault);
         }
         Load(TextPage, c.Pages);
-        Press("speed3");
+        PressKey("speed3");
         EXPECT_EQ(c.Text, Fax()) << c.Fault;
         EXPECT_TRUE(Messages().empty()) << c.Text;
         EXPECT_EQ(0, PageFilesLeft()) << c.Text;
@@ -318,13 +308,13 @@ TEST_F(FaxJob, EveryFailureShowsItsTextAndSendsNothing) {
     std::string library = "C:\\Varnel\\DLL32\\accugnt5.dll";
     ASSERT_TRUE(MoveFileA(library.c_str(), (library + ".off").c_str()));
     Load(TextPage);
-    Press("speed3");
+    PressKey("speed3");
     EXPECT_EQ("File I/O Error!", Fax());
     MoveFileA((library + ".off").c_str(), library.c_str());
 
     // The outbox cannot be made: the mail library refuses the send.
     UseStore(ProductFile("SYS.INI\\nowhere\\"));
-    Press("speed3");
+    PressKey("speed3");
     EXPECT_EQ("MS Xchg Error!", Fax());
     EXPECT_EQ(0, PageFilesLeft());
     UseStore(Outbox);
@@ -332,7 +322,7 @@ TEST_F(FaxJob, EveryFailureShowsItsTextAndSendsNothing) {
     // After all of that the key still sends to both of its recipients.
     Device("clear");
     Load(TextPage);
-    Press("speed3");
+    PressKey("speed3");
     ASSERT_EQ("Xferred to Xchg", Fax());
     std::string message = Message(0);
     EXPECT_NE(std::string::npos, message.find("ann@example.com"));
@@ -355,7 +345,7 @@ TEST_F(FaxJob, ATransportHeldByAnotherProgramIsFaxInUse) {
                                &startup, &process));
     ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(held, 10000));
     Load(TextPage);
-    Press("speed3");
+    PressKey("speed3");
     EXPECT_EQ("Fax in Use!", Fax());
     EXPECT_EQ(0, CountRequests(RequestLog(), DrvOpen));
     SetEvent(release);
@@ -363,29 +353,66 @@ TEST_F(FaxJob, ATransportHeldByAnotherProgramIsFaxInUse) {
     for (HANDLE handle : {held, release, process.hProcess, process.hThread}) {
         CloseHandle(handle);
     }
-    Press("speed3");
+    PressKey("speed3");
     ASSERT_EQ("Xferred to Xchg", Fax());
     EXPECT_NE(std::string::npos, Message(0).find("bob@example.com"));
 }
 
-TEST_F(FaxJob, ARefusedFaxLogonIsFaxErrorAndSendsNothing) {
-    UseSettings(0, "Gone Fax");
+// Stop while the second page is being read: the first page's file goes too,
+// and nothing is sent.
+TEST_F(FaxJob, StopDuringTheSecondPageSendsNothing) {
     Start();
-    Press("speed2");
+    PressKey("speed3");
+    Load(TextPage, 2);
+    // Each read waits 2 s, or until Stop reaches the device.
+    Device("fault slow 2000");
+    long scanned = DeviceCounter("scanned");
+    PressJobKey("fax");
+    DWORD start = GetTickCount();
+    while (DeviceCounter("scanned") == scanned && GetTickCount() - start < 60000) {
+        Sleep(20);
+    }
+    PressKey("stop");
+    EXPECT_EQ("User Cancelled!",
+              WaitForJobEnd(FinalTexts, sizeof FinalTexts / sizeof *FinalTexts, 60000));
+    EXPECT_TRUE(Messages().empty());
+    EXPECT_EQ(0, PageFilesLeft());
+    EXPECT_EQ(1, CountRequests(RequestLog(), DrvClose));
+}
+
+// The fax profile's server cannot be reached: the job gave the profile its
+// paper size, resolution and setting 14 before the logon, and puts them back.
+TEST_F(FaxJob, ARefusedFaxLogonIsFaxErrorAndRestoresTheProfile) {
+    UseStore(Outbox, "Offline=1\r\nPaperSize=2\r\nResolution=2\r\nSetting14=1\r\n");
+    UseSettings(0, "Office Fax");
+    Start();
+    PressKey("speed2");
     Load(TextPage);
     EXPECT_EQ("Fax Error!", Fax());
     EXPECT_EQ(0, CountRequests(RequestLog(), DrvOpen));
+    EXPECT_TRUE(Messages().empty());
+    std::string store = ProductFile("TELVEX.INI");
+    EXPECT_EQ("2", IniValue(store, "Profile:Office Fax", "PaperSize"));
+    EXPECT_EQ("2", IniValue(store, "Profile:Office Fax", "Resolution"));
+    EXPECT_EQ("1", IniValue(store, "Profile:Office Fax", "Setting14"));
+
+    // A profile the store does not have at all refuses the logon as well.
+    ExitProgram(&Keypad);
+    UseSettings(0, "Gone Fax");
+    Start();
+    PressKey("speed2");
+    EXPECT_EQ("Fax Error!", Fax());
     EXPECT_TRUE(Messages().empty());
 }
 
 TEST_F(FaxJob, FiftyJobsLeaveHandlesAndMemoryWhereTheyStarted) {
     Start();
     Load(TextPage);
-    Press("speed3");
+    PressKey("speed3");
     ASSERT_EQ("Xferred to Xchg", Fax());
     Load(TextPage);
     Device("fault read-error 300");
-    Press("speed3");
+    PressKey("speed3");
     EXPECT_EQ("Scanning Error!", Fax());
     ClearOutbox();
     DWORD handlesBefore, handlesAfter;
@@ -401,7 +428,7 @@ TEST_F(FaxJob, FiftyJobsLeaveHandlesAndMemoryWhereTheyStarted) {
         if (job % 3 == 2) {
             Device("fault read-error 300");
         }
-        Press("speed3");
+        PressKey("speed3");
         std::string text = Fax();
         sent += text == "Xferred to Xchg";
         if (text != (job % 3 == 2 ? "Scanning Error!" : "Xferred to Xchg")) {

@@ -2,6 +2,7 @@
 
 #include <psapi.h>
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 #include "device_client.h"
@@ -19,6 +20,33 @@ std::string Device(const std::string &command) {
         return text.substr(3);
     }
     return text;
+}
+
+void PressKey(const char *key) {
+    Device(std::string("press ") + key);
+}
+
+long DeviceCounter(const char *name) {
+    std::string counters = Device("counters");
+    std::string key = std::string(name) + "=";
+    size_t at = counters.find(key);
+    return at == std::string::npos ? -1 : atol(counters.c_str() + at + key.size());
+}
+
+// The device posts keys to the program's window, and the program polls the
+// device from its timer. WM_TIMER is only generated when no posted message
+// waits, so the second poll after the keys comes after they were handled.
+void SettlePanel() {
+    long start = DeviceCounter("polls");
+    for (int i = 0; i < 250 && DeviceCounter("polls") < start + 2; i++) {
+        Sleep(20);
+    }
+}
+
+void PressJobKey(const char *key) {
+    SettlePanel();
+    Device("log clear");
+    PressKey(key);
 }
 
 void QuitDevice() {
@@ -253,16 +281,19 @@ void ProcessUsage(const RunningProgram &program, DWORD *handles, SIZE_T *private
 std::string WaitForJobEnd(const char *const *finalTexts, size_t count, DWORD timeout) {
     DWORD start = GetTickCount();
     while (GetTickCount() - start < timeout) {
-        std::string text = LcdMessage();
-        for (size_t i = 0; i < count; i++) {
-            std::vector<LoggedRequest> log = RequestLog();
-            // EndJob's last request: the status line shown again.
-            if (text == finalTexts[i] && !log.empty() && log.back().Command == DrvShowText &&
-                log.back().Value == 0) {
-                // EndJob clears JobBusy just after that request: give it the
-                // moment, or the next key may still find the job running.
-                Sleep(100);
-                return text;
+        // EndJob's last request shows the status line again. The log is read
+        // before the text: a text read first could be the one an earlier job
+        // left, with the log already showing this job's end.
+        std::vector<LoggedRequest> log = RequestLog();
+        if (!log.empty() && log.back().Command == DrvShowText && log.back().Value == 0) {
+            std::string text = LcdMessage();
+            for (size_t i = 0; i < count; i++) {
+                if (text == finalTexts[i]) {
+                    // EndJob clears JobBusy just after that request: give it
+                    // the moment, or the next key may still find the job running.
+                    Sleep(100);
+                    return text;
+                }
             }
         }
         Sleep(50);

@@ -15,6 +15,15 @@ struct LoggedRequest {
 
 // Sends a control command; the reply without its "OK" line, or "ERR..." as is.
 std::string Device(const std::string &command);
+// One of the device's counters ("polls", "requests", "scanned"); -1 without a device.
+long DeviceCounter(const char *name);
+// Presses a key on the front panel; the program gets it a moment later.
+void PressKey(const char *key);
+// Waits until the program has handled every key pressed so far.
+void SettlePanel();
+// Settles the panel, clears the request log and presses a key that starts a
+// job, so that the log and the LCD afterwards are that key's alone.
+void PressJobKey(const char *key);
 // Ends the device program and waits until it is gone.
 void QuitDevice();
 // Both LCD lines.

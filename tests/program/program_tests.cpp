@@ -4,34 +4,17 @@
 #include <gtest/gtest.h>
 
 #include "driver/driver_abi.h"
-#include "program_harness.h"
+#include "program_fixture.h"
 
 namespace {
 
-class Program : public ::testing::Test {
+class Program : public ProgramFixture {
   protected:
-    FileBackup Settings{ProductFile("SYS.INI")};
-    std::string SettingsFile = ProductFile("SYS.INI");
-    RunningProgram Keypad = {};
-    bool Started = false;
-
     void SetUp() override {
         // Both services on, as a user left them.
         WriteFileText(SettingsFile, "[Varnel]\r\nFaxService=1\r\nCopyService=1\r\n");
-        Device("fault clear");
-        Device("clear");
-        Device("log clear");
+        ProgramFixture::SetUp();
     }
-    void TearDown() override {
-        if (Started) {
-            CloseProgram(&Keypad);
-        }
-    }
-    void Start() {
-        Started = StartProgram(&Keypad) != 0;
-        ASSERT_TRUE(Started) << "KEYPAD32.EXE did not come up";
-    }
-    void Press(const char *key) { Device(std::string("press ") + key); }
 };
 
 TEST_F(Program, StartShowsTheStatusLineAndRegistersEveryKey) {
@@ -67,15 +50,15 @@ TEST_F(Program, LevelKeysWrapAndStopRestoresTheSavedLevels) {
     WriteFileText(SettingsFile, "[Varnel]\r\nBrightText=100\r\n");
     Start();
     EXPECT_EQ("LT TXT DFT 100 F", WaitForLcd(0, "LT TXT DFT 100 F"));
-    Press("up");
+    PressKey("up");
     EXPECT_EQ("LT TXT DFT 000 F", WaitForLcd(0, "LT TXT DFT 000 F"));
-    Press("down");
+    PressKey("down");
     EXPECT_EQ("LT TXT DFT 100 F", WaitForLcd(0, "LT TXT DFT 100 F"));
-    Press("down");
-    Press("down");
+    PressKey("down");
+    PressKey("down");
     EXPECT_EQ("LT TXT DFT 090 F", WaitForLcd(0, "LT TXT DFT 090 F"));
     Device("show 2 leftover");
-    Press("stop");
+    PressKey("stop");
     EXPECT_EQ("LT TXT DFT 100 F", WaitForLcd(0, "LT TXT DFT 100 F"));
     EXPECT_EQ("", WaitForLcd(2, ""));
 }
@@ -84,30 +67,30 @@ TEST_F(Program, WithBothServicesOffOnlyStopLevelsDigitsAndJobKeysAct) {
     WriteFileText(SettingsFile, "[Varnel]\r\nFaxService=0\r\nCopyService=0\r\n");
     Start();
     WaitForLcd(0, "LT TXT DFT 050 F");
-    Press("mode");
-    Press("paper");
-    Press("resolution");
-    Press("destination");
-    Press("speed3");
-    Press("up");
+    PressKey("mode");
+    PressKey("paper");
+    PressKey("resolution");
+    PressKey("destination");
+    PressKey("speed3");
+    PressKey("up");
     EXPECT_EQ("LT TXT DFT 055 F", WaitForLcd(0, "LT TXT DFT 055 F"));
     EXPECT_EQ("", LcdMessage());
 
     // A device that is not ready makes the key do nothing at all: no sheet,
     // or a sheet and a device failure.
-    Press("copy");
-    Sleep(300);
+    PressKey("copy");
+    SettlePanel();
     EXPECT_EQ("", LcdMessage());
     Device("load " + TestPagePath());
     Device("fault failure on");
-    Press("fax");
-    Sleep(300);
+    PressKey("fax");
+    SettlePanel();
     EXPECT_EQ("", LcdMessage());
 
     Device("fault failure off");
-    Press("copy");
+    PressKey("copy");
     EXPECT_EQ("Copy Disabled!", WaitForLcd(2, "Copy Disabled!"));
-    Press("fax");
+    PressKey("fax");
     EXPECT_EQ("Fax Disabled!", WaitForLcd(2, "Fax Disabled!"));
 }
 

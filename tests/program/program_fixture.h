@@ -1,0 +1,32 @@
+// The fixture of the tests that run KEYPAD32.EXE: the settings file kept and
+// put back, the device cleared of pages, faults and its request log, and the
+// program closed at the end when a test left it running.
+#pragma once
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "program_harness.h"
+
+class ProgramFixture : public ::testing::Test {
+  protected:
+    std::string SettingsFile = ProductFile("SYS.INI");
+    FileBackup Settings{SettingsFile};
+    RunningProgram Keypad = {};
+    bool Started = false;
+
+    void SetUp() override {
+        Device("fault clear");
+        Device("clear");
+        Device("log clear");
+    }
+    void TearDown() override {
+        if (Started) {
+            CloseProgram(&Keypad);
+        }
+    }
+    void Start() {
+        Started = StartProgram(&Keypad) != 0;
+        ASSERT_TRUE(Started) << "KEYPAD32.EXE did not come up";
+    }
+};
