@@ -193,8 +193,7 @@ class CopyJob : public ProgramFixture {
     }
     // Presses Copy and waits for the job's last text and the device's closing.
     std::string Copy(DWORD timeout = 120000) {
-        PressJobKey("copy");
-        return WaitForJobEnd(timeout);
+        return RunJob("copy", FinalTexts, sizeof FinalTexts / sizeof *FinalTexts, timeout);
     }
     std::string WaitForJobEnd(DWORD timeout) {
         return ::WaitForJobEnd(FinalTexts, sizeof FinalTexts / sizeof *FinalTexts, timeout);

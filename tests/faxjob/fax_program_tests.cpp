@@ -184,8 +184,7 @@ class FaxJob : public ProgramFixture {
     }
     // Presses Fax and waits for the job's last text and the status line after it.
     std::string Fax(DWORD timeout = 120000) {
-        PressJobKey("fax");
-        return WaitForJobEnd(FinalTexts, sizeof FinalTexts / sizeof *FinalTexts, timeout);
+        return RunJob("fax", FinalTexts, sizeof FinalTexts / sizeof *FinalTexts, timeout);
     }
     std::vector<std::string> Messages() { return FilesMatching(Outbox + "*.eml"); }
     std::string Message(size_t index) { return ReadFileText(Outbox + Messages().at(index)); }

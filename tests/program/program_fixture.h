@@ -29,4 +29,14 @@ class ProgramFixture : public ::testing::Test {
         Started = StartProgram(&Keypad) != 0;
         ASSERT_TRUE(Started) << "KEYPAD32.EXE did not come up";
     }
+    // Presses a job key and waits for one of the job's final texts; at once
+    // when the program is not running, so that a failed start costs no timeouts.
+    std::string RunJob(const char *key, const char *const *finalTexts, size_t count,
+                       DWORD timeout) {
+        if (!Started) {
+            return "(program not running)";
+        }
+        PressJobKey(key);
+        return WaitForJobEnd(finalTexts, count, timeout);
+    }
 };
