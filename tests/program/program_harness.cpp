@@ -75,7 +75,7 @@ std::string LcdMessage() {
 
 std::string WaitForLcd(int line, const std::string &expected) {
     std::string shown;
-    for (int i = 0; i < 100; i++) {
+    for (int i = 0; i < 250; i++) {
         shown = line == 0 ? LcdStatus() : LcdMessage();
         if (shown == expected) {
             break;

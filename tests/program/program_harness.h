@@ -29,7 +29,7 @@ void QuitDevice();
 // Both LCD lines.
 std::string LcdStatus();
 std::string LcdMessage();
-// Polls a line until it shows the text or two seconds pass; returns what it showed last.
+// Polls a line until it shows the text or five seconds pass; returns what it showed last.
 std::string WaitForLcd(int line, const std::string &expected);
 std::vector<LoggedRequest> RequestLog();
 // Requests of one kind in the log, with byte 9 of Value when given (255 register, 0 unregister).
