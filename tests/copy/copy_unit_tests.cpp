@@ -17,8 +17,7 @@
 #include "copy/copy_job_steps.h"
 #include "copy/copy_settings.h"
 #include "driver/driver.h"
-#include "scripted_driver.h"
-#include "test_support.h"
+#include "scripted_fixture.h"
 #include "program_harness.h"
 
 namespace {
@@ -406,16 +405,11 @@ WORD CheckBand(DWORD lines, const BYTE *pixels) {
     return ReadMore;
 }
 
-class SpoolSteps : public ::testing::Test {
+class SpoolSteps : public ScriptedDriverTest {
   protected:
-    IniKeyGuard DriverKey{"VARNEL.INI", "ScanDLL", "DLL32"};
-    HMODULE Script = NULL;
-    ScriptAnswerProc Answer = NULL;
-
     void SetUp() override {
-        Script = LoadScriptedDriver(DriverKey, &Answer);
-        ASSERT_NE(nullptr, Script);
-        ASSERT_EQ(1, BindDriver());
+        ScriptedDriverTest::SetUp();
+        ASSERT_FALSE(HasFatalFailure());
         ASSERT_EQ(1, OpenDevice());
         ProductPath(SettingsPath, sizeof SettingsPath, "");
         SettingsDirEnd = lstrlenA(SettingsPath);
@@ -435,10 +429,7 @@ class SpoolSteps : public ::testing::Test {
         ReleaseJobBuffers();
         ReleaseDevMode();
         UnbindPrinterLibrary();
-        UnbindDriver();
-        if (Script) {
-            FreeLibrary(Script);
-        }
+        ScriptedDriverTest::TearDown();
     }
 };
 

@@ -12,7 +12,7 @@
 #include "fax/fax_job.h"
 #include "panel/panel_state.h"
 #include "program_harness.h"
-#include "scripted_driver.h"
+#include "scripted_fixture.h"
 #include "standins/imagefile/image_file.h"
 #include "test_support.h"
 
@@ -76,23 +76,16 @@ TEST(AttachmentNames, TagFollowsDestinationAndFormat) {
 }
 
 // The scripted driver bound in place of the scanner's.
-class ScriptedJob : public ::testing::Test {
+class ScriptedJob : public ScriptedDriverTest {
   protected:
-    IniKeyGuard DriverKey{"VARNEL.INI", "ScanDLL", "DLL32"};
-    HMODULE Script = nullptr;
-    ScriptAnswerProc Answer = nullptr;
-
     void SetUp() override {
-        Script = LoadScriptedDriver(DriverKey, &Answer);
-        ASSERT_NE(nullptr, Script);
-        ASSERT_EQ(1, BindDriver());
+        ScriptedDriverTest::SetUp();
         CancelRequested = 0;
         FaxJobStatus = 0;
     }
     void TearDown() override {
         ReleasePageBuffer();
-        UnbindDriver();
-        FreeLibrary(Script);
+        ScriptedDriverTest::TearDown();
     }
     // A line-art page as the driver would complete it.
     void Page(DWORD pixels, DWORD bytesPerLine, DWORD lines, WORD dataType = 0) {
