@@ -17,7 +17,7 @@
 
 void RegisterPanelKeys(int on) {
     for (WORD key = 0; key < PanelMessageKeyCount; key++) {
-        KeyNotification notification = {(DWORD)(UINT_PTR)MainWindow, WM_USER, key};
+        KeyNotification notification = {(ULONG_PTR)MainWindow, WM_USER, key};
         CallDriverWith(DrvRegisterKey, &notification, key | (on ? 0xFF00 : 0));
     }
 }
@@ -39,7 +39,9 @@ static void CheckItem(UINT id, int checked) {
     CheckMenuItem(MainMenu, id, MF_BYCOMMAND | (checked ? MF_CHECKED : MF_UNCHECKED));
 }
 
-static void GrayItem(UINT id) { EnableMenuItem(MainMenu, id, MF_BYCOMMAND | MF_GRAYED); }
+static void GrayItem(UINT id) {
+    EnableMenuItem(MainMenu, id, MF_BYCOMMAND | MF_GRAYED);
+}
 
 static void OnCreate(HWND window) {
     Accelerators = LoadAcceleratorsA(AppInstance, MAKEINTRESOURCEA(IDR_ACCELERATORS));

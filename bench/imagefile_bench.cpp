@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "image_file.h"
+#include "abi/image_file_abi.h"
 #include "page_image.h"
 #include "pnm_file.h"
 

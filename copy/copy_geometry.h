@@ -4,7 +4,7 @@
 // size and the print document's name.
 #pragma once
 #include <windows.h>
-#include "driver/driver_abi.h"
+#include "abi/driver_abi.h"
 #include "panel/panel_state.h"
 
 // What the scan window depends on.

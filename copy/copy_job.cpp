@@ -275,7 +275,7 @@ static int CopyPage() {
 }
 
 static void SetJobNotification(int on) {
-    KeyNotification notification = {(DWORD)(UINT_PTR)MainWindow, WM_USER, PanelJobEvent};
+    KeyNotification notification = {(ULONG_PTR)MainWindow, WM_USER, PanelJobEvent};
     CallDriverWith(DrvJobNotification, &notification, on ? 0xFF : 0);
 }
 

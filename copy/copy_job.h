@@ -3,7 +3,7 @@
 // Runs on a thread of its own; progress and outcome go to the LCD's message line.
 #pragma once
 #include <windows.h>
-#include "copy/printer_records.h"
+#include "abi/printer_abi.h"
 
 // Outcome codes; the LCD text is CopyErrorTexts[JobStatus + 1].
 enum CopyStatus : SHORT {

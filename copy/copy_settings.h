@@ -2,7 +2,7 @@
 // job prints on, whether it fits the page, and the unit the copy dialog shows.
 #pragma once
 #include <windows.h>
-#include "copy/printer_records.h"
+#include "abi/printer_abi.h"
 
 enum : int { PrinterDescriptionSize = 80 };
 

@@ -26,8 +26,8 @@ static struct RequestLockRecord {
     RequestLockRecord() { InitializeCriticalSection(&Section); }
 } RequestLock;
 
-static DWORD AddressOf(const void *p) {
-    return (DWORD)(UINT_PTR)p;
+static ULONG_PTR AddressOf(const void *p) {
+    return (ULONG_PTR)p;
 }
 
 // Calls the entry; without a bound library every request fails.

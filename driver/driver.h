@@ -3,7 +3,7 @@
 // request block; a lock keeps the main thread and the job thread apart on it.
 #pragma once
 #include <windows.h>
-#include "driver/driver_abi.h"
+#include "abi/driver_abi.h"
 
 // Called with the lines one read delivered; returns a read status
 // (0 go on, 11 all lines taken, 65535 the caller failed).

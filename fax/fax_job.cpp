@@ -12,7 +12,7 @@
 #include "fax/telvex.h"
 #include "panel/panel.h"
 #include "panel/panel_state.h"
-#include "standins/imagefile/image_file.h"
+#include "abi/image_file_abi.h"
 
 const char *const FaxStatusTexts[FaxStatusCount] = {
     "User Cancelled!", "Not Enough Mem!", "Fax Error!",       "Scanner in Use!", "Scanning Error!",
@@ -483,7 +483,7 @@ static void NamePages() {
 }
 
 static void SetJobNotification(int on) {
-    KeyNotification notification = {(DWORD)(UINT_PTR)MainWindow, WM_USER, PanelJobEvent};
+    KeyNotification notification = {(ULONG_PTR)MainWindow, WM_USER, PanelJobEvent};
     CallDriverWith(DrvJobNotification, &notification, on ? 0xFF : 0);
 }
 

@@ -75,28 +75,46 @@ HGLOBAL ReadWholeFile(const char *path, WORD *code, DWORD *size) {
     return block;
 }
 
-// The files come from disk and are checked before anything points into
-// them: the records must fill n.DES exactly, and every offset and entry
-// identifier must lie inside n.INF.
-static int RecipientFilesAgree(const SpeedDialEntry *entry, DWORD recordBytes, DWORD stringBytes) {
-    DWORD count = entry->RecipientCount;
-    if (count > recordBytes / sizeof(RecipientRecord) ||
-        count * sizeof(RecipientRecord) != recordBytes) {
-        return 0;
-    }
-    const RecipientRecord *records = (const RecipientRecord *)GlobalLock(entry->RecipientBlock);
-    const BYTE *strings = (const BYTE *)GlobalLock(entry->StringBlock);
-    int agree = CheckRecipientStrings(records, count, strings, stringBytes);
-    GlobalUnlock(entry->StringBlock);
-    GlobalUnlock(entry->RecipientBlock);
-    return agree;
-}
-
 static void FreeBlock(HGLOBAL *block) {
     if (*block) {
         GlobalFree(*block);
         *block = NULL;
     }
+}
+
+// n.DES as a movable block of the entry's count records; null with code 2
+// when the file cannot be read or does not hold exactly count records, 3
+// when memory runs out.
+static HGLOBAL ReadRecipientRecords(const char *path, DWORD count, WORD *code) {
+    DWORD size = 0;
+    HGLOBAL file = ReadWholeFile(path, code, &size);
+    if (!file) {
+        return NULL;
+    }
+    HGLOBAL block = NULL;
+    if (count > size / sizeof(StoredRecipient) || count * sizeof(StoredRecipient) != size) {
+        *code = 2;
+    } else if (!(block = GlobalAlloc(GMEM_MOVEABLE, count * sizeof(RecipientRecord)))) {
+        *code = 3;
+    } else {
+        LoadStoredRecipients((const StoredRecipient *)GlobalLock(file), count,
+                             (RecipientRecord *)GlobalLock(block));
+        GlobalUnlock(block);
+        GlobalUnlock(file);
+    }
+    GlobalFree(file);
+    return block;
+}
+
+// n.INF comes from disk and is checked before anything points into it:
+// every offset and entry identifier of the records must lie inside it.
+static int RecipientStringsFit(const SpeedDialEntry *entry, DWORD stringBytes) {
+    const RecipientRecord *records = (const RecipientRecord *)GlobalLock(entry->RecipientBlock);
+    const BYTE *strings = (const BYTE *)GlobalLock(entry->StringBlock);
+    int fit = CheckRecipientStrings(records, entry->RecipientCount, strings, stringBytes);
+    GlobalUnlock(entry->StringBlock);
+    GlobalUnlock(entry->RecipientBlock);
+    return fit;
 }
 
 WORD LoadSpeedDialFiles(int number) {
@@ -108,15 +126,14 @@ WORD LoadSpeedDialFiles(int number) {
         return 2;
     }
     WORD code = 0;
-    DWORD recordBytes = 0;
     DWORD stringBytes = 0;
-    entry->RecipientBlock = ReadWholeFile(path, &code, &recordBytes);
+    entry->RecipientBlock = ReadRecipientRecords(path, entry->RecipientCount, &code);
     if (!entry->RecipientBlock) {
         return code;
     }
     RecipientFilePath(path, sizeof path, number, "INF", "");
     entry->StringBlock = ReadWholeFile(path, &code, &stringBytes);
-    if (entry->StringBlock && !RecipientFilesAgree(entry, recordBytes, stringBytes)) {
+    if (entry->StringBlock && !RecipientStringsFit(entry, stringBytes)) {
         FreeBlock(&entry->StringBlock);
         code = 2;
     }
@@ -146,13 +163,23 @@ static int WriteWholeFile(const char *path, const void *bytes, DWORD size) {
 }
 
 // Writes the entry's records and strings beside the old files, under
-// temporary names; 1 when both are complete.
+// temporary names; 1 when both are complete. The strings are laid out
+// afresh from the records, so the string file holds exactly what they
+// name whatever layout it was loaded from.
 static int WriteNewRecipientFiles(SpeedDialEntry *entry, const char *records, const char *strings) {
     AttachSpeedDialEntry(entry);
     DWORD count = EditLink.RecipientCount;
-    int ok = WriteWholeFile(records, EditLink.Recipients, count * sizeof(RecipientRecord)) &&
-             WriteWholeFile(strings, EditLink.Strings,
-                            UsedStringLength(EditLink.Recipients, count, EditLink.Strings));
+    DWORD recordBytes = count * sizeof(StoredRecipient);
+    DWORD stringBytes = LayOutRecipientStrings(EditLink.Recipients, count, NULL);
+    BYTE *bytes = (BYTE *)HeapAlloc(GetProcessHeap(), 0, recordBytes + stringBytes);
+    int ok = bytes != NULL;
+    if (ok) {
+        StoreRecipients(EditLink.Recipients, count, (StoredRecipient *)bytes);
+        LayOutRecipientStrings(EditLink.Recipients, count, bytes + recordBytes);
+        ok = WriteWholeFile(records, bytes, recordBytes) &&
+             WriteWholeFile(strings, bytes + recordBytes, stringBytes);
+        HeapFree(GetProcessHeap(), 0, bytes);
+    }
     GlobalUnlock(EditLink.StringBlock);
     GlobalUnlock(EditLink.RecipientBlock);
     return ok;

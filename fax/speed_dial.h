@@ -11,7 +11,7 @@ struct SpeedDialEntry {
     char Label[SpeedDialLabelSize]; // at most 16 characters
     DWORD Modified;                 // the page changed the recipients
     DWORD RecipientCount;           // records in RecipientBlock; 0 = empty
-    HGLOBAL RecipientBlock;         // movable block of 24-byte recipient records, or null
+    HGLOBAL RecipientBlock;         // movable block of recipient records, or null
     HGLOBAL StringBlock;            // their names, addresses and entry identifiers, or null
 };
 

@@ -3,7 +3,7 @@
 #pragma once
 #include <windows.h>
 
-#include "fax/telvex_abi.h"
+#include "abi/telvex_abi.h"
 
 typedef DWORD(WINAPI *TelvexProc0)();
 typedef DWORD(WINAPI *TelvexProc1)(DWORD);

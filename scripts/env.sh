@@ -1,12 +1,49 @@
-# Sourced by the other scripts: the build folder, the private Wine prefix,
-# a display and one wineserver that lives for the whole run.
+# Sourced by the other scripts: the build folder and private Wine prefix of
+# each build (i686, the product, and x86_64), a display and one wineserver
+# that lives for the whole run.
 KP_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-KP_BUILD=${KP_BUILD:-$KP_ROOT/build}
-export WINEPREFIX=${KP_PREFIX:-$KP_BUILD/prefix}
-export WINEARCH=win32
+KP_BUILD_ROOT=${KP_BUILD_ROOT:-$KP_ROOT/build}
+export KP_BUILD_ROOT
+KP_BUILD_OWN=${KP_BUILD_OWN-${KP_BUILD:-}} # a build folder of the caller's own, for one build
 export WINEDEBUG=${WINEDEBUG:--all}
-# No Mono or Gecko installers: the product needs neither.
-export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d"
+# No Mono or Gecko installers: the product needs neither. No debugger on a
+# crash either: the crash and its address go to the program's output and
+# the program ends, so a test fails at once instead of waiting in winedbg.
+export WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d;winedbg.exe=d"
+
+kp_fail() {
+    echo "KEYPAD32: $1" >&2
+    [ -n "${2:-}" ] && echo "  What to do: $2" >&2
+    exit 1
+}
+
+# The builds that set-up chose for this host, one per line.
+kp_builds() {
+    [ -f "$KP_BUILD_ROOT/route" ] || kp_fail "no build chosen yet" "run bash scripts/setup.sh"
+    head -1 "$KP_BUILD_ROOT/route" | tr ' ' '\n'
+}
+
+# Points the environment at one build: its folder, toolchain, prefix and Wine.
+kp_use() {
+    export KP_ARCH_NOW=$1
+    KP_BUILD=${KP_BUILD_OWN:-$KP_BUILD_ROOT/$1}
+    export WINEPREFIX=${KP_PREFIX:-$KP_BUILD/prefix}
+    local bin=$KP_BUILD_ROOT/wine-$1
+    mkdir -p "$bin"
+    if [ "$1" = i686 ]; then
+        export WINEARCH=win32
+        printf '#!/bin/sh\nexec /usr/lib/wine/wine "$@"\n' >"$bin/wine"
+    else
+        # Debian's 64-bit loader runs itself again by the name it was called
+        # by, so it needs a script, not a link, to be called "wine".
+        export WINEARCH=win64
+        printf '#!/bin/sh\nexec /usr/lib/wine/wine64 "$@"\n' >"$bin/wine"
+    fi
+    chmod +x "$bin/wine"
+    export WINELOADER=$bin/wine
+    case ":$PATH:" in *":$bin:"*) ;; *) PATH=$bin:$(echo "$PATH" | sed "s#$KP_BUILD_ROOT/wine-[a-z0-9_]*:##g") ;; esac
+    export PATH KP_BUILD
+}
 
 kp_display() {
     # Use the user's display when there is one, else a private Xvfb.
@@ -17,15 +54,14 @@ kp_display() {
     KP_XVFB_PID=$!
     export DISPLAY=":$n"
     for _ in $(seq 50); do [ -S "/tmp/.X11-unix/X$n" ] && return 0; sleep 0.1; done
-    echo "Xvfb did not start" >&2
-    return 1
+    kp_fail "Xvfb did not start on display :$n" "check that the xvfb package is installed (bash scripts/setup.sh)"
 }
 
 kp_wineserver() {
     # A persistent server saves Wine's start-up cost on every test process.
     # One left by an earlier step (the prefix set-up, an earlier run) must end first.
     wineserver -k >/dev/null 2>&1 || true
-    wineserver -p
+    wineserver -p || kp_fail "the Wine server did not start for $WINEPREFIX" "remove $WINEPREFIX and run again"
     # Start Wine's background services now: started by the first test they
     # would hold that test's output open and ctest would wait for it.
     wine cmd /c exit </dev/null >/dev/null 2>&1 || true
@@ -36,13 +72,27 @@ kp_cleanup() {
     if [ -n "${KP_XVFB_PID:-}" ]; then kill "$KP_XVFB_PID" 2>/dev/null || true; fi
 }
 
-# Set-up, build, display, prefix and wine server: everything a run needs.
-# The display and server are ended when the calling script exits.
-kp_prepare() {
-    bash "$KP_ROOT/scripts/setup.sh"
-    bash "$KP_ROOT/scripts/build.sh"
+# The build of a script run on its own: the one its caller chose, else the
+# first that set-up chose for this host.
+kp_use_default() {
+    if [ -n "${KP_ARCH_NOW:-}" ]; then return 0; fi
+    [ -f "$KP_BUILD_ROOT/route" ] || bash "$KP_ROOT/scripts/setup.sh" || exit 1
+    kp_use "$(kp_builds | head -1)"
+}
+
+# Set-up once, and the display: ended when the calling script exits.
+kp_setup() {
+    bash "$KP_ROOT/scripts/setup.sh" || exit 1
     kp_display
     trap kp_cleanup EXIT
-    bash "$KP_ROOT/scripts/prefix.sh"
+}
+
+# Build, prefix and wine server of one build, after kp_setup.
+kp_prepare() {
+    kp_use "$1"
+    bash "$KP_ROOT/scripts/build.sh" || kp_fail "the $1 build failed (the compiler's messages are above)" \
+        "fix the error; bash scripts/build.sh rebuilds only what changed"
+    bash "$KP_ROOT/scripts/prefix.sh" || kp_fail "the $1 Wine prefix could not be made in $WINEPREFIX" \
+        "remove that folder and run again; Wine's messages are in $KP_BUILD/prefix.log"
     kp_wineserver
 }

@@ -5,11 +5,19 @@
 # C:\Varnel\DLL32\ with the scanner driver and the other libraries.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
+kp_use_default
 
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
     mkdir -p "$WINEPREFIX"
-    wineboot -i >/dev/null 2>&1
-    wineserver -w
+    if ! wine wineboot.exe -i >"$KP_BUILD/prefix.log" 2>&1 || ! wineserver -w; then
+        tail -5 "$KP_BUILD/prefix.log" >&2
+        rm -rf "$WINEPREFIX"
+        kp_fail "Wine could not make the $KP_ARCH_NOW prefix" \
+            "check that $(command -v wine) runs (bash scripts/setup.sh installs Wine); the log is $KP_BUILD/prefix.log"
+    fi
+    # A crash ends the crashing program with its address on its output; no
+    # crash dialog waits for a person.
+    wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
 fi
 
 drive_c="$WINEPREFIX/drive_c"

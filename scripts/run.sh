@@ -8,9 +8,13 @@ set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 source "$here/env.sh"
 user_display=${DISPLAY:-}
+kp_setup
+# The product where the host runs it, else the 64-bit build.
+kp_use "$(kp_builds | head -1)"
 # Each demo starts from the installation's settings: both services on.
 rm -f "$WINEPREFIX/drive_c/Varnel/SYS.INI"
-kp_prepare
+kp_prepare "$KP_ARCH_NOW"
+echo "== running the $KP_ARCH_NOW build"
 
 pages="$WINEPREFIX/drive_c/pages"
 [ -f "$pages/page1-text.bmp" ] || /usr/bin/python3 "$here/make_pages.py" "$pages"

@@ -1,8 +1,8 @@
 // The two page writers of accugnt5.dll and the file helpers they share. Each
-// writer returns a WriteImageFile result (image_file.h); the caller cuts the file
+// writer returns a WriteImageFile result (abi/image_file_abi.h); the caller cuts the file
 // back on failure.
 #pragma once
-#include "image_file.h"
+#include "abi/image_file_abi.h"
 
 // Bytes of one DIB row: biWidth x biBitCount bits rounded up to a multiple of 4.
 DWORD RowBytes(const BITMAPINFOHEADER *header);

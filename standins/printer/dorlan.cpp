@@ -7,7 +7,7 @@
 #include <stdio.h>
 #include <string.h>
 
-#include "copy/printer_records.h"
+#include "abi/printer_abi.h"
 
 namespace {
 

@@ -1,5 +1,5 @@
 #include "device_control.h"
-#include "driver/driver_abi.h"
+#include "abi/driver_abi.h"
 #include <algorithm>
 #include <stdarg.h>
 #include <stdio.h>

@@ -29,6 +29,8 @@ enum : int {
 
 #pragma pack(push, 4)
 
+// Windows keeps 32 significant bits in a window handle in every process,
+// so the shared state holds windows in 32-bit fields in both builds.
 struct DeviceNotification {
     DWORD Window;
     DWORD Message;

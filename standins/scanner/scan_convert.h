@@ -3,7 +3,7 @@
 // when shrinking, nearest when enlarging), tone-adjusted by brightness and
 // contrast and converted to line art, grey or colour DIB rows.
 #pragma once
-#include "driver/driver_abi.h"
+#include "abi/driver_abi.h"
 #include "page_image.h"
 
 struct ScanConversion {

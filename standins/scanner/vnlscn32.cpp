@@ -202,7 +202,7 @@ WORD SetNotification(DeviceNotification *slot, const DriverRequest *request, int
     if (on && !note)
         return 1;
     if (on) {
-        slot->Window = note->Window;
+        slot->Window = (DWORD)note->Window; // window handles have 32 significant bits
         slot->Message = note->Message;
         slot->Value = note->PostValue;
     }

@@ -3,7 +3,7 @@
 #pragma once
 #include <windows.h>
 
-#include "fax/telvex_abi.h"
+#include "abi/telvex_abi.h"
 
 extern HINSTANCE LibraryInstance; // the library's module, for its dialog templates
 

@@ -2,7 +2,7 @@
 #pragma once
 #include <windows.h>
 
-#include "fax/telvex_abi.h"
+#include "abi/telvex_abi.h"
 
 // Puts count records (whose strings may lie anywhere) into two new movable
 // blocks, locked once, and makes them the link's. The link's old blocks are

@@ -4,7 +4,7 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include "fax/telvex_abi.h"
+#include "abi/telvex_abi.h"
 #include "telvex_ids.h"
 
 void ProductFilePath(char *out, int size, const char *fileName) {

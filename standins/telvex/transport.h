@@ -3,7 +3,7 @@
 #pragma once
 #include <windows.h>
 
-#include "fax/telvex_abi.h"
+#include "abi/telvex_abi.h"
 
 void StartTransport();
 void StopTransport();

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "driver/driver_abi.h"
+#include "abi/driver_abi.h"
 #include "page_image.h"
 #include "program_fixture.h"
 

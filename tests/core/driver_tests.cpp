@@ -67,8 +67,8 @@ struct Script {
     }
 };
 
-DWORD AddressOf(const void *p) {
-    return (DWORD)(UINT_PTR)p;
+ULONG_PTR AddressOf(const void *p) {
+    return (ULONG_PTR)p;
 }
 
 // Points VARNEL.INI's driver entry somewhere for one test and puts it back.

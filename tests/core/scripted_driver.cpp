@@ -156,7 +156,7 @@ extern "C" WORD WINAPI ScriptedEntry(DriverRequest *block) {
     record.Command = block->Command;
     record.Buffer = block->Buffer;
     record.Value = block->Value;
-    record.Block = (DWORD)(UINT_PTR)block;
+    record.Block = (ULONG_PTR)block;
     record.Thread = GetCurrentThreadId();
     ScriptedAnswer answer = NextAnswer(block->Command);
     Perform(block, answer, &record);

@@ -2,17 +2,17 @@
 // driver gives and read back the log of every request it was handed.
 #pragma once
 #include <windows.h>
-#include "driver/driver_abi.h"
+#include "abi/driver_abi.h"
 
 // One request as the driver saw it.
 struct ScriptRecord {
     WORD Command;
-    WORD Status;   // the status the driver answered
-    DWORD Buffer;  // Buffer as handed in
-    DWORD Value;   // Value as handed in
-    DWORD Block;   // address of the request block
-    DWORD Thread;  // calling thread
-    BYTE Data[64]; // the table of request 8, the text of request 24
+    WORD Status;      // the status the driver answered
+    ULONG_PTR Buffer; // Buffer as handed in
+    DWORD Value;      // Value as handed in
+    ULONG_PTR Block;  // address of the request block
+    DWORD Thread;     // calling thread
+    BYTE Data[64];    // the table of request 8, the text of request 24
 };
 
 extern "C" {

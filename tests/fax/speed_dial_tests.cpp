@@ -51,6 +51,31 @@ TEST_F(SpeedDials, FaxKey3AndEmailKey3HaveFilesOfTheirOwn) {
     EXPECT_EQ(OneMail, EntryRecipients(17));
 }
 
+// Bytes of an RCDATA resource of the test program.
+std::string Resource(const char *name) {
+    HRSRC found = FindResourceA(nullptr, name, (LPCSTR)RT_RCDATA);
+    HGLOBAL data = found ? LoadResource(nullptr, found) : nullptr;
+    return data ? std::string((const char *)LockResource(data), SizeofResource(nullptr, found))
+                : "";
+}
+
+// Recipient files are the same bytes whichever build wrote them: a pair of
+// the 32-bit program loads, and saving it again writes the same bytes.
+TEST_F(SpeedDials, AStoredPairLoadsAndIsWrittenBackByteForByte) {
+    std::string records = Resource("StoredPairDes"), strings = Resource("StoredPairInf");
+    ASSERT_EQ(2 * 24u, records.size());
+    WriteFileText(ProductFile("1.DES"), records);
+    WriteFileText(ProductFile("1.INF"), strings);
+    WritePrivateProfileStringA("Varnel FAX", "NumberOfFaxRecip1", "2",
+                               ProductFile("SYS.INI").c_str());
+    LoadSpeedDials();
+    EXPECT_EQ(TwoFaxes, EntryRecipients(1));
+    SpeedDialTable[0].Modified = 1;
+    SaveSpeedDials(1);
+    EXPECT_EQ(records, File("1.DES"));
+    EXPECT_EQ(strings, File("1.INF"));
+}
+
 TEST_F(SpeedDials, TheStringFileEndsWithTheLastEntryIdentifier) {
     FillEntry(1, TwoFaxes);
     SaveSpeedDials(1);

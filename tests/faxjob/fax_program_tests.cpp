@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "app/settings.h"
-#include "driver/driver_abi.h"
-#include "fax/telvex_abi.h"
+#include "abi/driver_abi.h"
+#include "abi/telvex_abi.h"
 #include "page_image.h"
 #include "program_fixture.h"
 
@@ -105,7 +105,8 @@ void WriteKeyFiles(int number, const std::vector<std::pair<std::string, std::str
     DWORD count = (DWORD)records.size();
     std::string strings(LayOutRecipientStrings(records.data(), count, nullptr), '\0');
     LayOutRecipientStrings(records.data(), count, (BYTE *)&strings[0]);
-    std::string des((const char *)records.data(), count * sizeof(RecipientRecord));
+    std::string des(count * sizeof(StoredRecipient), '\0');
+    StoreRecipients(records.data(), count, (StoredRecipient *)&des[0]);
     WriteFileText(ProductFile((std::to_string(number) + ".DES").c_str()), des);
     WriteFileText(ProductFile((std::to_string(number) + ".INF").c_str()), strings);
 }

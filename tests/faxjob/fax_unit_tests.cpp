@@ -13,7 +13,7 @@
 #include "panel/panel_state.h"
 #include "program_harness.h"
 #include "scripted_fixture.h"
-#include "standins/imagefile/image_file.h"
+#include "abi/image_file_abi.h"
 #include "test_support.h"
 
 namespace {

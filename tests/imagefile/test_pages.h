@@ -2,7 +2,7 @@
 // format as the fax job's page buffer would deliver them, served line by line
 // through a callback that records what the writer asked for.
 #pragma once
-#include "image_file.h"
+#include "abi/image_file_abi.h"
 #include <string>
 #include <vector>
 

@@ -7,7 +7,7 @@
 
 #include "device_client.h"
 #include "page_image.h"
-#include "driver/driver_abi.h"
+#include "abi/driver_abi.h"
 
 std::string Device(const std::string &command) {
     static char reply[256 * 1024];

@@ -3,7 +3,7 @@
 // by the LCD, the driver's request log and the INI files it leaves.
 #include <gtest/gtest.h>
 
-#include "driver/driver_abi.h"
+#include "abi/driver_abi.h"
 #include "program_fixture.h"
 
 namespace {

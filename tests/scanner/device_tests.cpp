@@ -2,7 +2,7 @@
 // library directory and driven through its entry (ordinal 2), the device
 // program it starts, and the control channel.
 #include "device_client.h"
-#include "driver/driver_abi.h"
+#include "abi/driver_abi.h"
 #include "scanner_pages.h"
 #include <gtest/gtest.h>
 #include <string.h>
@@ -25,7 +25,7 @@ struct Result {
 Result Request(WORD command, const void *buffer = nullptr, DWORD value = 0) {
     DriverRequest request = {};
     request.Command = command;
-    request.Buffer = (DWORD)(UINT_PTR)buffer;
+    request.Buffer = (ULONG_PTR)buffer;
     request.Value = value;
     request.LastStatus = 0xBEEF;
     WORD returned = Entry(&request);
@@ -102,7 +102,7 @@ void ExpectNoMessage() {
 }
 
 KeyNotification NotifySink(WORD value) {
-    return {(DWORD)(UINT_PTR)Sink, WM_USER, value};
+    return {(ULONG_PTR)Sink, WM_USER, value};
 }
 
 // Replaces VNLSCAN.INI beside the driver for one test and puts the old one back.
@@ -321,7 +321,7 @@ TEST_F(ScannerDevice, StopDuringASlowReadAbortsItAndOtherRequestsDoNotWait) {
     Ask("fault slow 60000");
     Reader reader = {};
     reader.Block.Command = DrvReadScanData;
-    reader.Block.Buffer = (DWORD)(UINT_PTR)reader.Lines;
+    reader.Block.Buffer = (ULONG_PTR)reader.Lines;
     reader.Block.Value = sizeof(reader.Lines);
     HANDLE thread = CreateThread(NULL, 0, ReadOnThread, &reader, 0, NULL);
     ASSERT_NE(thread, nullptr);

@@ -2,7 +2,7 @@
 // and opens the device, so the tests see it held by another process.
 //   scanner_holder <driver path> keep   hold until the release event, then close
 //   scanner_holder <driver path> exit   end without closing (a holder that died)
-#include "driver/driver_abi.h"
+#include "abi/driver_abi.h"
 #include <string.h>
 
 int main(int argc, char **argv) {
@@ -16,7 +16,7 @@ int main(int argc, char **argv) {
     DeviceInfoRecord info;
     DriverRequest request = {};
     request.Command = DrvBind;
-    request.Buffer = (DWORD)(UINT_PTR)&info;
+    request.Buffer = (ULONG_PTR)&info;
     entry(&request);
     request.Command = DrvOpen;
     request.Buffer = 0;

@@ -1,4 +1,4 @@
-#include "driver/driver_abi.h"
+#include "abi/driver_abi.h"
 
 // The device's own calibration table; the keypad manager passes it on unread.
 const BYTE DriverFixedTable[64] = {

@@ -3,6 +3,7 @@
 // Both the program and the library build from this header.
 #pragma once
 #include <windows.h>
+#include <stddef.h>
 
 // One recipient, laid out as Simple MAPI's MapiRecipDesc.
 struct RecipientRecord {
@@ -36,11 +37,33 @@ struct SettingRequest {
 };
 #pragma pack(pop)
 
-#if !defined(_WIN64)
+// The 64-bit build has the same fields in the same order, addresses and
+// handles 64 bits wide and naturally aligned.
+#if defined(_WIN64)
+static_assert(sizeof(RecipientRecord) == 40 && offsetof(RecipientRecord, EntryId) == 32,
+              "recipient records with 64-bit addresses");
+static_assert(sizeof(RecipientLink) == 72 && offsetof(RecipientLink, PageCount) == 48,
+              "the recipient link with 64-bit addresses");
+static_assert(sizeof(SettingRequest) == 10, "a setting request with a 64-bit value address");
+#else
 static_assert(sizeof(RecipientRecord) == 24, "recipient records are 24 bytes");
 static_assert(sizeof(RecipientLink) == 44, "the recipient link is 44 bytes");
 static_assert(sizeof(SettingRequest) == 6, "a setting request is 6 bytes");
 #endif
+
+// A recipient as the recipient file n.DES keeps it: the 24-byte record of
+// the 32-bit library with its three addresses written as 0, since they
+// are pointed into the string file again when it is loaded. The same
+// bytes in every build.
+struct StoredRecipient {
+    DWORD Reserved;
+    DWORD RecipientClass;
+    DWORD Name;
+    DWORD Address;
+    DWORD EntryIdSize;
+    DWORD EntryId;
+};
+static_assert(sizeof(StoredRecipient) == 24, "stored recipient records are 24 bytes");
 
 // Services a profile may contain, asked one at a time.
 enum : DWORD {
@@ -105,6 +128,7 @@ void PointRecordsIntoStrings(RecipientRecord *records, DWORD count, char *string
 // Lays the strings that the records point at out as a string block into out
 // (when not null); returns the bytes needed.
 DWORD LayOutRecipientStrings(const RecipientRecord *records, DWORD count, BYTE *out);
-// Bytes of a string block that the recipient file keeps: up to the end of
-// the last record's entry identifier. The records must point into strings.
-DWORD UsedStringLength(const RecipientRecord *records, DWORD count, const char *strings);
+// The records as n.DES keeps them, and back; the addresses of records read
+// back are null until they are pointed into their strings.
+void StoreRecipients(const RecipientRecord *records, DWORD count, StoredRecipient *out);
+void LoadStoredRecipients(const StoredRecipient *stored, DWORD count, RecipientRecord *out);

@@ -1,7 +1,9 @@
 // Binary interface of the scanner driver library: the request block passed to
 // the driver entry (exported by ordinal 2), the records behind its Buffer
 // field and the request numbers. Shared by the keypad manager and by the
-// virtual scanner's driver, so both sides agree on every offset.
+// virtual scanner's driver, so both sides agree on every offset. Fields that
+// carry an address or a window are pointer-sized: 32 bits in the product,
+// 64 bits in the 64-bit build of the same sources.
 #pragma once
 #include <windows.h>
 #include <stddef.h>
@@ -9,12 +11,12 @@
 #pragma pack(push, 1)
 
 struct DriverRequest {
-    WORD Command;    // request number
-    WORD Status;     // written by the driver
-    DWORD Buffer;    // address of the parameter record or data buffer
-    DWORD Value;     // scalar parameter; request 10 returns lines delivered here
-    WORD Reserved;   // not set by the keypad manager
-    WORD LastStatus; // the keypad manager's mapped read status; never touched by the driver
+    WORD Command;     // request number
+    WORD Status;      // written by the driver
+    ULONG_PTR Buffer; // address of the parameter record or data buffer
+    DWORD Value;      // scalar parameter; request 10 returns lines delivered here
+    WORD Reserved;    // not set by the keypad manager
+    WORD LastStatus;  // the keypad manager's mapped read status; never touched by the driver
 };
 
 // Request 2 fills it; only IoPort and Capabilities are read by the keypad manager.
@@ -46,21 +48,30 @@ struct ScanParameterRecord {
 
 // Behind requests 21 and 22: where and what to post when the event occurs.
 struct KeyNotification {
-    DWORD Window;
-    DWORD Message; // always WM_USER
+    ULONG_PTR Window; // HWND
+    DWORD Message;    // always WM_USER
     WORD PostValue;
 };
 
 #pragma pack(pop)
 
-static_assert(sizeof(DriverRequest) == 16, "request block is 16 bytes");
+#if defined(_WIN64)
+static_assert(sizeof(DriverRequest) == 20 && offsetof(DriverRequest, Value) == 12,
+              "request block with a 64-bit Buffer");
+static_assert(sizeof(KeyNotification) == 14, "KeyNotification with a 64-bit window");
+#else
+static_assert(sizeof(DriverRequest) == 16 && offsetof(DriverRequest, Value) == 8,
+              "request block is 16 bytes");
+static_assert(sizeof(KeyNotification) == 10, "KeyNotification layout");
+#endif
 static_assert(sizeof(DeviceInfoRecord) == 112, "DeviceInfo is 112 bytes");
-static_assert(offsetof(DeviceInfoRecord, IoPort) == 78 && offsetof(DeviceInfoRecord, Capabilities) == 80,
+static_assert(offsetof(DeviceInfoRecord, IoPort) == 78 &&
+                  offsetof(DeviceInfoRecord, Capabilities) == 80,
               "DeviceInfo field offsets");
 static_assert(sizeof(ScanParameterRecord) == 38, "ScanParameters layout");
-static_assert(offsetof(ScanParameterRecord, DataType) == 24 && offsetof(ScanParameterRecord, ScanFlags) == 32,
+static_assert(offsetof(ScanParameterRecord, DataType) == 24 &&
+                  offsetof(ScanParameterRecord, ScanFlags) == 32,
               "ScanParameters field offsets");
-static_assert(sizeof(KeyNotification) == 10, "KeyNotification layout");
 
 typedef WORD(WINAPI *DriverEntryProc)(DriverRequest *request);
 

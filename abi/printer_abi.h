@@ -1,6 +1,7 @@
 // Records exchanged with the printer library (Dorlan.DLL), by its ordinals 2
 // to 9. Shared by the keypad manager and the printer library built here, so
-// both sides agree on every offset.
+// both sides agree on every offset. Names and handles are pointer-sized, so
+// the 64-bit build has the same fields in the same order, wider.
 #pragma once
 #include <windows.h>
 #include <stddef.h>
@@ -45,10 +46,16 @@ struct PrinterInfo {
 
 #pragma pack(pop)
 
+#if defined(_WIN64)
+static_assert(sizeof(PrinterEntry) == 24, "PrinterEntry is three 64-bit addresses");
+static_assert(sizeof(PrinterContext) == 44 && offsetof(PrinterContext, DevModeHandle) == 28,
+              "PrinterContext with a 64-bit handle");
+#else
 static_assert(sizeof(PrinterEntry) == 12, "PrinterEntry is 12 bytes");
-static_assert(offsetof(PrinterList, Entries) == 6, "PrinterList entries follow its header");
 static_assert(sizeof(PrinterContext) == 40 && offsetof(PrinterContext, DevModeHandle) == 28,
               "PrinterContext layout");
+#endif
+static_assert(offsetof(PrinterList, Entries) == 6, "PrinterList entries follow its header");
 static_assert(sizeof(PrinterInfo) == 40 && offsetof(PrinterInfo, CopyLimit) == 16 &&
                   offsetof(PrinterInfo, ColorMode) == 32 &&
                   offsetof(PrinterInfo, PaperCode) == 36 &&

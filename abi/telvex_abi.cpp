@@ -1,4 +1,4 @@
-#include "fax/telvex_abi.h"
+#include "abi/telvex_abi.h"
 
 #include <string.h>
 
@@ -69,7 +69,16 @@ DWORD LayOutRecipientStrings(const RecipientRecord *records, DWORD count, BYTE *
     return position;
 }
 
-DWORD UsedStringLength(const RecipientRecord *records, DWORD count, const char *strings) {
-    const RecipientRecord &last = records[count - 1];
-    return (DWORD)(last.Address - strings) + (DWORD)strlen(last.Address) + 1 + last.EntryIdSize;
+void StoreRecipients(const RecipientRecord *records, DWORD count, StoredRecipient *out) {
+    for (DWORD i = 0; i < count; i++) {
+        out[i] = {records[i].Reserved, records[i].RecipientClass, 0, 0, records[i].EntryIdSize, 0};
+    }
+}
+
+void LoadStoredRecipients(const StoredRecipient *stored, DWORD count, RecipientRecord *out) {
+    for (DWORD i = 0; i < count; i++) {
+        StoredRecipient at;
+        memcpy(&at, stored + i, sizeof at); // a file's bytes need not be aligned
+        out[i] = {at.Reserved, at.RecipientClass, NULL, NULL, at.EntryIdSize, NULL};
+    }
 }
