@@ -3,6 +3,10 @@
 #pragma once
 #include <windows.h>
 
+// The page header is Windows' own DIB header, the same 40 bytes in every build;
+// the callback and its source are the only addresses that cross.
+static_assert(sizeof(BITMAPINFOHEADER) == 40, "DIB header layout");
+
 // Entry ordinals.
 constexpr WORD WriteImageFileOrdinal = 15;
 constexpr WORD SetImageOptionOrdinal = 40;

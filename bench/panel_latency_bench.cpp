@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_figure.h"
 #include "program_harness.h"
 
 namespace {
@@ -20,10 +21,12 @@ double Milliseconds(LARGE_INTEGER start, LARGE_INTEGER end) {
     return 1000.0 * (end.QuadPart - start.QuadPart) / frequency.QuadPart;
 }
 
-void Report(const char *what, std::vector<double> samples) {
+// Prints the median and 99th percentile of the samples; returns the median.
+double Report(const char *what, std::vector<double> samples) {
     std::sort(samples.begin(), samples.end());
     printf("%-34s median %7.2f ms   99th percentile %7.2f ms   (%zu samples)\n", what,
            samples[samples.size() / 2], samples[samples.size() * 99 / 100], samples.size());
+    return samples[samples.size() / 2];
 }
 
 // Sends a command, then polls the status line until it shows the text; -1
@@ -72,7 +75,16 @@ double StartAndWait(const char *path, const char *windowClass, bool waitForKeys)
         if (window && (!waitForKeys || CountRequests(RequestLog(), 21, 255) >= 26)) {
             break;
         }
-        Sleep(1);
+        QueryPerformanceCounter(&end);
+        // A program that ended or never came up gives no figure.
+        if (WaitForSingleObject(process.hProcess, 1) == WAIT_OBJECT_0 ||
+            Milliseconds(start, end) > 10000) {
+            printf("%s did not come up\n", path);
+            TerminateProcess(process.hProcess, 1);
+            CloseHandle(process.hThread);
+            CloseHandle(process.hProcess);
+            return -1;
+        }
     }
     QueryPerformanceCounter(&end);
     PostMessageA(window, WM_COMMAND, 1002, 0);
@@ -109,8 +121,10 @@ int main(int argc, char **argv) {
     }
     ExitProgram(&keypad);
     CloseProgram(&keypad);
-    Report("key press to LCD (KEYPAD32)", keyToLcd);
-    Report("LCD text round trip (device only)", deviceOnly);
+    double keyMedian = Report("key press to LCD (KEYPAD32)", keyToLcd);
+    double deviceMedian = Report("LCD text round trip (device only)", deviceOnly);
+    PrintFigure("key press to LCD vs the device's own LCD round trip (median)", keyMedian,
+                deviceMedian, "ms");
 
     char minimal[MAX_PATH];
     GetModuleFileNameA(NULL, minimal, sizeof minimal);
@@ -118,12 +132,14 @@ int main(int argc, char **argv) {
     std::vector<double> keypadStart, minimalStart;
     for (int i = 0; i < 5; i++) {
         Device("log clear");
-        keypadStart.push_back(StartAndWait(ProductFile("EXE32\\KEYPAD32.EXE").c_str(),
-                                           "Fax Configuration", true));
+        keypadStart.push_back(
+            StartAndWait(ProductFile("EXE32\\KEYPAD32.EXE").c_str(), "Fax Configuration", true));
         minimalStart.push_back(StartAndWait(minimal, "Minimal Window", false));
     }
-    Report("start-up to keys registered", keypadStart);
-    Report("start-up of a one-window program", minimalStart);
+    double keypadMedian = Report("start-up to keys registered", keypadStart);
+    double minimalMedian = Report("start-up of a one-window program", minimalStart);
+    PrintFigure("start-up to keys registered vs a one-window program (median)", keypadMedian,
+                minimalMedian, "ms");
     QuitDevice();
     return 0;
 }

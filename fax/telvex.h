@@ -5,16 +5,10 @@
 
 #include "abi/telvex_abi.h"
 
-typedef DWORD(WINAPI *TelvexProc0)();
-typedef DWORD(WINAPI *TelvexProc1)(DWORD);
-typedef DWORD(WINAPI *TelvexProc2)(DWORD, DWORD);
-typedef DWORD(WINAPI *TelvexProc3)(DWORD, DWORD, DWORD);
-typedef DWORD(WINAPI *TelvexProc4)(DWORD, DWORD, DWORD, DWORD);
-
 // The library and its entries, in the order they are resolved.
 struct TelvexBindingRecord {
     HMODULE Library; // 0 while not bound
-    TelvexProc0 QueryDefaultProfile;
+    DWORD(WINAPI *QueryDefaultProfile)();
     DWORD(WINAPI *QueryAllProfileInfo)(DWORD *count, DWORD *slotSize);
     DWORD(WINAPI *QueryAllProfile)(DWORD *count, char **slots);
     DWORD(WINAPI *QueryProfileEnableTelvex)(DWORD service, const char *profile);

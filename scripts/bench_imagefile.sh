@@ -13,7 +13,7 @@ trap 'rm -rf "$work"' EXIT
 
 echo "== accugnt5.dll against the native coders ($pages pages of each kind)"
 /usr/bin/python3 "$here/make_pages.py" "$work" >/dev/null
-ours=$(wine "$KP_BUILD/bin/ImageFileBench.exe" "$(winepath -w "$work")" "$pages" | tr -d '\r')
+ours=$(wine "$KP_BUILD/bin/ImageFileBench.exe" "$(wine winepath.exe -w "$work" | tr -d '\r')" "$pages" | tr -d '\r')
 echo "$ours" | grep -v '^RESULT'
 
 result() { echo "$ours" | awk -v n="$1" '$1 == "RESULT" && $2 == n { print $'"$2"' }'; }
@@ -57,7 +57,7 @@ PY
 raw_tiff "$work/page1-text.pbm" "$work/page1-text.tif"
 raw_tiff "$work/page2-dither.pbm" "$work/page2-dither.tif"
 
-compare() { # name, label, native ms, native output file
+compare() { # name, label, native ms, native output file[, what the native time holds]
     local ms bytes native_bytes
     ms=$(result "$1" 3)
     bytes=$(result "$1" 4)
@@ -65,6 +65,7 @@ compare() { # name, label, native ms, native output file
     printf '%-13s %-22s ours %8.2f ms/page %9d bytes | native %8.2f ms/page %9d bytes | time ratio %.2f, size ratio %.3f\n' \
         "$1" "$2" "$ms" "$bytes" "$3" "$native_bytes" "$(echo "$ms / $3" | bc -l)" \
         "$(echo "$bytes / $native_bytes" | bc -l)"
+    echo "FIGURE $1: $2${5:+ ($5)}|$ms|$3|ms/page"
 }
 
 # A 1x1 image shows what each native run spends on starting the process.
@@ -79,10 +80,10 @@ grey_ms=$(time_native cjpeg -quality 80 -outfile "$work/native-grey.jpg" "$work/
 colour_ms=$(time_native cjpeg -quality 80 -outfile "$work/native-colour.jpg" "$work/page3-colour.ppm")
 
 echo "== accugnt5.dll (Wine, in process) against native coders (process per page, start-up included)"
-compare page1-text "G4 vs tiffcp -c g4" "$tiff_ms" "$work/native.tif"
-compare page2-dither "G4 vs tiffcp -c g4" "$dither_ms" "$work/native-dither.tif"
-compare page2-grey "JPEG vs cjpeg -q 80" "$grey_ms" "$work/native-grey.jpg"
-compare page3-colour "JPEG vs cjpeg -q 80" "$colour_ms" "$work/native-colour.jpg"
+compare page1-text "G4 vs tiffcp -c g4" "$tiff_ms" "$work/native.tif" "native start-up included"
+compare page2-dither "G4 vs tiffcp -c g4" "$dither_ms" "$work/native-dither.tif" "native start-up included"
+compare page2-grey "JPEG vs cjpeg -q 80" "$grey_ms" "$work/native-grey.jpg" "native start-up included"
+compare page3-colour "JPEG vs cjpeg -q 80" "$colour_ms" "$work/native-colour.jpg" "native start-up included"
 echo "Group 4 data against libtiff's: page1-text $(same_strips "$work/ours-page1-text.tif" "$work/native.tif")," \
     "page2-dither $(same_strips "$work/ours-page2-dither.tif" "$work/native-dither.tif")"
 printf 'native process start-up on a 1x1 image: tiffcp %.2f ms, cjpeg %.2f ms\n' "$start_tiff" "$start_jpeg"

@@ -76,7 +76,17 @@ kp_cleanup() {
 # first that set-up chose for this host.
 kp_use_default() {
     if [ -n "${KP_ARCH_NOW:-}" ]; then return 0; fi
-    [ -f "$KP_BUILD_ROOT/route" ] || bash "$KP_ROOT/scripts/setup.sh" || exit 1
+    case "${KP_ARCH:-}" in i686 | x86_64)
+        echo "KEYPAD32: building for $KP_ARCH: KP_ARCH=$KP_ARCH."
+        kp_use "$KP_ARCH"
+        return 0
+        ;;
+    esac
+    if [ -f "$KP_BUILD_ROOT/route" ]; then
+        echo "KEYPAD32: building for $(kp_builds | head -1): $(sed -n 2p "$KP_BUILD_ROOT/route")."
+    else
+        bash "$KP_ROOT/scripts/setup.sh" || exit 1
+    fi
     kp_use "$(kp_builds | head -1)"
 }
 

@@ -4,13 +4,9 @@
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 out=${1:-$here/../docs/keypad32.png}
-bash "$here/setup.sh"
 source "$here/env.sh"
-bash "$here/build.sh"
-KP_FORCE_XVFB=1 kp_display
-trap kp_cleanup EXIT
-bash "$here/prefix.sh"
-kp_wineserver
+KP_FORCE_XVFB=1 kp_setup
+kp_prepare "$(kp_builds | head -1)"
 ctl() { wine "$KP_BUILD/bin/vnlctl.exe" "$@" >/dev/null; }
 
 wine 'C:\Varnel\EXE32\KEYPAD32.EXE' &
