@@ -110,14 +110,20 @@ int main(int argc, char **argv) {
     WaitForLcd(0, StatusWithLevel(50));
     std::vector<double> keyToLcd, deviceOnly;
     int level = 50;
-    for (int i = 0; i < presses; i++) {
+    // A lost press gives no sample; a device that is gone ends the run.
+    for (int i = 0; i < presses && LcdStatus() != "(no lcd)"; i++) {
         bool up = i % 2 == 0;
         level += up ? 5 : -5;
         keyToLcd.push_back(TimeUntilStatus(up ? "press up" : "press down", StatusWithLevel(level)));
     }
-    for (int i = 0; i < presses; i++) {
+    for (int i = 0; i < presses && LcdStatus() != "(no lcd)"; i++) {
         std::string text = StatusWithLevel(i % 2 ? 50 : 55);
         deviceOnly.push_back(TimeUntilStatus("show 0 " + text, text));
+    }
+    if (keyToLcd.size() < (size_t)presses || deviceOnly.size() < (size_t)presses) {
+        printf("the virtual scanner went away during the run\n");
+        CloseProgram(&keypad);
+        return 1;
     }
     ExitProgram(&keypad);
     CloseProgram(&keypad);

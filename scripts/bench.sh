@@ -22,6 +22,8 @@ for build in $(kp_builds); do
         echo "== $build: $(basename "$bench" .exe)"
         wine "$bench" >"$out" 2>&1 </dev/null
         show
+        # Each benchmark starts without a device or program left by the one before.
+        wine taskkill /F /IM KEYPAD32.EXE /IM VNLPANEL.EXE >/dev/null 2>&1
     done
     bash "$here/bench_imagefile.sh" >"$out" 2>&1 </dev/null
     show
