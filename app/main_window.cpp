@@ -80,11 +80,24 @@ static void OnCreate(HWND window) {
     }
 }
 
-// Keeps the restored window's placement. The saved record holds position and
-// size, so a run without any move saves exactly what it loaded.
+// Keeps the restored window's placement, also while the window is maximised,
+// so the next start opens at the size it is restored to. The saved record
+// holds position and size, so a run without any move saves what it loaded.
 static void TrackWindowRect(HWND window) {
-    RECT rect;
-    GetWindowRect(window, &rect);
+    WINDOWPLACEMENT placement = {};
+    placement.length = sizeof placement;
+    if (!GetWindowPlacement(window, &placement)) {
+        return;
+    }
+    // The normal rectangle is in work-area coordinates; the start places the
+    // window in screen coordinates.
+    RECT rect = placement.rcNormalPosition;
+    MONITORINFO monitor = {};
+    monitor.cbSize = sizeof monitor;
+    if (GetMonitorInfoA(MonitorFromRect(&rect, MONITOR_DEFAULTTONEAREST), &monitor)) {
+        OffsetRect(&rect, monitor.rcWork.left - monitor.rcMonitor.left,
+                   monitor.rcWork.top - monitor.rcMonitor.top);
+    }
     WindowRect.X = rect.left;
     WindowRect.Y = rect.top;
     WindowRect.Width = rect.right - rect.left;

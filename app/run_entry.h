@@ -9,10 +9,9 @@ int ItemNamesProgram(const char *item, const char *programName);
 // dropped, the others keep their order and spelling, each followed by one
 // blank, then the entry is appended. Returns 0, leaving out untouched, when
 // the result would not fit in size bytes.
-int BuildRunList(const char *list, const char *entry, const char *programName, char *out,
-                 int size);
+int BuildRunList(const char *list, const char *entry, const char *programName, char *out, int size);
 
 // Rewrites the run list with the entry (a full path, or "" to only remove).
-// An over-long result leaves the list as it was, so no other program's item
-// is ever cut off.
+// The list is read and written whole; one of 64 KiB or more is left as it
+// was, so no other program's item is ever cut off.
 void UpdateRunEntry(const char *entry, const char *programName);

@@ -98,6 +98,13 @@ static int ReadVarnelInt(const char *key, int fallback) {
     return (int)GetPrivateProfileIntA(VarnelSection, key, fallback, SettingsPathFor("SYS.INI"));
 }
 
+// A level, default 50. A damaged file's level is kept to 0..100, so the
+// panel shows and steps from the same value.
+static SHORT ReadLevel(const char *key) {
+    int level = ReadVarnelInt(key, 50);
+    return (SHORT)(level < 0 ? 0 : level > 100 ? 100 : level);
+}
+
 void LoadJobCounter(const SYSTEMTIME *today) {
     char stamp[16];
     FormatDayStamp(today, stamp, sizeof(stamp));
@@ -122,12 +129,11 @@ void LoadSettings() {
     StartRunEnabled = StartRunAtLoad = ReadVarnelInt("StartRun", 0);
     FaxServiceEnabled = ReadVarnelInt("FaxService", 0);
     CopyServiceEnabled = ReadVarnelInt("CopyService", 0);
-    // Kept as read: the panel keeps the levels in range.
-    LevelDefaults[ModeText].Brightness = (SHORT)ReadVarnelInt("BrightText", 50);
-    LevelDefaults[ModePhoto].Brightness = (SHORT)ReadVarnelInt("BrightPhoto", 50);
-    LevelDefaults[ModeColorPhoto].Brightness = (SHORT)ReadVarnelInt("BrightCPhoto", 50);
-    LevelDefaults[ModePhoto].Contrast = (SHORT)ReadVarnelInt("ContrastPhoto", 50);
-    LevelDefaults[ModeColorPhoto].Contrast = (SHORT)ReadVarnelInt("ContrastCPhoto", 50);
+    LevelDefaults[ModeText].Brightness = ReadLevel("BrightText");
+    LevelDefaults[ModePhoto].Brightness = ReadLevel("BrightPhoto");
+    LevelDefaults[ModeColorPhoto].Brightness = ReadLevel("BrightCPhoto");
+    LevelDefaults[ModePhoto].Contrast = ReadLevel("ContrastPhoto");
+    LevelDefaults[ModeColorPhoto].Contrast = ReadLevel("ContrastCPhoto");
     LevelDefaults[ModeText].Contrast = 50; // text scans have no contrast setting
     WindowRect.X = ReadVarnelInt("Win-X", -1);
     WindowRect.Y = ReadVarnelInt("Win-Y", -1);
@@ -157,8 +163,8 @@ void ProductPath(char *out, WORD size, const char *fileName) {
 }
 
 int FileExists(const char *path) {
-    OFSTRUCT info;
-    return OpenFile(path, &info, OF_EXIST) != HFILE_ERROR;
+    DWORD attributes = GetFileAttributesA(path);
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 int ProductFileExists(char *out, WORD size, const char *fileName) {

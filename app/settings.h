@@ -55,6 +55,7 @@ const char *SettingsPathFor(const char *fileName);
 BOOL WriteIntSetting(const char *section, const char *key, const char *file, int value);
 void ProductPath(char *out, WORD size, const char *fileName);
 int ProductFileExists(char *out, WORD size, const char *fileName);
+// 1 when path names a file (not a folder), whatever its length.
 int FileExists(const char *path);
 int LoadProductLibrary(HMODULE *module, const char *fileName);
 int ShowStringMessage(HINSTANCE instance, HWND owner, const char *caption, WORD id);

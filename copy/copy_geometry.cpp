@@ -131,8 +131,10 @@ void PlanBandBuffer(WORD dataType, DWORD bytesPerLine, DWORD lines, DWORD *reque
     DWORD floorLines = bytesPerLine ? BandFloorBytes / bytesPerLine : 0;
     *request = header + pixels;
     *floor = header + floorLines * bytesPerLine;
-    if (floorLines == 0 || *request < *floor) {
+    if (floorLines == 0) {
         *request = *floor = 0;
+    } else if (*request < *floor) {
+        *floor = *request;
     }
 }
 
@@ -140,6 +142,19 @@ DWORD ShrinkBandRequest(DWORD failed, DWORD floor, DWORD headerSize, DWORD bytes
     DWORD lines = (failed - headerSize) / bytesPerLine;
     DWORD next = headerSize + (lines - lines / 4) * bytesPerLine;
     return next < floor || next >= failed ? floor : next;
+}
+
+HGLOBAL AllocateBand(DWORD request, DWORD floor, DWORD headerSize, DWORD bytesPerLine,
+                     DWORD *size) {
+    HGLOBAL block;
+    while ((block = GlobalAlloc(GMEM_MOVEABLE, request)) == NULL) {
+        if (request <= floor) {
+            return NULL;
+        }
+        request = ShrinkBandRequest(request, floor, headerSize, bytesPerLine);
+    }
+    *size = request;
+    return block;
 }
 
 void FormatDocumentName(const char *title, const SYSTEMTIME *time, char *out, int size) {

@@ -44,12 +44,15 @@ DWORD BandHeaderSize(WORD bitCount);
 void WriteDibHeader(BITMAPINFOHEADER *header, DWORD headerSize, LONG width, LONG lines,
                     WORD bitCount);
 WORD BitCountFor(WORD dataType);
-// The band buffer's first request, and the smallest one worth trying; 0/0 when even
-// one line cannot be held.
+// The band buffer's first request, and the smallest one worth trying (the request
+// itself when it is already below 64 KiB); 0/0 when even one line cannot be held.
 void PlanBandBuffer(WORD dataType, DWORD bytesPerLine, DWORD lines, DWORD *request, DWORD *floor);
 // The next smaller request after a failed one: a quarter less, whole lines, never
 // below the floor.
 DWORD ShrinkBandRequest(DWORD failed, DWORD floor, DWORD headerSize, DWORD bytesPerLine);
+// A movable block of the request, or of a smaller one down to the floor; its size
+// goes to size. Null when even the floor cannot be had.
+HGLOBAL AllocateBand(DWORD request, DWORD floor, DWORD headerSize, DWORD bytesPerLine, DWORD *size);
 
 // "%s %d-%d-%d" of the title and the time: "Varnel Keypad Program 14-5-9".
 void FormatDocumentName(const char *title, const SYSTEMTIME *time, char *out, int size);

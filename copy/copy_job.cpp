@@ -73,11 +73,9 @@ int AllocateBandBuffer() {
     if (request == 0) {
         return 0;
     }
-    while ((BandBuffer = GlobalAlloc(GMEM_MOVEABLE, request)) == NULL) {
-        if (request == floor) {
-            return 0;
-        }
-        request = ShrinkBandRequest(request, floor, header, bytesPerLine);
+    BandBuffer = AllocateBand(request, floor, header, bytesPerLine, &request);
+    if (!BandBuffer) {
+        return 0;
     }
     BandHeader = (BITMAPINFOHEADER *)GlobalLock(BandBuffer);
     BandLines = (request - header) / bytesPerLine;
@@ -106,6 +104,11 @@ int PrepareSpool() {
 }
 
 WORD SpoolBand(WORD lines) {
+    // A driver that claims more lines than the band holds is not believed.
+    if (lines > BandLines) {
+        JobStatus = CopyScanError;
+        return ReadFailed;
+    }
     LinesSpooled += lines;
     DWORD bytes = lines * ScanParameters.BytesPerLine;
     DWORD written = 0;

@@ -4,7 +4,12 @@
 #pragma once
 #include "app/settings.h"
 
+// Room for any rewritten number: a whole dialing field in front of every
+// character the panel's number holds.
+enum : int { DialedNumberSize = DialingFieldSize + TypedNumberSize };
+
 // Rewrites number in place (a buffer of size bytes) by the rules of info.
-// With neither prefix set the number is left as typed. The result is cut to
-// size - 1 characters.
-void ApplyDialingRules(char *number, int size, const DialingRecord *info);
+// With neither prefix set the number is left as typed. Returns 0, leaving
+// the number as typed, when the rewritten number would not fit whole: a cut
+// number would dial someone else.
+int ApplyDialingRules(char *number, int size, const DialingRecord *info);

@@ -28,17 +28,15 @@ DWORD PageFileListSize;
 BITMAPINFOHEADER *PageHeader;
 DWORD PageBufferSize;
 
-static HGLOBAL PageBuffer;                   // header, palette and pixels of the page buffer
-static HGLOBAL PageNameBlock;                // the attachment names of the message, packed
-static char TempDirectory[MAX_PATH];         // the temporary directory, ending in a backslash
-static char PagePath[MAX_PATH];              // the page file being written
-static char JobAddress[TypedNumberSize + 4]; // "FAX:" and the typed number, dialing rules applied
-static int JobUsesKey;                       // the job sends to a speed-dial key's recipients
-static WORD KeptSettings[3];                 // profile settings 11, 12, 14 before the job
-static int KeptValid[3];                     // which of them could be read
-static HMODULE ImageLibrary;                 // accugnt5.dll while a job holds it
-static WriteImageFileProc WriteImageFile;    // its ordinal 15
-static SetImageOptionProc SetImageOption;    // its ordinal 40
+static HGLOBAL PageBuffer;                    // header, palette and pixels of the page buffer
+static HGLOBAL PageNameBlock;                 // the attachment names of the message, packed
+static char TempDirectory[MAX_PATH];          // the temporary directory, ending in a backslash
+static char PagePath[MAX_PATH];               // the page file being written
+static char JobAddress[DialedNumberSize + 4]; // "FAX:" and the typed number, dialing rules applied
+static int JobUsesKey;                        // the job sends to a speed-dial key's recipients
+static HMODULE ImageLibrary;                  // accugnt5.dll while a job holds it
+static WriteImageFileProc WriteImageFile;     // its ordinal 15
+static SetImageOptionProc SetImageOption;     // its ordinal 40
 
 enum : int { StopWriter = -18, JpegQuality = 80, AddressSize = 32 };
 static const WORD JobSettingIds[3] = {SettingPaperSize, SettingResolution, SettingJobFlag};
@@ -108,8 +106,9 @@ static void ReleaseJobRecipients() {
 }
 
 // Takes a copy of the key's recipients, so that the configuration page may
-// change or release the key's own blocks while the job sends.
-static int TakeKeyRecipients(const SpeedDialEntry *entry) {
+// change or release the key's own blocks while the job sends: 0, or the
+// status when the copy cannot be had or its records do not fit their strings.
+static SHORT TakeKeyRecipients(const SpeedDialEntry *entry, SHORT unusable) {
     JobLink.RecipientCount = entry->RecipientCount;
     JobLink.RecipientBlock = DuplicateBlock(entry->RecipientBlock);
     JobLink.StringBlock = DuplicateBlock(entry->StringBlock);
@@ -121,46 +120,50 @@ static int TakeKeyRecipients(const SpeedDialEntry *entry) {
             GlobalFree(JobLink.StringBlock);
         }
         JobLink.RecipientBlock = JobLink.StringBlock = NULL;
-        return 0;
+        return FaxNoMemory;
     }
-    TelvexBinding.BuildRecipientLink(&JobLink);
-    return JobLink.Recipients != NULL && JobLink.Strings != NULL;
+    // Both blocks are locked from here on, whatever the result.
+    return TelvexBinding.BuildRecipientLink(&JobLink) == TelvexOk ? 0 : unusable;
 }
 
-// A recipient address is its type, a colon and the address proper.
-static int AddTypedRecipient() {
-    char number[TypedNumberSize];
+// A recipient address is its type, a colon and the address proper: 0, or the
+// status when the number cannot be dialled whole or the record not be made.
+static SHORT AddTypedRecipient() {
+    char number[DialedNumberSize];
     lstrcpynA(number, TypedNumber, sizeof number);
-    ApplyDialingRules(number, sizeof number, &DialingInfo);
+    if (!ApplyDialingRules(number, sizeof number, &DialingInfo)) {
+        return FaxNoNumber;
+    }
     snprintf(JobAddress, sizeof JobAddress, "FAX:%s", number);
     static char Name[] = "Dear Recipient"; // the display name of a typed number
     RecipientRecord record = {0, 1, Name, JobAddress, 0, NULL};
     JobLink.RecipientCount = 0;
     JobLink.Recipients = NULL;
-    return TelvexBinding.AddRecipient(&record, &JobLink) == TelvexOk;
+    return TelvexBinding.AddRecipient(&record, &JobLink) == TelvexOk ? 0 : FaxNoMemory;
 }
 
 int OpenFaxSession() {
     ZeroMemory(&JobLink, sizeof JobLink);
     JobUsesKey = SpeedDialKey != 0;
     int email = Destination != 0;
+    SHORT noRecipient = email ? FaxNoAddress : FaxNoNumber;
     if (!JobUsesKey && (email || TypedLength == 0)) {
-        FaxJobStatus = email ? FaxNoAddress : FaxNoNumber;
+        FaxJobStatus = noRecipient;
         return 0;
     }
+    SHORT refused;
     if (JobUsesKey) {
         const SpeedDialEntry *entry = &SpeedDialTable[SpeedDialNumber(email, SpeedDialKey) - 1];
         if (entry->RecipientCount == 0) {
-            FaxJobStatus = email ? FaxNoAddress : FaxNoNumber;
+            FaxJobStatus = noRecipient;
             return 0;
         }
-        if (!TakeKeyRecipients(entry)) {
-            FaxJobStatus = FaxNoMemory;
-            ReleaseJobRecipients();
-            return 0;
-        }
-    } else if (!AddTypedRecipient()) {
-        FaxJobStatus = FaxNoMemory;
+        refused = TakeKeyRecipients(entry, noRecipient);
+    } else {
+        refused = AddTypedRecipient();
+    }
+    if (refused) {
+        FaxJobStatus = refused;
         ReleaseJobRecipients();
         return 0;
     }
@@ -169,18 +172,18 @@ int OpenFaxSession() {
         ReleaseJobRecipients();
         return 0;
     }
-    if (!email) {
-        ApplyJobFaxSettings();
-    }
     if (TelvexBinding.InitialMAPIandLogon(0, email ? MailProfileName : FaxProfileName, &JobLink) !=
         TelvexOk) {
-        if (!email) {
-            RestoreFaxSettings();
-        }
         FaxJobStatus = FaxLogonFailed;
         TelvexBinding.TelvexLockUnlock(0);
         ReleaseJobRecipients();
         return 0;
+    }
+    // Only a session that is open changes the profile, so a refused logon
+    // leaves it exactly as it was: the library can set a setting but not
+    // take one away that had no value.
+    if (!email) {
+        ApplyJobFaxSettings();
     }
     PageFileList = GlobalAlloc(GMEM_MOVEABLE, 0);
     PageFileListSize = 0;
@@ -212,34 +215,15 @@ void CloseFaxSession() {
     ReleaseJobRecipients();
 }
 
-// The values the job gives settings 11, 12 and 14 of the profile.
-static WORD JobSettingValue(int index) {
-    return index == 0 ? PaperSize : index == 1 ? (WORD)(FaxResolution + 1) : 0;
-}
-
-static DWORD ProfileSetting(int write, WORD id, WORD *value) {
-    SettingRequest request = {id, value};
-    return write ? TelvexBinding.RegistrySetSetting(SettingsProfileName, &request)
-                 : TelvexBinding.RegistryGetSetting(SettingsProfileName, &request);
-}
-
 void ApplyJobFaxSettings() {
+    WORD values[3] = {PaperSize, (WORD)(FaxResolution + 1), 0};
     for (int i = 0; i < 3; i++) {
-        KeptValid[i] = ProfileSetting(0, JobSettingIds[i], &KeptSettings[i]) != 0;
-        WORD value = JobSettingValue(i);
-        ProfileSetting(1, JobSettingIds[i], &value);
+        SettingRequest request = {JobSettingIds[i], &values[i]};
+        TelvexBinding.RegistrySetSetting(SettingsProfileName, &request);
     }
     WriteIntSetting("Fax Associated Info", "Mode", "VARNEL.INI", FaxResolution);
     WriteIntSetting("Fax Associated Info", "Map", "VARNEL.INI", 1);
     WriteIntSetting("Fax Associated Info", "Paper Size", "VARNEL.INI", PaperSize);
-}
-
-void RestoreFaxSettings() {
-    for (int i = 0; i < 3; i++) {
-        if (KeptValid[i] && KeptSettings[i] != JobSettingValue(i)) {
-            ProfileSetting(1, JobSettingIds[i], &KeptSettings[i]);
-        }
-    }
 }
 
 // Scan window of each paper size, in 1/300 inch.
@@ -309,15 +293,12 @@ int AllocatePageBuffer() {
                                                     : (ULONGLONG)(1u << 20);
     DWORD floor = header + 65535u / bytesPerLine * bytesPerLine;
     DWORD request = pixels > 0x7FFFFFFFu ? 0x7FFFFFFFu : header + (DWORD)pixels;
-    while ((PageBuffer = GlobalAlloc(GMEM_MOVEABLE, request)) == NULL) {
-        if (request <= floor) {
-            FaxJobStatus = FaxNoMemory;
-            return 0;
-        }
-        request = ShrinkBandRequest(request, floor, header, bytesPerLine);
+    PageBuffer = AllocateBand(request, floor, header, bytesPerLine, &PageBufferSize);
+    if (!PageBuffer) {
+        FaxJobStatus = FaxNoMemory;
+        return 0;
     }
-    PageBufferSize = request;
-    DWORD lines = (request - header) / bytesPerLine;
+    DWORD lines = (PageBufferSize - header) / bytesPerLine;
     LineSource.Request.Capacity = (lines > 0xFFFF ? 0xFFFF : lines) * bytesPerLine;
     PageHeader = (BITMAPINFOHEADER *)GlobalLock(PageBuffer);
     if (!PageHeader || LineSource.Request.Capacity == 0) {
@@ -350,11 +331,18 @@ int WINAPI SupplyScanLine(void *source, BYTE *destination, int line) {
     DWORD bytesPerLine = ScanParameters.BytesPerLine;
     if (page->Request.Delivered == 0 && page->ChunkStatus != ReadPageComplete) {
         page->FirstLine += page->ChunkLines;
-        page->ChunkStatus = ReadScanChunk(&page->Request);
+        page->ChunkLines = 0;
+        // A read without lines means more is to come; Stop ends the wait.
+        while ((page->ChunkStatus = ReadScanChunk(&page->Request)) == ReadMore &&
+               page->Request.Delivered == 0) {
+            if (CancelRequested) {
+                return StopWith(FaxCancelled);
+            }
+        }
         if (page->ChunkStatus == ReadMore) {
             page->ChunkLines = page->Request.Delivered;
             // A driver that claims more lines than the buffer holds is not believed.
-            if (page->ChunkLines == 0 || page->ChunkLines > page->Request.Capacity / bytesPerLine) {
+            if (page->ChunkLines > page->Request.Capacity / bytesPerLine) {
                 return StopWith(FaxScanError);
             }
         } else if (page->ChunkStatus == ReadPageComplete) {

@@ -49,8 +49,8 @@ DWORD WINAPI FaxJobThread(LPVOID parameter);
 
 int OpenFaxSession();
 void CloseFaxSession();
+// Gives the fax profile the job's paper size and resolution; once the session is open.
 void ApplyJobFaxSettings();
-void RestoreFaxSettings();
 void SetupFaxScan();
 int AllocatePageBuffer();
 void ReleasePageBuffer();

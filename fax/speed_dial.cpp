@@ -6,6 +6,7 @@
 #include "fax/telvex.h"
 
 SpeedDialEntry SpeedDialTable[SpeedDialEntryCount];
+decltype(&MoveFileExA) MoveRecipientFile = MoveFileExA;
 
 static const char FaxSection[] = "Varnel FAX";
 static const char *const LabelKeys[2] = {"FaxAlias", "EmailAlias"};
@@ -27,6 +28,69 @@ static void RecipientFilePath(char *out, int size, int number, const char *kind,
     char name[24];
     snprintf(name, sizeof name, "%d.%s%s", number, kind, suffix);
     ProductPath(out, (WORD)size, name);
+}
+
+// The names of a key's pair: in use, being written, and kept aside while a
+// new pair takes the place of the old one.
+struct PairPaths {
+    char Records[MAX_PATH];
+    char Strings[MAX_PATH];
+    char NewRecords[MAX_PATH];
+    char NewStrings[MAX_PATH];
+    char OldRecords[MAX_PATH];
+    char OldStrings[MAX_PATH];
+};
+
+static void PairPathsFor(int number, PairPaths *paths) {
+    RecipientFilePath(paths->Records, MAX_PATH, number, "DES", "");
+    RecipientFilePath(paths->Strings, MAX_PATH, number, "INF", "");
+    RecipientFilePath(paths->NewRecords, MAX_PATH, number, "DES", ".tmp");
+    RecipientFilePath(paths->NewStrings, MAX_PATH, number, "INF", ".tmp");
+    RecipientFilePath(paths->OldRecords, MAX_PATH, number, "DES", ".old");
+    RecipientFilePath(paths->OldStrings, MAX_PATH, number, "INF", ".old");
+}
+
+static int MoveFileOver(const char *from, const char *to) {
+    return MoveRecipientFile(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+}
+
+// 1 when the file was moved or there was none to move.
+static int MoveAside(const char *from, const char *to) {
+    return !FileExists(from) || MoveFileOver(from, to);
+}
+
+// Settles a replacement that stopped half way. The old strings go aside
+// first and the old records second, and the old records kept aside are
+// deleted once both new files are in place: while they are there the new
+// pair is not complete and the old pair goes back; otherwise the new pair
+// stands. Files being written are dropped either way.
+static void SettlePair(const PairPaths *paths) {
+    if (FileExists(paths->OldRecords)) {
+        MoveFileOver(paths->OldRecords, paths->Records);
+        if (FileExists(paths->OldStrings)) {
+            MoveFileOver(paths->OldStrings, paths->Strings);
+        } else {
+            DeleteFileA(paths->Strings); // the old pair had none: this one is new
+        }
+    } else if (FileExists(paths->OldStrings) && !FileExists(paths->Strings)) {
+        MoveFileOver(paths->OldStrings, paths->Strings);
+    }
+    DeleteFileA(paths->OldStrings);
+    DeleteFileA(paths->NewRecords);
+    DeleteFileA(paths->NewStrings);
+}
+
+// Puts the new pair, complete under its temporary names, in place of the
+// old one; SettlePair then leaves both files or neither.
+static int ReplacePair(const PairPaths *paths) {
+    int replaced = MoveAside(paths->Strings, paths->OldStrings) &&
+                   MoveAside(paths->Records, paths->OldRecords) &&
+                   MoveFileOver(paths->NewStrings, paths->Strings) &&
+                   MoveFileOver(paths->NewRecords, paths->Records);
+    if (replaced) {
+        DeleteFileA(paths->OldRecords);
+    }
+    return replaced;
 }
 
 WORD LoadSpeedDials() {
@@ -119,20 +183,19 @@ static int RecipientStringsFit(const SpeedDialEntry *entry, DWORD stringBytes) {
 
 WORD LoadSpeedDialFiles(int number) {
     SpeedDialEntry *entry = &SpeedDialTable[number - 1];
-    char path[MAX_PATH];
-    char name[24];
-    snprintf(name, sizeof name, "%d.DES", number);
-    if (!ProductFileExists(path, sizeof path, name)) {
+    PairPaths paths;
+    PairPathsFor(number, &paths);
+    SettlePair(&paths);
+    if (!FileExists(paths.Records)) {
         return 2;
     }
     WORD code = 0;
     DWORD stringBytes = 0;
-    entry->RecipientBlock = ReadRecipientRecords(path, entry->RecipientCount, &code);
+    entry->RecipientBlock = ReadRecipientRecords(paths.Records, entry->RecipientCount, &code);
     if (!entry->RecipientBlock) {
         return code;
     }
-    RecipientFilePath(path, sizeof path, number, "INF", "");
-    entry->StringBlock = ReadWholeFile(path, &code, &stringBytes);
+    entry->StringBlock = ReadWholeFile(paths.Strings, &code, &stringBytes);
     if (entry->StringBlock && !RecipientStringsFit(entry, stringBytes)) {
         FreeBlock(&entry->StringBlock);
         code = 2;
@@ -144,11 +207,11 @@ WORD LoadSpeedDialFiles(int number) {
     return 0;
 }
 
-void AttachSpeedDialEntry(SpeedDialEntry *entry) {
+int AttachSpeedDialEntry(SpeedDialEntry *entry) {
     EditLink.RecipientCount = entry->RecipientCount;
     EditLink.RecipientBlock = entry->RecipientBlock;
     EditLink.StringBlock = entry->StringBlock;
-    TelvexBinding.BuildRecipientLink(&EditLink);
+    return TelvexBinding.BuildRecipientLink(&EditLink) == TelvexOk;
 }
 
 static int WriteWholeFile(const char *path, const void *bytes, DWORD size) {
@@ -165,28 +228,28 @@ static int WriteWholeFile(const char *path, const void *bytes, DWORD size) {
 // Writes the entry's records and strings beside the old files, under
 // temporary names; 1 when both are complete. The strings are laid out
 // afresh from the records, so the string file holds exactly what they
-// name whatever layout it was loaded from.
-static int WriteNewRecipientFiles(SpeedDialEntry *entry, const char *records, const char *strings) {
-    AttachSpeedDialEntry(entry);
-    DWORD count = EditLink.RecipientCount;
-    DWORD recordBytes = count * sizeof(StoredRecipient);
-    DWORD stringBytes = LayOutRecipientStrings(EditLink.Recipients, count, NULL);
-    BYTE *bytes = (BYTE *)HeapAlloc(GetProcessHeap(), 0, recordBytes + stringBytes);
-    int ok = bytes != NULL;
+// name whatever layout it was loaded from. Records that do not point into
+// their strings are not written at all.
+static int WriteNewRecipientFiles(SpeedDialEntry *entry, const PairPaths *paths) {
+    int ok = AttachSpeedDialEntry(entry);
     if (ok) {
-        StoreRecipients(EditLink.Recipients, count, (StoredRecipient *)bytes);
-        LayOutRecipientStrings(EditLink.Recipients, count, bytes + recordBytes);
-        ok = WriteWholeFile(records, bytes, recordBytes) &&
-             WriteWholeFile(strings, bytes + recordBytes, stringBytes);
-        HeapFree(GetProcessHeap(), 0, bytes);
+        DWORD count = EditLink.RecipientCount;
+        DWORD recordBytes = count * sizeof(StoredRecipient);
+        DWORD stringBytes = LayOutRecipientStrings(EditLink.Recipients, count, NULL);
+        BYTE *bytes = (BYTE *)HeapAlloc(GetProcessHeap(), 0, recordBytes + stringBytes);
+        ok = bytes != NULL;
+        if (ok) {
+            StoreRecipients(EditLink.Recipients, count, (StoredRecipient *)bytes);
+            LayOutRecipientStrings(EditLink.Recipients, count, bytes + recordBytes);
+            ok = WriteWholeFile(paths->NewRecords, bytes, recordBytes) &&
+                 WriteWholeFile(paths->NewStrings, bytes + recordBytes, stringBytes);
+            HeapFree(GetProcessHeap(), 0, bytes);
+        }
     }
+    // Attaching locks both blocks whether or not it succeeded.
     GlobalUnlock(EditLink.StringBlock);
     GlobalUnlock(EditLink.RecipientBlock);
     return ok;
-}
-
-static int ReplaceWith(const char *temporary, const char *path) {
-    return MoveFileExA(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
 }
 
 // Brings entry n's files up to date. 0 when the new files could not be
@@ -197,21 +260,19 @@ static int SaveEntryFiles(int number) {
     if (entry->RecipientCount && !entry->Modified) {
         return 1;
     }
-    char records[MAX_PATH], strings[MAX_PATH];
-    RecipientFilePath(records, sizeof records, number, "DES", "");
-    RecipientFilePath(strings, sizeof strings, number, "INF", "");
+    PairPaths paths;
+    PairPathsFor(number, &paths);
     if (entry->RecipientCount == 0) {
-        DeleteFileA(records);
-        DeleteFileA(strings);
+        const char *files[] = {paths.Records,    paths.Strings,    paths.NewRecords,
+                               paths.NewStrings, paths.OldRecords, paths.OldStrings};
+        for (const char *file : files) {
+            DeleteFileA(file);
+        }
         return 1;
     }
-    char newRecords[MAX_PATH], newStrings[MAX_PATH];
-    RecipientFilePath(newRecords, sizeof newRecords, number, "DES", ".tmp");
-    RecipientFilePath(newStrings, sizeof newStrings, number, "INF", ".tmp");
-    int saved = TelvexBinding.Library && WriteNewRecipientFiles(entry, newRecords, newStrings) &&
-                ReplaceWith(newRecords, records) && ReplaceWith(newStrings, strings);
-    DeleteFileA(newRecords);
-    DeleteFileA(newStrings);
+    int saved =
+        TelvexBinding.Library && WriteNewRecipientFiles(entry, &paths) && ReplacePair(&paths);
+    SettlePair(&paths);
     if (saved) {
         entry->Modified = 0;
     }

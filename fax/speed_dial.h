@@ -21,6 +21,8 @@ enum : WORD { NoRecipient = 0xFFFF };
 // Fax keys 1..14, then e-mail keys 1..14: entry number n (1..28) is table
 // index n - 1, and its files are n.DES and n.INF.
 extern SpeedDialEntry SpeedDialTable[SpeedDialEntryCount];
+// Moves a recipient file (MoveFileExA); tests put one in its place that fails.
+extern decltype(&MoveFileExA) MoveRecipientFile;
 
 // Entry number of key 1..14 for destination 0 (fax) or 1 (e-mail).
 int SpeedDialNumber(int destination, int key);
@@ -28,13 +30,16 @@ int SpeedDialNumber(int destination, int key);
 WORD LoadSpeedDials();
 // Reads n.DES and n.INF into entry n: 0, 2 (cannot open or read, or the
 // files do not hold the entry's records) or 3 (size unknown or out of memory).
+// A pair whose replacement stopped half way is first put back as it was.
 WORD LoadSpeedDialFiles(int number);
 // The whole file in an unlocked movable block and its size; null and code 2 or 3 on failure.
 HGLOBAL ReadWholeFile(const char *path, WORD *code, DWORD *size);
-// On OK (1) writes every changed key's files and every count and label.
+// On OK (1) writes every changed key's files and every count and label. A
+// key's pair is replaced whole or not at all.
 void SaveSpeedDials(int save);
-// Points EditLink at the entry's records, both blocks locked once.
-void AttachSpeedDialEntry(SpeedDialEntry *entry);
+// Points EditLink at the entry's records, both blocks locked once (also when
+// it fails); 0 when the records do not fit their strings.
+int AttachSpeedDialEntry(SpeedDialEntry *entry);
 
 // Which address types the address-book filter keeps.
 enum AddressFilter { KeepFaxOnly, KeepAllButFax, KeepSmtpOnly, KeepMsnOnly, KeepAll };

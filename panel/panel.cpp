@@ -23,15 +23,19 @@ static const LPTHREAD_START_ROUTINE CopyJob = CopyJobThread;
 
 static DWORD JobThreadId; // id of the last job thread started
 
+decltype(&CreateThread) CreateJobThread = CreateThread;
+
 // Picks a tag by index; an index the tables do not know shows the last tag
 // rather than reading past the table.
-static const char *Tag(const char *const *tags, WORD index) { return tags[index < 3 ? index : 2]; }
+static const char *Tag(const char *const *tags, WORD index) {
+    return tags[index < 3 ? index : 2];
+}
 
 void ComposeStatusLine(char *out, int size) {
     WORD resolution = Destination == 0 ? FaxResolution : MailResolution;
     int level = ModeLevels[ScanMode < ScanModeCount ? ScanMode : 0].Brightness;
-    // Levels read from the settings file are not range-checked: show them
-    // bounded so the line stays 16 characters.
+    // Levels are kept to 0..100 where the settings are read; bounded here as
+    // well, the line stays 16 characters whatever they hold.
     if (level < 0) {
         level = 0;
     } else if (level > 100) {
@@ -48,7 +52,9 @@ void ShowStatusLine() {
     ShowPanelText(LcdStatusLine, line);
 }
 
-void ClearMessageLine() { ShowPanelText(LcdMessageLine, ""); }
+void ClearMessageLine() {
+    ShowPanelText(LcdMessageLine, "");
+}
 
 void ResetPanel() {
     ClearTypedNumber();
@@ -83,18 +89,20 @@ static void AcceptJobKey(WORD startCode) {
 }
 
 static void StartJob(int enabled, LPTHREAD_START_ROUTINE job, const char *disabledText) {
+    const char *text = disabledText;
     if (enabled && job) {
         EnableMenuItem(MainMenu, IDM_EXIT, MF_BYCOMMAND | MF_GRAYED);
         // Only the id is kept: the handle is closed so that no job leaves one behind.
-        HANDLE thread = CreateThread(NULL, 0, job, NULL, 0, &JobThreadId);
+        HANDLE thread = CreateJobThread(NULL, 0, job, NULL, 0, &JobThreadId);
         if (thread) {
             CloseHandle(thread);
             return;
         }
         EnableMenuItem(MainMenu, IDM_EXIT, MF_BYCOMMAND | MF_ENABLED);
+        text = "Job Not Started!"; // the service is on: this start failed, not the function
     }
     JobBusy = 0;
-    ShowPanelText(LcdMessageLine, disabledText);
+    ShowPanelText(LcdMessageLine, text);
 }
 
 // Keeps the fax configuration page, when open, on the destination the key chose.

@@ -33,5 +33,7 @@ void ClearMessageLine();
 void ResetPanel();
 // The job thread's last step: hands the panel back to the main thread.
 void EndJob();
+// Creates a job thread (CreateThread); tests put one in its place that fails.
+extern decltype(&CreateThread) CreateJobThread;
 // The WM_USER branch of the main window.
 LRESULT HandlePanelMessage(WPARAM wParam, LPARAM lParam);

@@ -11,7 +11,7 @@ struct LevelPair {
     SHORT Contrast;
 };
 
-// Room for the 16 typed digits, and for the 20 characters the fax job may rewrite them to.
+// Room for the 16 digits the panel takes, with some to spare.
 enum : int { TypedNumberSize = 21 };
 
 extern WORD ScanMode;                       // 0 Text, 1 Photo, 2 Color Photo

@@ -454,6 +454,24 @@ TEST_F(SpoolSteps, BandsComeBackFromTheSpoolFileAsTheyWereScanned) {
     EXPECT_EQ("262 38 ", ReplayedBands);
 }
 
+TEST_F(SpoolSteps, ADriverThatClaimsMoreLinesThanTheBandHoldsIsAScanningError) {
+    Answer(DrvReadScanData, ReadMore, BandLines + 1, 0x5C);
+    EXPECT_EQ(0, ScanPageToSpool());
+    EXPECT_EQ(CopyScanError, JobStatus);
+    EXPECT_EQ(0u, LinesSpooled);
+}
+
+TEST_F(SpoolSteps, ALineArtPageSmallerThanTheFloorIsHeldWhole) {
+    // A 72 dpi printer, Text, Letter, fit in page: 72 bytes x 748 lines.
+    ReleaseJobBuffers();
+    ScanParameters.DataType = 0;
+    ScanParameters.PixelsPerLine = 576;
+    ScanParameters.BytesPerLine = 72;
+    ScanParameters.Lines = 748;
+    ASSERT_EQ(1, AllocateBandBuffer());
+    EXPECT_EQ(748u, BandLines);
+}
+
 TEST_F(SpoolSteps, AnAbortedReadIsACancelledCopy) {
     Answer(DrvReadScanData, ReadFailed, 0, 0);
     EXPECT_EQ(0, ScanPageToSpool());

@@ -4,7 +4,10 @@
 #include <gtest/gtest.h>
 #include <stdio.h>
 #include <string.h>
+#include <string>
+#include "app/app.h"
 #include "app/settings.h"
+#include "panel/panel.h"
 #include "test_support.h"
 
 namespace {
@@ -95,9 +98,9 @@ TEST_F(SettingsTest, ValuesComeFromTheSettingsFile) {
     Write("StartRun", "1");
     Write("FaxService", "1");
     Write("CopyService", "1");
-    Write("BrightText", "70000"); // kept as read: only 16 bits survive
+    Write("BrightText", "150"); // a damaged file: levels out of 0..100
     Write("BrightPhoto", "30");
-    Write("BrightCPhoto", "-5");
+    Write("BrightCPhoto", "-40");
     Write("ContrastPhoto", "80");
     Write("ContrastCPhoto", "20");
     Write("Win-X", "12");
@@ -110,13 +113,20 @@ TEST_F(SettingsTest, ValuesComeFromTheSettingsFile) {
     EXPECT_EQ(1, StartRunAtLoad);
     EXPECT_EQ(1, FaxServiceEnabled);
     EXPECT_EQ(1, CopyServiceEnabled);
-    EXPECT_EQ((SHORT)(70000 - 65536), LevelDefaults[ModeText].Brightness);
+    EXPECT_EQ(100, LevelDefaults[ModeText].Brightness);
     EXPECT_EQ(50, LevelDefaults[ModeText].Contrast);
     EXPECT_EQ(30, LevelDefaults[ModePhoto].Brightness);
     EXPECT_EQ(80, LevelDefaults[ModePhoto].Contrast);
-    EXPECT_EQ(-5, LevelDefaults[ModeColorPhoto].Brightness);
+    EXPECT_EQ(0, LevelDefaults[ModeColorPhoto].Brightness);
     EXPECT_EQ(20, LevelDefaults[ModeColorPhoto].Contrast);
     EXPECT_EQ(0, memcmp(ModeLevels, LevelDefaults, sizeof(ModeLevels)));
+    // The level keys step from the levels as shown.
+    HandlePanelMessage(KeyLevelDown, 0);
+    EXPECT_EQ(95, ModeLevels[ModeText].Brightness);
+    ScanMode = ModeColorPhoto;
+    HandlePanelMessage(KeyLevelUp, 0);
+    EXPECT_EQ(5, ModeLevels[ModeColorPhoto].Brightness);
+    ScanMode = ModeText;
     EXPECT_EQ(12, WindowRect.X);
     EXPECT_EQ(-34, WindowRect.Y);
     EXPECT_EQ(560, WindowRect.Width);
@@ -208,6 +218,31 @@ TEST_F(SettingsTest, EmptyProductDirectoryGivesBareFileNames) {
     EXPECT_EQ(0, SettingsDirEnd);
 }
 
+// The main window's procedure on a window of this thread without a menu,
+// so creating it touches no library; no X event is handled between steps.
+TEST(WindowPlacement, AMovedMaximisedWindowKeepsItsRestoredPlacement) {
+    WNDCLASSA windowClass = {};
+    windowClass.lpfnWndProc = MainWindowProc;
+    windowClass.hInstance = GetModuleHandleA(nullptr);
+    windowClass.lpszClassName = "PlacementProbe";
+    RegisterClassA(&windowClass);
+    WindowRect = {-1, -1, -1, -1};
+    HWND window = CreateWindowA("PlacementProbe", "", WS_OVERLAPPEDWINDOW, 0, 0, 200, 100, nullptr,
+                                nullptr, windowClass.hInstance, nullptr);
+    ASSERT_NE(nullptr, window);
+    ShowWindow(window, SW_SHOWNORMAL);
+    SetWindowPos(window, nullptr, 123, 77, 400, 300, SWP_NOZORDER);
+    ShowWindow(window, SW_MAXIMIZE);
+    SetWindowPos(window, nullptr, 5, 5, 0, 0, SWP_NOZORDER | SWP_NOSIZE);
+    EXPECT_EQ(123, WindowRect.X);
+    EXPECT_EQ(77, WindowRect.Y);
+    EXPECT_EQ(400, WindowRect.Width);
+    EXPECT_EQ(300, WindowRect.Height);
+    // Destroyed without the program's shutdown sequence.
+    SetWindowLongPtrA(window, GWLP_WNDPROC, (LONG_PTR)DefWindowProcA);
+    DestroyWindow(window);
+}
+
 TEST_F(SettingsTest, WriteIntSettingWritesDecimalText) {
     EXPECT_TRUE(WriteIntSetting("Varnel", "Win-X", SysIni, -42));
     char text[16];
@@ -226,6 +261,26 @@ TEST_F(SettingsTest, ProductFileExistsKeepsTheFullPath) {
     EXPECT_EQ(0, ProductFileExists(path, sizeof(path), "NOPE.INI"));
     snprintf(expected, sizeof(expected), "%sNOPE.INI", Directory);
     EXPECT_STREQ(expected, path);
+}
+
+TEST_F(SettingsTest, FilesInAProductDirectoryWithALongPathAreFound) {
+    std::string directory = Directory;
+    for (int i = 0; directory.size() <= 160; i++) {
+        directory += "a folder with a long name " + std::to_string(i) + "\\";
+        ASSERT_TRUE(CreateDirectoryA(directory.c_str(), nullptr)) << directory;
+    }
+    ProductKey.Set(directory.c_str());
+    char path[MAX_PATH];
+    ProductPath(path, sizeof(path), "SYS.INI");
+    WritePrivateProfileStringA("Varnel", "StartRun", "1", path);
+    EXPECT_EQ(1, ProductFileExists(path, sizeof(path), "SYS.INI"));
+    EXPECT_EQ(0, ProductFileExists(path, sizeof(path), "NOPE.INI"));
+    WritePrivateProfileStringA(nullptr, nullptr, nullptr, path);
+    DeleteFileA((directory + "SYS.INI").c_str());
+    while (directory.size() > strlen(Directory)) {
+        RemoveDirectoryA(directory.c_str());
+        directory.erase(directory.rfind('\\', directory.size() - 2) + 1);
+    }
 }
 
 TEST_F(SettingsTest, ProductPathStaysInsideItsBuffer) {

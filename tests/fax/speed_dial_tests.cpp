@@ -2,6 +2,7 @@
 // what loading makes of damaged files.
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
 #include <string.h>
 
 #include "app/settings.h"
@@ -74,6 +75,31 @@ TEST_F(SpeedDials, AStoredPairLoadsAndIsWrittenBackByteForByte) {
     SaveSpeedDials(1);
     EXPECT_EQ(records, File("1.DES"));
     EXPECT_EQ(strings, File("1.INF"));
+}
+
+// Bytes from their hex digits.
+std::string Hex(const char *digits) {
+    std::string bytes;
+    for (; digits[0] && digits[1]; digits += 2) {
+        bytes += (char)strtoul(std::string(digits, 2).c_str(), nullptr, 16);
+    }
+    return bytes;
+}
+
+// Loading accepts strings in any order; saving lays them out afresh.
+TEST_F(SpeedDials, StringsStoredInAnotherOrderSurviveASave) {
+    std::string record = Hex("0000000001000000") + std::string(16, '\0');
+    WriteFileText(ProductFile("1.DES"), record + record);
+    WriteFileText(ProductFile("1.INF"), Hex("200000002200000028000000180000001a00000020000000"
+                                            "42004641583a320041004641583a3100"));
+    WritePrivateProfileStringA("Varnel FAX", "NumberOfFaxRecip1", "2",
+                               ProductFile("SYS.INI").c_str());
+    const std::vector<Recipient> pair = {{"A", "FAX:1", ""}, {"B", "FAX:2", ""}};
+    LoadSpeedDials();
+    ASSERT_EQ(pair, EntryRecipients(1));
+    SpeedDialTable[0].Modified = 1;
+    SaveAndReload();
+    EXPECT_EQ(pair, EntryRecipients(1));
 }
 
 TEST_F(SpeedDials, TheStringFileEndsWithTheLastEntryIdentifier) {
@@ -235,6 +261,72 @@ TEST_F(SpeedDials, ASaveThatFailsHalfwayKeepsTheOldList) {
     }
     LoadSpeedDials();
     EXPECT_EQ(OneMail, EntryRecipients(5));
+}
+
+// Fails the n-th move of a recipient file from the time it is put in place.
+int MovesLeft;
+BOOL WINAPI FailingMove(LPCSTR from, LPCSTR to, DWORD flags) {
+    if (--MovesLeft == 0) {
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return MoveFileExA(from, to, flags);
+}
+
+TEST_F(SpeedDials, APairIsReplacedWholeOrNotAtAll) {
+    FillEntry(5, TwoFaxes);
+    SaveSpeedDials(1);
+    std::string oldRecords = File("5.DES"), oldStrings = File("5.INF");
+    for (int failing = 1; failing <= 4; failing++) {
+        FillEntry(5, OneMail);
+        MovesLeft = failing;
+        MoveRecipientFile = FailingMove;
+        SaveSpeedDials(1);
+        MoveRecipientFile = MoveFileExA;
+        EXPECT_EQ(oldRecords, File("5.DES")) << "move " << failing << " failed";
+        EXPECT_EQ(oldStrings, File("5.INF")) << "move " << failing << " failed";
+        EXPECT_EQ("2", Setting("NumberOfFaxRecip5"));
+        for (const char *left : {"5.DES.tmp", "5.INF.tmp", "5.DES.old", "5.INF.old"}) {
+            EXPECT_FALSE(Exists(left)) << left << " after move " << failing << " failed";
+        }
+    }
+    SaveAndReload();
+    EXPECT_EQ(OneMail, EntryRecipients(5));
+}
+
+TEST_F(SpeedDials, AHalfReplacedPairIsRolledBackAtLoad) {
+    FillEntry(5, TwoFaxes);
+    FillEntry(6, OneMail);
+    SaveSpeedDials(1);
+    // Key 5's save stopped with the old pair aside and only the new strings in place.
+    auto move = [](const char *from, const char *to) {
+        return MoveFileA(ProductFile(from).c_str(), ProductFile(to).c_str());
+    };
+    ASSERT_TRUE(move("5.DES", "5.DES.old"));
+    ASSERT_TRUE(move("5.INF", "5.INF.old"));
+    ASSERT_TRUE(CopyFileA(ProductFile("6.INF").c_str(), ProductFile("5.INF").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(ProductFile("6.DES").c_str(), ProductFile("5.DES.tmp").c_str(), FALSE));
+    for (int number = 1; number <= SpeedDialEntryCount; number++) {
+        EmptyEntry(number);
+    }
+    LoadSpeedDials();
+    EXPECT_EQ(TwoFaxes, EntryRecipients(5));
+    for (const char *left : {"5.DES.tmp", "5.DES.old", "5.INF.old"}) {
+        EXPECT_FALSE(Exists(left)) << left;
+    }
+}
+
+TEST_F(SpeedDials, AKeyWhoseRecordsDoNotFitTheirStringsIsNotSaved) {
+    FillEntry(7, TwoFaxes);
+    SaveSpeedDials(1);
+    std::string oldStrings = File("7.INF");
+    FillEntry(7, OneMail);
+    DWORD *offsets = (DWORD *)GlobalLock(SpeedDialTable[6].StringBlock);
+    offsets[0] = 0x7FFFFFF0; // the first name beyond the block
+    GlobalUnlock(SpeedDialTable[6].StringBlock);
+    SaveSpeedDials(1);
+    EXPECT_EQ(oldStrings, File("7.INF"));
+    EXPECT_EQ("2", Setting("NumberOfFaxRecip7"));
 }
 
 TEST_F(SpeedDials, MissingFilesGiveCode2AndReleaseWhatWasRead) {

@@ -100,6 +100,29 @@ TEST_F(FaxSession, ATypedNumberGoesThroughTheDialingRules) {
     EXPECT_EQ(nullptr, PageFileList);
 }
 
+TEST_F(FaxSession, ALongRewrittenNumberIsDialledWhole) {
+    DialingInfo = {"9", "9,1", "415", "1"};
+    Type("01144207946095812345");
+    ASSERT_EQ(1, OpenFaxSession());
+    ASSERT_EQ(1u, JobLink.RecipientCount);
+    EXPECT_STREQ("FAX:9,101144207946095812345", JobLink.Recipients[0].Address);
+    CloseFaxSession();
+}
+
+TEST_F(FaxSession, AKeyWhoseRecordsDoNotFitTheirStringsIsRefused) {
+    FillEntry(3, Team, 0);
+    DWORD *offsets = (DWORD *)GlobalLock(SpeedDialTable[2].StringBlock);
+    offsets[0] = 0x7FFFFFF0; // the first name beyond the block
+    GlobalUnlock(SpeedDialTable[2].StringBlock);
+    SpeedDialKey = 3;
+    EXPECT_EQ(0, OpenFaxSession());
+    EXPECT_EQ(FaxNoNumber, FaxJobStatus);
+    EXPECT_EQ(nullptr, JobLink.RecipientBlock);
+    // Nothing was taken: the transport is free.
+    ASSERT_NE(0u, TelvexBinding.TelvexLockUnlock(1));
+    TelvexBinding.TelvexLockUnlock(0);
+}
+
 TEST_F(FaxSession, TheJobSendsFromItsOwnCopyOfTheKeysRecipients) {
     FillEntry(3, Team, 0);
     SpeedDialKey = 3;
@@ -122,12 +145,15 @@ TEST_F(FaxSession, TheJobSendsFromItsOwnCopyOfTheKeysRecipients) {
 TEST_F(FaxSession, ARefusedLogonPutsTheProfileSettingsBack) {
     FillEntry(3, Team, 0);
     SpeedDialKey = 3;
+    // A setting without a value stays without one.
+    WritePrivateProfileStringA("Profile:Office Fax", "Setting14", NULL,
+                               ProductFile("TELVEX.INI").c_str());
     lstrcpynA(FaxProfileName, "Gone Fax", ProfileNameSize);
     EXPECT_EQ(0, OpenFaxSession());
     EXPECT_STREQ("Fax Error!", FaxStatusTexts[FaxJobStatus + 1]);
     EXPECT_EQ("2", Setting("PaperSize"));
     EXPECT_EQ("3", Setting("Resolution"));
-    EXPECT_EQ("1", Setting("Setting14"));
+    EXPECT_EQ("(missing)", Setting("Setting14"));
     EXPECT_EQ(Team, EntryRecipients(3));
     // The transport lock was given back.
     ASSERT_NE(0u, TelvexBinding.TelvexLockUnlock(1));

@@ -19,10 +19,9 @@
 namespace {
 
 std::string Dialed(const char *typed, const DialingRecord &info) {
-    char number[TypedNumberSize];
+    char number[DialedNumberSize];
     lstrcpynA(number, typed, sizeof number);
-    ApplyDialingRules(number, sizeof number, &info);
-    return number;
+    return ApplyDialingRules(number, sizeof number, &info) ? number : "(refused)";
 }
 
 const DialingRecord Location = {"9", "1", "415", "1"};
@@ -56,11 +55,12 @@ TEST(DialingRules, OnePrefixAloneIsEnoughToApplyTheRules) {
     EXPECT_EQ("2125551234", Dialed("2125551234", localOnly));
 }
 
-TEST(DialingRules, TheResultNeverOutgrowsTwentyCharacters) {
-    DialingRecord wide = {"9", "00000000", "415", "1"};
-    std::string dialed = Dialed("9876543210987654", wide);
-    EXPECT_EQ(20u, dialed.size());
-    EXPECT_EQ("00000000987654321098", dialed);
+TEST(DialingRules, TheRewrittenNumberIsKeptWholeOrRefused) {
+    DialingRecord wide = {"9", "9,1", "415", "1"};
+    EXPECT_EQ("9,101144207946095812345", Dialed("01144207946095812345", wide));
+    char number[21] = "01144207946095812345";
+    EXPECT_EQ(0, ApplyDialingRules(number, sizeof number, &wide));
+    EXPECT_STREQ("01144207946095812345", number);
 }
 
 TEST(AttachmentNames, TagFollowsDestinationAndFormat) {
@@ -213,6 +213,23 @@ TEST_F(ScriptedJob, ADriverThatClaimsMoreLinesThanTheBufferHoldsIsAScanningError
     EXPECT_EQ(-18, Line(0, &line));
     EXPECT_EQ(FaxScanError, FaxJobStatus);
     EXPECT_EQ(0x5A, line);
+}
+
+TEST_F(ScriptedJob, AnEmptyReadIsReadAgainAndStopStillEndsIt) {
+    Page(8, 1, 6);
+    ASSERT_EQ(1, AllocatePageBuffer());
+    StartPage();
+    Answer(DrvReadScanData, ReadMore, 0, 0);
+    Answer(DrvReadScanData, ReadEndOfPage, 6, 0x33);
+    BYTE line = 0;
+    EXPECT_EQ(0, Line(0, &line));
+    EXPECT_EQ(0x33, line);
+    StartPage();
+    CancelRequested = 1;
+    Answer(DrvReadScanData, ReadMore, 0, 0);
+    Answer(DrvReadScanData, ReadMore, 0, 0);
+    EXPECT_EQ(-18, Line(0, &line));
+    EXPECT_EQ(FaxCancelled, FaxJobStatus);
 }
 
 TEST_F(ScriptedJob, AFailedReadCancelsAndAnyOtherStatusIsAScanningError) {

@@ -177,6 +177,27 @@ TEST_F(PanelKeys, BothServicesOffLeaveStopLevelsDigitsAndDisabledTexts) {
     EXPECT_EQ(0, JobBusy);
 }
 
+HANDLE WINAPI RefuseThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID, DWORD,
+                           LPDWORD) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return NULL;
+}
+
+TEST_F(PanelKeys, AJobThreadThatCannotStartSaysSoAndFreesTheKeys) {
+    CreateJobThread = RefuseThread;
+    for (WORD key : {KeyCopy, KeyFax}) {
+        Press(key);
+        WPARAM start = PostedStart();
+        ASSERT_NE(0u, start);
+        Press((WORD)start);
+        EXPECT_EQ("Job Not Started!", Message()) << key;
+        EXPECT_EQ(0, JobBusy) << key;
+    }
+    CreateJobThread = CreateThread;
+    Press(KeyScanMode);
+    EXPECT_EQ(1, ScanMode);
+}
+
 TEST_F(PanelKeys, JobKeysNeedAReadyDeviceAndAnIdlePanel) {
     ReadyStatus = 1;
     Press(KeyCopy);

@@ -3,6 +3,8 @@
 
 #include <windows.h>
 
+#include <stdio.h>
+
 #include <string>
 
 #include "app/run_entry.h"
@@ -12,11 +14,10 @@ namespace {
 const char *const Program = "KEYPAD32.EXE";
 const char *const Entry = "C:\\Varnel\\EXE32\\KEYPAD32.EXE";
 
+// The rebuilt list; "(unchanged)" when BuildRunList left its output alone.
 std::string Rebuild(const char *list, const char *entry) {
-    char out[1024];
-    if (!BuildRunList(list, entry, Program, out, sizeof out)) {
-        return "(unchanged)";
-    }
+    char out[1024] = "(unchanged)";
+    BuildRunList(list, entry, Program, out, sizeof out);
     return out;
 }
 
@@ -27,7 +28,8 @@ TEST(RunList, DisablingRemovesEveryItemNamingTheProgram) {
 }
 
 TEST(RunList, EnablingReplacesTheOldItemAtTheEnd) {
-    EXPECT_EQ(std::string("a.exe b.exe ") + Entry, Rebuild("a.exe d:\\old\\KEYPAD32.EXE b.exe", Entry));
+    EXPECT_EQ(std::string("a.exe b.exe ") + Entry,
+              Rebuild("a.exe d:\\old\\KEYPAD32.EXE b.exe", Entry));
     // Two blanks make an empty item, which keeps its blank.
     EXPECT_EQ(std::string("a.exe  ") + Entry, Rebuild("a.exe ", Entry));
 }
@@ -45,12 +47,10 @@ TEST(RunList, ItemNamesProgramIgnoresCase) {
 
 class WinIniRunKey : public ::testing::Test {
   protected:
-    void SetUp() override {
-        GetProfileStringA("windows", "run", "", Saved, sizeof Saved);
-    }
+    void SetUp() override { GetProfileStringA("windows", "run", "", Saved, sizeof Saved); }
     void TearDown() override { WriteProfileStringA("windows", "run", Saved[0] ? Saved : NULL); }
     std::string Run() {
-        char value[1024];
+        char value[4096];
         GetProfileStringA("windows", "run", "(missing)", value, sizeof value);
         return value;
     }
@@ -67,11 +67,21 @@ TEST_F(WinIniRunKey, EmptyListGetsTheEntryAloneAndDisablingWritesNothing) {
     EXPECT_EQ("", Run());
 }
 
-TEST_F(WinIniRunKey, OverLongListIsLeftAsItWas) {
-    std::string list(1010, 'y');
+// Over 1,200 characters: more than a read of 1024 bytes holds.
+TEST_F(WinIniRunKey, AListOf1024CharactersOrMoreKeepsEveryOtherItem) {
+    std::string items;
+    for (int i = 0; i < 50; i++) {
+        char item[32];
+        snprintf(item, sizeof item, "C:\\PROGRA~1\\TOOL%03d.EXE ", i);
+        items += item;
+    }
+    std::string list = std::string(Entry) + " " + items.substr(0, items.size() - 1);
+    WriteProfileStringA("windows", "run", list.c_str());
+    UpdateRunEntry("", Program);
+    EXPECT_EQ(items, Run()); // each kept item followed by its blank
     WriteProfileStringA("windows", "run", list.c_str());
     UpdateRunEntry(Entry, Program);
-    EXPECT_EQ(list, Run());
+    EXPECT_EQ(items + Entry, Run());
 }
 
 } // namespace
