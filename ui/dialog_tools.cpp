@@ -1,5 +1,16 @@
 #include "ui/dialog_tools.h"
 
+#include <commctrl.h>
+
+#include "app/app.h"
+#include "panel/panel_state.h"
+
+HWND ActiveSettingsDialog;
+HWND ActiveSettingsTips;
+HWND SpeedDialPage;
+HWND SpeedDialTips;
+UINT NextAreaTipId = 0x4000;
+
 int CenterWindowOver(HWND parent, HWND window) {
     if (!parent)
         parent = GetDesktopWindow();
@@ -18,5 +29,198 @@ int CenterWindowOver(HWND parent, HWND window) {
     return 1;
 }
 
-HWND ActiveSettingsDialog;
-HWND ActiveSettingsTips;
+// The tool record as the 32-bit common controls know it (40 bytes there),
+// whatever the headers' version asks for.
+static TOOLINFOA NewTool(HWND owner, UINT flags, UINT_PTR id) {
+    TOOLINFOA tool = {};
+    tool.cbSize = TTTOOLINFOA_V1_SIZE;
+    tool.uFlags = flags;
+    tool.hwnd = owner;
+    tool.uId = id;
+    return tool;
+}
+
+void CreateDialogTips(HINSTANCE instance, HWND dialog, HWND *slot, const TipTableEntry *table) {
+    *slot =
+        CreateWindowExA(0, TOOLTIPS_CLASSA, NULL, TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,
+                        CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, dialog, NULL, instance, NULL);
+    if (!*slot)
+        return;
+    for (const TipTableEntry *entry = table; entry->Kind != TipTableEnd; entry++) {
+        HWND control = GetDlgItem(dialog, entry->ControlId);
+        RECT area;
+        GetWindowRect(control, &area);
+        MapWindowPoints(NULL, dialog, (POINT *)&area, 2);
+        TOOLINFOA tool;
+        if (entry->Kind == TipAreaTool) {
+            // An area of the dialog shows its tip also while the control is disabled.
+            tool = NewTool(dialog, 0, NextAreaTipId++);
+            tool.rect = area;
+        } else {
+            tool = NewTool(dialog, TTF_IDISHWND, (UINT_PTR)control);
+        }
+        tool.hinst = instance;
+        tool.lpszText = MAKEINTRESOURCEA(entry->TextId);
+        SendMessageA(*slot, TTM_ADDTOOLA, 0, (LPARAM)&tool);
+    }
+}
+
+WORD ListLineTipCount(WORD clientHeight, WORD itemHeight) {
+    if (itemHeight == 0)
+        return 0;
+    return (WORD)((WORD)(itemHeight / 2 + clientHeight - 1) / itemHeight);
+}
+
+int AddListLineTips(HWND tips, HWND dialog, int listId, UINT firstId) {
+    HWND list = GetDlgItem(dialog, listId);
+    RECT client;
+    GetClientRect(list, &client);
+    WORD itemHeight = (WORD)SendMessageA(list, LB_GETITEMHEIGHT, 0, 0);
+    WORD lines = ListLineTipCount((WORD)client.bottom, itemHeight);
+    for (WORD k = 0; k < lines; k++) {
+        TOOLINFOA tool = NewTool(list, 0, firstId + k);
+        // The scroll bar has no tip.
+        tool.rect.right = client.right - GetSystemMetrics(SM_CXVSCROLL);
+        tool.rect.top = k * itemHeight;
+        tool.rect.bottom = tool.rect.top + itemHeight;
+        if (tool.rect.bottom > client.bottom)
+            tool.rect.bottom = client.bottom;
+        tool.lpszText = LPSTR_TEXTCALLBACKA;
+        SendMessageA(tips, TTM_ADDTOOLA, 0, (LPARAM)&tool);
+    }
+    return lines;
+}
+
+int CountListLines(HWND list, int *lineHeight) {
+    RECT client;
+    GetClientRect(list, &client);
+    *lineHeight = (int)SendMessageA(list, LB_GETITEMHEIGHT, 0, 0);
+    return *lineHeight > 0 ? client.bottom / *lineHeight : 0;
+}
+
+void RelayTipMessage(HWND tips, HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (!tips)
+        return;
+    MSG relayed = {};
+    relayed.hwnd = window;
+    relayed.message = message;
+    relayed.wParam = wParam;
+    relayed.lParam = lParam;
+    SendMessageA(tips, TTM_RELAYEVENT, 0, (LPARAM)&relayed);
+}
+
+// Controls with a help topic: ids First..Last, context for fax and e-mail.
+struct HelpRow {
+    WORD First;
+    WORD Last;
+    WORD Fax;
+    WORD Mail;
+};
+
+static const HelpRow HelpRows[] = {
+    {1, 1, 19, 19},     {203, 203, 3, 3},   {622, 622, 3, 3},   {204, 204, 30, 30},
+    {623, 623, 30, 30}, {206, 206, 1, 29},  {624, 624, 1, 29},  {207, 207, 9, 28},
+    {625, 625, 9, 28},  {208, 208, 10, 26}, {626, 626, 10, 26}, {209, 209, 11, 31},
+    {627, 627, 11, 31}, {210, 210, 12, 27}, {628, 628, 12, 27}, {301, 314, 4, 4},
+    {318, 318, 8, 8},   {635, 635, 8, 8},   {320, 320, 6, 6},   {321, 321, 5, 5},
+    {322, 322, 7, 7},   {200, 200, 16, 16}, {502, 502, 16, 16}, {504, 504, 16, 16},
+    {509, 510, 16, 16}, {501, 501, 17, 17}, {503, 503, 17, 17}, {505, 505, 17, 17},
+    {511, 512, 17, 17}, {506, 506, 13, 13}, {507, 507, 14, 14}, {508, 508, 15, 15},
+    {601, 601, 20, 20}, {602, 602, 21, 21}, {603, 610, 18, 18}, {634, 634, 18, 18},
+    {631, 631, 2, 2},   {701, 704, 2, 2},   {632, 632, 22, 22}, {705, 708, 22, 22},
+    {709, 709, 23, 23},
+};
+
+int HelpContextFor(int controlId, int destination, DWORD *context) {
+    for (const HelpRow &row : HelpRows) {
+        if (controlId >= row.First && controlId <= row.Last) {
+            *context = destination ? row.Mail : row.Fax;
+            return 1;
+        }
+    }
+    return 0;
+}
+
+int LookupHelpContext(HWND control, DWORD *context) {
+    return HelpContextFor(GetDlgCtrlID(control), Destination, context);
+}
+
+void DrawEdgeFrame(HDC dc, HPEN topLeft, HPEN bottomRight, const RECT *rect) {
+    HGDIOBJ old = SelectObject(dc, topLeft);
+    MoveToEx(dc, rect->left, rect->top, NULL);
+    LineTo(dc, rect->right - 1, rect->top);
+    SelectObject(dc, bottomRight);
+    LineTo(dc, rect->right - 1, rect->bottom - 1);
+    LineTo(dc, rect->left, rect->bottom - 1);
+    SelectObject(dc, topLeft);
+    LineTo(dc, rect->left, rect->top);
+    SelectObject(dc, old);
+}
+
+void Draw3DFrame(HDC dc, int left, int top, int right, int bottom, int style) {
+    HPEN black = (HPEN)GetStockObject(BLACK_PEN);
+    HPEN face = CreatePen(PS_SOLID, 1, SystemLook.ButtonFaceColor);
+    HPEN light = CreatePen(PS_SOLID, 1, SystemLook.ButtonHighlightColor);
+    HPEN shadow = CreatePen(PS_SOLID, 1, SystemLook.ButtonShadowColor);
+    RECT outer = {left, top, right, bottom};
+    RECT inner = {left + 1, top + 1, right - 1, bottom - 1};
+    if (style == FrameSunken) {
+        DrawEdgeFrame(dc, black, light, &outer);
+        DrawEdgeFrame(dc, shadow, face, &inner);
+    } else {
+        DrawEdgeFrame(dc, face, black, &outer);
+        DrawEdgeFrame(dc, light, shadow, &inner);
+    }
+    DeleteObject(face);
+    DeleteObject(light);
+    DeleteObject(shadow);
+}
+
+void DrawTransparentBitmap(HDC dc, HBITMAP bitmap, COLORREF transparent, int x, int y, int width,
+                           int height, int stretch) {
+    BITMAP info;
+    if (!GetObjectA(bitmap, sizeof info, &info))
+        return;
+    int bw = info.bmWidth;
+    int bh = info.bmHeight;
+    if (width == -1)
+        width = bw;
+    if (height == -1)
+        height = bh;
+    if (!stretch && (bw < width || bh < height)) {
+        x += (width - bw) / 2;
+        y += (height - bh) / 2;
+        width = bw;
+        height = bh;
+    }
+    COLORREF oldText = SetTextColor(dc, RGB(0, 0, 0));
+    COLORREF oldBack = SetBkColor(dc, RGB(255, 255, 255));
+    HDC source = CreateCompatibleDC(dc);
+    HDC maskDc = CreateCompatibleDC(dc);
+    HGDIOBJ oldSource = SelectObject(source, bitmap);
+    HBITMAP mask = CreateBitmap(bw, bh, 1, 1, NULL);
+    HGDIOBJ oldMask = SelectObject(maskDc, mask);
+    // The mask is 1 where the bitmap has the transparent colour.
+    SetBkColor(source, transparent);
+    BitBlt(maskDc, 0, 0, bw, bh, source, 0, 0, SRCCOPY);
+    StretchBlt(dc, x, y, width, height, source, 0, 0, bw, bh, SRCINVERT);
+    StretchBlt(dc, x, y, width, height, maskDc, 0, 0, bw, bh, SRCAND);
+    StretchBlt(dc, x, y, width, height, source, 0, 0, bw, bh, SRCINVERT);
+    SelectObject(maskDc, oldMask);
+    SelectObject(source, oldSource);
+    DeleteDC(maskDc);
+    DeleteDC(source);
+    DeleteObject(mask);
+    SetTextColor(dc, oldText);
+    SetBkColor(dc, oldBack);
+}
+
+void DrawItemBitmap(const DRAWITEMSTRUCT *item, WORD bitmapId) {
+    HBITMAP bitmap = LoadBitmapA(AppInstance, MAKEINTRESOURCEA(bitmapId));
+    if (!bitmap)
+        return;
+    const RECT &r = item->rcItem;
+    DrawTransparentBitmap(item->hDC, bitmap, TransparentColor, r.left, r.top, r.right - r.left,
+                          r.bottom - r.top, 0);
+    DeleteObject(bitmap);
+}
