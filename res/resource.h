@@ -7,6 +7,27 @@
 #define IDI_KEYPAD 99
 #define IDR_ACCELERATORS 99
 
+/* Bitmaps, all on the teal background drawn transparent:
+   32 x 32 mode buttons and the large level and speed-dial pictures,
+   16 x 16 the small level icons. */
+#define IDB_MODE_TEXT 1
+#define IDB_MODE_PHOTO 2
+#define IDB_MODE_COLOR_PHOTO 3
+#define IDB_BRIGHTNESS 4
+#define IDB_CONTRAST 5
+#define IDB_SHARP 6
+#define IDB_BLUR 7
+#define IDB_DARK 8
+#define IDB_LIGHT 9
+#define IDB_ADDRESS_BOOK 11
+#define IDB_SCISSORS 12
+#define IDB_CARD_AND_BIN 13
+#define IDB_SCISSORS_GREY 15
+#define IDB_CARD_AND_BIN_GREY 16
+#define IDB_CONTRAST_GREY 18
+#define IDB_SHARP_GREY 19
+#define IDB_BLUR_GREY 20
+
 /* Main menu and its commands */
 #define IDR_MAIN_MENU 1000
 #define IDM_RUN_AT_START 1001

@@ -305,3 +305,36 @@ TEST(ProgramIcon, HasLargeAndSmallImages) {
 }
 
 } // namespace
+
+namespace {
+
+// Every button and mode bitmap: its size, 16 colours, and the teal
+// background that is drawn transparent in its corners.
+TEST(Bitmaps, SixteenColoursOnTealAtTheirSizes) {
+    const struct {
+        int id;
+        int size;
+    } bitmaps[] = {{1, 32},  {2, 32},  {3, 32},  {4, 32},  {5, 32},  {6, 16},
+                   {7, 16},  {8, 16},  {9, 16},  {11, 32}, {12, 32}, {13, 32},
+                   {15, 32}, {16, 32}, {18, 32}, {19, 16}, {20, 16}};
+    for (const auto &b : bitmaps) {
+        SCOPED_TRACE(b.id);
+        HBITMAP bitmap = (HBITMAP)LoadImageA(Self(), MAKEINTRESOURCEA(b.id), IMAGE_BITMAP, 0, 0,
+                                             LR_CREATEDIBSECTION);
+        ASSERT_NE(nullptr, bitmap);
+        DIBSECTION dib = {};
+        ASSERT_TRUE(GetObjectA(bitmap, sizeof dib, &dib));
+        EXPECT_EQ(b.size, dib.dsBm.bmWidth);
+        EXPECT_EQ(b.size, dib.dsBm.bmHeight);
+        EXPECT_EQ(4, dib.dsBmih.biBitCount);
+        HDC dc = CreateCompatibleDC(nullptr);
+        HGDIOBJ old = SelectObject(dc, bitmap);
+        EXPECT_EQ(RGB(0, 128, 128), GetPixel(dc, 0, 0));
+        EXPECT_EQ(RGB(0, 128, 128), GetPixel(dc, b.size - 1, b.size - 1));
+        SelectObject(dc, old);
+        DeleteDC(dc);
+        DeleteObject(bitmap);
+    }
+}
+
+} // namespace
