@@ -34,9 +34,10 @@ static char TempDirectory[MAX_PATH];          // the temporary directory, ending
 static char PagePath[MAX_PATH];               // the page file being written
 static char JobAddress[DialedNumberSize + 4]; // "FAX:" and the typed number, dialing rules applied
 static int JobUsesKey;                        // the job sends to a speed-dial key's recipients
-static HMODULE ImageLibrary;                  // accugnt5.dll while a job holds it
-static WriteImageFileProc WriteImageFile;     // its ordinal 15
-static SetImageOptionProc SetImageOption;     // its ordinal 40
+static ProfileChoice JobChoice; // destination and profiles, taken once as the session opens
+static HMODULE ImageLibrary;    // accugnt5.dll while a job holds it
+static WriteImageFileProc WriteImageFile; // its ordinal 15
+static SetImageOptionProc SetImageOption; // its ordinal 40
 
 enum : int { StopWriter = -18, JpegQuality = 80, AddressSize = 32 };
 static const WORD JobSettingIds[3] = {SettingPaperSize, SettingResolution, SettingJobFlag};
@@ -144,8 +145,9 @@ static SHORT AddTypedRecipient() {
 
 int OpenFaxSession() {
     ZeroMemory(&JobLink, sizeof JobLink);
+    TakeProfileChoice(&JobChoice);
     JobUsesKey = SpeedDialKey != 0;
-    int email = Destination != 0;
+    int email = JobChoice.Destination != 0;
     SHORT noRecipient = email ? FaxNoAddress : FaxNoNumber;
     if (!JobUsesKey && (email || TypedLength == 0)) {
         FaxJobStatus = noRecipient;
@@ -172,8 +174,8 @@ int OpenFaxSession() {
         ReleaseJobRecipients();
         return 0;
     }
-    if (TelvexBinding.InitialMAPIandLogon(0, email ? MailProfileName : FaxProfileName, &JobLink) !=
-        TelvexOk) {
+    if (TelvexBinding.InitialMAPIandLogon(0, email ? JobChoice.MailProfile : JobChoice.FaxProfile,
+                                          &JobLink) != TelvexOk) {
         FaxJobStatus = FaxLogonFailed;
         TelvexBinding.TelvexLockUnlock(0);
         ReleaseJobRecipients();
@@ -219,7 +221,7 @@ void ApplyJobFaxSettings() {
     WORD values[3] = {PaperSize, (WORD)(FaxResolution + 1), 0};
     for (int i = 0; i < 3; i++) {
         SettingRequest request = {JobSettingIds[i], &values[i]};
-        TelvexBinding.RegistrySetSetting(SettingsProfileName, &request);
+        TelvexBinding.RegistrySetSetting(JobChoice.SettingsProfile, &request);
     }
     WriteIntSetting("Fax Associated Info", "Mode", "VARNEL.INI", FaxResolution);
     WriteIntSetting("Fax Associated Info", "Map", "VARNEL.INI", 1);
@@ -248,7 +250,7 @@ void SetupFaxScan() {
     ScanParameters.Top = paper.Top;
     ScanParameters.Width = paper.Width;
     ScanParameters.Height = paper.Height;
-    if (Destination == 0) {
+    if (JobChoice.Destination == 0) {
         ScanParameters.ResolutionX = FaxResolutionsX[Bounded(FaxResolution, 3)];
         ScanParameters.ResolutionY = FaxResolutionsY[Bounded(FaxResolution, 3)];
     } else {
@@ -463,7 +465,8 @@ static void NamePages() {
     char *name = names;
     for (WORD i = 0; i < PagesScanned; i++) {
         if (name) {
-            FormatAttachmentName(name, AttachmentNameSize, JobID, Destination, ImageFormat);
+            FormatAttachmentName(name, AttachmentNameSize, JobID, JobChoice.Destination,
+                                 ImageFormat);
             name += lstrlenA(name) + 1;
         }
         JobID++;

@@ -19,6 +19,28 @@ char SettingsProfileName[ProfileNameSize];
 int FaxServiceStarted;
 char SpeedDialLabels[2 * SpeedDialKeyCount + 1][SpeedDialLabelSize];
 
+// Held for a few copies only, so waiting on it spins.
+static volatile LONG ProfileChoiceHeld;
+
+void LockProfileChoice() {
+    while (InterlockedExchange(&ProfileChoiceHeld, 1)) {
+        Sleep(0);
+    }
+}
+
+void UnlockProfileChoice() {
+    InterlockedExchange(&ProfileChoiceHeld, 0);
+}
+
+void TakeProfileChoice(ProfileChoice *choice) {
+    LockProfileChoice();
+    choice->Destination = Destination;
+    lstrcpynA(choice->FaxProfile, FaxProfileName, ProfileNameSize);
+    lstrcpynA(choice->MailProfile, MailProfileName, ProfileNameSize);
+    lstrcpynA(choice->SettingsProfile, SettingsProfileName, ProfileNameSize);
+    UnlockProfileChoice();
+}
+
 // The destination radio buttons of the profile page.
 enum : int { FaxProfileButton = 622, MailProfileButton = 623 };
 

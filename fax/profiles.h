@@ -28,6 +28,21 @@ extern int FaxServiceStarted;                     // InitFaxService has succeede
 // Labels of the speed-dial keys: 1..14 fax, 15..28 e-mail; entry 0 is unused.
 extern char SpeedDialLabels[2 * SpeedDialKeyCount + 1][SpeedDialLabelSize];
 
+// What a fax job sends with, taken whole when its session opens.
+struct ProfileChoice {
+    WORD Destination;                      // 0 fax, 1 e-mail
+    char FaxProfile[ProfileNameSize];      // logon profile for fax
+    char MailProfile[ProfileNameSize];     // logon profile for e-mail
+    char SettingsProfile[ProfileNameSize]; // profile whose fax settings the job changes
+};
+
+// The set-up pages change the destination and the profile names while a job
+// may be taking them; both hold this lock for it.
+void LockProfileChoice();
+void UnlockProfileChoice();
+// Copies the destination and the profile names under the lock.
+void TakeProfileChoice(ProfileChoice *choice);
+
 // 1 when the fax service can be used; on failure shows why and turns it off.
 int InitFaxService();
 // Reads the labels, the two profile names and the destination; returns the destination.

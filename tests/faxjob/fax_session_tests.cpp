@@ -100,6 +100,26 @@ TEST_F(FaxSession, ATypedNumberGoesThroughTheDialingRules) {
     EXPECT_EQ(nullptr, PageFileList);
 }
 
+// The profile page may switch the destination and the profiles while a job
+// runs; the job keeps what it took when its session opened.
+TEST_F(FaxSession, AChoiceChangedDuringTheJobDoesNotReachIt) {
+    Type("5551234");
+    FaxResolution = 0;
+    ASSERT_EQ(1, OpenFaxSession());
+    LockProfileChoice();
+    Destination = 1;
+    lstrcpynA(SettingsProfileName, "Lan Mail", ProfileNameSize);
+    UnlockProfileChoice();
+    SetupFaxScan();
+    EXPECT_EQ(200, ScanParameters.ResolutionX);
+    EXPECT_EQ(100, ScanParameters.ResolutionY);
+    ApplyJobFaxSettings();
+    EXPECT_EQ("0", Setting("PaperSize"));
+    EXPECT_EQ("(missing)", IniValue(ProductFile("TELVEX.INI"), "Profile:Lan Mail", "PaperSize"));
+    CloseFaxSession();
+    Destination = 0;
+}
+
 TEST_F(FaxSession, ALongRewrittenNumberIsDialledWhole) {
     DialingInfo = {"9", "9,1", "415", "1"};
     Type("01144207946095812345");
