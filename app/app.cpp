@@ -9,6 +9,7 @@
 #include "fax/profiles.h"
 #include "fax/telvex.h"
 #include "panel/panel_state.h"
+#include "ui/fax_sheet.h"
 
 HINSTANCE AppInstance;
 HWND MainWindow;
@@ -44,6 +45,7 @@ int InitializeApp() {
     SystemLook.ButtonFaceColor = GetSysColor(COLOR_BTNFACE);
     SystemLook.ButtonHighlightColor = GetSysColor(COLOR_BTNHIGHLIGHT);
     SystemLook.ButtonShadowColor = GetSysColor(COLOR_BTNSHADOW);
+    MessageHook = SetWindowsHookExA(WH_GETMESSAGE, DialogMessageHook, NULL, GetCurrentThreadId());
     InitCommonControls();
     return 1;
 }
@@ -53,4 +55,3 @@ void ReleaseLibraries() {
     UnbindDriver();
     UnbindPrinterLibrary();
 }
-

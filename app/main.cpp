@@ -7,10 +7,12 @@
 #include "driver/driver.h"
 #include "panel/panel.h"
 #include "res/resource.h"
+#include "ui/tab_library.h"
 
 static int FailStart(const char *text) {
     MessageBoxA(NULL, text, "Varnel", MB_OK);
     ReleaseLibraries();
+    UnregisterTabLibrary(AppInstance);
     return 0;
 }
 
@@ -47,15 +49,19 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     if (!RegisterClassA(&windowClass)) {
         return FailStart("Register Error!");
     }
-    MainWindow = CreateWindowExA(0, MainWindowClass, AppTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, NULL,
-                                 LoadMenuA(instance, MAKEINTRESOURCEA(IDR_MAIN_MENU)), instance, NULL);
+    // Without the tab library the program runs on; only the fax sheet cannot open.
+    RegisterTabLibrary(instance);
+    MainWindow =
+        CreateWindowExA(0, MainWindowClass, AppTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                        CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, NULL,
+                        LoadMenuA(instance, MAKEINTRESOURCEA(IDR_MAIN_MENU)), instance, NULL);
     if (!MainWindow) {
         return FailStart("Create Window Error!");
     }
     PollTimer = SetTimer(MainWindow, PollTimerId, 100, NULL);
     if (!PollTimer) {
         ReleaseLibraries();
+        UnregisterTabLibrary(instance);
         return 0;
     }
     ShowStatusLine();
@@ -72,5 +78,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         }
     }
     ReleaseLibraries();
+    UnregisterTabLibrary(instance);
     return (int)message.wParam;
 }

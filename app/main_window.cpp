@@ -13,6 +13,7 @@
 #include "res/resource.h"
 #include "ui/about.h"
 #include "ui/create_profile.h"
+#include "ui/fax_sheet.h"
 #include "ui/help.h"
 
 void RegisterPanelKeys(int on) {
@@ -155,12 +156,18 @@ static void OnCommand(HWND window, WORD id) {
         ToggleService(IDM_COPY_SERVICE, &CopyServiceEnabled);
         break;
     case IDM_FAX_SETUP:
-        // The fax configuration sheet opens here once it is part of the program.
         if (!InitFaxService()) {
             FaxServiceEnabled = 0;
             FaxAvailable = 0;
             CheckItem(IDM_FAX_SERVICE, 0);
             GrayItem(IDM_FAX_SERVICE);
+        } else if (OpenFaxSheet(window)) {
+            LockProfileChoice();
+            LoadFaxSettings();
+            lstrcpynA(SettingsProfileName, FaxProfileName, ProfileNameSize);
+            UnlockProfileChoice();
+            FaxAvailable = 1;
+            EnableMenuItem(MainMenu, IDM_FAX_SERVICE, MF_BYCOMMAND | MF_ENABLED);
         }
         break;
     case IDM_CREATE_FAX_PROFILE:

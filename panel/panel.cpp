@@ -74,7 +74,7 @@ void EndJob() {
     JobBusy = 0;
 }
 
-static void ShowSpeedDialLabel() {
+void ShowSpeedDialLabel() {
     ShowPanelText(LcdMessageLine, SpeedDialLabels[SpeedDialKey + (Destination ? 14 : 0)]);
 }
 

@@ -31,6 +31,8 @@ void ComposeStatusLine(char *out, int size);
 void ShowStatusLine();
 void ClearMessageLine();
 void ResetPanel();
+// Shows the selected speed-dial key's label for the destination in force.
+void ShowSpeedDialLabel();
 // The job thread's last step: hands the panel back to the main thread.
 void EndJob();
 // Creates a job thread (CreateThread); tests put one in its place that fails.

@@ -61,6 +61,27 @@
 #define IDC_ABOUT_PURPOSE 982
 #define IDC_ABOUT_VERSION 983
 
+/* Dialog 100 (fax configuration sheet); its buttons are IDOK and IDCANCEL */
+#define IDC_SHEET_HELP 102
+#define IDC_SHEET_TABS 103
+
+/* Dialog 200 (profile page) */
+#define IDC_FAX_PROFILE_LIST 203
+#define IDC_MAIL_PROFILE_LIST 204
+#define IDC_DETAIL_FIRST 206 /* five read-only fields 206..210 */
+#define IDC_FAX_PROFILE_BUTTON 622
+#define IDC_MAIL_PROFILE_BUTTON 623
+#define IDC_DETAIL_LABEL_FIRST 624 /* their five labels 624..628 */
+
+/* Dialog 300 (speed-dial page) */
+#define IDC_SPEED_DIAL_KEY_FIRST 301 /* fourteen key buttons 301..314 */
+#define IDC_RECIPIENT_LIST 317
+#define IDC_KEY_LABEL 318
+#define IDC_ADDRESS_BOOK 320
+#define IDC_REMOVE_RECIPIENTS 321
+#define IDC_REMOVE_ALL_RECIPIENTS 322
+#define IDC_KEY_LABEL_CAPTION 635
+
 /* Dialog 400 (Create New Profile); its buttons are IDOK "&Create" and IDCANCEL */
 #define IDC_PROFILE_NAME 636
 #define IDC_SET_DEFAULT_PROFILE 637
@@ -130,5 +151,9 @@
 /* String table: profile discovery */
 #define IDS_NO_MAIL_PROFILE 52
 #define IDS_NO_PROFILES 53
+
+/* String table: the fax configuration sheet */
+#define IDS_SHEET_FAILED 54
+#define IDS_SETTINGS_NOT_SAVED 55
 
 #endif

@@ -4,3 +4,5 @@
 #include <windows.h>
 
 void OpenHelp(HWND owner, UINT command, DWORD data);
+// Opens the topic of control when it has one: 1, else 0 and nothing shown.
+int OpenContextHelp(HWND owner, HWND control);

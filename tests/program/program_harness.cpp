@@ -1,5 +1,6 @@
 #include "program_harness.h"
 
+#include <commctrl.h>
 #include <psapi.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -299,4 +300,81 @@ std::string WaitForJobEnd(const char *const *finalTexts, size_t count, DWORD tim
         Sleep(50);
     }
     return "(no end) " + LcdMessage();
+}
+
+HWND WaitForWindow(const char *windowClass, const char *caption) {
+    for (int i = 0; i < 250; i++) {
+        HWND window = FindWindowA(windowClass, caption);
+        if (window) {
+            return window;
+        }
+        Sleep(20);
+    }
+    return NULL;
+}
+
+int WaitForWindowGone(HWND window) {
+    for (int i = 0; i < 250 && IsWindow(window); i++) {
+        Sleep(20);
+    }
+    return !IsWindow(window);
+}
+
+std::string ControlText(HWND dialog, int id) {
+    char text[512] = "";
+    SendMessageTimeoutA(GetDlgItem(dialog, id), WM_GETTEXT, sizeof text, (LPARAM)text,
+                        SMTO_ABORTIFHUNG, 5000, NULL);
+    return text;
+}
+
+struct ControlSearch {
+    int Id;
+    HWND Found;
+};
+
+static BOOL CALLBACK MatchControl(HWND window, LPARAM lParam) {
+    ControlSearch *search = (ControlSearch *)lParam;
+    if (GetDlgCtrlID(window) == search->Id && !search->Found) {
+        search->Found = window;
+    }
+    return TRUE;
+}
+
+HWND FindControl(HWND parent, int id) {
+    ControlSearch search = {id, NULL};
+    EnumChildWindows(parent, MatchControl, (LPARAM)&search);
+    return search.Found;
+}
+
+// TCM_GETITEMRECT writes into the program's memory, so the rectangle is
+// asked for there and read back.
+static int TabItemRect(HWND strip, int index, RECT *rect) {
+    DWORD processId = 0;
+    GetWindowThreadProcessId(strip, &processId);
+    HANDLE process =
+        OpenProcess(PROCESS_VM_OPERATION | PROCESS_VM_READ | PROCESS_VM_WRITE, FALSE, processId);
+    if (!process) {
+        return 0;
+    }
+    void *remote = VirtualAllocEx(process, NULL, sizeof *rect, MEM_COMMIT, PAGE_READWRITE);
+    DWORD_PTR ok = 0;
+    if (remote) {
+        SendMessageTimeoutA(strip, TCM_GETITEMRECT, index, (LPARAM)remote, SMTO_ABORTIFHUNG, 5000,
+                            &ok);
+        ok = ok && ReadProcessMemory(process, remote, rect, sizeof *rect, NULL);
+        VirtualFreeEx(process, remote, 0, MEM_RELEASE);
+    }
+    CloseHandle(process);
+    return ok != 0;
+}
+
+int ClickTab(HWND strip, int index) {
+    RECT rect;
+    if (!TabItemRect(strip, index, &rect)) {
+        return 0;
+    }
+    LPARAM at = MAKELPARAM((rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+    PostMessageA(strip, WM_LBUTTONDOWN, MK_LBUTTON, at);
+    PostMessageA(strip, WM_LBUTTONUP, 0, at);
+    return 1;
 }

@@ -74,6 +74,28 @@ void ProcessUsage(const RunningProgram &program, DWORD *handles, SIZE_T *private
 // "(no end) " and what the line shows after the timeout.
 std::string WaitForJobEnd(const char *const *finalTexts, size_t count, DWORD timeout);
 
+// Polls a condition for up to five seconds; whether it came true.
+template <typename Condition> bool WaitUntil(Condition condition) {
+    for (int i = 0; i < 250; i++) {
+        if (condition()) {
+            return true;
+        }
+        Sleep(20);
+    }
+    return condition();
+}
+// Waits up to five seconds for a top-level window of the class and caption; null when none came.
+HWND WaitForWindow(const char *windowClass, const char *caption);
+// Waits up to five seconds until a window is gone: 1/0.
+int WaitForWindowGone(HWND window);
+// The text of a dialog's control, asked across processes.
+std::string ControlText(HWND dialog, int id);
+// The child window of parent that holds control id, searched through
+// pages and other nested dialogs; null when none does.
+HWND FindControl(HWND parent, int id);
+// Clicks tab index of a tab strip of the program with the mouse: 1/0.
+int ClickTab(HWND strip, int index);
+
 // Writes a small grey test page (Letter at 100 dpi) into the temporary
 // directory once and returns its path.
 std::string TestPagePath();

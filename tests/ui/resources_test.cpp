@@ -234,6 +234,8 @@ const struct {
     {51, "Failed to initiate the print driver,\nCopy function will be disabled!"},
     {52, "Cannot find any existing profiles with Internet Mail capability."},
     {53, "Cannot find any existing profiles with faxing or Internet Mail capability."},
+    {54, "The fax configuration cannot be opened."},
+    {55, "The fax settings could not be written to SYS.INI."},
 };
 
 const char *ExpectedString(UINT id) {
