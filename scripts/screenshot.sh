@@ -1,6 +1,8 @@
 #!/usr/bin/env bash
 # Saves a picture of KEYPAD32's main window beside the virtual scanner's front
-# panel, taken on a private Xvfb, as docs/keypad32.png (or the path given).
+# panel, taken on a private Xvfb, as docs/keypad32.png (or the path given),
+# and the fax configuration sheet's two tabs beside it as fax-profiles.png
+# and fax-speed-dial.png.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 out=${1:-$here/../docs/keypad32.png}
@@ -18,6 +20,14 @@ ctl show 2 "Ready to scan"
 sleep 1
 mkdir -p "$(dirname "$out")"
 import -window root -crop 830x470+0+0 "$out"
+wine "$KP_BUILD/bin/winctl.exe" restore 100 100 600 500
+wine "$KP_BUILD/bin/winctl.exe" menu 1004
+sheet=$(wine "$KP_BUILD/bin/winctl.exe" sheet | tr -d '\r')
+sleep 1
+import -window root -crop "$sheet" "$(dirname "$out")/fax-profiles.png"
+wine "$KP_BUILD/bin/winctl.exe" tab 1
+sleep 1
+import -window root -crop "$sheet" "$(dirname "$out")/fax-speed-dial.png"
 wine "$KP_BUILD/bin/winctl.exe" exit || true
 ctl quit || true
 echo "saved $out"

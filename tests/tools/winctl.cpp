@@ -2,11 +2,15 @@
 // menu: `winctl exit` chooses Exit and waits until the window is gone,
 // `winctl menu <id>` chooses any menu command, `winctl restore` shows the
 // minimised window at a given place (`winctl restore x y width height`),
-// `winctl wait` waits until the window exists. Exit code 0 on success, 1 when the window is not found.
+// `winctl wait` waits until the window exists, `winctl sheet` waits for the
+// fax configuration sheet and prints its screen rectangle as WxH+X+Y,
+// `winctl tab <n>` shows tab n of the open sheet. Exit code 0 on success, 1 when the window is not
+// found.
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+#include <commctrl.h>
 
 static HWND WaitForMainWindow(int present, DWORD timeout) {
     DWORD start = GetTickCount();
@@ -21,7 +25,8 @@ static HWND WaitForMainWindow(int present, DWORD timeout) {
 
 int main(int argc, char **argv) {
     if (argc < 2) {
-        fprintf(stderr, "usage: winctl exit | menu <id> | restore [x y w h] | wait\n");
+        fprintf(stderr,
+                "usage: winctl exit | menu <id> | restore [x y w h] | wait | sheet | tab <n>\n");
         return 2;
     }
     HWND window = WaitForMainWindow(1, 10000);
@@ -39,6 +44,24 @@ int main(int argc, char **argv) {
             SetWindowPos(window, HWND_TOP, atoi(argv[2]), atoi(argv[3]), atoi(argv[4]),
                          atoi(argv[5]), 0);
         }
+        return 0;
+    }
+    if (strcmp(argv[1], "sheet") == 0 || strcmp(argv[1], "tab") == 0) {
+        HWND sheet = NULL;
+        for (int i = 0; i < 200 && !sheet; i++, Sleep(sheet ? 0 : 50)) {
+            sheet = FindWindowA("SoftelGrayDialog32", "Varnel: Fax Configuration");
+        }
+        if (!sheet) {
+            return 1;
+        }
+        if (argv[1][0] == 't' && argc > 2) {
+            HWND tabs = FindWindowExA(GetDlgItem(sheet, 103), NULL, WC_TABCONTROLA, NULL);
+            SendMessageA(tabs, TCM_SETCURFOCUS, (WPARAM)atoi(argv[2]), 0);
+            return 0;
+        }
+        RECT r;
+        GetWindowRect(sheet, &r);
+        printf("%ldx%ld+%ld+%ld\n", r.right - r.left, r.bottom - r.top, r.left, r.top);
         return 0;
     }
     if (strcmp(argv[1], "menu") == 0 && argc > 2) {
