@@ -143,9 +143,13 @@ static SHORT AddTypedRecipient() {
     return TelvexBinding.AddRecipient(&record, &JobLink) == TelvexOk ? 0 : FaxNoMemory;
 }
 
+void TakeJobChoice() {
+    TakeProfileChoice(&JobChoice);
+}
+
 int OpenFaxSession() {
     ZeroMemory(&JobLink, sizeof JobLink);
-    TakeProfileChoice(&JobChoice);
+    TakeJobChoice();
     JobUsesKey = SpeedDialKey != 0;
     int email = JobChoice.Destination != 0;
     SHORT noRecipient = email ? FaxNoAddress : FaxNoNumber;

@@ -47,6 +47,9 @@ extern DWORD PageBufferSize;         // bytes of the page buffer
 // The thread routine the Fax key starts; the parameter is not used.
 DWORD WINAPI FaxJobThread(LPVOID parameter);
 
+// Takes the destination and profile names the job sends with; the session
+// does so as it opens, and nothing changes them for the job afterwards.
+void TakeJobChoice();
 int OpenFaxSession();
 void CloseFaxSession();
 // Gives the fax profile the job's paper size and resolution; once the session is open.

@@ -109,6 +109,7 @@ class ScriptedJob : public ScriptedDriverTest {
 TEST_F(ScriptedJob, LevelsBetweenTheFixedPointsArePassedOnLinearly) {
     ScanMode = ModePhoto;
     Destination = 0;
+    TakeJobChoice();
     PaperSize = 2;
     FaxResolution = 1;
     ModeLevels[ModePhoto] = {25, 75};
@@ -130,6 +131,7 @@ TEST_F(ScriptedJob, LevelsBetweenTheFixedPointsArePassedOnLinearly) {
 
 TEST_F(ScriptedJob, ScanWindowFollowsModeDestinationAndPaper) {
     Destination = 1;
+    TakeJobChoice();
     MailResolution = 0;
     PaperSize = 1;
     ScanMode = ModeColorPhoto;
@@ -142,6 +144,7 @@ TEST_F(ScriptedJob, ScanWindowFollowsModeDestinationAndPaper) {
     EXPECT_EQ(14, ScanParameters.ScanFlags);
     ScanMode = ModeText;
     Destination = 0;
+    TakeJobChoice();
     FaxResolution = 0;
     SetupFaxScan();
     EXPECT_EQ(ImageFormatTiffG4, ImageFormat);
