@@ -266,6 +266,38 @@ TEST_F(FaxJob, ATypedNumberIsDialedByTheLocationsRules) {
     EXPECT_EQ(std::vector<std::string>{"FX-00040.VKZ"}, Attachments(message));
 }
 
+// The profile page switched to e-mail while a fax is being scanned: the job
+// logs on, addresses and names its pages as the fax it started as.
+TEST_F(FaxJob, ADestinationSwitchedOnThePageDuringAJobLeavesThatJobAFax) {
+    WriteFileText("C:\\windows\\telephon.ini", "[Locations]\r\nCurrentLocation=1,1\r\n"
+                                               "Location1=1,\"Office\",\"9\",\"1\",\"415\",1\r\n");
+    UseSettings(0, "Office Fax");
+    Start();
+    Device("digits 14155551234");
+    Load(TextPage);
+    Device("fault slow 1000");
+    long scanned = DeviceCounter("scanned");
+    PressJobKey("fax");
+    ASSERT_TRUE(WaitUntil([&] { return DeviceCounter("scanned") != scanned; }));
+    PostMessageA(Keypad.Window, WM_COMMAND, 1004, 0);
+    HWND sheet = WaitForWindow("SoftelGrayDialog32", "Varnel: Fax Configuration");
+    ASSERT_NE((HWND)NULL, sheet);
+    ASSERT_TRUE(WaitUntil([&] { return FindControl(sheet, 623) != NULL; }));
+    SendMessageA(FindControl(sheet, 623), BM_CLICK, 0, 0);
+    PostMessageA(sheet, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(WaitForWindowGone(sheet));
+    Device("fault clear");
+    ASSERT_EQ("Xferred to Xchg",
+              WaitForJobEnd(FinalTexts, sizeof FinalTexts / sizeof *FinalTexts, 120000));
+    EXPECT_EQ("1", IniValue(SettingsFile, "Varnel FAX", "UseProfile"));
+    std::vector<std::string> messages = Messages();
+    ASSERT_EQ(1u, messages.size());
+    std::string message = Message(0);
+    EXPECT_NE(std::string::npos, message.find("<95551234@fax.test.example>"))
+        << message.substr(0, 400);
+    EXPECT_EQ(std::vector<std::string>{"FX-00040.VKZ"}, Attachments(message));
+}
+
 // Every refusal and failure: its text, nothing sent, no page file left, and
 // the e-mail key's recipients still whole for the send that follows.
 TEST_F(FaxJob, EveryFailureShowsItsTextAndSendsNothing) {
