@@ -211,6 +211,21 @@ TEST_F(Transport, TheLockHeldByAnotherProcessIsRefused) {
     CloseHandle(release);
 }
 
+TEST_F(Transport, ProfileNamesFitTheSlotsMeasuredForTheCaller) {
+    DWORD count = 0, slotSize = 0;
+    TelvexBinding.QueryAllProfileInfo(&count, &slotSize);
+    ASSERT_EQ(1u, count);
+    // A profile with a longer name appears between the two calls.
+    WriteStore({"A profile made in the meantime=28", "Lan Mail=28"});
+    std::string slot(slotSize + 32, '#');
+    char *slots[1] = {&slot[0]};
+    DWORD listed = count;
+    EXPECT_NE(0u, TelvexBinding.QueryAllProfile(&listed, slots));
+    EXPECT_EQ(1u, listed);
+    EXPECT_STREQ("Lan Mail", slot.c_str());
+    EXPECT_EQ(std::string(32, '#'), slot.substr(slotSize)) << "written past the slot";
+}
+
 TEST_F(Transport, SettingsAreReadAndWrittenPerProfile) {
     WORD paper = 9;
     SettingRequest request = {SettingPaperSize, &paper};
