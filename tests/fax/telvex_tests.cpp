@@ -28,6 +28,25 @@ TEST(VCards, FoldedEscapedAndGroupedPropertiesGiveTheirAddresses) {
     EXPECT_STREQ("Line Break", book.Entries[3].Name);
 }
 
+TEST(VCards, CardsInsideCardsKeepTheirOwnNamesAndAddresses) {
+    static AddressBookRecord book;
+    ASSERT_EQ(1u, ParseVCards("BEGIN:VCARD\nFN:A\nEMAIL:a@b\nBEGIN:VCARD\nEND:VCARD\n", &book));
+    EXPECT_STREQ("A", book.Entries[0].Name);
+    // A vCard 2.1 agent's card sits inside the card of the person it acts for.
+    const char *agent = "BEGIN:VCARD\r\nVERSION:2.1\r\nFN:Big Boss\r\nAGENT:\r\n"
+                        "BEGIN:VCARD\r\nVERSION:2.1\r\nFN:Fred Friday\r\n"
+                        "TEL;WORK;FAX:+1-213-555-5678\r\nEND:VCARD\r\n"
+                        "TEL;WORK;FAX:+1-213-555-1111\r\nEND:VCARD\r\n";
+    ASSERT_EQ(2u, ParseVCards(agent, &book));
+    EXPECT_STREQ("Fred Friday", book.Entries[0].Name);
+    EXPECT_STREQ("FAX:+1-213-555-5678", book.Entries[0].Address);
+    EXPECT_STREQ("Big Boss", book.Entries[1].Name);
+    EXPECT_STREQ("FAX:+1-213-555-1111", book.Entries[1].Address);
+    ASSERT_EQ(1u,
+              ParseVCards("BEGIN:VCARD\nFN:I\nIMPP::a@b.c\nIMPP:xmpp:\nIMPP:xmpp:i@b.c\n", &book));
+    EXPECT_STREQ("XMPP:i@b.c", book.Entries[0].Address);
+}
+
 TEST(MessageHeaders, NamesCanNeverStartAHeaderLine) {
     char phrase[PhraseSize];
     HeaderPhrase("Evil\r\nBcc: victim@example.com", phrase, sizeof phrase);
