@@ -24,8 +24,8 @@ void EncodeBase64(const BYTE *bytes, DWORD length, char *out);
 
 // A display name as a header phrase that can never end the header line:
 // control characters become blanks, plain text is quoted, other text is sent
-// as encoded words.
-void HeaderPhrase(const char *name, char *out, int size);
+// as encoded words labelled with codePage, the code page the name is in.
+void HeaderPhrase(const char *name, UINT codePage, char *out, int size);
 // 1 when text is a plain address (local@domain) with nothing a header could trip on.
 int ValidMailbox(const char *mailbox);
 // The mailbox a recipient address ("TYPE:address") is sent to: a fax number

@@ -49,13 +49,31 @@ TEST(VCards, CardsInsideCardsKeepTheirOwnNamesAndAddresses) {
 
 TEST(MessageHeaders, NamesCanNeverStartAHeaderLine) {
     char phrase[PhraseSize];
-    HeaderPhrase("Evil\r\nBcc: victim@example.com", phrase, sizeof phrase);
+    HeaderPhrase("Evil\r\nBcc: victim@example.com", 1252, phrase, sizeof phrase);
     EXPECT_STREQ("\"Evil  Bcc: victim@example.com\"", phrase);
-    HeaderPhrase("Say \"hi\" \\ there", phrase, sizeof phrase);
+    HeaderPhrase("Say \"hi\" \\ there", 1252, phrase, sizeof phrase);
     EXPECT_STREQ("\"Say \\\"hi\\\" \\\\ there\"", phrase);
-    HeaderPhrase("J\xfcrgen\nM\xfcller", phrase, sizeof phrase);
+    HeaderPhrase("J\xfcrgen\nM\xfcller", 1252, phrase, sizeof phrase);
     EXPECT_EQ(nullptr, strpbrk(phrase, "\r\n\"")) << phrase;
     EXPECT_EQ(0, strncmp(phrase, "=?windows-1252?B?", 17));
+}
+
+TEST(MessageHeaders, EightBitNamesAreLabelledWithTheirCodePageInWholeCharacters) {
+    char phrase[PhraseSize];
+    HeaderPhrase("J\xfcrgen", 1250, phrase, sizeof phrase);
+    EXPECT_EQ(0, strncmp(phrase, "=?windows-1250?B?", 17)) << phrase;
+    // "A" and fifteen double-byte characters: the first word ends before the
+    // character that would not fit whole.
+    std::string name = "A";
+    for (int i = 0; i < 15; i++) {
+        name += "\x93\xfa";
+    }
+    char first[64], second[64];
+    EncodeBase64((const BYTE *)name.data(), 29, first);
+    EncodeBase64((const BYTE *)name.data() + 29, 2, second);
+    HeaderPhrase(name.c_str(), 932, phrase, sizeof phrase);
+    EXPECT_EQ("=?Shift_JIS?B?" + std::string(first) + "?= =?Shift_JIS?B?" + second + "?=",
+              std::string(phrase));
 }
 
 TEST(MessageHeaders, RecipientsBecomeMailboxesOrAreRefused) {
@@ -71,6 +89,11 @@ TEST(MessageHeaders, RecipientsBecomeMailboxesOrAreRefused) {
     EXPECT_FALSE(RecipientMailbox("FAX:no digits", "fax.test.example", mailbox, MailboxSize));
     EXPECT_FALSE(RecipientMailbox("FAX:5550101", "", mailbox, MailboxSize));
     EXPECT_FALSE(RecipientMailbox("nocolon", "x.y", mailbox, MailboxSize));
+    for (const char *address : {"SMTP:.a@b", "SMTP:a..b@c", "SMTP:a.@b", "SMTP:a@b.", "SMTP:a@-b",
+                                "SMTP:a@b-.c", "SMTP:a@.b", "SMTP:a@b..c"}) {
+        EXPECT_FALSE(RecipientMailbox(address, "", mailbox, MailboxSize)) << address;
+    }
+    EXPECT_FALSE(RecipientMailbox("FAX:5550101", "-fax.example", mailbox, MailboxSize));
 }
 
 class Transport : public ::testing::Test {
