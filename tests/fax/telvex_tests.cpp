@@ -9,6 +9,7 @@
 #include "fax_fixture.h"
 #include "mime.h"
 #include "vcard.h"
+#include "tests/core/fuzz_replay.h"
 
 namespace {
 
@@ -292,6 +293,12 @@ TEST_F(Transport, SettingsAreReadAndWrittenPerProfile) {
     EXPECT_NE(0u, TelvexBinding.RegistryGetSetting("Lan Mail", &full));
     EXPECT_STREQ("Scan \"Desk\"", name);
     EXPECT_EQ(0u, TelvexBinding.RegistryGetSetting("No Such Profile", &full));
+}
+
+TEST(SavedFuzzInputs, AddressBooksMessagesAndRecipientFilesAreHandledCleanly) {
+    ReplaySavedInputs("vcard_reader", ExerciseVCardReader);
+    ReplaySavedInputs("message_writer", ExerciseMessageWriter);
+    ReplaySavedInputs("recipient_files", ExerciseRecipientFiles);
 }
 
 } // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
+#include "tests/core/fuzz_replay.h"
 
 namespace {
 
@@ -122,6 +123,10 @@ TEST(G4Coder, WidthsWithoutAnAddressableLineBufferAreRefused) {
         EXPECT_FALSE(G4Begin(&coder, width, 0, Collect, nullptr)) << width;
         G4End(&coder);
     }
+}
+
+TEST(G4Coder, SavedFuzzInputsAreCodedCleanly) {
+    ReplaySavedInputs("g4_coder", ExerciseG4Coder);
 }
 
 } // namespace

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/run_entry.h"
+#include "tests/core/fuzz_replay.h"
 
 namespace {
 
@@ -72,6 +73,10 @@ TEST_F(WinIniRunKey, OverLongListIsLeftAsItWas) {
     WriteProfileStringA("windows", "run", list.c_str());
     UpdateRunEntry(Entry, Program);
     EXPECT_EQ(list, Run());
+}
+
+TEST_F(WinIniRunKey, SavedFuzzInputsAreRebuiltCleanly) {
+    ReplaySavedInputs("run_list", ExerciseRunList);
 }
 
 } // namespace

@@ -1,6 +1,7 @@
 // Page image reader and BMP writer of the virtual scanner.
 #include "scan_convert.h"
 #include "scanner_pages.h"
+#include "tests/core/fuzz_replay.h"
 #include <gtest/gtest.h>
 #include <limits.h>
 #include <string.h>
@@ -254,6 +255,10 @@ TEST(ScannerImage, RejectsWhatItCannotRead) {
     EXPECT_FALSE(ReadPageRow(&page, 2, row));
     ClosePageImage(&page);
     DeleteFileA(path.c_str());
+}
+
+TEST(ScannerImage, SavedFuzzInputsAreRefusedOrScannedCleanly) {
+    EXPECT_GT(ReplaySavedInputs("page_reader", ExercisePageReader), 0);
 }
 
 } // namespace
