@@ -52,7 +52,7 @@ static void CopyText(char *out, int size, const char *value) {
                 c = ' ';
             }
         }
-        out[used++] = (unsigned char)c < 0x20 ? ' ' : c;
+        out[used++] = (unsigned char)c < 0x20 || c == 0x7F ? ' ' : c;
     }
     out[used] = 0;
 }
