@@ -226,9 +226,14 @@ int RecipientMailbox(const char *address, const char *faxGateway, char *out, int
 
 void AttachmentName(const char *name, char *out, int size) {
     int used = 0;
-    for (const char *p = name ? name : ""; *p && used < size - 1; p++) {
+    const char *p = name ? name : "";
+    p += strspn(p, " "); // readers drop the blanks around a file name
+    for (; *p && used < size - 1; p++) {
         unsigned char c = (unsigned char)*p;
         out[used++] = c < 0x20 || c >= 0x7F || strchr("\"\\/:", c) ? '_' : (char)c;
+    }
+    while (used && out[used - 1] == ' ') {
+        used--;
     }
     out[used] = 0;
     if (!used) {

@@ -31,7 +31,8 @@ int ValidMailbox(const char *mailbox);
 // The mailbox a recipient address ("TYPE:address") is sent to: a fax number
 // as its digits at the fax gateway domain, anything else as it is; 1/0.
 int RecipientMailbox(const char *address, const char *faxGateway, char *out, int size);
-// An attachment name safe inside a quoted parameter, and its content type.
+// An attachment name safe inside a quoted parameter, without blanks around
+// it, and its content type.
 void AttachmentName(const char *name, char *out, int size);
 const char *AttachmentType(const char *name);
 // "Tue, 05 Mar 2024 10:00:00 +0000"

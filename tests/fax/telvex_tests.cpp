@@ -97,6 +97,14 @@ TEST(MessageHeaders, RecipientsBecomeMailboxesOrAreRefused) {
     EXPECT_FALSE(RecipientMailbox("FAX:5550101", "-fax.example", mailbox, MailboxSize));
 }
 
+TEST(MessageHeaders, AttachmentNamesAreSafeInAQuotedParameterAndTrimmed) {
+    char name[AttachmentNameSize];
+    AttachmentName(" a\"b\\c/d:e\x01\xe9.tif  ", name, sizeof name);
+    EXPECT_STREQ("a_b_c_d_e__.tif", name) << "readers drop the blanks around a file name";
+    AttachmentName("   ", name, sizeof name);
+    EXPECT_STREQ("page", name);
+}
+
 class Transport : public ::testing::Test {
   protected:
     FaxStateGuard Guard;
