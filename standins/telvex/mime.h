@@ -26,7 +26,9 @@ void EncodeBase64(const BYTE *bytes, DWORD length, char *out);
 // control characters become blanks, plain text is quoted, other text is sent
 // as encoded words labelled with codePage, the code page the name is in.
 void HeaderPhrase(const char *name, UINT codePage, char *out, int size);
-// 1 when text is a plain address (local@domain) with nothing a header could trip on.
+// 1 when text is a plain address with nothing a header could trip on: atoms
+// joined by single dots, "@", and labels (letters, digits, inner hyphens)
+// joined by single dots.
 int ValidMailbox(const char *mailbox);
 // The mailbox a recipient address ("TYPE:address") is sent to: a fax number
 // as its digits at the fax gateway domain, anything else as it is; 1/0.
