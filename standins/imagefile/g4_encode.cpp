@@ -16,6 +16,10 @@ const G4Code EndOfLine = {12, 0b000000000001};
 // Runs from this length on start with the 2560 make-up code.
 const LONG LongestSingleMakeUp = 2560 + 64;
 
+// The widest line whose buffers of (width + 4) changing elements stay below
+// 4 GiB: beyond it their size wraps in the 32-bit build.
+const LONG WidestLine = (LONG)(0xFFFFFFFFu / sizeof(LONG) - 4);
+
 void FlushBlock(G4Coder *coder) {
     if (coder->BlockUsed == 0)
         return;
@@ -96,7 +100,7 @@ void FindChanges(const G4Coder *coder, const BYTE *line, LONG *changes) {
 
 int G4Begin(G4Coder *coder, LONG width, BYTE inkBit, G4OutputProc output, void *context) {
     ZeroMemory(coder, sizeof *coder);
-    if (width <= 0)
+    if (width <= 0 || width > WidestLine)
         return 0;
     coder->Width = width;
     coder->InkBit = inkBit ? 1 : 0;

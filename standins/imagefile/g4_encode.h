@@ -23,7 +23,8 @@ struct G4Coder {
 };
 
 // Prepares a coder for lines of `width` pixels (MSB first in each byte) whose
-// black pixels have the bit value `inkBit`; the first reference line is white. 1/0.
+// black pixels have the bit value `inkBit`; the first reference line is white.
+// 1/0; widths of 2^30 - 4 pixels and more are refused.
 int G4Begin(G4Coder *coder, LONG width, BYTE inkBit, G4OutputProc output, void *context);
 // Codes one line; bits past Width are ignored. 1/0.
 int G4EncodeLine(G4Coder *coder, const BYTE *line);

@@ -19,8 +19,23 @@ void PutU32(BYTE *p, DWORD v) {
         p[i] = (BYTE)(v >> (8 * i));
 }
 
+// A resolution outside the range of real pages is a damaged field: the usual 300 is taken.
 LONG DpiFromPelsPerMeter(LONG ppm) {
-    return ppm > 0 ? (ppm * 254 + 5000) / 10000 : 300;
+    LONGLONG dpi = ((LONGLONG)ppm * 254 + 5000) / 10000;
+    return dpi >= 50 && dpi <= 2400 ? (LONG)dpi : 300;
+}
+
+// Bytes of a row of width pixels, padded to a multiple of align bytes; in 64
+// bits, so that a damaged width cannot wrap it.
+LONGLONG RowBytes(LONGLONG width, int bitsPerPixel, int align) {
+    return (width * bitsPerPixel + 8 * align - 1) / (8 * align) * align;
+}
+
+// 1 when a page of these sides has rows a 32-bit process can hold and every
+// stored row ends within 32-bit file offsets.
+int PageFits(LONGLONG width, LONGLONG height, LONGLONG stride, DWORD dataOffset) {
+    return width > 0 && height > 0 && width <= PageSideLimit && height <= PageSideLimit &&
+           dataOffset + stride * height <= 0xFFFFFFFF;
 }
 
 int ReadAt(HANDLE file, DWORD offset, void *buffer, DWORD size, DWORD *got) {
@@ -33,6 +48,7 @@ int ParseBmp(PageImage *page, const BYTE *head, DWORD got) {
     if (got < 54 || head[0] != 'B' || head[1] != 'M')
         return 0;
     DWORD infoSize = ReadU32(head + 14);
+    LONG width = (LONG)ReadU32(head + 18);
     LONG height = (LONG)ReadU32(head + 22);
     int bits = ReadU16(head + 28);
     DWORD compression = ReadU32(head + 30);
@@ -40,19 +56,24 @@ int ParseBmp(PageImage *page, const BYTE *head, DWORD got) {
         return 0;
     if (bits != 1 && bits != 4 && bits != 8 && bits != 24 && bits != 32)
         return 0;
-    // Bit fields are accepted only when they describe the plain B,G,R,unused layout.
-    int plainFields = bits == 32 && ReadU32(head + 54) == 0xFF0000 &&
+    // Bit fields are accepted only when they describe the plain B,G,R,unused layout;
+    // they follow the 40-byte header or end a longer one, at bytes 54 to 66.
+    int plainFields = bits == 32 && got >= 66 && ReadU32(head + 54) == 0xFF0000 &&
                       ReadU32(head + 58) == 0xFF00 && ReadU32(head + 62) == 0xFF;
     if (compression != BI_RGB && !(compression == BI_BITFIELDS && plainFields))
         return 0;
-    page->Width = (LONG)ReadU32(head + 18);
-    page->Height = height < 0 ? -height : height;
+    LONGLONG rows = height < 0 ? -(LONGLONG)height : height;
+    DWORD dataOffset = ReadU32(head + 10);
+    if (!PageFits(width, rows, RowBytes(width, bits, 4), dataOffset))
+        return 0;
+    page->Width = width;
+    page->Height = (LONG)rows;
     page->BottomUp = height > 0;
     page->ResolutionX = DpiFromPelsPerMeter((LONG)ReadU32(head + 38));
     page->ResolutionY = DpiFromPelsPerMeter((LONG)ReadU32(head + 42));
     page->StoredBits = bits;
-    page->DataOffset = ReadU32(head + 10);
-    page->Stride = DibStride(page->Width, bits);
+    page->DataOffset = dataOffset;
+    page->Stride = DibStride(width, bits);
     if (bits <= 8) {
         DWORD colours = ReadU32(head + 46);
         if (colours == 0 || colours > (1u << bits))
@@ -96,6 +117,8 @@ BYTE *PixelAt(BYTE *rows, LONG width, LONG x, LONG y) {
 
 // ASCII PNM: every sample is a text number (P1: each 0/1 character is a pixel).
 int DecodeAsciiPnm(PageImage *page, int kind, const char *p, const char *end) {
+    if ((LONGLONG)page->Width * page->Height > AsciiPagePixelLimit)
+        return 0;
     page->Whole = (BYTE *)malloc((size_t)page->Width * page->Height * 3);
     if (!page->Whole)
         return 0;
@@ -137,28 +160,30 @@ int ParsePnm(PageImage *page, const BYTE *head, DWORD got) {
         p = PnmToken(p, end, &height);
     if (p && kind != 1 && kind != 4)
         p = PnmToken(p, end, &maximum);
-    if (!p || p >= end || width <= 0 || height <= 0 || maximum < 1 || maximum > 255)
+    if (!p || p >= end || maximum < 1 || maximum > 255)
+        return 0;
+    // Binary rows are whole bytes; the text forms are held as 24-bit rows.
+    int bits = kind == 4 ? 1 : kind == 5 ? 8 : 24;
+    LONGLONG stride = RowBytes(width, bits, 1);
+    DWORD dataOffset = (DWORD)(p + 1 - (const char *)head); // one blank ends the header
+    if (!PageFits(width, height, stride, dataOffset))
         return 0;
     page->Width = width;
     page->Height = height;
     page->ResolutionX = page->ResolutionY = 300;
     for (int i = 0; i < 256; i++)
         page->Levels[i] = (BYTE)(i >= maximum ? 255 : (i * 255 + maximum / 2) / maximum);
-    page->DataOffset = (DWORD)(p + 1 - (const char *)head); // one blank ends the header
+    page->DataOffset = dataOffset;
+    page->StoredBits = bits;
+    page->Stride = (DWORD)stride;
     if (kind == 4) {
-        page->StoredBits = 1;
-        page->Stride = (DWORD)(width + 7) / 8;
         SetGrey(&page->Palette[0], 255); // a set bit is black
         SetGrey(&page->Palette[1], 0);
     } else if (kind == 5) {
-        page->StoredBits = 8;
-        page->Stride = (DWORD)width;
         for (int i = 0; i < 256; i++)
             SetGrey(&page->Palette[i], page->Levels[i]);
     } else if (kind == 6) {
-        page->StoredBits = 24;
         page->RgbOrder = 1;
-        page->Stride = (DWORD)width * 3;
     } else {
         // Text samples have no fixed stride: the page is decoded whole (small test pages).
         DWORD size = GetFileSize(page->File, NULL);
@@ -196,7 +221,7 @@ const BYTE *StoredRow(PageImage *page, LONG row) {
 } // namespace
 
 DWORD DibStride(LONG width, int bitsPerPixel) {
-    return (DWORD)((width * bitsPerPixel + 31) / 32) * 4;
+    return (DWORD)RowBytes(width, bitsPerPixel, 4);
 }
 
 int OpenPageImage(const char *path, PageImage *page) {

@@ -24,6 +24,14 @@ struct PageImage {
     DWORD ChunkBytes; // bytes read into the chunk
 };
 
+enum : LONG {
+    // Pages are at most this many pixels each way (436 inches at 2400 dpi), so a
+    // row is at most 4 MiB, even in the 32-bit build.
+    PageSideLimit = 1 << 20,
+    // ASCII PNM pages are decoded whole: up to this many pixels.
+    AsciiPagePixelLimit = 1 << 22,
+};
+
 // Opens a BMP (uncompressed 1, 4, 8, 24, 32 bits) or PNM (P1..P6, maximum value up to
 // 255). 1 opened, 0 unreadable or unsupported (nothing stays open).
 int OpenPageImage(const char *path, PageImage *page);
@@ -43,7 +51,7 @@ struct RasterImage {
     int TopDown; // write a top-down BMP (negative height) instead of bottom-up
 };
 
-// Bytes of one DIB row: a multiple of 4.
+// Bytes of one DIB row: a multiple of 4. Rows of more than 4 GiB do not fit.
 DWORD DibStride(LONG width, int bitsPerPixel);
 // Writes an uncompressed BMP; 1-bit gets the black/white palette, 8-bit the grey ramp. 1/0.
 int WriteBmpFile(const char *path, const RasterImage *image);

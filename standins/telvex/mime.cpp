@@ -69,15 +69,64 @@ int WriteBase64File(MessageWriter *writer, HANDLE source) {
     return writer->Ok;
 }
 
-void HeaderPhrase(const char *name, char *out, int size) {
+// The MIME name of a Windows ANSI code page into out; 0 for another code page.
+static int CharsetName(UINT codePage, char *out, int size) {
+    static const struct {
+        UINT CodePage;
+        const char *Name;
+    } Charsets[] = {
+        {874, "windows-874"},    {932, "Shift_JIS"}, {936, "GBK"},
+        {949, "KS_C_5601-1987"}, {950, "Big5"},      {CP_UTF8, "UTF-8"},
+    };
+    if (codePage >= 1250 && codePage <= 1258) {
+        snprintf(out, size, "windows-%u", codePage);
+        return 1;
+    }
+    for (const auto &charset : Charsets) {
+        if (charset.CodePage == codePage) {
+            lstrcpynA(out, charset.Name, size);
+            return 1;
+        }
+    }
+    return 0;
+}
+
+// Bytes of the character that text starts with in the code page: two for a
+// double-byte character, a UTF-8 sequence's length, else one; never past the NUL.
+static int CharacterBytes(const char *text, UINT codePage) {
+    BYTE c = (BYTE)text[0];
+    int bytes = 1;
+    if (codePage == CP_UTF8) {
+        bytes = c >= 0xF0 ? 4 : c >= 0xE0 ? 3 : c >= 0xC0 ? 2 : 1;
+    } else if (IsDBCSLeadByteEx(codePage, c)) {
+        bytes = 2;
+    }
+    for (int i = 1; i < bytes; i++) {
+        if (!text[i]) {
+            return i;
+        }
+    }
+    return bytes;
+}
+
+void HeaderPhrase(const char *name, UINT codePage, char *out, int size) {
     enum : int { NameLimit = 200, WordBytes = 30 };
+    char charset[24];
+    int labelled = CharsetName(codePage, charset, sizeof charset);
     char clean[NameLimit + 1];
     int length = 0;
     int plain = 1;
-    for (const char *p = name ? name : ""; *p && length < NameLimit; p++) {
-        unsigned char c = (unsigned char)*p;
-        clean[length++] = c < 0x20 || c == 0x7F ? ' ' : (char)c;
-        plain = plain && c < 0x80;
+    // Whole characters only; without a known charset 8-bit text cannot be labelled.
+    for (const char *p = name ? name : ""; *p;) {
+        int bytes = CharacterBytes(p, codePage);
+        if (length + bytes > NameLimit) {
+            break;
+        }
+        for (int i = 0; i < bytes; i++, p++) {
+            BYTE c = (BYTE)*p;
+            clean[length++] = c < 0x20 || c == 0x7F ? ' ' : c >= 0x80 && !labelled ? '?' : (char)c;
+            plain = plain && (BYTE)clean[length - 1] < 0x80;
+        }
     }
     clean[length] = 0;
     int used = 0;
@@ -93,16 +142,22 @@ void HeaderPhrase(const char *name, char *out, int size) {
         out[used] = 0;
         return;
     }
-    // RFC 2047 encoded words of at most 30 bytes each, blank-separated.
+    // RFC 2047 encoded words of at most 30 bytes each, blank-separated; a
+    // character is never split between two words.
     out[0] = 0;
-    for (int at = 0; at < length; at += WordBytes) {
-        char word[WordBytes / 3 * 4 + 4];
-        int part = length - at < WordBytes ? length - at : WordBytes;
-        EncodeBase64((const BYTE *)clean + at, part, word);
-        used += snprintf(out + used, size - used, "%s=?windows-1252?B?%s?=", at ? " " : "", word);
-        if (used >= size) {
-            break;
+    for (int at = 0; at < length && used < size;) {
+        int part = 0;
+        while (at + part < length) {
+            int bytes = CharacterBytes(clean + at + part, codePage);
+            if (part + bytes > WordBytes) {
+                break;
+            }
+            part += bytes;
         }
+        char word[WordBytes / 3 * 4 + 4];
+        EncodeBase64((const BYTE *)clean + at, part, word);
+        used += snprintf(out + used, size - used, "%s=?%s?B?%s?=", at ? " " : "", charset, word);
+        at += part;
     }
 }
 
@@ -110,22 +165,29 @@ static int IsAtomCharacter(unsigned char c) {
     return isalnum(c) || (c && strchr("!#$%&'*+-/=?^_`{|}~", c));
 }
 
-int ValidMailbox(const char *mailbox) {
-    const char *at = strchr(mailbox, '@');
-    if (!at || at == mailbox || strchr(at + 1, '@') || !at[1] || strlen(mailbox) >= MailboxSize) {
-        return 0;
-    }
-    for (const char *p = mailbox; p < at; p++) {
-        if (!IsAtomCharacter((unsigned char)*p) && *p != '.') {
-            return 0;
-        }
-    }
-    for (const char *p = at + 1; *p; p++) {
-        if (!isalnum((unsigned char)*p) && *p != '-' && *p != '.') {
+// 1 when [from, to) is runs of atom characters (labels: letters, digits and
+// inner hyphens) joined by single dots.
+static int DotSeparated(const char *from, const char *to, int labels) {
+    const char *run = from;
+    for (const char *p = from; p <= to; p++) {
+        if (p == to || *p == '.') {
+            if (p == run || (labels && (*run == '-' || p[-1] == '-'))) {
+                return 0;
+            }
+            run = p + 1;
+        } else if (labels ? !isalnum((unsigned char)*p) && *p != '-'
+                          : !IsAtomCharacter((unsigned char)*p)) {
             return 0;
         }
     }
     return 1;
+}
+
+int ValidMailbox(const char *mailbox) {
+    const char *at = strchr(mailbox, '@');
+    size_t length = strlen(mailbox);
+    return at && length < MailboxSize && DotSeparated(mailbox, at, 0) &&
+           DotSeparated(at + 1, mailbox + length, 1);
 }
 
 // A fax number's digits (and a leading plus) at the gateway domain.
@@ -164,9 +226,14 @@ int RecipientMailbox(const char *address, const char *faxGateway, char *out, int
 
 void AttachmentName(const char *name, char *out, int size) {
     int used = 0;
-    for (const char *p = name ? name : ""; *p && used < size - 1; p++) {
+    const char *p = name ? name : "";
+    p += strspn(p, " "); // readers drop the blanks around a file name
+    for (; *p && used < size - 1; p++) {
         unsigned char c = (unsigned char)*p;
         out[used++] = c < 0x20 || c >= 0x7F || strchr("\"\\/:", c) ? '_' : (char)c;
+    }
+    while (used && out[used - 1] == ' ') {
+        used--;
     }
     out[used] = 0;
     if (!used) {

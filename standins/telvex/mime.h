@@ -24,14 +24,17 @@ void EncodeBase64(const BYTE *bytes, DWORD length, char *out);
 
 // A display name as a header phrase that can never end the header line:
 // control characters become blanks, plain text is quoted, other text is sent
-// as encoded words.
-void HeaderPhrase(const char *name, char *out, int size);
-// 1 when text is a plain address (local@domain) with nothing a header could trip on.
+// as encoded words labelled with codePage, the code page the name is in.
+void HeaderPhrase(const char *name, UINT codePage, char *out, int size);
+// 1 when text is a plain address with nothing a header could trip on: atoms
+// joined by single dots, "@", and labels (letters, digits, inner hyphens)
+// joined by single dots.
 int ValidMailbox(const char *mailbox);
 // The mailbox a recipient address ("TYPE:address") is sent to: a fax number
 // as its digits at the fax gateway domain, anything else as it is; 1/0.
 int RecipientMailbox(const char *address, const char *faxGateway, char *out, int size);
-// An attachment name safe inside a quoted parameter, and its content type.
+// An attachment name safe inside a quoted parameter, without blanks around
+// it, and its content type.
 void AttachmentName(const char *name, char *out, int size);
 const char *AttachmentType(const char *name);
 // "Tue, 05 Mar 2024 10:00:00 +0000"

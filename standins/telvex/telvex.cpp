@@ -31,15 +31,21 @@ struct ProfileCensus {
     DWORD SlotSize;
 };
 
+// The slot size QueryAllProfileInfo last reported: the caller's slots are this
+// large even when a longer name has appeared in the store since.
+static DWORD MeasuredSlotSize;
+
 static void MeasureProfile(const char *name, void *context) {
     ProfileCensus *census = (ProfileCensus *)context;
     DWORD size = lstrlenA(name) + 1;
     census->Longest = size > census->Longest ? size : census->Longest;
 }
 
+// A name too long for the caller's slot is left out: cut, it would name
+// another profile.
 static void CopyProfile(const char *name, void *context) {
     ProfileCensus *census = (ProfileCensus *)context;
-    if (census->Copied < census->Capacity) {
+    if (census->Copied < census->Capacity && (DWORD)lstrlenA(name) < census->SlotSize) {
         lstrcpynA(census->Slots[census->Copied++], name, census->SlotSize);
     }
 }
@@ -48,15 +54,15 @@ TELVEX_ENTRY QueryAllProfileInfo(DWORD *count, DWORD *slotSize) {
     ProfileCensus census = {};
     *count = ForEachProfile(MeasureProfile, &census);
     *slotSize = census.Longest ? census.Longest : 1;
+    MeasuredSlotSize = *slotSize;
     return *count;
 }
 
 TELVEX_ENTRY QueryAllProfile(DWORD *count, char **slots) {
     ProfileCensus census = {};
-    ForEachProfile(MeasureProfile, &census);
     census.Capacity = *count;
     census.Slots = slots;
-    census.SlotSize = census.Longest;
+    census.SlotSize = MeasuredSlotSize;
     ForEachProfile(CopyProfile, &census);
     *count = census.Copied;
     return census.Copied != 0;

@@ -4,7 +4,7 @@
 #include <stdio.h>
 #include <string.h>
 
-enum : int { LineSize = 1024, CardAddressLimit = 32 };
+enum : int { LineSize = 1024, CardAddressLimit = 32, CardDepthLimit = 8 };
 
 // What one card has given so far.
 struct CardRecord {
@@ -52,7 +52,7 @@ static void CopyText(char *out, int size, const char *value) {
                 c = ' ';
             }
         }
-        out[used++] = (unsigned char)c < 0x20 ? ' ' : c;
+        out[used++] = (unsigned char)c < 0x20 || c == 0x7F ? ' ' : c;
     }
     out[used] = 0;
 }
@@ -86,26 +86,36 @@ static int HasParameter(const char *name, const char *word) {
     return strstr(upper, word) != NULL;
 }
 
+// 1 when text starts with a URI scheme (RFC 3986 3.1) ended by a colon that
+// something follows.
+static int HasUriScheme(const char *text) {
+    if (!isalpha((unsigned char)text[0])) {
+        return 0;
+    }
+    const char *p = text + 1;
+    while (isalnum((unsigned char)*p) || *p == '+' || *p == '-' || *p == '.') {
+        p++;
+    }
+    return *p == ':' && p[1];
+}
+
 // The address a property gives, "" when it gives none.
 static void PropertyAddress(const char *name, const char *value, char *out, int size) {
     char text[ContactAddressSize];
     out[0] = 0;
     CopyText(text, sizeof text, value);
-    if (!text[0]) {
-        return;
-    }
-    if (NameIs(name, "EMAIL")) {
+    if (NameIs(name, "EMAIL") && text[0]) {
         snprintf(out, size, "SMTP:%s", text);
     } else if (NameIs(name, "TEL") && HasParameter(name, "FAX")) {
-        snprintf(out, size, "FAX:%s", _strnicmp(text, "tel:", 4) == 0 ? text + 4 : text);
-    } else if (NameIs(name, "IMPP")) {
-        char *colon = strchr(text, ':');
-        if (colon) {
-            for (char *p = text; p < colon; p++) {
-                *p = (char)toupper((unsigned char)*p);
-            }
-            lstrcpynA(out, text, size);
+        const char *number = _strnicmp(text, "tel:", 4) == 0 ? text + 4 : text;
+        if (number[0]) {
+            snprintf(out, size, "FAX:%s", number);
         }
+    } else if (NameIs(name, "IMPP") && HasUriScheme(text)) {
+        for (char *p = text; *p != ':'; p++) {
+            *p = (char)toupper((unsigned char)*p);
+        }
+        lstrcpynA(out, text, size);
     }
 }
 
@@ -115,6 +125,7 @@ static void AddAddress(AddressBookRecord *book, CardRecord *card, const char *ad
     }
     AddressEntry *entry = &book->Entries[book->Count++];
     lstrcpynA(entry->Address, address, sizeof entry->Address);
+    entry->Name[0] = 0;
     card->Addresses++;
     if (card->Uid[0]) {
         snprintf(entry->EntryId, sizeof entry->EntryId, "VCF:%s/%d", card->Uid, card->Addresses);
@@ -125,20 +136,25 @@ static void AddAddress(AddressBookRecord *book, CardRecord *card, const char *ad
 }
 
 // Names the card's entries once its end is reached (FN may come last); a
-// card without FN is named by each address.
+// card without FN is named by each address. Cards inside it ended first and
+// named their own entries, which lie among the card's.
 static void FinishCard(AddressBookRecord *book, const CardRecord *card) {
     for (DWORD i = card->FirstEntry; i < book->Count; i++) {
         AddressEntry *entry = &book->Entries[i];
         const char *name = card->Name[0] ? card->Name : strchr(entry->Address, ':') + 1;
-        lstrcpynA(entry->Name, name, sizeof entry->Name);
+        if (!entry->Name[0]) {
+            lstrcpynA(entry->Name, name, sizeof entry->Name);
+        }
     }
 }
 
 DWORD ParseVCards(const char *text, AddressBookRecord *book) {
     static const CardRecord NoCard = {};
     char line[LineSize];
-    CardRecord card = NoCard;
-    int inCard = 0;
+    // The open cards, outermost first: a card may hold another (a vCard 2.1
+    // AGENT), whose end takes up the outer card again.
+    CardRecord open[CardDepthLimit];
+    int depth = 0;
     int cards = 0;
     book->Count = 0;
     for (const char *at = text; *at;) {
@@ -150,30 +166,35 @@ DWORD ParseVCards(const char *text, AddressBookRecord *book) {
         char *dot = strchr(line, '.');
         char *semicolon = strchr(line, ';');
         const char *name = dot && (!semicolon || dot < semicolon) ? dot + 1 : line;
+        CardRecord *card = depth ? &open[depth - 1] : NULL;
         if (NameIs(name, "BEGIN") && _stricmp(value, "VCARD") == 0) {
-            card = NoCard;
-            card.Number = ++cards;
-            card.FirstEntry = book->Count;
-            inCard = 1;
-        } else if (!inCard) {
+            if (depth == CardDepthLimit) {
+                FinishCard(book, card); // nested too deep: the innermost card ends here
+                depth--;
+            }
+            card = &open[depth++];
+            *card = NoCard;
+            card->Number = ++cards;
+            card->FirstEntry = book->Count;
+        } else if (!card) {
             continue;
         } else if (NameIs(name, "END") && _stricmp(value, "VCARD") == 0) {
-            FinishCard(book, &card);
-            inCard = 0;
+            FinishCard(book, card);
+            depth--;
         } else if (NameIs(name, "FN")) {
-            CopyText(card.Name, sizeof card.Name, value);
+            CopyText(card->Name, sizeof card->Name, value);
         } else if (NameIs(name, "UID")) {
-            CopyText(card.Uid, sizeof card.Uid, value);
+            CopyText(card->Uid, sizeof card->Uid, value);
         } else {
             char address[ContactAddressSize];
             PropertyAddress(name, value, address, sizeof address);
             if (address[0]) {
-                AddAddress(book, &card, address);
+                AddAddress(book, card, address);
             }
         }
     }
-    if (inCard) {
-        FinishCard(book, &card); // a file cut short keeps the card it ends in
+    while (depth > 0) {
+        FinishCard(book, &open[--depth]); // a file cut short keeps the cards it ends in
     }
     return book->Count;
 }

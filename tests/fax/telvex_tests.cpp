@@ -9,6 +9,7 @@
 #include "fax_fixture.h"
 #include "mime.h"
 #include "vcard.h"
+#include "tests/core/fuzz_replay.h"
 
 namespace {
 
@@ -28,15 +29,52 @@ TEST(VCards, FoldedEscapedAndGroupedPropertiesGiveTheirAddresses) {
     EXPECT_STREQ("Line Break", book.Entries[3].Name);
 }
 
+TEST(VCards, CardsInsideCardsKeepTheirOwnNamesAndAddresses) {
+    static AddressBookRecord book;
+    ASSERT_EQ(1u, ParseVCards("BEGIN:VCARD\nFN:A\nEMAIL:a@b\nBEGIN:VCARD\nEND:VCARD\n", &book));
+    EXPECT_STREQ("A", book.Entries[0].Name);
+    // A vCard 2.1 agent's card sits inside the card of the person it acts for.
+    const char *agent = "BEGIN:VCARD\r\nVERSION:2.1\r\nFN:Big Boss\r\nAGENT:\r\n"
+                        "BEGIN:VCARD\r\nVERSION:2.1\r\nFN:Fred Friday\r\n"
+                        "TEL;WORK;FAX:+1-213-555-5678\r\nEND:VCARD\r\n"
+                        "TEL;WORK;FAX:+1-213-555-1111\r\nEND:VCARD\r\n";
+    ASSERT_EQ(2u, ParseVCards(agent, &book));
+    EXPECT_STREQ("Fred Friday", book.Entries[0].Name);
+    EXPECT_STREQ("FAX:+1-213-555-5678", book.Entries[0].Address);
+    EXPECT_STREQ("Big Boss", book.Entries[1].Name);
+    EXPECT_STREQ("FAX:+1-213-555-1111", book.Entries[1].Address);
+    ASSERT_EQ(1u,
+              ParseVCards("BEGIN:VCARD\nFN:I\nIMPP::a@b.c\nIMPP:xmpp:\nIMPP:xmpp:i@b.c\n", &book));
+    EXPECT_STREQ("XMPP:i@b.c", book.Entries[0].Address);
+}
+
 TEST(MessageHeaders, NamesCanNeverStartAHeaderLine) {
     char phrase[PhraseSize];
-    HeaderPhrase("Evil\r\nBcc: victim@example.com", phrase, sizeof phrase);
+    HeaderPhrase("Evil\r\nBcc: victim@example.com", 1252, phrase, sizeof phrase);
     EXPECT_STREQ("\"Evil  Bcc: victim@example.com\"", phrase);
-    HeaderPhrase("Say \"hi\" \\ there", phrase, sizeof phrase);
+    HeaderPhrase("Say \"hi\" \\ there", 1252, phrase, sizeof phrase);
     EXPECT_STREQ("\"Say \\\"hi\\\" \\\\ there\"", phrase);
-    HeaderPhrase("J\xfcrgen\nM\xfcller", phrase, sizeof phrase);
+    HeaderPhrase("J\xfcrgen\nM\xfcller", 1252, phrase, sizeof phrase);
     EXPECT_EQ(nullptr, strpbrk(phrase, "\r\n\"")) << phrase;
     EXPECT_EQ(0, strncmp(phrase, "=?windows-1252?B?", 17));
+}
+
+TEST(MessageHeaders, EightBitNamesAreLabelledWithTheirCodePageInWholeCharacters) {
+    char phrase[PhraseSize];
+    HeaderPhrase("J\xfcrgen", 1250, phrase, sizeof phrase);
+    EXPECT_EQ(0, strncmp(phrase, "=?windows-1250?B?", 17)) << phrase;
+    // "A" and fifteen double-byte characters: the first word ends before the
+    // character that would not fit whole.
+    std::string name = "A";
+    for (int i = 0; i < 15; i++) {
+        name += "\x93\xfa";
+    }
+    char first[64], second[64];
+    EncodeBase64((const BYTE *)name.data(), 29, first);
+    EncodeBase64((const BYTE *)name.data() + 29, 2, second);
+    HeaderPhrase(name.c_str(), 932, phrase, sizeof phrase);
+    EXPECT_EQ("=?Shift_JIS?B?" + std::string(first) + "?= =?Shift_JIS?B?" + second + "?=",
+              std::string(phrase));
 }
 
 TEST(MessageHeaders, RecipientsBecomeMailboxesOrAreRefused) {
@@ -52,6 +90,19 @@ TEST(MessageHeaders, RecipientsBecomeMailboxesOrAreRefused) {
     EXPECT_FALSE(RecipientMailbox("FAX:no digits", "fax.test.example", mailbox, MailboxSize));
     EXPECT_FALSE(RecipientMailbox("FAX:5550101", "", mailbox, MailboxSize));
     EXPECT_FALSE(RecipientMailbox("nocolon", "x.y", mailbox, MailboxSize));
+    for (const char *address : {"SMTP:.a@b", "SMTP:a..b@c", "SMTP:a.@b", "SMTP:a@b.", "SMTP:a@-b",
+                                "SMTP:a@b-.c", "SMTP:a@.b", "SMTP:a@b..c"}) {
+        EXPECT_FALSE(RecipientMailbox(address, "", mailbox, MailboxSize)) << address;
+    }
+    EXPECT_FALSE(RecipientMailbox("FAX:5550101", "-fax.example", mailbox, MailboxSize));
+}
+
+TEST(MessageHeaders, AttachmentNamesAreSafeInAQuotedParameterAndTrimmed) {
+    char name[AttachmentNameSize];
+    AttachmentName(" a\"b\\c/d:e\x01\xe9.tif  ", name, sizeof name);
+    EXPECT_STREQ("a_b_c_d_e__.tif", name) << "readers drop the blanks around a file name";
+    AttachmentName("   ", name, sizeof name);
+    EXPECT_STREQ("page", name);
 }
 
 class Transport : public ::testing::Test {
@@ -211,6 +262,21 @@ TEST_F(Transport, TheLockHeldByAnotherProcessIsRefused) {
     CloseHandle(release);
 }
 
+TEST_F(Transport, ProfileNamesFitTheSlotsMeasuredForTheCaller) {
+    DWORD count = 0, slotSize = 0;
+    TelvexBinding.QueryAllProfileInfo(&count, &slotSize);
+    ASSERT_EQ(1u, count);
+    // A profile with a longer name appears between the two calls.
+    WriteStore({"A profile made in the meantime=28", "Lan Mail=28"});
+    std::string slot(slotSize + 32, '#');
+    char *slots[1] = {&slot[0]};
+    DWORD listed = count;
+    EXPECT_NE(0u, TelvexBinding.QueryAllProfile(&listed, slots));
+    EXPECT_EQ(1u, listed);
+    EXPECT_STREQ("Lan Mail", slot.c_str());
+    EXPECT_EQ(std::string(32, '#'), slot.substr(slotSize)) << "written past the slot";
+}
+
 TEST_F(Transport, SettingsAreReadAndWrittenPerProfile) {
     WORD paper = 9;
     SettingRequest request = {SettingPaperSize, &paper};
@@ -235,6 +301,12 @@ TEST_F(Transport, SettingsAreReadAndWrittenPerProfile) {
     EXPECT_NE(0u, TelvexBinding.RegistryGetSetting("Lan Mail", &full));
     EXPECT_STREQ("Scan \"Desk\"", name);
     EXPECT_EQ(0u, TelvexBinding.RegistryGetSetting("No Such Profile", &full));
+}
+
+TEST(SavedFuzzInputs, AddressBooksMessagesAndRecipientFilesAreHandledCleanly) {
+    ReplaySavedInputs("vcard_reader", ExerciseVCardReader);
+    ReplaySavedInputs("message_writer", ExerciseMessageWriter);
+    ReplaySavedInputs("recipient_files", ExerciseRecipientFiles);
 }
 
 } // namespace

@@ -15,6 +15,7 @@
 #include "scripted_fixture.h"
 #include "abi/image_file_abi.h"
 #include "test_support.h"
+#include "tests/core/fuzz_replay.h"
 
 namespace {
 
@@ -279,6 +280,10 @@ TEST_F(ScriptedJob, AShortPageIsWrittenWithWhiteLinesToItsEnd) {
     PageFileList = nullptr;
     PagesScanned = 0;
     UnbindImageFile();
+}
+
+TEST(DialingRules, SavedFuzzInputsAreDialledWhole) {
+    ReplaySavedInputs("dialing_rules", ExerciseDialingRules);
 }
 
 } // namespace

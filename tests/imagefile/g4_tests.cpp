@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
+#include "tests/core/fuzz_replay.h"
 
 namespace {
 
@@ -114,10 +115,18 @@ TEST(G4Coder, RefusedOutputFailsTheCoder) {
     G4End(&coder);
 }
 
-TEST(G4Coder, ZeroWidthIsRefused) {
-    G4Coder coder;
-    EXPECT_FALSE(G4Begin(&coder, 0, 0, Collect, nullptr));
-    G4End(&coder);
+TEST(G4Coder, WidthsWithoutAnAddressableLineBufferAreRefused) {
+    // From 2^30 - 4 pixels on, the (width + 4) x 4 bytes of a line buffer pass
+    // 4 GiB: the size wraps in the 32-bit build.
+    for (LONG width : {0L, 0x3FFFFFFCL, 0x40000000L, 0x7FFFFFFFL}) {
+        G4Coder coder;
+        EXPECT_FALSE(G4Begin(&coder, width, 0, Collect, nullptr)) << width;
+        G4End(&coder);
+    }
+}
+
+TEST(G4Coder, SavedFuzzInputsAreCodedCleanly) {
+    ReplaySavedInputs("g4_coder", ExerciseG4Coder);
 }
 
 } // namespace

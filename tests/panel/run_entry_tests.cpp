@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/run_entry.h"
+#include "tests/core/fuzz_replay.h"
 
 namespace {
 
@@ -82,6 +83,10 @@ TEST_F(WinIniRunKey, AListOf1024CharactersOrMoreKeepsEveryOtherItem) {
     WriteProfileStringA("windows", "run", list.c_str());
     UpdateRunEntry(Entry, Program);
     EXPECT_EQ(items + Entry, Run());
+}
+
+TEST_F(WinIniRunKey, SavedFuzzInputsAreRebuiltCleanly) {
+    ReplaySavedInputs("run_list", ExerciseRunList);
 }
 
 } // namespace

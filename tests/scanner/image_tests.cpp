@@ -1,6 +1,9 @@
 // Page image reader and BMP writer of the virtual scanner.
+#include "scan_convert.h"
 #include "scanner_pages.h"
+#include "tests/core/fuzz_replay.h"
 #include <gtest/gtest.h>
+#include <limits.h>
 #include <string.h>
 
 namespace {
@@ -20,6 +23,14 @@ std::string BmpBytes(LONG width, LONG height, int bits, DWORD compression,
            Le((DWORD)width, 4) + Le((DWORD)height, 4) + Le(1, 2) + Le((DWORD)bits, 2) +
            Le(compression, 4) + Le((DWORD)rows.size(), 4) + Le(0, 4) + Le(0, 4) +
            Le((DWORD)palette.size() / 4, 4) + Le(0, 4) + palette + rows;
+}
+
+// The bytes that hexadecimal text spells.
+std::string FromHex(const char *hex) {
+    std::string bytes;
+    for (; hex[0] && hex[1]; hex += 2)
+        bytes += (char)strtoul(std::string(hex, 2).c_str(), nullptr, 16);
+    return bytes;
 }
 
 struct OpenedPage {
@@ -119,6 +130,68 @@ TEST(ScannerImage, PageResolutionComesFromPelsPerMetre) {
     DeleteFileA(path.c_str());
 }
 
+TEST(ScannerImage, ResolutionsOutsideTheUsualRangeRead300) {
+    // 1 x 1 at 24 bits, 8454980 pels per metre across: times 254 it wraps in 32 bits.
+    const std::string page = FromHex("424d3a0000000000000036000000280000000100000001000000010018000"
+                                     "00000000000000044038100130b0000000000000000000000000000");
+    const struct {
+        DWORD Ppm;
+        LONG Dpi;
+    } cases[] = {{8454980, 300}, {8000000, 300}, {0x80000000, 300}, {1900, 300},
+                 {1969, 50},     {94488, 2400},  {94700, 300}};
+    std::string path = TempPath("ScannerTests_ppm.bmp");
+    for (const auto &c : cases) {
+        WriteBytes(path, page.substr(0, 38) + Le(c.Ppm, 4) + Le(c.Ppm, 4) + page.substr(46));
+        OpenedPage opened(path);
+        ASSERT_TRUE(opened.Opened);
+        EXPECT_EQ(opened.Page.ResolutionX, c.Dpi) << c.Ppm;
+        EXPECT_EQ(opened.Page.ResolutionY, c.Dpi) << c.Ppm;
+    }
+    // The page as it came, 300 dpi across and 72 down, through a one-inch window at 100 dpi.
+    WriteBytes(path, page);
+    ScanParameterRecord params = {};
+    params.Width = params.Height = 300;
+    params.ResolutionX = params.ResolutionY = 100;
+    params.DataType = 2;
+    ASSERT_TRUE(CompleteScanParameters(&params));
+    ScanConversion scan;
+    ASSERT_TRUE(BeginPageScan(&scan, path.c_str(), &params));
+    std::vector<BYTE> lines((size_t)params.Lines * params.BytesPerLine);
+    EXPECT_EQ(DeliverScanLines(&scan, lines.data(), (DWORD)lines.size(), 0, params.Lines),
+              (LONG)params.Lines);
+    EndPageScan(&scan);
+    EXPECT_EQ(lines[0], 170); // one of the three page columns it covers
+    EXPECT_EQ(lines[1], 255);
+    DeleteFileA(path.c_str());
+}
+
+TEST(ScannerImage, RowsTooWideToAddressAreRefused) {
+    // 2^27 pixels of 32 bits: the row's bit count wraps to 0, or to 32 for one pixel more.
+    const char *pages[] = {
+        "424d360000000000000036000000280000000000000801000000010020000000000000000000130b0000"
+        "130b00000000000000000000",
+        "424d3a0000000000000036000000280000000100000801000000010020000000000000000000130b0000"
+        "130b0000000000000000000000000000"};
+    std::string path = TempPath("ScannerTests_wide.bmp");
+    for (const char *hex : pages) {
+        WriteBytes(path, FromHex(hex));
+        EXPECT_FALSE(OpenedPage(path).Opened) << hex;
+    }
+    DeleteFileA(path.c_str());
+}
+
+TEST(ScannerImage, AsciiPagesLargerThanTheWholePageLimitAreRefused) {
+    std::string path = TempPath("ScannerTests_large.pbm");
+    // 65536 x 65536 pixels of 3 bytes wrap to 0 bytes in 32 bits.
+    WriteBytes(path, "P1 65536 65536 0");
+    EXPECT_FALSE(OpenedPage(path).Opened);
+    const LONG width = 2048, height = AsciiPagePixelLimit / width + 1;
+    WriteBytes(path, "P1 2048 " + std::to_string(height) + "\n" +
+                         std::string((size_t)width * height, '0'));
+    EXPECT_FALSE(OpenedPage(path).Opened) << "every pixel given";
+    DeleteFileA(path.c_str());
+}
+
 TEST(ScannerImage, FourBitBmpUsesItsOwnPalette) {
     // Three colours: index 0 red, 1 green, 2 blue (palette entries are B, G, R, 0).
     std::string palette = Le(0x00FF0000, 4) + Le(0x0000FF00, 4) + Le(0x000000FF, 4);
@@ -165,6 +238,15 @@ TEST(ScannerImage, RejectsWhatItCannotRead) {
     WriteBytes(path, "not an image at all");
     EXPECT_FALSE(OpenPageImage(path.c_str(), &page));
     EXPECT_FALSE(OpenPageImage(TempPath("ScannerTests_missing.bmp").c_str(), &page));
+    WriteBytes(path, BmpBytes(2, INT_MIN, 24, BI_RGB, "", std::string(8, '\0')));
+    EXPECT_FALSE(OpenPageImage(path.c_str(), &page)) << "a height of -2^31";
+    // Bit-field masks must lie in the file, even just after a file that had them.
+    std::string masks = Le(0xFF0000, 4) + Le(0xFF00, 4) + Le(0xFF, 4);
+    std::string fields = BmpBytes(1, 1, 32, BI_BITFIELDS, masks, std::string(4, '\0'));
+    WriteBytes(path, fields);
+    EXPECT_TRUE(OpenedPage(path).Opened);
+    WriteBytes(path, fields.substr(0, 60));
+    EXPECT_FALSE(OpenedPage(path).Opened);
     // A file cut short opens, but its missing rows cannot be read.
     WriteBytes(path, std::string("P5 4 3 255\n") + "\x01\x02\x03\x04");
     ASSERT_TRUE(OpenPageImage(path.c_str(), &page));
@@ -173,6 +255,10 @@ TEST(ScannerImage, RejectsWhatItCannotRead) {
     EXPECT_FALSE(ReadPageRow(&page, 2, row));
     ClosePageImage(&page);
     DeleteFileA(path.c_str());
+}
+
+TEST(ScannerImage, SavedFuzzInputsAreRefusedOrScannedCleanly) {
+    EXPECT_GT(ReplaySavedInputs("page_reader", ExercisePageReader), 0);
 }
 
 } // namespace
