@@ -218,7 +218,7 @@ LRESULT HandlePanelMessage(WPARAM wParam, LPARAM lParam) {
     case PanelStartFax:
         StartJob(FaxServiceEnabled, FaxJob, "Fax Disabled!");
         break;
-    case PanelJobNotice:
+    case PanelJobEvent:
         if ((lParam & 0xFF) == PanelEventAbort) {
             CancelRequested = 1;
         }
