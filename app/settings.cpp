@@ -181,6 +181,14 @@ int LoadProductLibrary(HMODULE *module, const char *fileName) {
     return *module != nullptr;
 }
 
+void ReleaseBlock(HGLOBAL *block) {
+    if (*block) {
+        GlobalUnlock(*block);
+        GlobalFree(*block);
+        *block = nullptr;
+    }
+}
+
 int ShowStringMessage(HINSTANCE instance, HWND owner, const char *caption, WORD id) {
     char text[260];
     if (LoadStringA(instance, id, text, sizeof(text)) > 0)

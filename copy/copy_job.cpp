@@ -2,6 +2,7 @@
 #include "copy/copy_job_steps.h"
 
 #include "app/app.h"
+#include "app/settings.h"
 #include "copy/copy_geometry.h"
 #include "copy/copy_settings.h"
 #include "driver/driver.h"
@@ -287,24 +288,14 @@ void ReleaseJobBuffers() {
         CloseHandle(SpoolFile);
         SpoolFile = INVALID_HANDLE_VALUE;
     }
-    if (BandBuffer) {
-        GlobalUnlock(BandBuffer);
-        GlobalFree(BandBuffer);
-        BandBuffer = NULL;
-        BandHeader = NULL;
-        BandPixels = NULL;
-    }
+    ReleaseBlock(&BandBuffer);
+    BandHeader = NULL;
+    BandPixels = NULL;
 }
 
 void ReleaseDevMode() {
-    if (JobDevMode) {
-        if (JobSettings) {
-            GlobalUnlock(JobDevMode);
-            JobSettings = NULL;
-        }
-        GlobalFree(JobDevMode);
-        JobDevMode = NULL;
-    }
+    ReleaseBlock(&JobDevMode);
+    JobSettings = NULL;
 }
 
 // Scans and prints every loaded page on the open device; 1 when all were printed.

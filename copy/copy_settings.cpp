@@ -55,11 +55,7 @@ void UnbindPrinterLibrary() {
         ClosePrinterContext(&DialogPrinterContext);
         DialogPrinterOpen = 0;
     }
-    if (DialogPrinterListHandle) {
-        GlobalUnlock(DialogPrinterListHandle);
-        GlobalFree(DialogPrinterListHandle);
-        DialogPrinterListHandle = NULL;
-    }
+    ReleaseBlock(&DialogPrinterListHandle);
     FreeLibrary(PrinterLibrary);
     PrinterLibrary = NULL;
     ListPrinters = NULL;

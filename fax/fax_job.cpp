@@ -92,14 +92,8 @@ static HGLOBAL DuplicateBlock(HGLOBAL block) {
 // The job's recipient blocks are always its own: copies of a key's blocks or
 // the blocks AddRecipient made. Both are held locked once.
 static void ReleaseJobRecipients() {
-    HGLOBAL blocks[2] = {JobLink.RecipientBlock, JobLink.StringBlock};
-    for (HGLOBAL block : blocks) {
-        if (block) {
-            GlobalUnlock(block);
-            GlobalFree(block);
-        }
-    }
-    JobLink.RecipientBlock = JobLink.StringBlock = NULL;
+    ReleaseBlock(&JobLink.RecipientBlock);
+    ReleaseBlock(&JobLink.StringBlock);
     JobLink.Recipients = NULL;
     JobLink.Strings = NULL;
     JobLink.RecipientCount = 0;
@@ -113,14 +107,7 @@ static SHORT TakeKeyRecipients(const SpeedDialEntry *entry, SHORT unusable) {
     JobLink.RecipientBlock = DuplicateBlock(entry->RecipientBlock);
     JobLink.StringBlock = DuplicateBlock(entry->StringBlock);
     if (!JobLink.RecipientBlock || !JobLink.StringBlock) {
-        if (JobLink.RecipientBlock) {
-            GlobalFree(JobLink.RecipientBlock);
-        }
-        if (JobLink.StringBlock) {
-            GlobalFree(JobLink.StringBlock);
-        }
-        JobLink.RecipientBlock = JobLink.StringBlock = NULL;
-        return FaxNoMemory;
+        return FaxNoMemory; // the caller releases what was copied
     }
     // Both blocks are locked from here on, whatever the result.
     return TelvexBinding.BuildRecipientLink(&JobLink) == TelvexOk ? 0 : unusable;
@@ -196,13 +183,6 @@ int OpenFaxSession() {
     }
     JobLink.Reserved[0] = JobLink.Reserved[1] = 0;
     return 1;
-}
-
-static void ReleaseBlock(HGLOBAL *block) {
-    if (*block) {
-        GlobalFree(*block);
-        *block = NULL;
-    }
 }
 
 void CloseFaxSession() {
@@ -312,11 +292,7 @@ int AllocatePageBuffer() {
 }
 
 void ReleasePageBuffer() {
-    if (PageBuffer) {
-        GlobalUnlock(PageBuffer);
-        GlobalFree(PageBuffer);
-    }
-    PageBuffer = NULL;
+    ReleaseBlock(&PageBuffer);
     PageHeader = NULL;
     LineSource.Request.Buffer = NULL;
 }

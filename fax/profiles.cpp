@@ -67,11 +67,7 @@ WORD LoadFaxSettings() {
 }
 
 static void ReleaseList(ProfileList *list, DWORD *count) {
-    if (list->Block) {
-        GlobalUnlock(list->Block);
-        GlobalFree(list->Block);
-        list->Block = NULL;
-    }
+    ReleaseBlock(&list->Block);
     list->Names = NULL;
     *count = 0;
 }
