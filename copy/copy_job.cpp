@@ -8,6 +8,7 @@
 #include "driver/driver.h"
 #include "panel/panel.h"
 #include "panel/panel_state.h"
+#include "scanjob/scan_job.h"
 
 const char *const CopyErrorTexts[6] = {"User cancelled!", "Not enough mem!", "Printer error!",
                                        "Scanner in use!", "Scanning error!", "File I/O Error!"};
@@ -20,11 +21,8 @@ PrinterInfo JobPrinterInfo;
 static HGLOBAL JobDevMode;    // printer settings taken over from the context
 static DEVMODEA *JobSettings; // JobDevMode, locked
 double VerticalScale;
-static HGLOBAL BandBuffer;           // header, palette and pixels of one band
-static BITMAPINFOHEADER *BandHeader; // BandBuffer, locked
-BYTE *BandPixels;                    // the pixel buffer behind the palette
-DWORD BandLines;
-static DWORD BandBytes;                         // BandLines whole lines
+ScanBufferRecord BandBuffer;
+static DWORD BandBytes;                         // the band's whole lines
 static HANDLE SpoolFile = INVALID_HANDLE_VALUE; // the page's bands, deleted on close
 DWORD LinesSpooled;                             // lines of the current page in SpoolFile
 static LONG PrintRow;                           // scanned lines already drawn
@@ -38,7 +36,7 @@ int OpenJobPrinter() {
         !OpenPrinterContext(&JobPrinterEntry, &JobPrinterContext)) {
         return 0;
     }
-    JobPrinterInfo.PaperCode = PaperCodeFor(PaperSize);
+    JobPrinterInfo.PaperCode = PaperFor(PaperSize).Code;
     JobPrinterInfo.QueryOption = 1;
     int queried = QueryPrinter(&JobPrinterEntry, &JobPrinterContext, &JobPrinterInfo);
     if (queried) {
@@ -66,24 +64,10 @@ void SetCopyGeometry() {
 }
 
 int AllocateBandBuffer() {
-    DWORD bytesPerLine = ScanParameters.BytesPerLine;
-    WORD bitCount = BitCountFor(ScanParameters.DataType);
-    DWORD header = BandHeaderSize(bitCount);
-    DWORD request, floor;
-    PlanBandBuffer(ScanParameters.DataType, bytesPerLine, ScanParameters.Lines, &request, &floor);
-    if (request == 0) {
+    if (!AllocateScanBuffer(&ScanParameters, &BandBuffer)) {
         return 0;
     }
-    BandBuffer = AllocateBand(request, floor, header, bytesPerLine, &request);
-    if (!BandBuffer) {
-        return 0;
-    }
-    BandHeader = (BITMAPINFOHEADER *)GlobalLock(BandBuffer);
-    BandLines = (request - header) / bytesPerLine;
-    BandBytes = BandLines * bytesPerLine;
-    WriteDibHeader(BandHeader, header, (LONG)ScanParameters.PixelsPerLine,
-                   (LONG)ScanParameters.Lines, bitCount);
-    BandPixels = (BYTE *)BandHeader + header;
+    BandBytes = BandBuffer.Lines * ScanParameters.BytesPerLine;
     return 1;
 }
 
@@ -99,21 +83,21 @@ int PrepareSpool() {
         JobStatus = CopyFileError;
         return 0;
     }
-    JobSettings->dmColor = BandHeader->biBitCount > 8 ? DMCOLOR_COLOR : DMCOLOR_MONOCHROME;
+    JobSettings->dmColor = BandBuffer.Header->biBitCount > 8 ? DMCOLOR_COLOR : DMCOLOR_MONOCHROME;
     JobSettings->dmFields |= DM_COLOR;
     return 1;
 }
 
 WORD SpoolBand(WORD lines) {
     // A driver that claims more lines than the band holds is not believed.
-    if (lines > BandLines) {
+    if (lines > BandBuffer.Lines) {
         JobStatus = CopyScanError;
         return ReadFailed;
     }
     LinesSpooled += lines;
     DWORD bytes = lines * ScanParameters.BytesPerLine;
     DWORD written = 0;
-    if (!WriteFile(SpoolFile, BandPixels + BandBytes - bytes, bytes, &written, NULL) ||
+    if (!WriteFile(SpoolFile, BandBuffer.Pixels + BandBytes - bytes, bytes, &written, NULL) ||
         written != bytes) {
         JobStatus = CopyFileError;
         return ReadFailed;
@@ -159,12 +143,12 @@ static WORD PrintBand(DWORD lines, const BYTE *pixels) {
         JobStatus = CopyCancelled;
         return AbandonDocument();
     }
-    BandHeader->biHeight = (LONG)lines;
+    BandBuffer.Header->biHeight = (LONG)lines;
     int top = (int)(PrintRow * VerticalScale + 0.5);
     int height = (int)(lines * VerticalScale + 0.5);
     if (StretchDIBits(PrinterDC, 0, top, JobPrinterInfo.PrintableWidth, height, 0, 0,
                       (int)ScanParameters.PixelsPerLine, (int)lines, pixels,
-                      (BITMAPINFO *)BandHeader, DIB_RGB_COLORS, SRCCOPY) <= 0) {
+                      (BITMAPINFO *)BandBuffer.Header, DIB_RGB_COLORS, SRCCOPY) <= 0) {
         JobStatus = CopyPrinterError;
         return AbandonDocument();
     }
@@ -194,9 +178,10 @@ int ReplaySpool(BandConsumer consumer) {
         return 0;
     }
     while (ScanParameters.Lines > 0) {
-        DWORD lines = ScanParameters.Lines < BandLines ? ScanParameters.Lines : BandLines;
+        DWORD lines =
+            ScanParameters.Lines < BandBuffer.Lines ? ScanParameters.Lines : BandBuffer.Lines;
         DWORD bytes = lines * ScanParameters.BytesPerLine;
-        BYTE *band = BandPixels + BandBytes - bytes;
+        BYTE *band = BandBuffer.Pixels + BandBytes - bytes;
         DWORD read = 0;
         if (!ReadFile(SpoolFile, band, bytes, &read, NULL) || read != bytes) {
             JobStatus = CopyFileError;
@@ -224,16 +209,6 @@ static int PrintSpooledPage() {
     return 0;
 }
 
-// Waits for the second to change, so that documents of different pages get different names.
-static void WaitForNextSecond() {
-    SYSTEMTIME first, now;
-    GetLocalTime(&first);
-    do {
-        Sleep(10);
-        GetLocalTime(&now);
-    } while (now.wSecond == first.wSecond);
-}
-
 int ScanPageToSpool() {
     if (ReportNotReady() != 0) {
         JobStatus = CopyScannerBusy;
@@ -247,7 +222,7 @@ int ScanPageToSpool() {
         JobStatus = CopyFileError;
         return 0;
     }
-    ReadRequest request = {BandPixels, SpoolBand, BandBytes, 0};
+    ReadRequest request = {BandBuffer.Pixels, SpoolBand, BandBytes, 0};
     WORD status = ReadScanLines(&request);
     if (status == ReadFailed) {
         return 0;
@@ -278,19 +253,12 @@ static int CopyPage() {
     return 1;
 }
 
-static void SetJobNotification(int on) {
-    KeyNotification notification = {(ULONG_PTR)MainWindow, WM_USER, PanelJobEvent};
-    CallDriverWith(DrvJobNotification, &notification, on ? 0xFF : 0);
-}
-
 void ReleaseJobBuffers() {
     if (SpoolFile != INVALID_HANDLE_VALUE) {
         CloseHandle(SpoolFile);
         SpoolFile = INVALID_HANDLE_VALUE;
     }
-    ReleaseBlock(&BandBuffer);
-    BandHeader = NULL;
-    BandPixels = NULL;
+    ReleaseScanBuffer(&BandBuffer);
 }
 
 void ReleaseDevMode() {

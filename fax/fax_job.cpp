@@ -5,13 +5,13 @@
 
 #include "app/app.h"
 #include "app/settings.h"
-#include "copy/copy_geometry.h"
 #include "fax/dialing.h"
 #include "fax/profiles.h"
 #include "fax/speed_dial.h"
 #include "fax/telvex.h"
 #include "panel/panel.h"
 #include "panel/panel_state.h"
+#include "scanjob/scan_job.h"
 #include "abi/image_file_abi.h"
 
 const char *const FaxStatusTexts[FaxStatusCount] = {
@@ -25,10 +25,8 @@ WORD PagesScanned;
 int ImageFormat;
 HGLOBAL PageFileList;
 DWORD PageFileListSize;
-BITMAPINFOHEADER *PageHeader;
-DWORD PageBufferSize;
+ScanBufferRecord PageBuffer;
 
-static HGLOBAL PageBuffer;                    // header, palette and pixels of the page buffer
 static HGLOBAL PageNameBlock;                 // the attachment names of the message, packed
 static char TempDirectory[MAX_PATH];          // the temporary directory, ending in a backslash
 static char PagePath[MAX_PATH];               // the page file being written
@@ -206,28 +204,16 @@ void ApplyJobFaxSettings() {
     WriteIntSetting("Fax Associated Info", "Paper Size", "VARNEL.INI", PaperSize);
 }
 
-// Scan window of each paper size, in 1/300 inch.
-struct FaxPaperWindow {
-    WORD Left, Top, Width, Height;
-};
-static const FaxPaperWindow FaxPapers[3] = {
-    {0, 0, 2550, 3300}, {0, 0, 2550, 4200}, {34, 0, 2481, 3519}};
 static const WORD FaxResolutionsX[3] = {200, 200, 300};
 static const WORD FaxResolutionsY[3] = {100, 200, 300};
 static const WORD MailResolutions[3] = {100, 200, 300};
-static const WORD FaxDataTypes[ScanModeCount] = {0, 2, 3};
 
 static WORD Bounded(WORD index, WORD count) {
     return index < count ? index : (WORD)(count - 1);
 }
 
 void SetupFaxScan() {
-    const FaxPaperWindow &paper = FaxPapers[Bounded(PaperSize, 3)];
-    WORD mode = Bounded(ScanMode, ScanModeCount);
-    ScanParameters.Left = paper.Left;
-    ScanParameters.Top = paper.Top;
-    ScanParameters.Width = paper.Width;
-    ScanParameters.Height = paper.Height;
+    SetPaperWindow(&ScanParameters, PaperSize, ScanMode, ModeLevels, 10);
     if (Destination == 0) {
         ScanParameters.ResolutionX = FaxResolutionsX[Bounded(FaxResolution, 3)];
         ScanParameters.ResolutionY = FaxResolutionsY[Bounded(FaxResolution, 3)];
@@ -235,13 +221,7 @@ void SetupFaxScan() {
         ScanParameters.ResolutionX = ScanParameters.ResolutionY =
             MailResolutions[Bounded(MailResolution, 3)];
     }
-    ScanParameters.DataType = FaxDataTypes[mode];
-    ScanParameters.ZeroWord = 0;
-    ScanParameters.ScanFlags = ScanParameters.DataType == 3 ? 14 : 10;
-    // Levels between the fixed points are passed on linearly, as the copy job does.
-    ScanParameters.Brightness = LevelToDriver(ModeLevels[mode].Brightness);
-    ScanParameters.Contrast = LevelToDriver(ModeLevels[mode].Contrast);
-    ImageFormat = mode == ModeText ? ImageFormatTiffG4 : ImageFormatJpeg;
+    ImageFormat = ScanParameters.DataType == 0 ? ImageFormatTiffG4 : ImageFormatJpeg;
     SetScanParameters();
 }
 
@@ -253,47 +233,27 @@ static int LineSizeUsable(DWORD bytesPerLine, WORD bitCount) {
            bytesPerLine <= stride;
 }
 
-static void WritePageHeader(DWORD headerSize, WORD bitCount) {
-    WriteDibHeader(PageHeader, headerSize, (LONG)ScanParameters.PixelsPerLine,
-                   (LONG)ScanParameters.Lines, bitCount);
-    // The image-file library takes dots per inch here, not per metre.
-    PageHeader->biXPelsPerMeter = ScanParameters.ResolutionX;
-    PageHeader->biYPelsPerMeter = ScanParameters.ResolutionY;
-}
-
 int AllocatePageBuffer() {
-    DWORD bytesPerLine = ScanParameters.BytesPerLine;
-    WORD bitCount = BitCountFor(ScanParameters.DataType);
-    if (!LineSizeUsable(bytesPerLine, bitCount)) {
+    if (!LineSizeUsable(ScanParameters.BytesPerLine, BitCountFor(ScanParameters.DataType))) {
         FaxJobStatus = FaxScanError;
         return 0;
     }
-    DWORD header = BandHeaderSize(bitCount);
-    ULONGLONG pixels = ScanParameters.DataType == 0 ? (ULONGLONG)ScanParameters.Lines * bytesPerLine
-                                                    : (ULONGLONG)(1u << 20);
-    DWORD floor = header + 65535u / bytesPerLine * bytesPerLine;
-    DWORD request = pixels > 0x7FFFFFFFu ? 0x7FFFFFFFu : header + (DWORD)pixels;
-    PageBuffer = AllocateBand(request, floor, header, bytesPerLine, &PageBufferSize);
-    if (!PageBuffer) {
+    if (!AllocateScanBuffer(&ScanParameters, &PageBuffer)) {
         FaxJobStatus = FaxNoMemory;
         return 0;
     }
-    DWORD lines = (PageBufferSize - header) / bytesPerLine;
-    LineSource.Request.Capacity = (lines > 0xFFFF ? 0xFFFF : lines) * bytesPerLine;
-    PageHeader = (BITMAPINFOHEADER *)GlobalLock(PageBuffer);
-    if (!PageHeader || LineSource.Request.Capacity == 0) {
-        ReleasePageBuffer();
-        FaxJobStatus = PageHeader ? FaxScanError : FaxNoMemory;
-        return 0;
-    }
-    WritePageHeader(header, bitCount);
-    LineSource.Request.Buffer = (BYTE *)PageHeader + header;
+    // The image-file library takes dots per inch here, not per metre.
+    PageBuffer.Header->biXPelsPerMeter = ScanParameters.ResolutionX;
+    PageBuffer.Header->biYPelsPerMeter = ScanParameters.ResolutionY;
+    // The driver counts the lines of a chunk in 16 bits.
+    DWORD lines = PageBuffer.Lines > 0xFFFF ? 0xFFFF : PageBuffer.Lines;
+    LineSource.Request.Capacity = lines * ScanParameters.BytesPerLine;
+    LineSource.Request.Buffer = PageBuffer.Pixels;
     return 1;
 }
 
 void ReleasePageBuffer() {
-    ReleaseBlock(&PageBuffer);
-    PageHeader = NULL;
+    ReleaseScanBuffer(&PageBuffer);
     LineSource.Request.Buffer = NULL;
 }
 
@@ -346,16 +306,6 @@ int TakeTempDirectory() {
     return length != 0 && length < sizeof TempDirectory;
 }
 
-static void WaitForNextSecond() {
-    SYSTEMTIME start, now;
-    GetLocalTime(&start);
-    DWORD begun = GetTickCount();
-    do {
-        Sleep(20);
-        GetLocalTime(&now);
-    } while (now.wSecond == start.wSecond && GetTickCount() - begun < 1000);
-}
-
 // Appends the page file's path to PageFileList.
 static int ListPageFile() {
     DWORD length = (DWORD)lstrlenA(PagePath) + 1;
@@ -401,7 +351,7 @@ int ScanPageToFile() {
     if (ImageFormat == ImageFormatJpeg) {
         SetImageOption(JpegQuality);
     }
-    int written = WriteImageFile(file, PageHeader, ImageFormat, SupplyScanLine, &LineSource);
+    int written = WriteImageFile(file, PageBuffer.Header, ImageFormat, SupplyScanLine, &LineSource);
     _lclose(file);
     if (written != ImageWritten) {
         return DropPage(FaxJobStatus == FaxNoMemory ? (SHORT)FaxFileError : FaxJobStatus);
@@ -444,11 +394,6 @@ static void NamePages() {
         }
         JobID++;
     }
-}
-
-static void SetJobNotification(int on) {
-    KeyNotification notification = {(ULONG_PTR)MainWindow, WM_USER, PanelJobEvent};
-    CallDriverWith(DrvJobNotification, &notification, on ? 0xFF : 0);
 }
 
 // Scans while the feeder has sheets; 1 when every page is in a file.

@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "driver/driver.h"
+#include "scanjob/scan_job.h"
 
 // Outcome codes; the LCD text is FaxStatusTexts[FaxJobStatus + 1].
 enum FaxStatus : SHORT {
@@ -35,14 +36,13 @@ struct LineSourceRecord {
 };
 
 // The copy job has its own JobStatus; the fax job's outcome lives beside it.
-extern volatile SHORT FaxJobStatus;  // outcome of the fax job
-extern LineSourceRecord LineSource;  // the page being written
-extern WORD PagesScanned;            // pages written so far
-extern int ImageFormat;              // 9 TIFF Group 4, 13 JPEG
-extern HGLOBAL PageFileList;         // the page files' full paths, packed
-extern DWORD PageFileListSize;       // bytes used in PageFileList
-extern BITMAPINFOHEADER *PageHeader; // the page buffer's header, locked
-extern DWORD PageBufferSize;         // bytes of the page buffer
+extern volatile SHORT FaxJobStatus; // outcome of the fax job
+extern LineSourceRecord LineSource; // the page being written
+extern WORD PagesScanned;           // pages written so far
+extern int ImageFormat;             // 9 TIFF Group 4, 13 JPEG
+extern HGLOBAL PageFileList;        // the page files' full paths, packed
+extern DWORD PageFileListSize;      // bytes used in PageFileList
+extern ScanBufferRecord PageBuffer; // the page's header, palette and lines
 
 // The thread routine the Fax key starts; the parameter is not used.
 DWORD WINAPI FaxJobThread(LPVOID parameter);

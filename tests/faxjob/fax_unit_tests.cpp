@@ -154,28 +154,29 @@ TEST_F(ScriptedJob, ScanWindowFollowsModeDestinationAndPaper) {
 TEST_F(ScriptedJob, LineArtHeaderCarriesPaletteAndDotsPerInch) {
     Page(1700, 216, 1100);
     ASSERT_EQ(1, AllocatePageBuffer());
-    EXPECT_EQ(1700, PageHeader->biWidth);
-    EXPECT_EQ(1100, PageHeader->biHeight);
-    EXPECT_EQ(1, PageHeader->biBitCount);
-    EXPECT_EQ(200, PageHeader->biXPelsPerMeter);
-    EXPECT_EQ(100, PageHeader->biYPelsPerMeter);
-    const RGBQUAD *palette = (const RGBQUAD *)(PageHeader + 1);
+    EXPECT_EQ(1700, PageBuffer.Header->biWidth);
+    EXPECT_EQ(1100, PageBuffer.Header->biHeight);
+    EXPECT_EQ(1, PageBuffer.Header->biBitCount);
+    EXPECT_EQ(200, PageBuffer.Header->biXPelsPerMeter);
+    EXPECT_EQ(100, PageBuffer.Header->biYPelsPerMeter);
+    const RGBQUAD *palette = (const RGBQUAD *)(PageBuffer.Header + 1);
     EXPECT_EQ(0, palette[0].rgbRed);
     EXPECT_EQ(255, palette[1].rgbGreen);
     EXPECT_EQ(1100u * 216, LineSource.Request.Capacity);
-    EXPECT_EQ(48u + 1100 * 216, PageBufferSize);
+    EXPECT_EQ(48, PageBuffer.Pixels - (BYTE *)PageBuffer.Header);
 }
 
 TEST_F(ScriptedJob, GreyAndColourPagesUseOneMebibyteOfWholeLines) {
     Page(2550, 7652, 4200, 3);
     ASSERT_EQ(1, AllocatePageBuffer());
-    EXPECT_EQ(40u + (1u << 20), PageBufferSize);
+    EXPECT_EQ(40, PageBuffer.Pixels - (BYTE *)PageBuffer.Header);
     EXPECT_EQ((1u << 20) / 7652 * 7652, LineSource.Request.Capacity);
     ReleasePageBuffer();
     Page(850, 852, 1100, 2);
     ASSERT_EQ(1, AllocatePageBuffer());
-    EXPECT_EQ(1064u + (1u << 20), PageBufferSize);
-    const RGBQUAD *palette = (const RGBQUAD *)(PageHeader + 1);
+    EXPECT_EQ(1064, PageBuffer.Pixels - (BYTE *)PageBuffer.Header);
+    EXPECT_EQ((1u << 20) / 852, PageBuffer.Lines);
+    const RGBQUAD *palette = (const RGBQUAD *)(PageBuffer.Header + 1);
     EXPECT_EQ(200, palette[200].rgbBlue);
 }
 
