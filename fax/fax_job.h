@@ -5,6 +5,7 @@
 #pragma once
 #include <windows.h>
 
+#include "abi/image_file_abi.h"
 #include "driver/driver.h"
 #include "scanjob/scan_job.h"
 
@@ -44,13 +45,18 @@ extern HGLOBAL PageFileList;        // the page files' full paths, packed
 extern DWORD PageFileListSize;      // bytes used in PageFileList
 extern ScanBufferRecord PageBuffer; // the page's header, palette and lines
 
-// The thread routine the Fax key starts; the parameter is not used.
+// The thread routine the Fax key starts (fax_job.cpp); the parameter is not used.
 DWORD WINAPI FaxJobThread(LPVOID parameter);
 
+// The mail session (fax_session.cpp).
 int OpenFaxSession();
 void CloseFaxSession();
 // Gives the fax profile the job's paper size and resolution; once the session is open.
 void ApplyJobFaxSettings();
+// Hands all pages to the mail library; 1 when it took them.
+int SendPages();
+
+// The pages (fax_pages.cpp).
 void SetupFaxScan();
 int AllocatePageBuffer();
 void ReleasePageBuffer();
@@ -61,6 +67,10 @@ int WINAPI SupplyScanLine(void *source, BYTE *destination, int line);
 void DeleteJobFiles();
 // "FX-00042.VKZ": the attachment name of a page numbered id.
 void FormatAttachmentName(char *out, int size, WORD id, WORD destination, int format);
+
+// The image-file library (image_file.cpp).
+extern WriteImageFileProc WriteImageFile; // its ordinal 15
+extern SetImageOptionProc SetImageOption; // its ordinal 40
 // Binds accugnt5.dll once: 1 when both entries were found.
 int BindImageFile();
 void UnbindImageFile();
