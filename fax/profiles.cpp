@@ -19,9 +19,6 @@ char SettingsProfileName[ProfileNameSize];
 int FaxServiceStarted;
 char SpeedDialLabels[2 * SpeedDialKeyCount + 1][SpeedDialLabelSize];
 
-// The destination radio buttons of the profile page.
-enum : int { FaxProfileButton = 622, MailProfileButton = 623 };
-
 static const char FaxSection[] = "Varnel FAX";
 
 int InitFaxService() {
@@ -176,8 +173,9 @@ int FillProfileCombo(HWND combo, int which) {
     DWORD count = which ? MailProfileCount : FaxProfileCount;
     if (count == 0) {
         EnableWindow(combo, FALSE);
-        EnableWindow(GetDlgItem(GetParent(combo), which ? MailProfileButton : FaxProfileButton),
-                     FALSE);
+        EnableWindow(
+            GetDlgItem(GetParent(combo), which ? IDC_MAIL_PROFILE_BUTTON : IDC_FAX_PROFILE_BUTTON),
+            FALSE);
         Destination = which ? 0 : 1;
         return 0;
     }

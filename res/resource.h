@@ -40,6 +40,10 @@
 #define IDC_ABOUT_PURPOSE 982
 #define IDC_ABOUT_VERSION 983
 
+/* Dialog 200 (profile page): the destination radio buttons */
+#define IDC_FAX_PROFILE_BUTTON 622
+#define IDC_MAIL_PROFILE_BUTTON 623
+
 /* Dialog 400 (Create New Profile); its buttons are IDOK "&Create" and IDCANCEL */
 #define IDC_PROFILE_NAME 636
 #define IDC_SET_DEFAULT_PROFILE 637

@@ -6,6 +6,7 @@
 #include "app/app.h"
 #include "app/settings.h"
 #include "panel/panel_state.h"
+#include "res/resource.h"
 #include "telvex_ids.h"
 
 FaxStateGuard::FaxStateGuard() {
@@ -40,7 +41,7 @@ void ResetFaxState() {
     Destination = 0;
     if (!AppInstance) {
         AppInstance = GetModuleHandleA(NULL);
-        LoadStringA(AppInstance, 0, AppTitle, sizeof AppTitle);
+        LoadStringA(AppInstance, IDS_APP_TITLE, AppTitle, sizeof AppTitle);
     }
 }
 

@@ -199,11 +199,11 @@ struct ProfilePage {
         Page = CreateWindowA("STATIC", "", WS_POPUP, 0, 0, 300, 200, nullptr, nullptr, nullptr,
                              nullptr);
         Combo = CreateWindowA("COMBOBOX", "", WS_CHILD | CBS_DROPDOWNLIST | CBS_SORT, 0, 0, 200,
-                              100, Page, (HMENU)600, nullptr, nullptr);
+                              100, Page, nullptr, nullptr, nullptr);
         FaxButton = CreateWindowA("BUTTON", "", WS_CHILD | BS_RADIOBUTTON, 0, 0, 10, 10, Page,
-                                  (HMENU)622, nullptr, nullptr);
+                                  (HMENU)IDC_FAX_PROFILE_BUTTON, nullptr, nullptr);
         MailButton = CreateWindowA("BUTTON", "", WS_CHILD | BS_RADIOBUTTON, 0, 0, 10, 10, Page,
-                                   (HMENU)623, nullptr, nullptr);
+                                   (HMENU)IDC_MAIL_PROFILE_BUTTON, nullptr, nullptr);
     }
     ~ProfilePage() { DestroyWindow(Page); }
     std::string Selected() {

@@ -8,6 +8,7 @@
 #include "device_client.h"
 #include "page_image.h"
 #include "abi/driver_abi.h"
+#include "res/resource.h"
 
 std::string Device(const std::string &command) {
     static char reply[256 * 1024];
@@ -156,7 +157,7 @@ int WaitForExit(RunningProgram *program, DWORD timeout) {
 }
 
 int ExitProgram(RunningProgram *program) {
-    PostMessageA(program->Window, WM_COMMAND, 1002, 0);
+    PostMessageA(program->Window, WM_COMMAND, IDM_EXIT, 0);
     return WaitForExit(program, 10000);
 }
 

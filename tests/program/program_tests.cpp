@@ -5,6 +5,7 @@
 
 #include "abi/driver_abi.h"
 #include "program_fixture.h"
+#include "res/resource.h"
 
 namespace {
 
@@ -99,7 +100,7 @@ TEST_F(Program, ExitSavesTheSettingsAndUnregistersTheKeys) {
     ShowWindow(Keypad.Window, SW_RESTORE);
     SetWindowPos(Keypad.Window, NULL, 123, 77, 400, 300, SWP_NOZORDER);
     // The copy service switched off from the Options menu.
-    PostMessageA(Keypad.Window, WM_COMMAND, 1010, 0);
+    PostMessageA(Keypad.Window, WM_COMMAND, IDM_COPY_SERVICE, 0);
     Device("log clear");
     EXPECT_EQ(0, ExitProgram(&Keypad));
     EXPECT_EQ(26, CountRequests(RequestLog(), DrvRegisterKey, 0));
@@ -149,7 +150,7 @@ class RunAtLogon : public Program {
 
 TEST_F(RunAtLogon, TheMenuItemPutsTheProgramInTheListAtExit) {
     Start();
-    PostMessageA(Keypad.Window, WM_COMMAND, 1001, 0);
+    PostMessageA(Keypad.Window, WM_COMMAND, IDM_RUN_AT_START, 0);
     EXPECT_EQ(0, ExitProgram(&Keypad));
     EXPECT_EQ("a.exe b.exe C:\\Varnel\\EXE32\\KEYPAD32.EXE", Run());
     EXPECT_EQ("1", IniValue(SettingsFile, "Varnel", "StartRun"));
@@ -157,8 +158,8 @@ TEST_F(RunAtLogon, TheMenuItemPutsTheProgramInTheListAtExit) {
 
 TEST_F(RunAtLogon, TogglingTwiceLeavesTheListUntouched) {
     Start();
-    PostMessageA(Keypad.Window, WM_COMMAND, 1001, 0);
-    PostMessageA(Keypad.Window, WM_COMMAND, 1001, 0);
+    PostMessageA(Keypad.Window, WM_COMMAND, IDM_RUN_AT_START, 0);
+    PostMessageA(Keypad.Window, WM_COMMAND, IDM_RUN_AT_START, 0);
     EXPECT_EQ(0, ExitProgram(&Keypad));
     EXPECT_EQ("a.exe c:\\old\\keypad32.exe b.exe", Run());
 }

@@ -2,11 +2,14 @@
 // menu: `winctl exit` chooses Exit and waits until the window is gone,
 // `winctl menu <id>` chooses any menu command, `winctl restore` shows the
 // minimised window at a given place (`winctl restore x y width height`),
-// `winctl wait` waits until the window exists. Exit code 0 on success, 1 when the window is not found.
+// `winctl wait` waits until the window exists. Exit code 0 on success, 1 when the window is not
+// found.
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
+
+#include "res/resource.h"
 
 static HWND WaitForMainWindow(int present, DWORD timeout) {
     DWORD start = GetTickCount();
@@ -30,7 +33,7 @@ int main(int argc, char **argv) {
         return 1;
     }
     if (strcmp(argv[1], "exit") == 0) {
-        PostMessageA(window, WM_COMMAND, 1002, 0);
+        PostMessageA(window, WM_COMMAND, IDM_EXIT, 0);
         return WaitForMainWindow(0, 10000) ? 1 : 0;
     }
     if (strcmp(argv[1], "restore") == 0) {

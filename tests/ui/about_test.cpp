@@ -116,7 +116,7 @@ class AboutBox : public ::testing::Test {
         DestroyWindow(owner);
     }
     void Open() {
-        box = CreateDialogParamA(Self(), MAKEINTRESOURCEA(98), owner, AboutDialogProc, 0);
+        box = CreateDialogParamA(Self(), MAKEINTRESOURCEA(IDD_ABOUT), owner, AboutDialogProc, 0);
         ASSERT_NE(nullptr, box);
     }
     std::string Text(int control) {
@@ -191,7 +191,8 @@ void CALLBACK AnswerAboutBox(HWND, UINT, UINT_PTR timer, DWORD) {
 INT_PTR RunModal(HWND owner, bool useEscape) {
     Probe = {useEscape, false, {}};
     UINT_PTR timer = SetTimer(nullptr, 0, 50, AnswerAboutBox);
-    INT_PTR result = DialogBoxParamA(Self(), MAKEINTRESOURCEA(98), owner, AboutDialogProc, 0);
+    INT_PTR result =
+        DialogBoxParamA(Self(), MAKEINTRESOURCEA(IDD_ABOUT), owner, AboutDialogProc, 0);
     KillTimer(nullptr, timer);
     return result;
 }
