@@ -131,19 +131,6 @@ int SpoolFilesLeft() {
     return count;
 }
 
-// Dismisses the message boxes a start may show (a service that cannot start).
-DWORD WINAPI DismissStartMessages(LPVOID parameter) {
-    volatile LONG *running = (volatile LONG *)parameter;
-    while (*running) {
-        HWND box = FindWindowA("#32770", "Varnel Keypad Program");
-        if (box) {
-            PostMessageA(box, WM_COMMAND, IDOK, 0);
-        }
-        Sleep(50);
-    }
-    return 0;
-}
-
 const char *const FinalTexts[] = {"Print Completed", "User cancelled!", "Not enough mem!",
                                   "Printer error!",  "Scanner in use!", "Scanning error!",
                                   "File I/O Error!"};
@@ -171,15 +158,11 @@ class CopyJob : public ProgramFixture {
         UseSettings("Printer=" + description +
                     "\r\nAlwaysDefault=0\r\nFitInPage=" + std::to_string(fit) + "\r\n");
     }
-    // Starts the program, answering the message boxes a printer fault brings up.
+    // Starts the program, answering the message box of a service that cannot start.
     void Start() {
-        volatile LONG running = 1;
-        HANDLE dismisser = CreateThread(NULL, 0, DismissStartMessages, (LPVOID)&running, 0, NULL);
-        Started = StartProgram(&Keypad) != 0;
-        running = 0;
-        WaitForSingleObject(dismisser, INFINITE);
-        CloseHandle(dismisser);
-        ASSERT_TRUE(Started) << "KEYPAD32.EXE did not come up";
+        DialogAnswer box("Varnel Keypad Program", ReadAndPressOk, nullptr,
+                         DialogAnswer::AnyProcess);
+        ProgramFixture::Start();
     }
     void Load(PageKind kind, int count = 1) {
         for (int i = 0; i < count; i++) {
@@ -223,12 +206,8 @@ class CopyJob : public ProgramFixture {
         }
         std::string before = LcdStatus();
         PressKey("paper");
-        std::string after = before;
-        for (int i = 0; i < 100 && after == before; i++) {
-            Sleep(20);
-            after = LcdStatus();
-        }
-        EXPECT_NE(before, after) << "the panel still refuses keys";
+        EXPECT_TRUE(WaitUntil([&] { return LcdStatus() != before; }, 2000))
+            << "the panel still refuses keys";
         PressKey("paper");
         PressKey("paper");
         EXPECT_EQ(0, SpoolFilesLeft());
@@ -407,11 +386,8 @@ TEST_F(CopyJob, StopWhilePrintingAbandonsTheDocument) {
     Start();
     Load(ColourPage);
     Mode(2);
-    PressJobKey("copy");
-    DWORD start = GetTickCount();
-    while (LcdMessage() != "Printing..." && GetTickCount() - start < 60000) {
-        Sleep(5);
-    }
+    ASSERT_TRUE(PressJobKey("copy"));
+    ASSERT_EQ("Printing...", WaitForLcd(2, "Printing...", 60000));
     PressKey("stop");
     EXPECT_EQ("User cancelled!", WaitForJobEnd(60000));
     // The abandoned document never reached the printer whole.
@@ -453,11 +429,5 @@ TEST_F(CopyJob, FiftyJobsLeaveHandlesAndMemoryWhereTheyStarted) {
     EXPECT_LT(memoryAfter, memoryBefore + 1024 * 1024);
     EXPECT_GT(handlesBefore, 0u);
 }
-
-class DeviceQuit : public ::testing::Environment {
-  public:
-    void TearDown() override { QuitDevice(); }
-};
-const ::testing::Environment *const Quit = ::testing::AddGlobalTestEnvironment(new DeviceQuit);
 
 } // namespace

@@ -367,11 +367,9 @@ TEST_F(FaxJob, StopDuringTheSecondPageSendsNothing) {
     // Each read waits 2 s, or until Stop reaches the device.
     Device("fault slow 2000");
     long scanned = DeviceCounter("scanned");
-    PressJobKey("fax");
-    DWORD start = GetTickCount();
-    while (DeviceCounter("scanned") == scanned && GetTickCount() - start < 60000) {
-        Sleep(20);
-    }
+    ASSERT_TRUE(PressJobKey("fax"));
+    ASSERT_TRUE(WaitUntil([&] { return DeviceCounter("scanned") != scanned; }, 60000))
+        << "the first page was not scanned";
     PressKey("stop");
     EXPECT_EQ("User Cancelled!",
               WaitForJobEnd(FinalTexts, sizeof FinalTexts / sizeof *FinalTexts, 60000));
@@ -446,11 +444,5 @@ TEST_F(FaxJob, FiftyJobsLeaveHandlesAndMemoryWhereTheyStarted) {
     EXPECT_LT(memoryAfter, memoryBefore + 1024 * 1024);
     EXPECT_EQ(0, PageFilesLeft());
 }
-
-class DeviceQuit : public ::testing::Environment {
-  public:
-    void TearDown() override { QuitDevice(); }
-};
-const ::testing::Environment *const Quit = ::testing::AddGlobalTestEnvironment(new DeviceQuit);
 
 } // namespace
