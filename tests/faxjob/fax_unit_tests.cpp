@@ -125,7 +125,6 @@ TEST_F(ScriptedJob, LevelsBetweenTheFixedPointsArePassedOnLinearly) {
     EXPECT_EQ(2, ScanParameters.DataType);
     EXPECT_EQ(10, ScanParameters.ScanFlags);
     EXPECT_EQ(ImageFormatJpeg, ImageFormat);
-    ModeLevels[ModePhoto] = LevelDefaults[ModePhoto];
 }
 
 TEST_F(ScriptedJob, ScanWindowFollowsModeDestinationAndPaper) {
@@ -148,7 +147,6 @@ TEST_F(ScriptedJob, ScanWindowFollowsModeDestinationAndPaper) {
     EXPECT_EQ(0, ScanParameters.DataType);
     EXPECT_EQ(200, ScanParameters.ResolutionX);
     EXPECT_EQ(100, ScanParameters.ResolutionY);
-    PaperSize = 0;
 }
 
 TEST_F(ScriptedJob, LineArtHeaderCarriesPaletteAndDotsPerInch) {
