@@ -30,7 +30,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     LoadStringA(instance, IDS_APP_TITLE, AppTitle, sizeof AppTitle);
 
     if (!BindDriver() || !(DeviceInfo.Capabilities & CapFrontPanel)) {
-        char text[80];
+        char text[StartFailureTextSize];
         LoadStringA(instance, IDS_NO_DEVICE, text, sizeof text);
         return FailStart(text);
     }
@@ -47,9 +47,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     if (!RegisterClassA(&windowClass)) {
         return FailStart("Register Error!");
     }
-    MainWindow = CreateWindowExA(0, MainWindowClass, AppTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
-                                 CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, NULL,
-                                 LoadMenuA(instance, MAKEINTRESOURCEA(IDR_MAIN_MENU)), instance, NULL);
+    MainWindow =
+        CreateWindowExA(0, MainWindowClass, AppTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
+                        CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, NULL,
+                        LoadMenuA(instance, MAKEINTRESOURCEA(IDR_MAIN_MENU)), instance, NULL);
     if (!MainWindow) {
         return FailStart("Create Window Error!");
     }

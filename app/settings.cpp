@@ -190,7 +190,7 @@ void ReleaseBlock(HGLOBAL *block) {
 }
 
 int ShowStringMessage(HINSTANCE instance, HWND owner, const char *caption, WORD id) {
-    char text[260];
+    char text[MessageTextSize];
     if (LoadStringA(instance, id, text, sizeof(text)) > 0)
         MessageBoxA(owner, text, caption, MB_TASKMODAL | MB_ICONERROR);
     return 0;

@@ -7,6 +7,8 @@
 
 // Room for a whole dialing field; a longer one is dropped rather than cut.
 enum : int { DialingFieldSize = 64 };
+// Room for the text of a string-table message box, and for a second string after it.
+enum : int { MessageTextSize = 260 };
 
 // Dialing prefixes of the current telephony location.
 struct DialingRecord {

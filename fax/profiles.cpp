@@ -36,7 +36,7 @@ int InitFaxService() {
         }
     }
     UnbindTelvex();
-    char text[260];
+    char text[MessageTextSize];
     int used = LoadStringA(AppInstance, id, text, sizeof text);
     LoadStringA(AppInstance, IDS_FAX_DISABLED, text + used, sizeof text - used);
     MessageBoxA(MainWindow, text, AppTitle, MB_TASKMODAL | MB_ICONERROR);
