@@ -1,6 +1,7 @@
 #include "program_harness.h"
 
 #include <psapi.h>
+#include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -224,24 +225,53 @@ std::string IniValue(const std::string &file, const char *section, const char *k
     return value;
 }
 
-std::string TestPagePath() {
-    static std::string path;
-    if (!path.empty()) {
-        return path;
-    }
-    char directory[MAX_PATH];
-    GetTempPathA(sizeof directory, directory);
-    path = std::string(directory) + "keypad-test-page.bmp";
+static void PagePixel(PageKind kind, LONG x, LONG y, BYTE *bgr) {
     const LONG width = 850, height = 1100;
-    std::vector<BYTE> pixels(DibStride(width, 8) * height);
+    bool frame = x < 10 || y < 10 || x >= width - 10 || y >= height - 10;
+    bool mark = x >= 100 && x < 150 && y >= 100 && y < 150;
+    if (frame || mark) {
+        bgr[0] = bgr[1] = bgr[2] = 0;
+    } else if (kind == TextPage) {
+        bool bar = y > 200 && y < 1000 && (y % 40) < 14 && x > 80 && x < 680 + (y * 7) % 90;
+        bgr[0] = bgr[1] = bgr[2] = bar ? 0 : 255;
+    } else if (kind == GreyPage) {
+        bgr[0] = bgr[1] = bgr[2] = (BYTE)(40 + 200 * x / width * (0.6 + 0.4 * sin(y / 70.0)));
+    } else {
+        bgr[2] = (BYTE)(128 + 110 * sin(x / 80.0));
+        bgr[1] = (BYTE)(30 + 200 * y / height);
+        bgr[0] = (BYTE)(128 + 110 * cos((x + y) / 120.0));
+    }
+}
+
+std::string WriteSourcePage(PageKind kind, const std::string &path) {
+    const LONG width = 850, height = 1100;
+    std::vector<BYTE> bgr(width * height * 3);
     for (LONG y = 0; y < height; y++) {
         for (LONG x = 0; x < width; x++) {
-            pixels[y * DibStride(width, 8) + x] = (BYTE)((x / 50 + y / 50) % 2 ? 230 : 40);
+            PagePixel(kind, x, y, &bgr[(y * width + x) * 3]);
         }
     }
-    RasterImage image = {width, height, 8, (LONG)DibStride(width, 8), pixels.data(), 100, 0};
-    WriteBmpFile(path.c_str(), &image);
-    return path;
+    RasterImage image = {width, height, 24, width * 3, bgr.data(), 100, 1};
+    return WriteBmpFile(path.c_str(), &image) ? path : "";
+}
+
+std::string TempPath(const char *name) {
+    char directory[MAX_PATH];
+    GetTempPathA(sizeof directory, directory);
+    return std::string(directory) + name;
+}
+
+std::vector<std::string> FilesMatching(const std::string &pattern) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            names.push_back(found.cFileName);
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    return names;
 }
 
 // The system's handle table (NtQuerySystemInformation class 16).

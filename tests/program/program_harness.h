@@ -113,6 +113,13 @@ void PressButton(HWND dialog, int id);
 void ReadAndPressOk(HWND box, void *text);
 std::string WindowText(HWND window);
 
-// Writes a small grey test page (Letter at 100 dpi) into the temporary
-// directory once and returns its path.
-std::string TestPagePath();
+// The pages the jobs are given: Letter at 100 dpi with a black frame at the
+// edge and a black square one inch from the top left corner, over text bars,
+// a grey ramp or colour.
+enum PageKind { TextPage, GreyPage, ColourPage };
+// Writes the page as a BMP file: the path, or "" when it cannot be written.
+std::string WriteSourcePage(PageKind kind, const std::string &path);
+// A file in the temporary directory.
+std::string TempPath(const char *name);
+// The names of the files a pattern ("C:\\dir\\*.eml") matches.
+std::vector<std::string> FilesMatching(const std::string &pattern);

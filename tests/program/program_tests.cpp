@@ -82,7 +82,7 @@ TEST_F(Program, WithBothServicesOffOnlyStopLevelsDigitsAndJobKeysAct) {
     PressKey("copy");
     ASSERT_TRUE(SettlePanel());
     EXPECT_EQ("", LcdMessage());
-    Device("load " + TestPagePath());
+    Device("load " + WriteSourcePage(TextPage, TempPath("keypad-test-page.bmp")));
     Device("fault failure on");
     PressKey("fax");
     ASSERT_TRUE(SettlePanel());
