@@ -36,28 +36,6 @@ NewFileGuard::~NewFileGuard() {
     DeleteFileA(Path);
 }
 
-PanelStateGuard::PanelStateGuard()
-    : Mode(ScanMode), Paper(PaperSize), FaxDpi(FaxResolution), MailDpi(MailResolution),
-      Sendto(Destination), Key(SpeedDialKey), Length(TypedLength), Busy(JobBusy),
-      Cancel(CancelRequested) {
-    memcpy(Levels, ModeLevels, sizeof Levels);
-    memcpy(Typed, TypedNumber, sizeof Typed);
-}
-
-PanelStateGuard::~PanelStateGuard() {
-    ScanMode = Mode;
-    PaperSize = Paper;
-    FaxResolution = FaxDpi;
-    MailResolution = MailDpi;
-    Destination = Sendto;
-    SpeedDialKey = Key;
-    TypedLength = Length;
-    JobBusy = Busy;
-    CancelRequested = Cancel;
-    memcpy(ModeLevels, Levels, sizeof Levels);
-    memcpy(TypedNumber, Typed, sizeof Typed);
-}
-
 HMODULE LoadScriptedDriver(const IniKeyGuard &driverKey, void (**answer)(WORD, WORD, DWORD, BYTE)) {
     char path[MAX_PATH];
     BesideTestExe(path, sizeof path, "scripted_test_driver.dll");

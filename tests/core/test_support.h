@@ -2,6 +2,7 @@
 // back as they were, and paths next to the test executable.
 #pragma once
 #include <windows.h>
+#include <string.h>
 
 #include "panel/panel_state.h"
 
@@ -36,8 +37,26 @@ class NewFileGuard {
 // out, so that a case that changes the panel leaves nothing to the next.
 class PanelStateGuard {
   public:
-    PanelStateGuard();
-    ~PanelStateGuard();
+    PanelStateGuard()
+        : Mode(ScanMode), Paper(PaperSize), FaxDpi(FaxResolution), MailDpi(MailResolution),
+          Sendto(Destination), Key(SpeedDialKey), Length(TypedLength), Busy(JobBusy),
+          Cancel(CancelRequested) {
+        memcpy(Levels, ModeLevels, sizeof Levels);
+        memcpy(Typed, TypedNumber, sizeof Typed);
+    }
+    ~PanelStateGuard() {
+        ScanMode = Mode;
+        PaperSize = Paper;
+        FaxResolution = FaxDpi;
+        MailResolution = MailDpi;
+        Destination = Sendto;
+        SpeedDialKey = Key;
+        TypedLength = Length;
+        JobBusy = Busy;
+        CancelRequested = Cancel;
+        memcpy(ModeLevels, Levels, sizeof Levels);
+        memcpy(TypedNumber, Typed, sizeof Typed);
+    }
 
   private:
     WORD Mode, Paper, FaxDpi, MailDpi, Sendto;
