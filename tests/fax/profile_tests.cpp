@@ -121,7 +121,7 @@ TEST_F(Profiles, AStoredProfileNameIsKeptEvenWhenItIsGone) {
     EXPECT_STREQ("Lan Mail", MailProfileName);
 }
 
-TEST_F(Profiles, OnlyMailProfilesGive9AndForceEmail) {
+TEST_F(Profiles, OnlyMailProfilesSayNoFaxProfileAndForceEmail) {
     WriteStore({"Both=29", "Lan Mail=28"});
     ASSERT_EQ(0, BindTelvex());
     Destination = 0;
@@ -132,7 +132,7 @@ TEST_F(Profiles, OnlyMailProfilesGive9AndForceEmail) {
     EXPECT_EQ(1u, MailProfileCount);
 }
 
-TEST_F(Profiles, OnlyFaxProfilesGive52AndForceFax) {
+TEST_F(Profiles, OnlyFaxProfilesSayNoMailProfileAndForceFax) {
     WriteStore({"Office Fax=25", "Second Fax=27"});
     ASSERT_EQ(0, BindTelvex());
     Destination = 1;
@@ -142,7 +142,7 @@ TEST_F(Profiles, OnlyFaxProfilesGive52AndForceFax) {
     EXPECT_EQ(nullptr, MailProfiles.Block);
 }
 
-TEST_F(Profiles, NoUsableProfileGives53) {
+TEST_F(Profiles, NoUsableProfileSaysNoProfiles) {
     WriteStore({"Both=29"});
     ASSERT_EQ(0, BindTelvex());
     EXPECT_EQ(IDS_NO_PROFILES, DiscoverProfiles());
