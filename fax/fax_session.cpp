@@ -29,9 +29,8 @@ static HGLOBAL DuplicateBlock(HGLOBAL block) {
     if (to) {
         CopyMemory(to, from, size);
         GlobalUnlock(copy);
-    } else if (copy) {
-        GlobalFree(copy);
-        copy = NULL;
+    } else {
+        ReleaseBlock(&copy);
     }
     if (from) {
         GlobalUnlock(block);
