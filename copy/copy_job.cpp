@@ -273,16 +273,7 @@ static int CopyLoadedPages() {
         JobStatus = CopyNoMemory;
         return 0;
     }
-    if (!PrepareSpool()) {
-        return 0;
-    }
-    while (CopyPage()) {
-        if (!IsDeviceReady()) {
-            return 1;
-        }
-        SetScanParameters();
-    }
-    return 0;
+    return PrepareSpool() && ForEachLoadedPage(CopyPage);
 }
 
 static void FinishCopyJob(const char *text) {

@@ -12,26 +12,17 @@ const char *const FaxSentText = "Xferred to Xchg";
 
 volatile SHORT FaxJobStatus;
 
-// Scans while the feeder has sheets; 1 when every page is in a file.
-static int ScanAllPages() {
-    PagesScanned = 0;
+// One page into its file; a Stop seen after it ends the job.
+static int ScanOnePage() {
     if (!ScanPageToFile()) {
         return 0;
     }
-    for (;;) {
-        PagesScanned++;
-        if (CancelRequested) {
-            FaxJobStatus = FaxCancelled;
-            return 0;
-        }
-        if (!IsDeviceReady()) {
-            return 1;
-        }
-        SetScanParameters();
-        if (!ScanPageToFile()) {
-            return 0;
-        }
+    PagesScanned++;
+    if (CancelRequested) {
+        FaxJobStatus = FaxCancelled;
+        return 0;
     }
+    return 1;
 }
 
 static void FinishFaxJob(const char *text) {
@@ -53,7 +44,7 @@ DWORD WINAPI FaxJobThread(LPVOID) {
         SetJobNotification(1);
         SetupFaxScan();
         if (AllocatePageBuffer()) {
-            if (ScanAllPages() && SendPages()) {
+            if (ForEachLoadedPage(ScanOnePage) && SendPages()) {
                 DeleteJobFiles();
                 CloseFaxSession();
                 SetJobNotification(0);

@@ -119,6 +119,16 @@ void ReleaseScanBuffer(ScanBufferRecord *buffer) {
     buffer->Lines = 0;
 }
 
+int ForEachLoadedPage(int (*page)()) {
+    while (page()) {
+        if (!IsDeviceReady()) {
+            return 1;
+        }
+        SetScanParameters();
+    }
+    return 0;
+}
+
 void SetJobNotification(int on) {
     KeyNotification notification = {(ULONG_PTR)MainWindow, WM_USER, PanelJobEvent};
     CallDriverWith(DrvJobNotification, &notification, on ? 0xFF : 0);

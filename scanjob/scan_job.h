@@ -1,7 +1,8 @@
 // What the copy and fax jobs share: the paper and data-type tables, the scan
 // window of a whole paper size, the buffer a band or page goes through (its
-// DIB header, its size and how a refused request shrinks), the driver's job
-// notification and the wait for the next second.
+// DIB header, its size and how a refused request shrinks), the loop over the
+// sheets in the feeder, the driver's job notification and the wait for the
+// next second.
 #pragma once
 #include <windows.h>
 #include "abi/driver_abi.h"
@@ -51,6 +52,10 @@ struct ScanBufferRecord {
 int AllocateScanBuffer(const ScanParameterRecord *scan, ScanBufferRecord *buffer);
 void ReleaseScanBuffer(ScanBufferRecord *buffer);
 
+// Runs page for the sheet the job started with and for every further sheet the
+// device reports, setting the scan window again for each: 1 when the feeder
+// ran empty, 0 when a page failed.
+int ForEachLoadedPage(int (*page)());
 // Asks the driver (request 22) to post PanelJobEvent to the main window, or no more.
 void SetJobNotification(int on);
 // Waits until the clock's second has changed, a second at the most.
