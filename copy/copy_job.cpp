@@ -276,11 +276,6 @@ static int CopyLoadedPages() {
     return PrepareSpool() && ForEachLoadedPage(CopyPage);
 }
 
-static void FinishCopyJob(const char *text) {
-    ShowPanelText(LcdMessageLine, text);
-    EndJob();
-}
-
 DWORD WINAPI CopyJobThread(LPVOID) {
     JobStatus = CopyPrinterError;
     if (CopySettings.AlwaysDefault) {
@@ -290,23 +285,18 @@ DWORD WINAPI CopyJobThread(LPVOID) {
     }
     if (!JobPrinterName[0] || !OpenJobPrinter()) {
         ReleaseDevMode();
-        FinishCopyJob(CopyErrorTexts[CopyPrinterError + 1]);
+        FinishJob(CopyErrorTexts[CopyPrinterError + 1]);
         return 0;
     }
-    if (!OpenDevice()) {
+    if (!OpenJobDevice()) {
         ReleaseDevMode();
-        FinishCopyJob(CopyErrorTexts[CopyScannerBusy + 1]);
+        FinishJob(CopyErrorTexts[CopyScannerBusy + 1]);
         return 0;
     }
-    SetJobNotification(1);
     int copied = CopyLoadedPages();
     ReleaseJobBuffers();
     ReleaseDevMode();
-    if (!copied) {
-        FinishPage();
-    }
-    SetJobNotification(0);
-    CloseDevice();
-    FinishCopyJob(copied ? "Print Completed" : CopyErrorTexts[JobStatus + 1]);
+    CloseJobDevice(!copied);
+    FinishJob(copied ? "Print Completed" : CopyErrorTexts[JobStatus + 1]);
     return 0;
 }

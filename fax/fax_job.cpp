@@ -2,7 +2,6 @@
 // and the outcome on the LCD, releasing on every way out what it took.
 #include "fax/fax_job.h"
 
-#include "panel/panel.h"
 #include "panel/panel_state.h"
 
 const char *const FaxStatusTexts[FaxStatusCount] = {
@@ -25,43 +24,34 @@ static int ScanOnePage() {
     return 1;
 }
 
-static void FinishFaxJob(const char *text) {
-    ShowPanelText(LcdMessageLine, text);
-    EndJob();
-}
-
 DWORD WINAPI FaxJobThread(LPVOID) {
     PagesScanned = 0;
     if (!OpenFaxSession()) {
-        FinishFaxJob(FaxStatusTexts[FaxJobStatus + 1]);
+        FinishJob(FaxStatusTexts[FaxJobStatus + 1]);
         return 0;
     }
     if (!TakeTempDirectory() || !BindImageFile()) {
         FaxJobStatus = FaxFileError;
-    } else if (!OpenDevice()) {
+    } else if (!OpenJobDevice()) {
         FaxJobStatus = FaxScannerBusy;
     } else {
-        SetJobNotification(1);
         SetupFaxScan();
         if (AllocatePageBuffer()) {
             if (ForEachLoadedPage(ScanOnePage) && SendPages()) {
                 DeleteJobFiles();
                 CloseFaxSession();
-                SetJobNotification(0);
-                CloseDevice();
+                CloseJobDevice(0);
                 UnbindImageFile();
-                FinishFaxJob(FaxSentText);
+                FinishJob(FaxSentText);
                 return 0;
             }
             DeleteJobFiles();
             ReleasePageBuffer();
         }
-        FinishPage();
-        SetJobNotification(0);
-        CloseDevice();
+        CloseJobDevice(1);
     }
     UnbindImageFile();
     CloseFaxSession();
-    FinishFaxJob(FaxStatusTexts[FaxJobStatus + 1]);
+    FinishJob(FaxStatusTexts[FaxJobStatus + 1]);
     return 0;
 }

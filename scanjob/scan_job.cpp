@@ -3,6 +3,7 @@
 #include "app/app.h"
 #include "app/settings.h"
 #include "driver/driver.h"
+#include "panel/panel.h"
 
 namespace {
 
@@ -129,9 +130,30 @@ int ForEachLoadedPage(int (*page)()) {
     return 0;
 }
 
-void SetJobNotification(int on) {
+static void SetJobNotification(int on) {
     KeyNotification notification = {(ULONG_PTR)MainWindow, WM_USER, PanelJobEvent};
     CallDriverWith(DrvJobNotification, &notification, on ? 0xFF : 0);
+}
+
+int OpenJobDevice() {
+    if (!OpenDevice()) {
+        return 0;
+    }
+    SetJobNotification(1);
+    return 1;
+}
+
+void CloseJobDevice(int failed) {
+    if (failed) {
+        FinishPage();
+    }
+    SetJobNotification(0);
+    CloseDevice();
+}
+
+void FinishJob(const char *text) {
+    ShowPanelText(LcdMessageLine, text);
+    EndJob();
 }
 
 // Documents and page files of different pages then carry different times; a

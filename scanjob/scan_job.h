@@ -1,8 +1,8 @@
 // What the copy and fax jobs share: the paper and data-type tables, the scan
 // window of a whole paper size, the buffer a band or page goes through (its
 // DIB header, its size and how a refused request shrinks), the loop over the
-// sheets in the feeder, the driver's job notification and the wait for the
-// next second.
+// sheets in the feeder, the device with the driver's job notification, the
+// job's end and the wait for the next second.
 #pragma once
 #include <windows.h>
 #include "abi/driver_abi.h"
@@ -56,7 +56,13 @@ void ReleaseScanBuffer(ScanBufferRecord *buffer);
 // device reports, setting the scan window again for each: 1 when the feeder
 // ran empty, 0 when a page failed.
 int ForEachLoadedPage(int (*page)());
-// Asks the driver (request 22) to post PanelJobEvent to the main window, or no more.
-void SetJobNotification(int on);
+// Opens the device for a job and asks the driver (request 22) to post
+// PanelJobEvent to the main window: 1, or 0 when the device was refused.
+int OpenJobDevice();
+// Ends the notification and closes the device; after a failure the sheet in
+// the scanner is let go first.
+void CloseJobDevice(int failed);
+// The job's last step: its outcome on the message line, the panel handed back.
+void FinishJob(const char *text);
 // Waits until the clock's second has changed, a second at the most.
 void WaitForNextSecond();
