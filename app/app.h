@@ -11,16 +11,18 @@ struct SystemLookRecord {
 };
 
 enum : UINT_PTR { PollTimerId = 4660 };
+// Room for the message that ends a start without a device.
+enum : int { StartFailureTextSize = 80 };
 
-extern HINSTANCE AppInstance;      // the program's module instance
-extern HWND MainWindow;            // main window, target of all panel messages
-extern HMENU MainMenu;             // the main window's menu
-extern HACCEL Accelerators;        // menu accelerators, may be empty
-extern UINT_PTR PollTimer;         // the 100 ms panel poll timer, 0 when not running
-extern char AppTitle[40];          // "Varnel Keypad Program": window and message box caption
-extern HHOOK MessageHook;          // the dialogs' get-message hook, empty when not installed
-extern int FaxAvailable;           // the fax service could be started
-extern int CopyAvailable;          // the copy service could be started
+extern HINSTANCE AppInstance;       // the program's module instance
+extern HWND MainWindow;             // main window, target of all panel messages
+extern HMENU MainMenu;              // the main window's menu
+extern HACCEL Accelerators;         // menu accelerators, may be empty
+extern UINT_PTR PollTimer;          // the 100 ms panel poll timer, 0 when not running
+extern char AppTitle[40];           // "Varnel Keypad Program": window and message box caption
+extern HHOOK MessageHook;           // the dialogs' get-message hook, empty when not installed
+extern int FaxAvailable;            // the fax service could be started
+extern int CopyAvailable;           // the copy service could be started
 extern SystemLookRecord SystemLook; // button colours for the dialogs
 
 extern const char *const MainWindowClass; // "Fax Configuration"

@@ -32,7 +32,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     LoadStringA(instance, IDS_APP_TITLE, AppTitle, sizeof AppTitle);
 
     if (!BindDriver() || !(DeviceInfo.Capabilities & CapFrontPanel)) {
-        char text[80];
+        char text[StartFailureTextSize];
         LoadStringA(instance, IDS_NO_DEVICE, text, sizeof text);
         return FailStart(text);
     }

@@ -181,8 +181,16 @@ int LoadProductLibrary(HMODULE *module, const char *fileName) {
     return *module != nullptr;
 }
 
+void ReleaseBlock(HGLOBAL *block) {
+    if (*block) {
+        GlobalUnlock(*block);
+        GlobalFree(*block);
+        *block = nullptr;
+    }
+}
+
 int ShowStringMessage(HINSTANCE instance, HWND owner, const char *caption, WORD id) {
-    char text[260];
+    char text[MessageTextSize];
     if (LoadStringA(instance, id, text, sizeof(text)) > 0)
         MessageBoxA(owner, text, caption, MB_TASKMODAL | MB_ICONERROR);
     return 0;

@@ -1,12 +1,14 @@
 // The settings store: the INI files of the product, the values read from them
 // at start, and the small operations every part uses to reach the product
-// directory, its libraries and the string table.
+// directory, its libraries and the string table, and to release a movable block.
 #pragma once
 #include <windows.h>
 #include "panel/panel_state.h"
 
 // Room for a whole dialing field; a longer one is dropped rather than cut.
 enum : int { DialingFieldSize = 64 };
+// Room for the text of a string-table message box, and for a second string after it.
+enum : int { MessageTextSize = 260 };
 
 // Dialing prefixes of the current telephony location.
 struct DialingRecord {
@@ -59,3 +61,6 @@ int ProductFileExists(char *out, WORD size, const char *fileName);
 int FileExists(const char *path);
 int LoadProductLibrary(HMODULE *module, const char *fileName);
 int ShowStringMessage(HINSTANCE instance, HWND owner, const char *caption, WORD id);
+// Unlocks, frees and empties a movable block (held locked once, or not locked);
+// an empty handle is left as it is.
+void ReleaseBlock(HGLOBAL *block);

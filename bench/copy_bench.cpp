@@ -69,7 +69,8 @@ double TimeScan(const std::string &page, LineCallbackProc consumer) {
     double start = Now();
     int scanned;
     if (consumer) {
-        ReadRequest request = {BandPixels, consumer, BandLines * ScanParameters.BytesPerLine, 0};
+        ReadRequest request = {BandBuffer.Pixels, consumer,
+                               BandBuffer.Lines * ScanParameters.BytesPerLine, 0};
         scanned = ReadScanLines(&request) == ReadPageComplete;
     } else {
         scanned = ScanPageToSpool();
@@ -166,7 +167,7 @@ void SpoolCost(const std::string &page) {
     double own = spoolWrite + replay, plain = plainWrite + plainRead;
     printf("colour Letter page: %lu lines of %lu bytes (%.1f MiB), band of %lu lines\n",
            (unsigned long)LinesSpooled, (unsigned long)ScanParameters.BytesPerLine,
-           bytes / 1048576.0, (unsigned long)BandLines);
+           bytes / 1048576.0, (unsigned long)BandBuffer.Lines);
     printf("scan reads alone        : %8.1f ms\n", scanOnly * 1000);
     printf("spool write (in scan)   : %8.1f ms\n", spoolWrite * 1000);
     printf("read-back and band loop : %8.1f ms\n", replay * 1000);

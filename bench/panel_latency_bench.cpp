@@ -12,6 +12,7 @@
 
 #include "bench_figure.h"
 #include "program_harness.h"
+#include "res/resource.h"
 
 namespace {
 
@@ -87,7 +88,7 @@ double StartAndWait(const char *path, const char *windowClass, bool waitForKeys)
         }
     }
     QueryPerformanceCounter(&end);
-    PostMessageA(window, WM_COMMAND, 1002, 0);
+    PostMessageA(window, WM_COMMAND, IDM_EXIT, 0);
     PostMessageA(window, WM_CLOSE, 0, 0);
     WaitForSingleObject(process.hProcess, 10000);
     CloseHandle(process.hThread);

@@ -2,11 +2,13 @@
 #include "copy/copy_job_steps.h"
 
 #include "app/app.h"
+#include "app/settings.h"
 #include "copy/copy_geometry.h"
 #include "copy/copy_settings.h"
 #include "driver/driver.h"
 #include "panel/panel.h"
 #include "panel/panel_state.h"
+#include "scanjob/scan_job.h"
 
 const char *const CopyErrorTexts[6] = {"User cancelled!", "Not enough mem!", "Printer error!",
                                        "Scanner in use!", "Scanning error!", "File I/O Error!"};
@@ -19,11 +21,8 @@ PrinterInfo JobPrinterInfo;
 static HGLOBAL JobDevMode;    // printer settings taken over from the context
 static DEVMODEA *JobSettings; // JobDevMode, locked
 double VerticalScale;
-static HGLOBAL BandBuffer;           // header, palette and pixels of one band
-static BITMAPINFOHEADER *BandHeader; // BandBuffer, locked
-BYTE *BandPixels;                    // the pixel buffer behind the palette
-DWORD BandLines;
-static DWORD BandBytes;                         // BandLines whole lines
+ScanBufferRecord BandBuffer;
+static DWORD BandBytes;                         // the band's whole lines
 static HANDLE SpoolFile = INVALID_HANDLE_VALUE; // the page's bands, deleted on close
 DWORD LinesSpooled;                             // lines of the current page in SpoolFile
 static LONG PrintRow;                           // scanned lines already drawn
@@ -37,7 +36,7 @@ int OpenJobPrinter() {
         !OpenPrinterContext(&JobPrinterEntry, &JobPrinterContext)) {
         return 0;
     }
-    JobPrinterInfo.PaperCode = PaperCodeFor(PaperSize);
+    JobPrinterInfo.PaperCode = PaperFor(PaperSize).Code;
     JobPrinterInfo.QueryOption = 1;
     int queried = QueryPrinter(&JobPrinterEntry, &JobPrinterContext, &JobPrinterInfo);
     if (queried) {
@@ -65,24 +64,10 @@ void SetCopyGeometry() {
 }
 
 int AllocateBandBuffer() {
-    DWORD bytesPerLine = ScanParameters.BytesPerLine;
-    WORD bitCount = BitCountFor(ScanParameters.DataType);
-    DWORD header = BandHeaderSize(bitCount);
-    DWORD request, floor;
-    PlanBandBuffer(ScanParameters.DataType, bytesPerLine, ScanParameters.Lines, &request, &floor);
-    if (request == 0) {
+    if (!AllocateScanBuffer(&ScanParameters, &BandBuffer)) {
         return 0;
     }
-    BandBuffer = AllocateBand(request, floor, header, bytesPerLine, &request);
-    if (!BandBuffer) {
-        return 0;
-    }
-    BandHeader = (BITMAPINFOHEADER *)GlobalLock(BandBuffer);
-    BandLines = (request - header) / bytesPerLine;
-    BandBytes = BandLines * bytesPerLine;
-    WriteDibHeader(BandHeader, header, (LONG)ScanParameters.PixelsPerLine,
-                   (LONG)ScanParameters.Lines, bitCount);
-    BandPixels = (BYTE *)BandHeader + header;
+    BandBytes = BandBuffer.Lines * ScanParameters.BytesPerLine;
     return 1;
 }
 
@@ -98,21 +83,21 @@ int PrepareSpool() {
         JobStatus = CopyFileError;
         return 0;
     }
-    JobSettings->dmColor = BandHeader->biBitCount > 8 ? DMCOLOR_COLOR : DMCOLOR_MONOCHROME;
+    JobSettings->dmColor = BandBuffer.Header->biBitCount > 8 ? DMCOLOR_COLOR : DMCOLOR_MONOCHROME;
     JobSettings->dmFields |= DM_COLOR;
     return 1;
 }
 
 WORD SpoolBand(WORD lines) {
     // A driver that claims more lines than the band holds is not believed.
-    if (lines > BandLines) {
+    if (lines > BandBuffer.Lines) {
         JobStatus = CopyScanError;
         return ReadFailed;
     }
     LinesSpooled += lines;
     DWORD bytes = lines * ScanParameters.BytesPerLine;
     DWORD written = 0;
-    if (!WriteFile(SpoolFile, BandPixels + BandBytes - bytes, bytes, &written, NULL) ||
+    if (!WriteFile(SpoolFile, BandBuffer.Pixels + BandBytes - bytes, bytes, &written, NULL) ||
         written != bytes) {
         JobStatus = CopyFileError;
         return ReadFailed;
@@ -158,12 +143,12 @@ static WORD PrintBand(DWORD lines, const BYTE *pixels) {
         JobStatus = CopyCancelled;
         return AbandonDocument();
     }
-    BandHeader->biHeight = (LONG)lines;
+    BandBuffer.Header->biHeight = (LONG)lines;
     int top = (int)(PrintRow * VerticalScale + 0.5);
     int height = (int)(lines * VerticalScale + 0.5);
     if (StretchDIBits(PrinterDC, 0, top, JobPrinterInfo.PrintableWidth, height, 0, 0,
                       (int)ScanParameters.PixelsPerLine, (int)lines, pixels,
-                      (BITMAPINFO *)BandHeader, DIB_RGB_COLORS, SRCCOPY) <= 0) {
+                      (BITMAPINFO *)BandBuffer.Header, DIB_RGB_COLORS, SRCCOPY) <= 0) {
         JobStatus = CopyPrinterError;
         return AbandonDocument();
     }
@@ -193,9 +178,10 @@ int ReplaySpool(BandConsumer consumer) {
         return 0;
     }
     while (ScanParameters.Lines > 0) {
-        DWORD lines = ScanParameters.Lines < BandLines ? ScanParameters.Lines : BandLines;
+        DWORD lines =
+            ScanParameters.Lines < BandBuffer.Lines ? ScanParameters.Lines : BandBuffer.Lines;
         DWORD bytes = lines * ScanParameters.BytesPerLine;
-        BYTE *band = BandPixels + BandBytes - bytes;
+        BYTE *band = BandBuffer.Pixels + BandBytes - bytes;
         DWORD read = 0;
         if (!ReadFile(SpoolFile, band, bytes, &read, NULL) || read != bytes) {
             JobStatus = CopyFileError;
@@ -223,16 +209,6 @@ static int PrintSpooledPage() {
     return 0;
 }
 
-// Waits for the second to change, so that documents of different pages get different names.
-static void WaitForNextSecond() {
-    SYSTEMTIME first, now;
-    GetLocalTime(&first);
-    do {
-        Sleep(10);
-        GetLocalTime(&now);
-    } while (now.wSecond == first.wSecond);
-}
-
 int ScanPageToSpool() {
     if (ReportNotReady() != 0) {
         JobStatus = CopyScannerBusy;
@@ -246,7 +222,7 @@ int ScanPageToSpool() {
         JobStatus = CopyFileError;
         return 0;
     }
-    ReadRequest request = {BandPixels, SpoolBand, BandBytes, 0};
+    ReadRequest request = {BandBuffer.Pixels, SpoolBand, BandBytes, 0};
     WORD status = ReadScanLines(&request);
     if (status == ReadFailed) {
         return 0;
@@ -277,34 +253,17 @@ static int CopyPage() {
     return 1;
 }
 
-static void SetJobNotification(int on) {
-    KeyNotification notification = {(ULONG_PTR)MainWindow, WM_USER, PanelJobEvent};
-    CallDriverWith(DrvJobNotification, &notification, on ? 0xFF : 0);
-}
-
 void ReleaseJobBuffers() {
     if (SpoolFile != INVALID_HANDLE_VALUE) {
         CloseHandle(SpoolFile);
         SpoolFile = INVALID_HANDLE_VALUE;
     }
-    if (BandBuffer) {
-        GlobalUnlock(BandBuffer);
-        GlobalFree(BandBuffer);
-        BandBuffer = NULL;
-        BandHeader = NULL;
-        BandPixels = NULL;
-    }
+    ReleaseScanBuffer(&BandBuffer);
 }
 
 void ReleaseDevMode() {
-    if (JobDevMode) {
-        if (JobSettings) {
-            GlobalUnlock(JobDevMode);
-            JobSettings = NULL;
-        }
-        GlobalFree(JobDevMode);
-        JobDevMode = NULL;
-    }
+    ReleaseBlock(&JobDevMode);
+    JobSettings = NULL;
 }
 
 // Scans and prints every loaded page on the open device; 1 when all were printed.
@@ -314,21 +273,7 @@ static int CopyLoadedPages() {
         JobStatus = CopyNoMemory;
         return 0;
     }
-    if (!PrepareSpool()) {
-        return 0;
-    }
-    while (CopyPage()) {
-        if (!IsDeviceReady()) {
-            return 1;
-        }
-        SetScanParameters();
-    }
-    return 0;
-}
-
-static void FinishCopyJob(const char *text) {
-    ShowPanelText(LcdMessageLine, text);
-    EndJob();
+    return PrepareSpool() && ForEachLoadedPage(CopyPage);
 }
 
 DWORD WINAPI CopyJobThread(LPVOID) {
@@ -340,23 +285,18 @@ DWORD WINAPI CopyJobThread(LPVOID) {
     }
     if (!JobPrinterName[0] || !OpenJobPrinter()) {
         ReleaseDevMode();
-        FinishCopyJob(CopyErrorTexts[CopyPrinterError + 1]);
+        FinishJob(CopyErrorTexts[CopyPrinterError + 1]);
         return 0;
     }
-    if (!OpenDevice()) {
+    if (!OpenJobDevice()) {
         ReleaseDevMode();
-        FinishCopyJob(CopyErrorTexts[CopyScannerBusy + 1]);
+        FinishJob(CopyErrorTexts[CopyScannerBusy + 1]);
         return 0;
     }
-    SetJobNotification(1);
     int copied = CopyLoadedPages();
     ReleaseJobBuffers();
     ReleaseDevMode();
-    if (!copied) {
-        FinishPage();
-    }
-    SetJobNotification(0);
-    CloseDevice();
-    FinishCopyJob(copied ? "Print Completed" : CopyErrorTexts[JobStatus + 1]);
+    CloseJobDevice(!copied);
+    FinishJob(copied ? "Print Completed" : CopyErrorTexts[JobStatus + 1]);
     return 0;
 }

@@ -4,6 +4,7 @@
 #pragma once
 #include <windows.h>
 #include "abi/printer_abi.h"
+#include "scanjob/scan_job.h"
 
 // Outcome codes; the LCD text is CopyErrorTexts[JobStatus + 1].
 enum CopyStatus : SHORT {
@@ -16,11 +17,11 @@ enum CopyStatus : SHORT {
 };
 
 extern const char *const CopyErrorTexts[6];
-extern volatile SHORT JobStatus;   // outcome of the copy job
-extern PrinterInfo JobPrinterInfo; // the printer's geometry for this job
-extern double VerticalScale;       // printer lines per scanned line
-extern DWORD BandLines;            // lines the band's pixel buffer holds
-extern WORD CopyCount;             // copies of each page
+extern volatile SHORT JobStatus;    // outcome of the copy job
+extern PrinterInfo JobPrinterInfo;  // the printer's geometry for this job
+extern double VerticalScale;        // printer lines per scanned line
+extern ScanBufferRecord BandBuffer; // header, palette and pixels of one band
+extern WORD CopyCount;              // copies of each page
 
 // The thread routine the Copy key starts; the parameter is not used.
 DWORD WINAPI CopyJobThread(LPVOID parameter);

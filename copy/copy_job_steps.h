@@ -11,7 +11,6 @@ typedef WORD (*BandConsumer)(DWORD lines, const BYTE *pixels);
 
 extern char JobPrinterName[PrinterDescriptionSize]; // description of this job's printer
 extern DWORD LinesSpooled;                          // lines of the current page in the spool file
-extern BYTE *BandPixels;                            // the band's pixel buffer
 
 // Splits JobPrinterName, opens and queries the printer and takes its settings block.
 int OpenJobPrinter();

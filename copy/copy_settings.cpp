@@ -4,6 +4,7 @@
 
 #include "app/app.h"
 #include "app/settings.h"
+#include "res/resource.h"
 
 HMODULE PrinterLibrary;
 ListPrintersProc ListPrinters;
@@ -22,7 +23,6 @@ CopySettingsRecord WorkingCopySettings;
 int CopyUnit;
 
 static const char *const CopySection = "Varnel COPY";
-enum : WORD { IdsCopyUnavailable = 45 };
 
 // Through void* because FARPROC has no parameters to match.
 template <typename Proc> static void LookUp(Proc *slot, int ordinal) {
@@ -55,11 +55,7 @@ void UnbindPrinterLibrary() {
         ClosePrinterContext(&DialogPrinterContext);
         DialogPrinterOpen = 0;
     }
-    if (DialogPrinterListHandle) {
-        GlobalUnlock(DialogPrinterListHandle);
-        GlobalFree(DialogPrinterListHandle);
-        DialogPrinterListHandle = NULL;
-    }
+    ReleaseBlock(&DialogPrinterListHandle);
     FreeLibrary(PrinterLibrary);
     PrinterLibrary = NULL;
     ListPrinters = NULL;
@@ -73,7 +69,7 @@ void UnbindPrinterLibrary() {
 
 int LoadCopySettings() {
     if (!BindPrinterLibrary()) {
-        ShowStringMessage(AppInstance, MainWindow, AppTitle, IdsCopyUnavailable);
+        ShowStringMessage(AppInstance, MainWindow, AppTitle, IDS_COPY_INIT_FAILED);
         return 0;
     }
     const char *file = SettingsPathFor("SYS.INI");

@@ -5,7 +5,10 @@
 #pragma once
 #include <windows.h>
 
+#include "abi/image_file_abi.h"
 #include "driver/driver.h"
+#include "fax/profiles.h"
+#include "scanjob/scan_job.h"
 
 // Outcome codes; the LCD text is FaxStatusTexts[FaxJobStatus + 1].
 enum FaxStatus : SHORT {
@@ -35,18 +38,19 @@ struct LineSourceRecord {
 };
 
 // The copy job has its own JobStatus; the fax job's outcome lives beside it.
-extern volatile SHORT FaxJobStatus;  // outcome of the fax job
-extern LineSourceRecord LineSource;  // the page being written
-extern WORD PagesScanned;            // pages written so far
-extern int ImageFormat;              // 9 TIFF Group 4, 13 JPEG
-extern HGLOBAL PageFileList;         // the page files' full paths, packed
-extern DWORD PageFileListSize;       // bytes used in PageFileList
-extern BITMAPINFOHEADER *PageHeader; // the page buffer's header, locked
-extern DWORD PageBufferSize;         // bytes of the page buffer
+extern volatile SHORT FaxJobStatus; // outcome of the fax job
+extern LineSourceRecord LineSource; // the page being written
+extern WORD PagesScanned;           // pages written so far
+extern int ImageFormat;             // 9 TIFF Group 4, 13 JPEG
+extern HGLOBAL PageFileList;        // the page files' full paths, packed
+extern DWORD PageFileListSize;      // bytes used in PageFileList
+extern ScanBufferRecord PageBuffer; // the page's header, palette and lines
+extern ProfileChoice JobChoice;     // destination and profiles, taken once as the session opens
 
-// The thread routine the Fax key starts; the parameter is not used.
+// The thread routine the Fax key starts (fax_job.cpp); the parameter is not used.
 DWORD WINAPI FaxJobThread(LPVOID parameter);
 
+// The mail session (fax_session.cpp).
 // Takes the destination and profile names the job sends with; the session
 // does so as it opens, and nothing changes them for the job afterwards.
 void TakeJobChoice();
@@ -54,6 +58,10 @@ int OpenFaxSession();
 void CloseFaxSession();
 // Gives the fax profile the job's paper size and resolution; once the session is open.
 void ApplyJobFaxSettings();
+// Hands all pages to the mail library; 1 when it took them.
+int SendPages();
+
+// The pages (fax_pages.cpp).
 void SetupFaxScan();
 int AllocatePageBuffer();
 void ReleasePageBuffer();
@@ -64,6 +72,10 @@ int WINAPI SupplyScanLine(void *source, BYTE *destination, int line);
 void DeleteJobFiles();
 // "FX-00042.VKZ": the attachment name of a page numbered id.
 void FormatAttachmentName(char *out, int size, WORD id, WORD destination, int format);
+
+// The image-file library (image_file.cpp).
+extern WriteImageFileProc WriteImageFile; // its ordinal 15
+extern SetImageOptionProc SetImageOption; // its ordinal 40
 // Binds accugnt5.dll once: 1 when both entries were found.
 int BindImageFile();
 void UnbindImageFile();

@@ -41,9 +41,6 @@ void TakeProfileChoice(ProfileChoice *choice) {
     UnlockProfileChoice();
 }
 
-// The destination radio buttons of the profile page.
-enum : int { FaxProfileButton = 622, MailProfileButton = 623 };
-
 static const char FaxSection[] = "Varnel FAX";
 
 int InitFaxService() {
@@ -61,7 +58,7 @@ int InitFaxService() {
         }
     }
     UnbindTelvex();
-    char text[260];
+    char text[MessageTextSize];
     int used = LoadStringA(AppInstance, id, text, sizeof text);
     LoadStringA(AppInstance, IDS_FAX_DISABLED, text + used, sizeof text - used);
     MessageBoxA(MainWindow, text, AppTitle, MB_TASKMODAL | MB_ICONERROR);
@@ -89,11 +86,7 @@ WORD LoadFaxSettings() {
 }
 
 static void ReleaseList(ProfileList *list, DWORD *count) {
-    if (list->Block) {
-        GlobalUnlock(list->Block);
-        GlobalFree(list->Block);
-        list->Block = NULL;
-    }
+    ReleaseBlock(&list->Block);
     list->Names = NULL;
     *count = 0;
 }
@@ -202,8 +195,9 @@ int FillProfileCombo(HWND combo, int which) {
     DWORD count = which ? MailProfileCount : FaxProfileCount;
     if (count == 0) {
         EnableWindow(combo, FALSE);
-        EnableWindow(GetDlgItem(GetParent(combo), which ? MailProfileButton : FaxProfileButton),
-                     FALSE);
+        EnableWindow(
+            GetDlgItem(GetParent(combo), which ? IDC_MAIL_PROFILE_BUTTON : IDC_FAX_PROFILE_BUTTON),
+            FALSE);
         Destination = which ? 0 : 1;
         return 0;
     }

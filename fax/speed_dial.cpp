@@ -139,13 +139,6 @@ HGLOBAL ReadWholeFile(const char *path, WORD *code, DWORD *size) {
     return block;
 }
 
-static void FreeBlock(HGLOBAL *block) {
-    if (*block) {
-        GlobalFree(*block);
-        *block = NULL;
-    }
-}
-
 // n.DES as a movable block of the entry's count records; null with code 2
 // when the file cannot be read or does not hold exactly count records, 3
 // when memory runs out.
@@ -197,11 +190,11 @@ WORD LoadSpeedDialFiles(int number) {
     }
     entry->StringBlock = ReadWholeFile(paths.Strings, &code, &stringBytes);
     if (entry->StringBlock && !RecipientStringsFit(entry, stringBytes)) {
-        FreeBlock(&entry->StringBlock);
+        ReleaseBlock(&entry->StringBlock);
         code = 2;
     }
     if (!entry->StringBlock) {
-        FreeBlock(&entry->RecipientBlock);
+        ReleaseBlock(&entry->RecipientBlock);
         return code;
     }
     return 0;

@@ -110,8 +110,8 @@ static void FollowDestinationInDialog() {
     if (!ActiveSettingsDialog) {
         return;
     }
-    int id = 622 + Destination;
-    int other = Destination ? 622 : 623;
+    int id = Destination ? IDC_MAIL_PROFILE_BUTTON : IDC_FAX_PROFILE_BUTTON;
+    int other = Destination ? IDC_FAX_PROFILE_BUTTON : IDC_MAIL_PROFILE_BUTTON;
     HWND button = GetDlgItem(ActiveSettingsDialog, id);
     SendMessageA(ActiveSettingsDialog, WM_COMMAND, id, (LPARAM)button);
     SendDlgItemMessageA(ActiveSettingsDialog, id, BM_SETCHECK, 1, 0);
@@ -218,7 +218,7 @@ LRESULT HandlePanelMessage(WPARAM wParam, LPARAM lParam) {
     case PanelStartFax:
         StartJob(FaxServiceEnabled, FaxJob, "Fax Disabled!");
         break;
-    case PanelJobNotice:
+    case PanelJobEvent:
         if ((lParam & 0xFF) == PanelEventAbort) {
             CancelRequested = 1;
         }

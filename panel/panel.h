@@ -3,8 +3,9 @@
 #pragma once
 #include <windows.h>
 
-// Panel message codes: wParam of the WM_USER messages the driver posts, and
-// the two job starts the panel posts to itself.
+// Panel message codes: wParam of the WM_USER messages the driver posts (and
+// PanelJobEvent of the driver's job notification), and the two job starts the
+// panel posts to itself.
 enum PanelCode : WORD {
     KeyFax = 0,
     KeyCopy = 1,
@@ -20,7 +21,6 @@ enum PanelCode : WORD {
     KeyDigit = 25,
     PanelStartCopy = 4096,
     PanelStartFax = 4097,
-    PanelJobNotice = 8192,
 };
 
 enum : WORD { LcdStatusLine = 0, LcdMessageLine = 2 };

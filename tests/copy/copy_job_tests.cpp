@@ -9,7 +9,6 @@
 #include <windows.h>
 #include <psapi.h>
 
-#include <math.h>
 #include <stdio.h>
 #include <string.h>
 
@@ -17,7 +16,6 @@
 #include <vector>
 
 #include "abi/driver_abi.h"
-#include "page_image.h"
 #include "program_fixture.h"
 
 namespace {
@@ -29,56 +27,13 @@ const char *const ColorPrinter = "Varnel Color PS";
 const char *const GrayPrinter = "Varnel Gray PS";
 const char *const OfflinePrinter = "Varnel Offline PS";
 
-// Source pages: Letter at 100 dpi with a black frame at the edge and a black
-// square one inch from the top left corner, over text bars, a grey ramp or colour.
-const LONG PageDpi = 100, PageWidth = 850, PageHeight = 1100;
-enum PageKind { TextPage, GreyPage, ColourPage };
-
-void PagePixel(PageKind kind, LONG x, LONG y, BYTE *bgr) {
-    bool frame = x < 10 || y < 10 || x >= PageWidth - 10 || y >= PageHeight - 10;
-    bool mark = x >= 100 && x < 150 && y >= 100 && y < 150;
-    if (frame || mark) {
-        bgr[0] = bgr[1] = bgr[2] = 0;
-        return;
-    }
-    if (kind == TextPage) {
-        bool bar = y > 200 && y < 1000 && (y % 40) < 14 && x > 80 && x < 80 + 600 + (y * 7) % 90;
-        bgr[0] = bgr[1] = bgr[2] = bar ? 0 : 255;
-    } else if (kind == GreyPage) {
-        BYTE level = (BYTE)(40 + 200 * x / PageWidth * (0.6 + 0.4 * sin(y / 70.0)));
-        bgr[0] = bgr[1] = bgr[2] = level;
-    } else {
-        bgr[2] = (BYTE)(128 + 110 * sin(x / 80.0));
-        bgr[1] = (BYTE)(30 + 200 * y / PageHeight);
-        bgr[0] = (BYTE)(128 + 110 * cos((x + y) / 120.0));
-    }
-}
-
-std::string TempPath(const char *name) {
-    char directory[MAX_PATH];
-    GetTempPathA(sizeof directory, directory);
-    return std::string(directory) + name;
-}
-
 const std::string &SourcePage(PageKind kind) {
-    static std::string paths[3];
-    std::string &path = paths[kind];
-    if (!path.empty()) {
-        return path;
-    }
-    std::vector<BYTE> bgr(PageWidth * PageHeight * 3);
-    for (LONG y = 0; y < PageHeight; y++) {
-        for (LONG x = 0; x < PageWidth; x++) {
-            PagePixel(kind, x, y, &bgr[(y * PageWidth + x) * 3]);
-        }
-    }
     static const char *const names[3] = {"copy-text.bmp", "copy-grey.bmp", "copy-colour.bmp"};
-    path = TempPath(names[kind]);
-    RasterImage image = {PageWidth, PageHeight, 24, PageWidth * 3, bgr.data(), PageDpi, 1};
-    if (!WriteBmpFile(path.c_str(), &image)) {
-        path.clear();
+    static std::string paths[3];
+    if (paths[kind].empty()) {
+        paths[kind] = WriteSourcePage(kind, TempPath(names[kind]));
     }
-    return path;
+    return paths[kind];
 }
 
 // What a printer received: its PostScript documents, in order.
@@ -117,33 +72,6 @@ std::string CopiesOf(const std::vector<PrintedDocument> &documents) {
     return copies;
 }
 
-int SpoolFilesLeft() {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(TempPath("CPY*.tmp").c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) {
-        return 0;
-    }
-    int count = 0;
-    do {
-        count++;
-    } while (FindNextFileA(search, &found));
-    FindClose(search);
-    return count;
-}
-
-// Dismisses the message boxes a start may show (a service that cannot start).
-DWORD WINAPI DismissStartMessages(LPVOID parameter) {
-    volatile LONG *running = (volatile LONG *)parameter;
-    while (*running) {
-        HWND box = FindWindowA("#32770", "Varnel Keypad Program");
-        if (box) {
-            PostMessageA(box, WM_COMMAND, IDOK, 0);
-        }
-        Sleep(50);
-    }
-    return 0;
-}
-
 const char *const FinalTexts[] = {"Print Completed", "User cancelled!", "Not enough mem!",
                                   "Printer error!",  "Scanner in use!", "Scanning error!",
                                   "File I/O Error!"};
@@ -171,15 +99,11 @@ class CopyJob : public ProgramFixture {
         UseSettings("Printer=" + description +
                     "\r\nAlwaysDefault=0\r\nFitInPage=" + std::to_string(fit) + "\r\n");
     }
-    // Starts the program, answering the message boxes a printer fault brings up.
+    // Starts the program, answering the message box of a service that cannot start.
     void Start() {
-        volatile LONG running = 1;
-        HANDLE dismisser = CreateThread(NULL, 0, DismissStartMessages, (LPVOID)&running, 0, NULL);
-        Started = StartProgram(&Keypad) != 0;
-        running = 0;
-        WaitForSingleObject(dismisser, INFINITE);
-        CloseHandle(dismisser);
-        ASSERT_TRUE(Started) << "KEYPAD32.EXE did not come up";
+        DialogAnswer box("Varnel Keypad Program", ReadAndPressOk, nullptr,
+                         DialogAnswer::AnyProcess);
+        ProgramFixture::Start();
     }
     void Load(PageKind kind, int count = 1) {
         for (int i = 0; i < count; i++) {
@@ -223,15 +147,11 @@ class CopyJob : public ProgramFixture {
         }
         std::string before = LcdStatus();
         PressKey("paper");
-        std::string after = before;
-        for (int i = 0; i < 100 && after == before; i++) {
-            Sleep(20);
-            after = LcdStatus();
-        }
-        EXPECT_NE(before, after) << "the panel still refuses keys";
+        EXPECT_TRUE(WaitUntil([&] { return LcdStatus() != before; }, 2000))
+            << "the panel still refuses keys";
         PressKey("paper");
         PressKey("paper");
-        EXPECT_EQ(0, SpoolFilesLeft());
+        EXPECT_TRUE(FilesMatching(TempPath("CPY*.tmp")).empty());
     }
     // Keeps what a printer received for the rendering check.
     void KeepCase(const char *name, const char *output, PageKind kind, const char *paper, int fit,
@@ -407,11 +327,8 @@ TEST_F(CopyJob, StopWhilePrintingAbandonsTheDocument) {
     Start();
     Load(ColourPage);
     Mode(2);
-    PressJobKey("copy");
-    DWORD start = GetTickCount();
-    while (LcdMessage() != "Printing..." && GetTickCount() - start < 60000) {
-        Sleep(5);
-    }
+    ASSERT_TRUE(PressJobKey("copy"));
+    ASSERT_EQ("Printing...", WaitForLcd(2, "Printing...", 60000));
     PressKey("stop");
     EXPECT_EQ("User cancelled!", WaitForJobEnd(60000));
     // The abandoned document never reached the printer whole.
@@ -453,11 +370,5 @@ TEST_F(CopyJob, FiftyJobsLeaveHandlesAndMemoryWhereTheyStarted) {
     EXPECT_LT(memoryAfter, memoryBefore + 1024 * 1024);
     EXPECT_GT(handlesBefore, 0u);
 }
-
-class DeviceQuit : public ::testing::Environment {
-  public:
-    void TearDown() override { QuitDevice(); }
-};
-const ::testing::Environment *const Quit = ::testing::AddGlobalTestEnvironment(new DeviceQuit);
 
 } // namespace

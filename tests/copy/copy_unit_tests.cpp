@@ -55,9 +55,9 @@ TEST(CopyGeometry, PaperTableGivesLegalAndA4WindowsAndCodes) {
     EXPECT_EQ(34, scan.Left);
     EXPECT_EQ(2481, scan.Width);
     EXPECT_EQ(3519, scan.Height);
-    EXPECT_EQ(DMPAPER_LETTER, PaperCodeFor(0));
-    EXPECT_EQ(DMPAPER_LEGAL, PaperCodeFor(1));
-    EXPECT_EQ(DMPAPER_A4, PaperCodeFor(2));
+    EXPECT_EQ(DMPAPER_LETTER, PaperFor(0).Code);
+    EXPECT_EQ(DMPAPER_LEGAL, PaperFor(1).Code);
+    EXPECT_EQ(DMPAPER_A4, PaperFor(2).Code);
 }
 
 TEST(CopyGeometry, ColourNeedsAColourPrinter) {
@@ -153,24 +153,24 @@ TEST(CopyCounts, CopiesAreSplitIntoDocumentsByTheCopyLimit) {
 
 TEST(Bands, GreyAndColourMoveInOneMebibyteBandsAndLineArtWhole) {
     DWORD request, floor;
-    PlanBandBuffer(2, 2400, 3146, &request, &floor);
+    PlanScanBuffer(2, 2400, 3146, &request, &floor);
     EXPECT_EQ(1064u + 1048576u, request);
     EXPECT_EQ(1064u + (65535u / 2400u) * 2400u, floor);
-    PlanBandBuffer(3, 7200, 3146, &request, &floor);
+    PlanScanBuffer(3, 7200, 3146, &request, &floor);
     EXPECT_EQ(40u + 1048576u, request);
-    PlanBandBuffer(0, 300, 3146, &request, &floor);
+    PlanScanBuffer(0, 300, 3146, &request, &floor);
     EXPECT_EQ(48u + 300u * 3146u, request);
     // A line longer than the floor cannot be held at all.
-    PlanBandBuffer(3, 70000, 10, &request, &floor);
+    PlanScanBuffer(3, 70000, 10, &request, &floor);
     EXPECT_EQ(0u, request);
 }
 
 TEST(Bands, AFailedRequestShrinksByWholeLinesDownToTheFloor) {
     DWORD request, floor;
-    PlanBandBuffer(2, 2400, 3146, &request, &floor);
+    PlanScanBuffer(2, 2400, 3146, &request, &floor);
     DWORD steps = 0;
     while (request != floor && steps < 100) {
-        DWORD next = ShrinkBandRequest(request, floor, 1064, 2400);
+        DWORD next = ShrinkScanRequest(request, floor, 1064, 2400);
         EXPECT_LT(next, request);
         EXPECT_EQ(0u, (next - 1064) % 2400);
         request = next;
@@ -396,7 +396,7 @@ std::string ReplayedBands;
 // Counts the bands and checks each lies at the end of the pixel buffer.
 WORD CheckBand(DWORD lines, const BYTE *pixels) {
     if (pixels + lines * ScanParameters.BytesPerLine !=
-        BandPixels + BandLines * ScanParameters.BytesPerLine) {
+        BandBuffer.Pixels + BandBuffer.Lines * ScanParameters.BytesPerLine) {
         return ReadFailed;
     }
     ReplayedBands += std::to_string(lines) + " ";
@@ -442,7 +442,7 @@ TEST_F(SpoolSteps, APageThatBringsNoLinesIsAScanningError) {
 
 TEST_F(SpoolSteps, BandsComeBackFromTheSpoolFileAsTheyWereScanned) {
     // 1 MiB holds 262 lines: one full band and a short last one.
-    ASSERT_EQ(1048576u / 4000u, BandLines);
+    ASSERT_EQ(1048576u / 4000u, BandBuffer.Lines);
     Answer(DrvReadScanData, ReadMore, 262, 0x5C);
     Answer(DrvReadScanData, ReadEndOfPage, 38, 0x5C);
     ASSERT_EQ(1, ScanPageToSpool());
@@ -455,7 +455,7 @@ TEST_F(SpoolSteps, BandsComeBackFromTheSpoolFileAsTheyWereScanned) {
 }
 
 TEST_F(SpoolSteps, ADriverThatClaimsMoreLinesThanTheBandHoldsIsAScanningError) {
-    Answer(DrvReadScanData, ReadMore, BandLines + 1, 0x5C);
+    Answer(DrvReadScanData, ReadMore, BandBuffer.Lines + 1, 0x5C);
     EXPECT_EQ(0, ScanPageToSpool());
     EXPECT_EQ(CopyScanError, JobStatus);
     EXPECT_EQ(0u, LinesSpooled);
@@ -469,7 +469,7 @@ TEST_F(SpoolSteps, ALineArtPageSmallerThanTheFloorIsHeldWhole) {
     ScanParameters.BytesPerLine = 72;
     ScanParameters.Lines = 748;
     ASSERT_EQ(1, AllocateBandBuffer());
-    EXPECT_EQ(748u, BandLines);
+    EXPECT_EQ(748u, BandBuffer.Lines);
 }
 
 TEST_F(SpoolSteps, AnAbortedReadIsACancelledCopy) {

@@ -1,6 +1,7 @@
 // A test whose scanner driver is the scripted one: VARNEL.INI names it for the
 // test, it is loaded with an empty script and bound, and it is unbound and
-// freed at the end. Answer sets what it answers to a request.
+// freed at the end, with the panel's state as it was. Answer sets what it
+// answers to a request.
 #pragma once
 #include <gtest/gtest.h>
 #include <windows.h>
@@ -12,6 +13,7 @@
 class ScriptedDriverTest : public ::testing::Test {
   protected:
     IniKeyGuard DriverKey{"VARNEL.INI", "ScanDLL", "DLL32"};
+    PanelStateGuard Panel;
     HMODULE Script = nullptr;
     ScriptAnswerProc Answer = nullptr;
 

@@ -1,7 +1,10 @@
-// Helpers shared by the core tests: INI keys and files put back as they were,
-// and paths next to the test executable.
+// Helpers shared by the core tests: INI keys, files and the panel's state put
+// back as they were, and paths next to the test executable.
 #pragma once
 #include <windows.h>
+#include <string.h>
+
+#include "panel/panel_state.h"
 
 // Remembers one INI key and restores it (or removes it again) when it goes.
 class IniKeyGuard {
@@ -28,6 +31,40 @@ class NewFileGuard {
   private:
     char Path[MAX_PATH];
     bool Existed;
+};
+
+// Keeps the panel's state (panel/panel_state.h) and puts it back on the way
+// out, so that a case that changes the panel leaves nothing to the next.
+class PanelStateGuard {
+  public:
+    PanelStateGuard()
+        : Mode(ScanMode), Paper(PaperSize), FaxDpi(FaxResolution), MailDpi(MailResolution),
+          Sendto(Destination), Key(SpeedDialKey), Length(TypedLength), Busy(JobBusy),
+          Cancel(CancelRequested) {
+        memcpy(Levels, ModeLevels, sizeof Levels);
+        memcpy(Typed, TypedNumber, sizeof Typed);
+    }
+    ~PanelStateGuard() {
+        ScanMode = Mode;
+        PaperSize = Paper;
+        FaxResolution = FaxDpi;
+        MailResolution = MailDpi;
+        Destination = Sendto;
+        SpeedDialKey = Key;
+        TypedLength = Length;
+        JobBusy = Busy;
+        CancelRequested = Cancel;
+        memcpy(ModeLevels, Levels, sizeof Levels);
+        memcpy(TypedNumber, Typed, sizeof Typed);
+    }
+
+  private:
+    WORD Mode, Paper, FaxDpi, MailDpi, Sendto;
+    LevelPair Levels[ScanModeCount];
+    BYTE Key, Length;
+    char Typed[TypedNumberSize];
+    SHORT Busy;
+    LONG Cancel;
 };
 
 // Points VARNEL.INI's scanner driver (through the caller's guard of that key)

@@ -6,6 +6,7 @@
 #include "app/app.h"
 #include "app/settings.h"
 #include "panel/panel_state.h"
+#include "res/resource.h"
 #include "telvex_ids.h"
 
 FaxStateGuard::FaxStateGuard() {
@@ -40,7 +41,7 @@ void ResetFaxState() {
     Destination = 0;
     if (!AppInstance) {
         AppInstance = GetModuleHandleA(NULL);
-        LoadStringA(AppInstance, 0, AppTitle, sizeof AppTitle);
+        LoadStringA(AppInstance, IDS_APP_TITLE, AppTitle, sizeof AppTitle);
     }
 }
 
@@ -103,54 +104,10 @@ std::vector<Recipient> EntryRecipients(int number) {
 
 void EmptyEntry(int number) {
     SpeedDialEntry *entry = &SpeedDialTable[number - 1];
-    for (HGLOBAL *block : {&entry->RecipientBlock, &entry->StringBlock}) {
-        if (*block) {
-            GlobalFree(*block);
-            *block = nullptr;
-        }
-    }
+    ReleaseBlock(&entry->RecipientBlock);
+    ReleaseBlock(&entry->StringBlock);
     entry->RecipientCount = 0;
     entry->Modified = 0;
-}
-
-DialogAnswer::DialogAnswer(const char *caption, Action action, void *context)
-    : Caption(caption), Act(action), Context(context) {
-    Thread = CreateThread(nullptr, 0, Run, this, 0, nullptr);
-}
-
-DialogAnswer::~DialogAnswer() {
-    Wait();
-}
-
-int DialogAnswer::Wait() {
-    if (Thread) {
-        WaitForSingleObject(Thread, INFINITE);
-        CloseHandle(Thread);
-        Thread = nullptr;
-    }
-    return Found;
-}
-
-DWORD WINAPI DialogAnswer::Run(void *self) {
-    DialogAnswer *answer = (DialogAnswer *)self;
-    for (int i = 0; i < 250; i++) {
-        HWND window = FindWindowA(nullptr, answer->Caption.c_str());
-        DWORD process = 0;
-        if (window) {
-            GetWindowThreadProcessId(window, &process);
-        }
-        if (window && process == GetCurrentProcessId() && IsWindowVisible(window)) {
-            answer->Found = 1;
-            answer->Act(window, answer->Context);
-            return 0;
-        }
-        Sleep(20);
-    }
-    return 0;
-}
-
-void PressButton(HWND dialog, int id) {
-    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(dialog, id));
 }
 
 void PickLines(HWND dialog, const std::vector<std::string> &texts) {
@@ -166,10 +123,4 @@ void PickLines(HWND dialog, const std::vector<std::string> &texts) {
         }
     }
     PressButton(dialog, IDOK);
-}
-
-std::string WindowText(HWND window) {
-    char text[512] = "";
-    GetWindowTextA(window, text, sizeof text);
-    return text;
 }

@@ -1,6 +1,6 @@
 // Shared by the fax tests: the mail library's store and the settings file
-// put back after each test, recipient blocks made as the library makes
-// them, and a helper thread that answers the dialogs a call opens.
+// put back after each test, and recipient blocks made as the library makes
+// them. Dialogs a call opens are answered with the harness's DialogAnswer.
 #pragma once
 #include <windows.h>
 
@@ -52,26 +52,5 @@ std::vector<Recipient> EntryRecipients(int number);
 // Frees entry n's blocks and empties it.
 void EmptyEntry(int number);
 
-// Runs action on the first window captioned caption that this process
-// shows within five seconds, on a helper thread, while the caller's call
-// runs its modal loop. Wait returns 1 when the window was found.
-class DialogAnswer {
-  public:
-    typedef void (*Action)(HWND window, void *context);
-    DialogAnswer(const char *caption, Action action, void *context = nullptr);
-    ~DialogAnswer();
-    int Wait();
-
-  private:
-    static DWORD WINAPI Run(void *self);
-    std::string Caption;
-    Action Act;
-    void *Context;
-    HANDLE Thread;
-    int Found = 0;
-};
-// Presses a dialog button as a user would.
-void PressButton(HWND dialog, int id);
 // Selects every address-book line that contains one of the texts, then presses OK.
 void PickLines(HWND dialog, const std::vector<std::string> &texts);
-std::string WindowText(HWND window);

@@ -62,11 +62,4 @@ TEST_F(MailProgram, ASpeedDialKeyShowsItsLabelForTheDestination) {
     EXPECT_EQ("", WaitForLcd(2, ""));
 }
 
-class DeviceQuit : public ::testing::Environment {
-  public:
-    void TearDown() override { QuitDevice(); }
-};
-
-const ::testing::Environment *const Quit = ::testing::AddGlobalTestEnvironment(new DeviceQuit);
-
 } // namespace

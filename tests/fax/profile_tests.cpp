@@ -121,7 +121,7 @@ TEST_F(Profiles, AStoredProfileNameIsKeptEvenWhenItIsGone) {
     EXPECT_STREQ("Lan Mail", MailProfileName);
 }
 
-TEST_F(Profiles, OnlyMailProfilesGive9AndForceEmail) {
+TEST_F(Profiles, OnlyMailProfilesSayNoFaxProfileAndForceEmail) {
     WriteStore({"Both=29", "Lan Mail=28"});
     ASSERT_EQ(0, BindTelvex());
     Destination = 0;
@@ -132,7 +132,7 @@ TEST_F(Profiles, OnlyMailProfilesGive9AndForceEmail) {
     EXPECT_EQ(1u, MailProfileCount);
 }
 
-TEST_F(Profiles, OnlyFaxProfilesGive52AndForceFax) {
+TEST_F(Profiles, OnlyFaxProfilesSayNoMailProfileAndForceFax) {
     WriteStore({"Office Fax=25", "Second Fax=27"});
     ASSERT_EQ(0, BindTelvex());
     Destination = 1;
@@ -142,7 +142,7 @@ TEST_F(Profiles, OnlyFaxProfilesGive52AndForceFax) {
     EXPECT_EQ(nullptr, MailProfiles.Block);
 }
 
-TEST_F(Profiles, NoUsableProfileGives53) {
+TEST_F(Profiles, NoUsableProfileSaysNoProfiles) {
     WriteStore({"Both=29"});
     ASSERT_EQ(0, BindTelvex());
     EXPECT_EQ(IDS_NO_PROFILES, DiscoverProfiles());
@@ -152,16 +152,10 @@ TEST_F(Profiles, NoUsableProfileGives53) {
     EXPECT_EQ(IDS_NO_PROFILES, DiscoverProfiles());
 }
 
-void ReadAndClose(HWND box, void *context) {
-    HWND text = GetDlgItem(box, 0xFFFF);
-    *(std::string *)context = WindowText(text);
-    PressButton(box, IDOK);
-}
-
 TEST_F(Profiles, WithoutProfilesTheFaxServiceStopsWithTheMessage) {
     WriteStore({"Both=29"});
     std::string shown;
-    DialogAnswer box("Varnel Keypad Program", ReadAndClose, &shown);
+    DialogAnswer box("Varnel Keypad Program", ReadAndPressOk, &shown);
     EXPECT_EQ(0, InitFaxService());
     ASSERT_EQ(1, box.Wait());
     EXPECT_EQ("Cannot find any existing profiles with faxing or Internet Mail capability. Fax "
@@ -174,7 +168,7 @@ TEST_F(Profiles, WithoutProfilesTheFaxServiceStopsWithTheMessage) {
 TEST_F(Profiles, WithoutTheLibraryTheFaxServiceStopsWithItsMessage) {
     UseLibraryFolder(nullptr);
     std::string shown;
-    DialogAnswer box("Varnel Keypad Program", ReadAndClose, &shown);
+    DialogAnswer box("Varnel Keypad Program", ReadAndPressOk, &shown);
     EXPECT_EQ(0, InitFaxService());
     ASSERT_EQ(1, box.Wait());
     EXPECT_EQ("System Error: Fax DLL not found. Fax service will be disabled!", shown);
@@ -199,11 +193,11 @@ struct ProfilePage {
         Page = CreateWindowA("STATIC", "", WS_POPUP, 0, 0, 300, 200, nullptr, nullptr, nullptr,
                              nullptr);
         Combo = CreateWindowA("COMBOBOX", "", WS_CHILD | CBS_DROPDOWNLIST | CBS_SORT, 0, 0, 200,
-                              100, Page, (HMENU)600, nullptr, nullptr);
+                              100, Page, nullptr, nullptr, nullptr);
         FaxButton = CreateWindowA("BUTTON", "", WS_CHILD | BS_RADIOBUTTON, 0, 0, 10, 10, Page,
-                                  (HMENU)622, nullptr, nullptr);
+                                  (HMENU)IDC_FAX_PROFILE_BUTTON, nullptr, nullptr);
         MailButton = CreateWindowA("BUTTON", "", WS_CHILD | BS_RADIOBUTTON, 0, 0, 10, 10, Page,
-                                   (HMENU)623, nullptr, nullptr);
+                                   (HMENU)IDC_MAIL_PROFILE_BUTTON, nullptr, nullptr);
     }
     ~ProfilePage() { DestroyWindow(Page); }
     std::string Selected() {
@@ -255,6 +249,7 @@ struct CreationScript {
     int MakeDefault;
     std::string CheckText;
     int EmptyNameKeptOpen = 0;
+    int LibraryAsked = 0; // the library's own dialog came up and was answered
 };
 
 void AnswerNewProfile(HWND dialog, void *) {
@@ -265,15 +260,15 @@ void FillCreateDialog(HWND dialog, void *context) {
     CreationScript *script = (CreationScript *)context;
     script->CheckText = WindowText(GetDlgItem(dialog, IDC_SET_DEFAULT_PROFILE));
     SendMessageA(GetDlgItem(dialog, IDC_PROFILE_NAME), WM_SETTEXT, 0, (LPARAM) "");
-    PressButton(dialog, IDOK);
-    Sleep(200);
+    // Sent, not posted: the click has been handled when the call returns.
+    SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0);
     script->EmptyNameKeptOpen = IsWindow(dialog) && IsWindowVisible(dialog);
     SendMessageA(GetDlgItem(dialog, IDC_PROFILE_NAME), WM_SETTEXT, 0, (LPARAM)script->Name);
     SendMessageA(GetDlgItem(dialog, IDC_SET_DEFAULT_PROFILE), BM_SETCHECK,
                  script->MakeDefault ? BST_CHECKED : BST_UNCHECKED, 0);
     DialogAnswer library("New Profile", AnswerNewProfile);
     PressButton(dialog, IDOK);
-    library.Wait();
+    script->LibraryAsked = library.Wait();
 }
 
 TEST_F(Profiles, CreatingAMailProfileMakesItTheDefaultAndFindsIt) {
@@ -288,6 +283,7 @@ TEST_F(Profiles, CreatingAMailProfileMakesItTheDefaultAndFindsIt) {
     EXPECT_EQ(1, result);
     EXPECT_EQ("Set As Default E-MAIL Profile", script.CheckText);
     EXPECT_EQ(1, script.EmptyNameKeptOpen);
+    EXPECT_EQ(1, script.LibraryAsked);
     EXPECT_EQ(IDM_CREATE_INTERNET_PROFILE, ProfileKindCommand);
     EXPECT_EQ("Home Mail", IniValue(ProductFile("SYS.INI"), "Varnel FAX", "MS Exchange Email"));
     EXPECT_STREQ("Home Mail", MailProfileName);
@@ -316,7 +312,8 @@ TEST_F(Profiles, EachMenuCommandCreatesItsKind) {
         DialogAnswer answer("Create New Profile", FillCreateDialog, &script);
         EXPECT_EQ(1, DialogBoxParamA(AppInstance, MAKEINTRESOURCEA(IDD_CREATE_PROFILE), nullptr,
                                      CreateProfileDialogProc, kind.Command));
-        answer.Wait();
+        EXPECT_EQ(1, answer.Wait());
+        EXPECT_EQ(1, script.LibraryAsked);
         EXPECT_EQ(kind.CheckText, script.CheckText);
         EXPECT_EQ(kind.Services,
                   IniValue(ProductFile("TELVEX.INI"), ("Profile:" + std::string(kind.Name)).c_str(),
@@ -376,7 +373,7 @@ TEST_F(Profiles, CancelCreatesNothing) {
     DialogAnswer answer("Create New Profile", CancelDialog);
     EXPECT_EQ(0, DialogBoxParamA(AppInstance, MAKEINTRESOURCEA(IDD_CREATE_PROFILE), nullptr,
                                  CreateProfileDialogProc, IDM_CREATE_FAX_PROFILE));
-    answer.Wait();
+    EXPECT_EQ(1, answer.Wait());
     EXPECT_EQ(std::string::npos, ReadFileText(ProductFile("TELVEX.INI")).find("Profile:New"));
 }
 

@@ -133,7 +133,7 @@ TEST_F(Recipients, ACancelledBookReturns1AndKeepsTheList) {
     ASSERT_EQ(0u, PickAll({"Front Desk"}));
     DialogAnswer answer(AppTitle, CancelBook);
     EXPECT_EQ(1u, PickRecipients(nullptr, 1));
-    answer.Wait();
+    EXPECT_EQ(1, answer.Wait());
     ASSERT_EQ(1u, EditLink.RecipientCount);
     EXPECT_EQ("Front Desk", std::string(EditLink.Recipients[0].Name));
 }

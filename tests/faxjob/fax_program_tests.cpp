@@ -8,7 +8,6 @@
 #include <windows.h>
 #include <psapi.h>
 
-#include <math.h>
 #include <stdio.h>
 
 #include <string>
@@ -17,71 +16,23 @@
 #include "app/settings.h"
 #include "abi/driver_abi.h"
 #include "abi/telvex_abi.h"
-#include "page_image.h"
 #include "program_fixture.h"
 
 namespace {
 
-const LONG PageWidth = 850, PageHeight = 1100; // Letter at 100 dpi
-enum PageKind { TextPage, GreyPage, ColourPage };
 const char *const PageNames[3] = {"source-text.bmp", "source-grey.bmp", "source-colour.bmp"};
 
 std::string KeptFile(const std::string &name) {
     return ProductFile("FAXJOB\\") + name;
 }
 
-// Black frame and mark over text bars, a grey ramp or colour.
-void PagePixel(PageKind kind, LONG x, LONG y, BYTE *bgr) {
-    bool frame = x < 10 || y < 10 || x >= PageWidth - 10 || y >= PageHeight - 10;
-    bool mark = x >= 100 && x < 150 && y >= 100 && y < 150;
-    if (frame || mark) {
-        bgr[0] = bgr[1] = bgr[2] = 0;
-    } else if (kind == TextPage) {
-        bool bar = y > 200 && y < 1000 && (y % 40) < 14 && x > 80 && x < 680 + (y * 7) % 90;
-        bgr[0] = bgr[1] = bgr[2] = bar ? 0 : 255;
-    } else if (kind == GreyPage) {
-        bgr[0] = bgr[1] = bgr[2] = (BYTE)(40 + 200 * x / PageWidth);
-    } else {
-        bgr[2] = (BYTE)(128 + 110 * sin(x / 80.0));
-        bgr[1] = (BYTE)(30 + 200 * y / PageHeight);
-        bgr[0] = (BYTE)(128 + 110 * cos((x + y) / 120.0));
-    }
-}
-
 const std::string &SourcePage(PageKind kind) {
     static std::string paths[3];
     if (paths[kind].empty()) {
-        std::vector<BYTE> bgr(PageWidth * PageHeight * 3);
-        for (LONG y = 0; y < PageHeight; y++) {
-            for (LONG x = 0; x < PageWidth; x++) {
-                PagePixel(kind, x, y, &bgr[(y * PageWidth + x) * 3]);
-            }
-        }
         CreateDirectoryA(ProductFile("FAXJOB").c_str(), nullptr);
-        paths[kind] = KeptFile(PageNames[kind]);
-        RasterImage image = {PageWidth, PageHeight, 24, PageWidth * 3, bgr.data(), 100, 1};
-        WriteBmpFile(paths[kind].c_str(), &image);
+        paths[kind] = WriteSourcePage(kind, KeptFile(PageNames[kind]));
     }
     return paths[kind];
-}
-
-std::string TempPath(const char *name) {
-    char directory[MAX_PATH];
-    GetTempPathA(sizeof directory, directory);
-    return std::string(directory) + name;
-}
-
-std::vector<std::string> FilesMatching(const std::string &pattern) {
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(pattern.c_str(), &found);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            names.push_back(found.cFileName);
-        } while (FindNextFileA(search, &found));
-        FindClose(search);
-    }
-    return names;
 }
 
 // The attachment names of a message, in order.
@@ -399,11 +350,9 @@ TEST_F(FaxJob, StopDuringTheSecondPageSendsNothing) {
     // Each read waits 2 s, or until Stop reaches the device.
     Device("fault slow 2000");
     long scanned = DeviceCounter("scanned");
-    PressJobKey("fax");
-    DWORD start = GetTickCount();
-    while (DeviceCounter("scanned") == scanned && GetTickCount() - start < 60000) {
-        Sleep(20);
-    }
+    ASSERT_TRUE(PressJobKey("fax"));
+    ASSERT_TRUE(WaitUntil([&] { return DeviceCounter("scanned") != scanned; }, 60000))
+        << "the first page was not scanned";
     PressKey("stop");
     EXPECT_EQ("User Cancelled!",
               WaitForJobEnd(FinalTexts, sizeof FinalTexts / sizeof *FinalTexts, 60000));
@@ -478,11 +427,5 @@ TEST_F(FaxJob, FiftyJobsLeaveHandlesAndMemoryWhereTheyStarted) {
     EXPECT_LT(memoryAfter, memoryBefore + 1024 * 1024);
     EXPECT_EQ(0, PageFilesLeft());
 }
-
-class DeviceQuit : public ::testing::Environment {
-  public:
-    void TearDown() override { QuitDevice(); }
-};
-const ::testing::Environment *const Quit = ::testing::AddGlobalTestEnvironment(new DeviceQuit);
 
 } // namespace

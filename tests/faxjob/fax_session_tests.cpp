@@ -25,6 +25,7 @@ class FaxSession : public ::testing::Test {
     IniKeyGuard Map{"VARNEL.INI", "Fax Associated Info", "Map"};
     IniKeyGuard Paper{"VARNEL.INI", "Fax Associated Info", "Paper Size"};
     DialingRecord KeptDialing = DialingInfo;
+    PanelStateGuard Panel;
 
     void SetUp() override {
         WriteStore({"Office Fax=25", "Lan Mail=28"});
@@ -45,11 +46,7 @@ class FaxSession : public ::testing::Test {
         FaxResolution = 1;
         FaxJobStatus = 0;
     }
-    void TearDown() override {
-        DialingInfo = KeptDialing;
-        ClearTypedNumber();
-        SpeedDialKey = 0;
-    }
+    void TearDown() override { DialingInfo = KeptDialing; }
     void Type(const char *digits) {
         lstrcpynA(TypedNumber, digits, TypedNumberSize);
         TypedLength = (BYTE)lstrlenA(TypedNumber);

@@ -226,10 +226,10 @@ TEST_F(PanelKeys, StopDuringAJobCancelsAndIdleStopResets) {
     EXPECT_EQ(1, CancelRequested);
 
     CancelRequested = 0;
-    Press(PanelJobNotice, 0x106); // only the low byte is the event
+    Press(PanelJobEvent, 0x106); // only the low byte is the event
     EXPECT_EQ(1, CancelRequested);
     CancelRequested = 0;
-    Press(PanelJobNotice, 5);
+    Press(PanelJobEvent, 5);
     EXPECT_EQ(0, CancelRequested);
 
     JobBusy = 0;

@@ -1,6 +1,7 @@
 // The fixture of the tests that run KEYPAD32.EXE: the settings file kept and
 // put back, the device cleared of pages, faults and its request log, and the
-// program closed at the end when a test left it running.
+// program closed at the end when a test left it running. The device outlives
+// the programs that started it; it goes with the tests.
 #pragma once
 #include <gtest/gtest.h>
 
@@ -36,7 +37,16 @@ class ProgramFixture : public ::testing::Test {
         if (!Started) {
             return "(program not running)";
         }
-        PressJobKey(key);
+        if (!PressJobKey(key)) {
+            return "(the panel did not settle)";
+        }
         return WaitForJobEnd(finalTexts, count, timeout);
     }
 };
+
+class DeviceQuit : public ::testing::Environment {
+  public:
+    void TearDown() override { EXPECT_EQ(1, QuitDevice()) << "the device did not end"; }
+};
+inline const ::testing::Environment *const QuitDeviceAtEnd =
+    ::testing::AddGlobalTestEnvironment(new DeviceQuit);

@@ -2,13 +2,17 @@
 
 #include <commctrl.h>
 #include <psapi.h>
+#include <math.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
+
 #include "device_client.h"
 #include "page_image.h"
 #include "abi/driver_abi.h"
+#include "res/resource.h"
 
 std::string Device(const std::string &command) {
     static char reply[256 * 1024];
@@ -21,6 +25,17 @@ std::string Device(const std::string &command) {
         return text.substr(3);
     }
     return text;
+}
+
+int WaitUntil(const std::function<bool()> &done, DWORD timeout) {
+    DWORD start = GetTickCount();
+    while (!done()) {
+        if (GetTickCount() - start >= timeout) {
+            return 0;
+        }
+        Sleep(20);
+    }
+    return 1;
 }
 
 void PressKey(const char *key) {
@@ -37,24 +52,23 @@ long DeviceCounter(const char *name) {
 // The device posts keys to the program's window, and the program polls the
 // device from its timer. WM_TIMER is only generated when no posted message
 // waits, so the second poll after the keys comes after they were handled.
-void SettlePanel() {
+int SettlePanel() {
     long start = DeviceCounter("polls");
-    for (int i = 0; i < 250 && DeviceCounter("polls") < start + 2; i++) {
-        Sleep(20);
-    }
+    return WaitUntil([start] { return DeviceCounter("polls") >= start + 2; }, 5000);
 }
 
-void PressJobKey(const char *key) {
-    SettlePanel();
+int PressJobKey(const char *key) {
+    if (!SettlePanel()) {
+        return 0;
+    }
     Device("log clear");
     PressKey(key);
+    return 1;
 }
 
-void QuitDevice() {
+int QuitDevice() {
     Device("quit");
-    for (int i = 0; i < 100 && DeviceIsRunning(); i++) {
-        Sleep(50);
-    }
+    return WaitUntil([] { return !DeviceIsRunning(); }, 5000);
 }
 
 static std::string LcdLine(const char *prefix) {
@@ -74,15 +88,14 @@ std::string LcdMessage() {
     return LcdLine("message=");
 }
 
-std::string WaitForLcd(int line, const std::string &expected) {
+std::string WaitForLcd(int line, const std::string &expected, DWORD timeout) {
     std::string shown;
-    for (int i = 0; i < 250; i++) {
-        shown = line == 0 ? LcdStatus() : LcdMessage();
-        if (shown == expected) {
-            break;
-        }
-        Sleep(20);
-    }
+    WaitUntil(
+        [&] {
+            shown = line == 0 ? LcdStatus() : LcdMessage();
+            return shown == expected;
+        },
+        timeout);
     return shown;
 }
 
@@ -93,7 +106,7 @@ std::vector<LoggedRequest> RequestLog() {
     while (*at) {
         unsigned sequence, thread, command, status, value;
         if (sscanf(at, "%u %u %u %u %u", &sequence, &thread, &command, &status, &value) == 5) {
-            log.push_back({command, status, value});
+            log.push_back({thread, command, status, value});
         }
         const char *next = strchr(at, '\n');
         if (!next) {
@@ -157,7 +170,7 @@ int WaitForExit(RunningProgram *program, DWORD timeout) {
 }
 
 int ExitProgram(RunningProgram *program) {
-    PostMessageA(program->Window, WM_COMMAND, 1002, 0);
+    PostMessageA(program->Window, WM_COMMAND, IDM_EXIT, 0);
     return WaitForExit(program, 10000);
 }
 
@@ -213,24 +226,53 @@ std::string IniValue(const std::string &file, const char *section, const char *k
     return value;
 }
 
-std::string TestPagePath() {
-    static std::string path;
-    if (!path.empty()) {
-        return path;
-    }
-    char directory[MAX_PATH];
-    GetTempPathA(sizeof directory, directory);
-    path = std::string(directory) + "keypad-test-page.bmp";
+static void PagePixel(PageKind kind, LONG x, LONG y, BYTE *bgr) {
     const LONG width = 850, height = 1100;
-    std::vector<BYTE> pixels(DibStride(width, 8) * height);
+    bool frame = x < 10 || y < 10 || x >= width - 10 || y >= height - 10;
+    bool mark = x >= 100 && x < 150 && y >= 100 && y < 150;
+    if (frame || mark) {
+        bgr[0] = bgr[1] = bgr[2] = 0;
+    } else if (kind == TextPage) {
+        bool bar = y > 200 && y < 1000 && (y % 40) < 14 && x > 80 && x < 680 + (y * 7) % 90;
+        bgr[0] = bgr[1] = bgr[2] = bar ? 0 : 255;
+    } else if (kind == GreyPage) {
+        bgr[0] = bgr[1] = bgr[2] = (BYTE)(40 + 200 * x / width * (0.6 + 0.4 * sin(y / 70.0)));
+    } else {
+        bgr[2] = (BYTE)(128 + 110 * sin(x / 80.0));
+        bgr[1] = (BYTE)(30 + 200 * y / height);
+        bgr[0] = (BYTE)(128 + 110 * cos((x + y) / 120.0));
+    }
+}
+
+std::string WriteSourcePage(PageKind kind, const std::string &path) {
+    const LONG width = 850, height = 1100;
+    std::vector<BYTE> bgr(width * height * 3);
     for (LONG y = 0; y < height; y++) {
         for (LONG x = 0; x < width; x++) {
-            pixels[y * DibStride(width, 8) + x] = (BYTE)((x / 50 + y / 50) % 2 ? 230 : 40);
+            PagePixel(kind, x, y, &bgr[(y * width + x) * 3]);
         }
     }
-    RasterImage image = {width, height, 8, (LONG)DibStride(width, 8), pixels.data(), 100, 0};
-    WriteBmpFile(path.c_str(), &image);
-    return path;
+    RasterImage image = {width, height, 24, width * 3, bgr.data(), 100, 1};
+    return WriteBmpFile(path.c_str(), &image) ? path : "";
+}
+
+std::string TempPath(const char *name) {
+    char directory[MAX_PATH];
+    GetTempPathA(sizeof directory, directory);
+    return std::string(directory) + name;
+}
+
+std::vector<std::string> FilesMatching(const std::string &pattern) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern.c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            names.push_back(found.cFileName);
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    return names;
 }
 
 // The system's handle table (NtQuerySystemInformation class 16).
@@ -280,26 +322,98 @@ void ProcessUsage(const RunningProgram &program, DWORD *handles, SIZE_T *private
 }
 
 std::string WaitForJobEnd(const char *const *finalTexts, size_t count, DWORD timeout) {
-    DWORD start = GetTickCount();
-    while (GetTickCount() - start < timeout) {
-        // EndJob's last request shows the status line again. The log is read
-        // before the text: a text read first could be the one an earlier job
-        // left, with the log already showing this job's end.
-        std::vector<LoggedRequest> log = RequestLog();
-        if (!log.empty() && log.back().Command == DrvShowText && log.back().Value == 0) {
-            std::string text = LcdMessage();
-            for (size_t i = 0; i < count; i++) {
-                if (text == finalTexts[i]) {
-                    // EndJob clears JobBusy just after that request: give it
-                    // the moment, or the next key may still find the job running.
-                    Sleep(100);
-                    return text;
-                }
+    std::string text;
+    DWORD jobThread = 0;
+    int ended = WaitUntil(
+        [&] {
+            // EndJob's last request shows the status line again. The log is
+            // read before the text: a text read first could be the one an
+            // earlier job left, with the log already showing this job's end.
+            std::vector<LoggedRequest> log = RequestLog();
+            if (log.empty() || log.back().Command != DrvShowText || log.back().Value != 0) {
+                return false;
             }
-        }
-        Sleep(50);
+            text = LcdMessage();
+            jobThread = log.back().Thread;
+            return std::any_of(finalTexts, finalTexts + count,
+                               [&](const char *end) { return text == end; });
+        },
+        timeout);
+    if (!ended) {
+        return "(no end) " + LcdMessage();
     }
-    return "(no end) " + LcdMessage();
+    // EndJob clears JobBusy after that request, as the thread's last step: the
+    // next key finds the panel free once the thread has ended.
+    HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, jobThread);
+    DWORD gone = thread ? WaitForSingleObject(thread, timeout) : WAIT_OBJECT_0;
+    if (thread) {
+        CloseHandle(thread);
+    }
+    return gone == WAIT_OBJECT_0 ? text : "(job thread still running) " + text;
+}
+
+DialogAnswer::DialogAnswer(const char *caption, Action action, void *context, Owner owner)
+    : Caption(caption), Act(action), Context(context), Whose(owner) {
+    Stopped = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    Thread = CreateThread(nullptr, 0, Run, this, 0, nullptr);
+}
+
+DialogAnswer::~DialogAnswer() {
+    Stop();
+    CloseHandle(Stopped);
+}
+
+int DialogAnswer::Wait() {
+    if (Thread) {
+        WaitForSingleObject(Thread, INFINITE);
+        CloseHandle(Thread);
+        Thread = nullptr;
+    }
+    return Found;
+}
+
+int DialogAnswer::Stop() {
+    SetEvent(Stopped);
+    return Wait();
+}
+
+DWORD WINAPI DialogAnswer::Run(void *self) {
+    DialogAnswer *answer = (DialogAnswer *)self;
+    HWND window = NULL;
+    WaitUntil(
+        [answer, &window] {
+            window = FindWindowA("#32770", answer->Caption.c_str());
+            DWORD process = 0;
+            GetWindowThreadProcessId(window, &process);
+            if (!window || !IsWindowVisible(window) ||
+                (answer->Whose == ThisProcess && process != GetCurrentProcessId())) {
+                window = NULL;
+            }
+            return window || WaitForSingleObject(answer->Stopped, 0) == WAIT_OBJECT_0;
+        },
+        5000);
+    if (window) {
+        answer->Found = 1;
+        answer->Act(window, answer->Context);
+    }
+    return 0;
+}
+
+void PressButton(HWND dialog, int id) {
+    PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(dialog, id));
+}
+
+void ReadAndPressOk(HWND box, void *text) {
+    if (text) {
+        *(std::string *)text = WindowText(GetDlgItem(box, 0xFFFF)); // the box's text control
+    }
+    PressButton(box, IDOK);
+}
+
+std::string WindowText(HWND window) {
+    char text[512] = "";
+    GetWindowTextA(window, text, sizeof text);
+    return text;
 }
 
 HWND WaitForWindow(const char *windowClass, const char *caption) {

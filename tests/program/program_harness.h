@@ -3,15 +3,21 @@
 #pragma once
 #include <windows.h>
 
+#include <functional>
 #include <string>
 #include <vector>
 
-// One request as the device logged it.
+// One request as the device logged it, with the id of the thread that made it.
 struct LoggedRequest {
+    unsigned Thread;
     unsigned Command;
     unsigned Status;
     unsigned Value;
 };
+
+// Polls done() until it holds or timeout ms (five seconds unless given) have passed: 1 when it
+// held.
+int WaitUntil(const std::function<bool()> &done, DWORD timeout = 5000);
 
 // Sends a control command; the reply without its "OK" line, or "ERR..." as is.
 std::string Device(const std::string &command);
@@ -19,18 +25,20 @@ std::string Device(const std::string &command);
 long DeviceCounter(const char *name);
 // Presses a key on the front panel; the program gets it a moment later.
 void PressKey(const char *key);
-// Waits until the program has handled every key pressed so far.
-void SettlePanel();
+// Waits until the program has handled every key pressed so far: 1, or 0 when
+// its timer stopped polling the device.
+int SettlePanel();
 // Settles the panel, clears the request log and presses a key that starts a
-// job, so that the log and the LCD afterwards are that key's alone.
-void PressJobKey(const char *key);
-// Ends the device program and waits until it is gone.
-void QuitDevice();
+// job, so that the log and the LCD afterwards are that key's alone; 0 when
+// the panel did not settle.
+int PressJobKey(const char *key);
+// Ends the device program: 1 when it is gone.
+int QuitDevice();
 // Both LCD lines.
 std::string LcdStatus();
 std::string LcdMessage();
-// Polls a line until it shows the text or five seconds pass; returns what it showed last.
-std::string WaitForLcd(int line, const std::string &expected);
+// Polls a line until it shows the text or the timeout passes; returns what it showed last.
+std::string WaitForLcd(int line, const std::string &expected, DWORD timeout = 5000);
 std::vector<LoggedRequest> RequestLog();
 // Requests of one kind in the log, with byte 9 of Value when given (255 register, 0 unregister).
 int CountRequests(const std::vector<LoggedRequest> &log, unsigned command, int byte9 = -1);
@@ -69,21 +77,11 @@ std::string IniValue(const std::string &file, const char *section, const char *k
 // Handle count and committed memory of the program. Wine answers 0 handles
 // to GetProcessHandleCount, so the system handle table is counted there.
 void ProcessUsage(const RunningProgram &program, DWORD *handles, SIZE_T *privateBytes);
-// Waits until the message line shows one of the job's final texts and the
-// status line was shown after it (the job's last step); the text, or
-// "(no end) " and what the line shows after the timeout.
+// Waits until the message line shows one of the job's final texts, the status
+// line was shown after it (the job's last request) and the job's thread has
+// ended; the text, or "(no end) " and what the line shows after the timeout.
 std::string WaitForJobEnd(const char *const *finalTexts, size_t count, DWORD timeout);
 
-// Polls a condition for up to five seconds; whether it came true.
-template <typename Condition> bool WaitUntil(Condition condition) {
-    for (int i = 0; i < 250; i++) {
-        if (condition()) {
-            return true;
-        }
-        Sleep(20);
-    }
-    return condition();
-}
 // Waits up to five seconds for a top-level window of the class and caption; null when none came.
 HWND WaitForWindow(const char *windowClass, const char *caption);
 // Waits up to five seconds until a window is gone: 1/0.
@@ -96,6 +94,45 @@ HWND FindControl(HWND parent, int id);
 // Clicks tab index of a tab strip of the program with the mouse: 1/0.
 int ClickTab(HWND strip, int index);
 
-// Writes a small grey test page (Letter at 100 dpi) into the temporary
-// directory once and returns its path.
-std::string TestPagePath();
+// Answers a box or dialog that the caller's own call opens, on a helper thread
+// while that call runs its modal loop: the first visible dialog captioned
+// caption (of this process, or of any with AnyProcess) that comes up within
+// five seconds gets the action. Wait() waits for that and says whether it
+// came; Stop() ends the watch at once, for a box that may or may not come.
+class DialogAnswer {
+  public:
+    typedef void (*Action)(HWND window, void *context);
+    enum Owner { ThisProcess, AnyProcess };
+    DialogAnswer(const char *caption, Action action, void *context = nullptr,
+                 Owner owner = ThisProcess);
+    ~DialogAnswer();
+    int Wait();
+    int Stop();
+
+  private:
+    static DWORD WINAPI Run(void *self);
+    std::string Caption;
+    Action Act;
+    void *Context;
+    Owner Whose;
+    HANDLE Stopped;
+    HANDLE Thread;
+    volatile LONG Found = 0;
+};
+// Presses a dialog button as a user would.
+void PressButton(HWND dialog, int id);
+// An action for a message box: its text goes to *(std::string *)text when
+// that is given, then OK is pressed.
+void ReadAndPressOk(HWND box, void *text);
+std::string WindowText(HWND window);
+
+// The pages the jobs are given: Letter at 100 dpi with a black frame at the
+// edge and a black square one inch from the top left corner, over text bars,
+// a grey ramp or colour.
+enum PageKind { TextPage, GreyPage, ColourPage };
+// Writes the page as a BMP file: the path, or "" when it cannot be written.
+std::string WriteSourcePage(PageKind kind, const std::string &path);
+// A file in the temporary directory.
+std::string TempPath(const char *name);
+// The names of the files a pattern ("C:\\dir\\*.eml") matches.
+std::vector<std::string> FilesMatching(const std::string &pattern);

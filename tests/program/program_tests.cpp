@@ -5,6 +5,7 @@
 
 #include "abi/driver_abi.h"
 #include "program_fixture.h"
+#include "res/resource.h"
 
 namespace {
 
@@ -66,7 +67,7 @@ TEST_F(Program, LevelKeysWrapAndStopRestoresTheSavedLevels) {
 TEST_F(Program, WithBothServicesOffOnlyStopLevelsDigitsAndJobKeysAct) {
     WriteFileText(SettingsFile, "[Varnel]\r\nFaxService=0\r\nCopyService=0\r\n");
     Start();
-    WaitForLcd(0, "LT TXT DFT 050 F");
+    EXPECT_EQ("LT TXT DFT 050 F", WaitForLcd(0, "LT TXT DFT 050 F"));
     PressKey("mode");
     PressKey("paper");
     PressKey("resolution");
@@ -79,12 +80,12 @@ TEST_F(Program, WithBothServicesOffOnlyStopLevelsDigitsAndJobKeysAct) {
     // A device that is not ready makes the key do nothing at all: no sheet,
     // or a sheet and a device failure.
     PressKey("copy");
-    SettlePanel();
+    ASSERT_TRUE(SettlePanel());
     EXPECT_EQ("", LcdMessage());
-    Device("load " + TestPagePath());
+    Device("load " + WriteSourcePage(TextPage, TempPath("keypad-test-page.bmp")));
     Device("fault failure on");
     PressKey("fax");
-    SettlePanel();
+    ASSERT_TRUE(SettlePanel());
     EXPECT_EQ("", LcdMessage());
 
     Device("fault failure off");
@@ -99,7 +100,7 @@ TEST_F(Program, ExitSavesTheSettingsAndUnregistersTheKeys) {
     ShowWindow(Keypad.Window, SW_RESTORE);
     SetWindowPos(Keypad.Window, NULL, 123, 77, 400, 300, SWP_NOZORDER);
     // The copy service switched off from the Options menu.
-    PostMessageA(Keypad.Window, WM_COMMAND, 1010, 0);
+    PostMessageA(Keypad.Window, WM_COMMAND, IDM_COPY_SERVICE, 0);
     Device("log clear");
     EXPECT_EQ(0, ExitProgram(&Keypad));
     EXPECT_EQ(26, CountRequests(RequestLog(), DrvRegisterKey, 0));
@@ -149,7 +150,7 @@ class RunAtLogon : public Program {
 
 TEST_F(RunAtLogon, TheMenuItemPutsTheProgramInTheListAtExit) {
     Start();
-    PostMessageA(Keypad.Window, WM_COMMAND, 1001, 0);
+    PostMessageA(Keypad.Window, WM_COMMAND, IDM_RUN_AT_START, 0);
     EXPECT_EQ(0, ExitProgram(&Keypad));
     EXPECT_EQ("a.exe b.exe C:\\Varnel\\EXE32\\KEYPAD32.EXE", Run());
     EXPECT_EQ("1", IniValue(SettingsFile, "Varnel", "StartRun"));
@@ -157,22 +158,18 @@ TEST_F(RunAtLogon, TheMenuItemPutsTheProgramInTheListAtExit) {
 
 TEST_F(RunAtLogon, TogglingTwiceLeavesTheListUntouched) {
     Start();
-    PostMessageA(Keypad.Window, WM_COMMAND, 1001, 0);
-    PostMessageA(Keypad.Window, WM_COMMAND, 1001, 0);
+    PostMessageA(Keypad.Window, WM_COMMAND, IDM_RUN_AT_START, 0);
+    PostMessageA(Keypad.Window, WM_COMMAND, IDM_RUN_AT_START, 0);
     EXPECT_EQ(0, ExitProgram(&Keypad));
     EXPECT_EQ("a.exe c:\\old\\keypad32.exe b.exe", Run());
 }
 
-// Finds the program's message box by its caption.
-HWND FindMessageBox(const char *caption) {
-    for (int i = 0; i < 250; i++) {
-        HWND box = FindWindowA("#32770", caption);
-        if (box) {
-            return box;
-        }
-        Sleep(20);
+// The start's message box: its text, and whether a main window stood beside it.
+void ReadStartFailure(HWND box, void *text) {
+    ReadAndPressOk(box, text);
+    if (FindWindowA("Fax Configuration", NULL)) {
+        *(std::string *)text += " (with a main window)";
     }
-    return NULL;
 }
 
 TEST_F(Program, WithoutADeviceItSaysSoAndEnds) {
@@ -180,34 +177,20 @@ TEST_F(Program, WithoutADeviceItSaysSoAndEnds) {
     FileBackup keepConfig(config);
     WritePrivateProfileStringA("Device", "AutoStart", "0", config.c_str());
     WritePrivateProfileStringA(NULL, NULL, NULL, config.c_str());
-    Device("quit");
-    for (int i = 0; i < 100 && Device("ping").compare(0, 3, "ERR") != 0; i++) {
-        Sleep(50);
-    }
+    ASSERT_TRUE(QuitDevice());
 
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     char commandLine[MAX_PATH];
     lstrcpynA(commandLine, ProductFile("EXE32\\KEYPAD32.EXE").c_str(), sizeof commandLine);
+    std::string text;
+    DialogAnswer box("Varnel", ReadStartFailure, &text, DialogAnswer::AnyProcess);
     ASSERT_TRUE(CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup,
                                &Keypad.Process));
     Started = true;
-    HWND box = FindMessageBox("Varnel");
-    ASSERT_NE((HWND)NULL, box);
-    char text[128] = "";
-    GetDlgItemTextA(box, 0xFFFF, text, sizeof text);
-    EXPECT_STREQ("Cannot find Varnel!", text);
-    EXPECT_EQ((HWND)NULL, FindWindowA("Fax Configuration", NULL));
-    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    ASSERT_EQ(1, box.Wait());
+    EXPECT_EQ("Cannot find Varnel!", text);
     EXPECT_EQ(0, WaitForExit(&Keypad, 10000));
 }
-
-// The device outlives the programs that started it; it goes with the tests.
-class DeviceQuit : public ::testing::Environment {
-  public:
-    void TearDown() override { QuitDevice(); }
-};
-
-const ::testing::Environment *const Quit = ::testing::AddGlobalTestEnvironment(new DeviceQuit);
 
 } // namespace

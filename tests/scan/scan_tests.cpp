@@ -53,15 +53,17 @@ const Source &TheSource() {
     char directory[MAX_PATH];
     GetTempPathA(sizeof directory, directory);
     source.Path = std::string(directory) + "keypad-scan-source.bmp";
-    RasterImage image = {SourceWidth, SourceHeight, 24, SourceWidth * 3, source.Bgr.data(),
-                         SourceDpi, 1};
+    RasterImage image = {SourceWidth,       SourceHeight, 24, SourceWidth * 3,
+                         source.Bgr.data(), SourceDpi,    1};
     if (!WriteBmpFile(source.Path.c_str(), &image)) {
         source.Path.clear();
     }
     return source;
 }
 
-int Luma(const BYTE *bgr) { return (299 * bgr[2] + 587 * bgr[1] + 114 * bgr[0] + 500) / 1000; }
+int Luma(const BYTE *bgr) {
+    return (299 * bgr[2] + 587 * bgr[1] + 114 * bgr[0] + 500) / 1000;
+}
 
 // What one scanned pixel should be, by the simplest independent rule: the
 // source pixel under the centre of the scanned pixel.
@@ -106,7 +108,9 @@ WORD CollectLines(WORD lines) {
 
 class ScanThroughDriver : public ::testing::Test {
   protected:
-    static void SetUpTestSuite() { ASSERT_EQ(1, BindDriver()) << "the virtual scanner did not bind"; }
+    static void SetUpTestSuite() {
+        ASSERT_EQ(1, BindDriver()) << "the virtual scanner did not bind";
+    }
     static void TearDownTestSuite() {
         UnbindDriver();
         // The device outlives its user; it goes with the tests.
@@ -115,6 +119,7 @@ class ScanThroughDriver : public ::testing::Test {
         for (int i = 0; i < 100 && DeviceIsRunning(); i++) {
             Sleep(50);
         }
+        EXPECT_FALSE(DeviceIsRunning()) << "the device did not end";
     }
 
     void SetUp() override {
@@ -162,8 +167,13 @@ void SaveForInspection(const char *name, WORD dataType, int dpi) {
     snprintf(file, sizeof file, "keypad-scan-%s-%d.bmp", name, dpi);
     lstrcatA(path, file);
     int bits = dataType == 0 ? 1 : dataType == 2 ? 8 : 24;
-    RasterImage image = {(LONG)ScanParameters.PixelsPerLine, (LONG)ScanParameters.Lines, bits,
-                         (LONG)ScanParameters.BytesPerLine, Collected.data(), dpi, 1};
+    RasterImage image = {(LONG)ScanParameters.PixelsPerLine,
+                         (LONG)ScanParameters.Lines,
+                         bits,
+                         (LONG)ScanParameters.BytesPerLine,
+                         Collected.data(),
+                         dpi,
+                         1};
     WriteBmpFile(path, &image);
 }
 
@@ -224,7 +234,8 @@ TEST_F(ScanThroughDriver, EveryDataTypeAtTwoResolutionsMatchesTheSource) {
             ASSERT_EQ(2550u * dpi / 300, ScanParameters.PixelsPerLine);
             ASSERT_EQ(3300u * dpi / 300, ScanParameters.Lines);
             ASSERT_EQ(0u, ScanParameters.BytesPerLine % 4);
-            ASSERT_GE(ScanParameters.BytesPerLine * 8, ScanParameters.PixelsPerLine * c.BitsPerPixel);
+            ASSERT_GE(ScanParameters.BytesPerLine * 8,
+                      ScanParameters.PixelsPerLine * c.BitsPerPixel);
             EXPECT_EQ(ReadPageComplete, ReadPage(64, false));
             ASSERT_EQ(ScanParameters.Lines * ScanParameters.BytesPerLine, Collected.size());
             SaveForInspection(c.Name, c.DataType, dpi);

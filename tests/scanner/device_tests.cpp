@@ -325,8 +325,9 @@ TEST_F(ScannerDevice, StopDuringASlowReadAbortsItAndOtherRequestsDoNotWait) {
     reader.Block.Value = sizeof(reader.Lines);
     HANDLE thread = CreateThread(NULL, 0, ReadOnThread, &reader, 0, NULL);
     ASSERT_NE(thread, nullptr);
-    while (!reader.Entered)
+    for (int i = 0; i < 500 && !reader.Entered; i++)
         Sleep(10);
+    ASSERT_TRUE(reader.Entered) << "the reading thread did not start";
     Sleep(300); // well inside the slow read by now
     EXPECT_EQ(Call(DrvShowText, "Still here", 2), 0);
     EXPECT_EQ(Call(DrvQueryReady), 0);

@@ -12,6 +12,8 @@
 #include <string.h>
 #include <commctrl.h>
 
+#include "res/resource.h"
+
 static HWND WaitForMainWindow(int present, DWORD timeout) {
     DWORD start = GetTickCount();
     for (;;) {
@@ -35,7 +37,7 @@ int main(int argc, char **argv) {
         return 1;
     }
     if (strcmp(argv[1], "exit") == 0) {
-        PostMessageA(window, WM_COMMAND, 1002, 0);
+        PostMessageA(window, WM_COMMAND, IDM_EXIT, 0);
         return WaitForMainWindow(0, 10000) ? 1 : 0;
     }
     if (strcmp(argv[1], "restore") == 0) {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <string>
+#include "program_harness.h"
 #include "res/resource.h"
 #include "ui/about.h"
 #include "ui/dialog_tools.h"
@@ -116,7 +117,7 @@ class AboutBox : public ::testing::Test {
         DestroyWindow(owner);
     }
     void Open() {
-        box = CreateDialogParamA(Self(), MAKEINTRESOURCEA(98), owner, AboutDialogProc, 0);
+        box = CreateDialogParamA(Self(), MAKEINTRESOURCEA(IDD_ABOUT), owner, AboutDialogProc, 0);
         ASSERT_NE(nullptr, box);
     }
     std::string Text(int control) {
@@ -167,46 +168,40 @@ TEST_F(AboutBox, OpensCentredOverItsOwner) {
     ExpectCentredOver(owner, RectOf(box));
 }
 
-// What the timer saw and did while the modal box ran.
+// Answers the modal box as a user would, noting where it stood.
 struct ModalProbe {
-    bool useEscape;
-    bool acted;
-    RECT boxRect;
-} Probe;
+    bool UseEscape;
+    RECT BoxRect;
+};
 
-// Runs inside the box's modal loop: answers the box as a user would.
-void CALLBACK AnswerAboutBox(HWND, UINT, UINT_PTR timer, DWORD) {
-    HWND box = FindWindowA(MAKEINTRESOURCEA(32770), AboutTitle);
-    if (!box || Probe.acted)
-        return;
-    KillTimer(nullptr, timer);
-    Probe.acted = true;
-    GetWindowRect(box, &Probe.boxRect);
-    if (Probe.useEscape)
+void AnswerAboutBox(HWND box, void *probe) {
+    ModalProbe *modal = (ModalProbe *)probe;
+    GetWindowRect(box, &modal->BoxRect);
+    if (modal->UseEscape)
         PostMessageA(box, WM_KEYDOWN, VK_ESCAPE, 1);
     else
-        SendDlgItemMessageA(box, IDOK, BM_CLICK, 0, 0);
+        PressButton(box, IDOK);
 }
 
-INT_PTR RunModal(HWND owner, bool useEscape) {
-    Probe = {useEscape, false, {}};
-    UINT_PTR timer = SetTimer(nullptr, 0, 50, AnswerAboutBox);
-    INT_PTR result = DialogBoxParamA(Self(), MAKEINTRESOURCEA(98), owner, AboutDialogProc, 0);
-    KillTimer(nullptr, timer);
+INT_PTR RunModal(HWND owner, ModalProbe *probe) {
+    DialogAnswer answer(AboutTitle, AnswerAboutBox, probe);
+    INT_PTR result =
+        DialogBoxParamA(Self(), MAKEINTRESOURCEA(IDD_ABOUT), owner, AboutDialogProc, 0);
+    EXPECT_EQ(1, answer.Wait()) << "the box did not come up";
     return result;
 }
 
 TEST_F(AboutBox, ModalBoxEndsWithOneOnOk) {
-    EXPECT_EQ(1, RunModal(owner, false));
-    ASSERT_TRUE(Probe.acted);
-    ExpectCentredOver(owner, Probe.boxRect);
+    ModalProbe probe = {false, {}};
+    EXPECT_EQ(1, RunModal(owner, &probe));
+    ExpectCentredOver(owner, probe.BoxRect);
     EXPECT_TRUE(IsWindowEnabled(owner));
 }
 
 // Escape reaches the box as the command IDCANCEL, which also ends it with 1.
 TEST_F(AboutBox, EscapeAlsoEndsWithOne) {
-    EXPECT_EQ(1, RunModal(owner, true));
-    EXPECT_TRUE(Probe.acted);
+    ModalProbe probe = {true, {}};
+    EXPECT_EQ(1, RunModal(owner, &probe));
 }
 
 } // namespace

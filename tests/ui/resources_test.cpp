@@ -1,12 +1,17 @@
-// The program's resources as the user meets them: the main menu, its
-// keyboard shortcuts, the icon and every text of the string table. The
-// expected values below are the product's own texts, written out here
-// independently of the resource script.
+// The program's resources as the user meets them: the main menu and every
+// text of the string table, exactly as the product defines them; and what
+// must hold of whatever the resource script holds: ids unique within a menu
+// and within each dialog, shortcuts that match the menu commands that show
+// them, strings that fit the buffers the program loads them into, the icon.
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <cstring>
+#include <set>
 #include <string>
 #include <vector>
+#include "app/app.h"
+#include "app/settings.h"
+#include "res/resource.h"
 
 namespace {
 
@@ -49,45 +54,94 @@ void Flatten(HMENU menu, int depth, std::vector<MenuRow> &rows) {
     }
 }
 
-TEST(MainMenu, HasEveryPopupAndCommandInOrder) {
+std::vector<MenuRow> MainMenuRows() {
+    std::vector<MenuRow> rows;
+    HMENU menu = LoadMenuA(Self(), MAKEINTRESOURCEA(IDR_MAIN_MENU));
+    EXPECT_NE(nullptr, menu);
+    if (menu) {
+        Flatten(menu, 0, rows);
+        DestroyMenu(menu);
+    }
+    return rows;
+}
+
+TEST(MainMenu, HasEveryPopupAndCommandInOrderEachIdOnce) {
     const std::vector<MenuRow> expected = {
         {0, "&File", 0, true},
         {1, "&Setup", 0, true},
-        {2, "&Fax...\tCtrl+F", 1004, false},
-        {2, "&Copy...\tCtrl+C", 1005, false},
-        {1, "E&xit", 1002, false},
+        {2, "&Fax...\tCtrl+F", IDM_FAX_SETUP, false},
+        {2, "&Copy...\tCtrl+C", IDM_COPY_SETUP, false},
+        {1, "E&xit", IDM_EXIT, false},
         {0, "&Scanner", 0, true},
-        {1, "&Scanner Default Settings...\tCtrl+S", 1011, false},
-        {1, "&IO Address Verify...\tCtrl+V", 1012, false},
+        {1, "&Scanner Default Settings...\tCtrl+S", IDM_SCANNER_DEFAULTS, false},
+        {1, "&IO Address Verify...\tCtrl+V", IDM_IO_ADDRESS_VERIFY, false},
         {0, "Profiles", 0, true},
-        {1, "Create Fax Profile", 1014, false},
+        {1, "Create Fax Profile", IDM_CREATE_FAX_PROFILE, false},
         {1, "Create Internet Mail Profile", 0, true},
-        {2, "MSN Service", 1016, false},
-        {2, "MS Plus Internet Service", 1017, false},
-        {2, "MS Plus Internet && MSN Services", 1018, false},
+        {2, "MSN Service", IDM_CREATE_MSN_PROFILE, false},
+        {2, "MS Plus Internet Service", IDM_CREATE_INTERNET_PROFILE, false},
+        {2, "MS Plus Internet && MSN Services", IDM_CREATE_INTERNET_MSN_PROFILE, false},
         {0, "&Options", 0, true},
-        {1, "&Execute When Windows Starts", 1001, false},
-        {1, "&Fax Service Enabled", 1009, false},
-        {1, "&Copy Service Enabled", 1010, false},
+        {1, "&Execute When Windows Starts", IDM_RUN_AT_START, false},
+        {1, "&Fax Service Enabled", IDM_FAX_SERVICE, false},
+        {1, "&Copy Service Enabled", IDM_COPY_SERVICE, false},
         {0, "&Help", 0, true},
-        {1, "&HelpTopics...", 1006, false},
-        {1, "&Wizard Help...", 1013, false},
-        {1, "&About...", 1008, false},
+        {1, "&HelpTopics...", IDM_HELP_TOPICS, false},
+        {1, "&Wizard Help...", IDM_WIZARD_HELP, false},
+        {1, "&About...", IDM_ABOUT, false},
     };
-    HMENU menu = LoadMenuA(Self(), MAKEINTRESOURCEA(1000));
-    ASSERT_NE(nullptr, menu);
-    std::vector<MenuRow> rows;
-    Flatten(menu, 0, rows);
-    DestroyMenu(menu);
+    std::vector<MenuRow> rows = MainMenuRows();
     EXPECT_EQ(expected, rows);
+    std::set<UINT> ids;
+    for (const MenuRow &row : rows)
+        EXPECT_TRUE(row.popup || ids.insert(row.id).second) << "command id twice: " << row;
 }
 
-TEST(MainMenu, CommandsWithoutActionAreAbsent) {
-    HMENU menu = LoadMenuA(Self(), MAKEINTRESOURCEA(1000));
-    ASSERT_NE(nullptr, menu);
-    for (UINT id : {1003u, 1007u, 1015u})
-        EXPECT_EQ(UINT(-1), GetMenuState(menu, id, MF_BYCOMMAND)) << id;
-    DestroyMenu(menu);
+// Reads a text-or-ordinal field of a dialog template and moves past it.
+const WORD *SkipField(const WORD *at) {
+    if (*at == 0xFFFF)
+        return at + 2;
+    while (*at++) {
+    }
+    return at;
+}
+
+// The control ids of a dialog template, DIALOG or DIALOGEX, in order.
+std::vector<DWORD> ControlIds(const WORD *t) {
+    bool ex = t[0] == 1 && t[1] == 0xFFFF;
+    DWORD style = ex ? *(const DWORD *)(t + 6) : *(const DWORD *)t;
+    WORD count = ex ? t[8] : t[4];
+    const WORD *at = SkipField(SkipField(SkipField(t + (ex ? 13 : 9)))); // menu, class, title
+    if (style & DS_SETFONT)
+        at = SkipField(at + (ex ? 3 : 1)); // the font's size (and weight, italic, charset), face
+    std::vector<DWORD> ids;
+    for (WORD i = 0; i < count; i++) {
+        at = (const WORD *)(((ULONG_PTR)at + 3) & ~(ULONG_PTR)3);
+        ids.push_back(ex ? *(const DWORD *)(at + 10) : at[8]);
+        at = SkipField(SkipField(at + (ex ? 12 : 9)));     // class, title
+        at = (const WORD *)((const BYTE *)(at + 1) + *at); // creation data
+    }
+    return ids;
+}
+
+BOOL CALLBACK CollectName(HMODULE, LPCSTR, LPSTR name, LONG_PTR names) {
+    ((std::vector<LPSTR> *)names)->push_back(name); // dialogs are named by number
+    return TRUE;
+}
+
+TEST(Dialogs, EveryControlIdIsUsedOnceInItsDialog) {
+    std::vector<LPSTR> dialogs;
+    EnumResourceNamesA(Self(), RT_DIALOG, CollectName, (LONG_PTR)&dialogs);
+    EXPECT_GE(dialogs.size(), 2u);
+    for (LPSTR name : dialogs) {
+        HRSRC found = FindResourceA(Self(), name, RT_DIALOG);
+        const WORD *dialog = (const WORD *)LockResource(LoadResource(Self(), found));
+        ASSERT_NE(nullptr, dialog);
+        std::set<DWORD> ids;
+        for (DWORD id : ControlIds(dialog))
+            EXPECT_TRUE(id == 0xFFFF || id == 0xFFFFFFFF || ids.insert(id).second)
+                << "dialog " << (UINT_PTR)name << ": control " << id << " twice";
+    }
 }
 
 // Receives the commands that a translated shortcut sends.
@@ -123,7 +177,9 @@ class Shortcuts : public ::testing::Test {
         RegisterClassA(&wc);
         window = CreateWindowExA(0, "ShortcutProbe", "", WS_OVERLAPPED, 0, 0, 100, 100, nullptr,
                                  nullptr, Self(), nullptr);
-        table = LoadAcceleratorsA(Self(), MAKEINTRESOURCEA(99));
+        table = LoadAcceleratorsA(Self(), MAKEINTRESOURCEA(IDR_ACCELERATORS));
+        ASSERT_NE(nullptr, table);
+        count = CopyAcceleratorTableA(table, entries, 16);
         LastCommand = LastCommandSource = 0;
     }
     void TearDown() override {
@@ -140,46 +196,40 @@ class Shortcuts : public ::testing::Test {
     }
     HWND window = nullptr;
     HACCEL table = nullptr;
+    ACCEL entries[16];
+    int count = 0;
 };
 
-TEST_F(Shortcuts, TableHoldsTheFourControlKeys) {
-    ASSERT_NE(nullptr, table);
-    ACCEL entries[8];
-    int count = CopyAcceleratorTableA(table, entries, 8);
-    ASSERT_EQ(4, count);
-    const struct {
-        WORD key, command;
-    } expected[] = {{'F', 1004}, {'C', 1005}, {'S', 1011}, {'V', 1012}};
-    for (const auto &e : expected) {
+// Every command that shows "Ctrl+<key>" has that shortcut, and nothing else has one.
+TEST_F(Shortcuts, MatchTheMenuCommandsThatShowThem) {
+    int shown = 0;
+    for (const MenuRow &row : MainMenuRows()) {
+        size_t at = row.text.find("\tCtrl+");
+        if (at == std::string::npos)
+            continue;
+        shown++;
+        WORD key = (BYTE)row.text[at + 6];
         bool found = false;
         for (int i = 0; i < count; ++i) {
-            if (entries[i].key != e.key)
-                continue;
-            found = true;
-            EXPECT_EQ(e.command, entries[i].cmd) << char(e.key);
-            EXPECT_EQ(FVIRTKEY | FCONTROL, entries[i].fVirt & (FVIRTKEY | FCONTROL | FSHIFT | FALT))
-                << char(e.key);
+            found = found || (entries[i].key == key && entries[i].cmd == row.id &&
+                              (entries[i].fVirt & (FVIRTKEY | FCONTROL | FSHIFT | FALT)) ==
+                                  (FVIRTKEY | FCONTROL));
         }
-        EXPECT_TRUE(found) << char(e.key);
+        EXPECT_TRUE(found) << row;
     }
+    EXPECT_EQ(shown, count);
+    EXPECT_GT(count, 0);
 }
 
-TEST_F(Shortcuts, ControlKeysSendTheirMenuCommands) {
-    ASSERT_NE(nullptr, table);
-    const struct {
-        UINT key, command;
-    } presses[] = {{'F', 1004}, {'C', 1005}, {'S', 1011}, {'V', 1012}};
-    for (const auto &p : presses) {
+TEST_F(Shortcuts, ControlKeysSendTheirCommandsAndNothingElseDoes) {
+    for (int i = 0; i < count; ++i) {
         LastCommand = 0;
-        EXPECT_TRUE(Press(p.key, true)) << char(p.key);
-        EXPECT_EQ(p.command, LastCommand) << char(p.key);
+        EXPECT_TRUE(Press(entries[i].key, true)) << char(entries[i].key);
+        EXPECT_EQ(entries[i].cmd, LastCommand) << char(entries[i].key);
         EXPECT_EQ(1u, LastCommandSource) << "a shortcut, not a menu click";
+        EXPECT_FALSE(Press(entries[i].key, false)) << char(entries[i].key);
     }
-}
-
-TEST_F(Shortcuts, PlainLettersAndOtherControlKeysDoNothing) {
-    ASSERT_NE(nullptr, table);
-    EXPECT_FALSE(Press('F', false));
+    LastCommand = 0;
     EXPECT_FALSE(Press('X', true));
     EXPECT_FALSE(Press('A', true));
     EXPECT_EQ(0u, LastCommand);
@@ -190,104 +240,89 @@ const struct {
     UINT id;
     const char *text;
 } ExpectedStrings[] = {
-    {0, "Varnel Keypad Program"},
-    {2, "Cannot find Varnel!"},
-    {3, "Scanner is in use by another program!"},
-    {5, "Insufficient memory."},
-    {8, "System Error: Fax DLL not found."},
-    {9, "Cannot find any existing profiles with faxing capability."},
-    {10, "Failed to open the Address Book!"},
-    {12, " Fax service will be disabled!"},
-    {17, "Profiles"},
-    {18, "Speed Dial"},
-    {19, "Text"},
-    {20, "Photo"},
-    {21, "Color Photo"},
-    {22, "Brightness"},
-    {23, "Contrast"},
-    {24, "Light"},
-    {25, "Dark"},
-    {26, "Blur"},
-    {27, "Sharp"},
-    {29, "Address Book "},
-    {30, "Remove Fax Number(s)"},
-    {31, "Remove All Fax Numbers"},
-    {32, "Best Available"},
-    {33, "Draft (200 x 100 dpi)"},
-    {34, "Fine (200 x 200 dpi)"},
-    {35, "Super (300 x 300 dpi)"},
-    {36, "Letter (8 1/2 x 11 in)"},
-    {37, "Legal (8 x 14 in)"},
-    {38, "A4 (210 x 297 mm)"},
-    {39, "B4 (250 x 354 mm)"},
-    {40, "Verifying port "},
-    {41, "Can't find any available ports!"},
-    {42, "Port is invalid, please try another one!"},
-    {43, "Port 220h has been successfully verified!"},
-    {44, "I/O address has been changed to "},
-    {45, "Cannot completely initiate COPY resource,\nCopy function will be disabled!"},
-    {46, " cm"},
-    {47, " inch"},
-    {48, "Yes"},
-    {49, "No"},
-    {50, "Cannot find any installed printers,\nCopy function will be disabled!"},
-    {51, "Failed to initiate the print driver,\nCopy function will be disabled!"},
-    {52, "Cannot find any existing profiles with Internet Mail capability."},
-    {53, "Cannot find any existing profiles with faxing or Internet Mail capability."},
-    {54, "The fax configuration cannot be opened."},
-    {55, "The fax settings could not be written to SYS.INI."},
+    {IDS_APP_TITLE, "Varnel Keypad Program"},
+    {IDS_NO_DEVICE, "Cannot find Varnel!"},
+    {IDS_SCANNER_IN_USE, "Scanner is in use by another program!"},
+    {IDS_OUT_OF_MEMORY, "Insufficient memory."},
+    {IDS_FAX_DLL_MISSING, "System Error: Fax DLL not found."},
+    {IDS_NO_FAX_PROFILE, "Cannot find any existing profiles with faxing capability."},
+    {IDS_ADDRESS_BOOK_FAILED, "Failed to open the Address Book!"},
+    {IDS_FAX_DISABLED, " Fax service will be disabled!"},
+    {IDS_TAB_PROFILES, "Profiles"},
+    {IDS_TAB_SPEED_DIAL, "Speed Dial"},
+    {IDS_TIP_TEXT, "Text"},
+    {IDS_TIP_PHOTO, "Photo"},
+    {IDS_TIP_COLOR_PHOTO, "Color Photo"},
+    {IDS_TIP_BRIGHTNESS, "Brightness"},
+    {IDS_TIP_CONTRAST, "Contrast"},
+    {IDS_TIP_LIGHT, "Light"},
+    {IDS_TIP_DARK, "Dark"},
+    {IDS_TIP_BLUR, "Blur"},
+    {IDS_TIP_SHARP, "Sharp"},
+    {IDS_TIP_ADDRESS_BOOK, "Address Book "},
+    {IDS_TIP_REMOVE_NUMBERS, "Remove Fax Number(s)"},
+    {IDS_TIP_REMOVE_ALL_NUMBERS, "Remove All Fax Numbers"},
+    {IDS_RESOLUTION_BEST, "Best Available"},
+    {IDS_RESOLUTION_DRAFT, "Draft (200 x 100 dpi)"},
+    {IDS_RESOLUTION_FINE, "Fine (200 x 200 dpi)"},
+    {IDS_RESOLUTION_SUPER, "Super (300 x 300 dpi)"},
+    {IDS_PAPER_LETTER, "Letter (8 1/2 x 11 in)"},
+    {IDS_PAPER_LEGAL, "Legal (8 x 14 in)"},
+    {IDS_PAPER_A4, "A4 (210 x 297 mm)"},
+    {IDS_PAPER_B4, "B4 (250 x 354 mm)"},
+    {IDS_VERIFYING_PORT, "Verifying port "},
+    {IDS_NO_PORT_AVAILABLE, "Can't find any available ports!"},
+    {IDS_PORT_INVALID, "Port is invalid, please try another one!"},
+    {IDS_PORT_VERIFIED, "Port 220h has been successfully verified!"},
+    {IDS_ADDRESS_CHANGED, "I/O address has been changed to "},
+    {IDS_COPY_INIT_FAILED,
+     "Cannot completely initiate COPY resource,\nCopy function will be disabled!"},
+    {IDS_UNIT_CM, " cm"},
+    {IDS_UNIT_INCH, " inch"},
+    {IDS_YES, "Yes"},
+    {IDS_NO, "No"},
+    {IDS_NO_PRINTERS, "Cannot find any installed printers,\nCopy function will be disabled!"},
+    {IDS_PRINT_DRIVER_FAILED,
+     "Failed to initiate the print driver,\nCopy function will be disabled!"},
+    {IDS_NO_MAIL_PROFILE, "Cannot find any existing profiles with Internet Mail capability."},
+    {IDS_NO_PROFILES, "Cannot find any existing profiles with faxing or Internet Mail capability."},
+    {IDS_SHEET_FAILED, "The fax configuration cannot be opened."},
+    {IDS_SETTINGS_NOT_SAVED, "The fax settings could not be written to SYS.INI."},
 };
 
-const char *ExpectedString(UINT id) {
-    for (const auto &s : ExpectedStrings)
-        if (s.id == id)
-            return s.text;
-    return nullptr;
+std::string Loaded(UINT id) {
+    char text[1024] = {};
+    LoadStringA(Self(), id, text, sizeof text);
+    return text;
 }
 
-TEST(StringTable, EveryTextIsPresentExactly) {
-    for (const auto &s : ExpectedStrings) {
-        char text[300] = {};
-        int length = LoadStringA(Self(), s.id, text, sizeof text);
-        EXPECT_EQ(int(strlen(s.text)), length) << "string " << s.id;
-        EXPECT_STREQ(s.text, text) << "string " << s.id;
+// Ids nobody names stay empty: a message box for them shows nothing.
+TEST(StringTable, HoldsEveryTextExactlyAndNoOther) {
+    for (UINT id = 0; id < 1024; ++id) {
+        std::string expected;
+        for (const auto &s : ExpectedStrings)
+            expected = s.id == id ? s.text : expected;
+        EXPECT_EQ(expected, Loaded(id)) << "string " << id;
     }
 }
 
-// Ids nobody names must stay empty: a message box for them shows nothing.
-TEST(StringTable, NoOtherIdsInTheRangeInUse) {
-    for (UINT id = 0; id < 128; ++id) {
-        if (ExpectedString(id))
-            continue;
-        char text[300] = {};
-        EXPECT_EQ(0, LoadStringA(Self(), id, text, sizeof text)) << "string " << id << ": " << text;
-    }
-}
-
-// The program loads these into fixed buffers; a longer text would be cut.
+// The program loads strings into buffers of its own; a longer text would be cut.
 TEST(StringTable, TextsFitTheBuffersTheyAreLoadedInto) {
-    const struct {
-        UINT id;
-        int buffer;
-    } loads[] = {{0, 40}, {2, 80}, {17, 40}, {18, 40}, {40, 40}, {43, 80}, {46, 10}, {47, 10}};
-    for (const auto &l : loads) {
-        char text[300] = {};
-        EXPECT_LT(LoadStringA(Self(), l.id, text, sizeof text), l.buffer) << "string " << l.id;
-    }
-    // The fax failure message is one of two texts followed by string 12 in 260 bytes.
-    char head[300], tail[300];
-    LoadStringA(Self(), 12, tail, sizeof tail);
-    for (UINT id : {8u, 53u}) {
-        LoadStringA(Self(), id, head, sizeof head);
-        EXPECT_LT(strlen(head) + strlen(tail), 260u) << "string " << id;
-    }
+    EXPECT_LT(Loaded(IDS_APP_TITLE).size(), sizeof AppTitle);
+    EXPECT_LT(Loaded(IDS_NO_DEVICE).size(), (size_t)StartFailureTextSize);
+    for (const auto &s : ExpectedStrings)
+        EXPECT_LT(strlen(s.text), (size_t)MessageTextSize) << "string " << s.id;
+    // The fax service's failure is one of its messages followed by IDS_FAX_DISABLED.
+    for (UINT id : {IDS_FAX_DLL_MISSING, IDS_NO_PROFILES})
+        EXPECT_LT(Loaded(id).size() + Loaded(IDS_FAX_DISABLED).size(), (size_t)MessageTextSize)
+            << "string " << id;
 }
 
 // Reads the size of the icon image that the group directory picks for a size.
 int IconImageWidth(const BYTE *directory, int size) {
     int id = LookupIconIdFromDirectoryEx(const_cast<BYTE *>(directory), TRUE, size, size,
                                          LR_DEFAULTCOLOR);
-    HRSRC found = FindResourceA(Self(), MAKEINTRESOURCEA(id), MAKEINTRESOURCEA(3)); // RT_ICON
+    HRSRC found = FindResourceA(Self(), MAKEINTRESOURCEA(id), RT_ICON);
     if (!found)
         return 0;
     auto *header = static_cast<const BITMAPINFOHEADER *>(LockResource(LoadResource(Self(), found)));
@@ -295,15 +330,13 @@ int IconImageWidth(const BYTE *directory, int size) {
 }
 
 TEST(ProgramIcon, HasLargeAndSmallImages) {
-    HRSRC group =
-        FindResourceA(Self(), MAKEINTRESOURCEA(99), MAKEINTRESOURCEA(14)); // RT_GROUP_ICON
+    HRSRC group = FindResourceA(Self(), MAKEINTRESOURCEA(IDI_KEYPAD), RT_GROUP_ICON);
     ASSERT_NE(nullptr, group);
     auto *directory = static_cast<const BYTE *>(LockResource(LoadResource(Self(), group)));
     ASSERT_NE(nullptr, directory);
     EXPECT_EQ(32, IconImageWidth(directory, 32));
     EXPECT_EQ(16, IconImageWidth(directory, 16));
-    HICON icon = LoadIconA(Self(), MAKEINTRESOURCEA(99));
-    EXPECT_NE(nullptr, icon);
+    EXPECT_NE(nullptr, LoadIconA(Self(), MAKEINTRESOURCEA(IDI_KEYPAD)));
 }
 
 } // namespace
