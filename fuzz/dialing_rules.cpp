@@ -37,12 +37,13 @@ const char *ExerciseDialingRules(const BYTE *data, DWORD size) {
     char typed[TypedNumberSize], number[TypedNumberSize];
     TakeText(&in, typed, sizeof typed);
     memcpy(number, typed, sizeof number);
-    ApplyDialingRules(number, sizeof number, &info);
+    int rewritten = ApplyDialingRules(number, sizeof number, &info);
     if (!memchr(number, 0, sizeof number)) {
         return "the rewritten number has no end";
     }
-    if (!info.LocalPrefix[0] && !info.LongDistancePrefix[0]) {
-        return strcmp(number, typed) == 0 ? NULL : "a number without dialing rules was changed";
+    // A number whose rewriting would not fit whole is refused as typed.
+    if (!rewritten || (!info.LocalPrefix[0] && !info.LongDistancePrefix[0])) {
+        return strcmp(number, typed) == 0 ? NULL : "a number left as typed was changed";
     }
     size_t dropped = strlen(info.AreaCode) + strlen(info.CountryCode);
     if (!PrefixAndNumberEnd(number, info.LocalPrefix, typed, dropped) &&

@@ -188,6 +188,10 @@ int lstrlenA(const char *text) {
 }
 
 char *CharUpperA(char *text) {
+    // An argument below 64 Ki is one character, and the result is that character in upper case.
+    if ((uintptr_t)text >> 16 == 0) {
+        return (char *)(uintptr_t)(BYTE)toupper((int)(uintptr_t)text);
+    }
     for (char *p = text; *p; p++) {
         *p = (char)toupper((unsigned char)*p);
     }
