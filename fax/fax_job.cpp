@@ -71,8 +71,7 @@ static void ShowMessageLine(const char *text) {
     ShowPanelText(LcdMessageLine, text);
 }
 
-// A fresh movable copy of a whole block; null when it cannot be had.
-static HGLOBAL DuplicateBlock(HGLOBAL block) {
+HGLOBAL DuplicateBlock(HGLOBAL block) {
     SIZE_T size = block ? GlobalSize(block) : 0;
     const void *from = size ? GlobalLock(block) : NULL;
     HGLOBAL copy = from ? GlobalAlloc(GMEM_MOVEABLE, size) : NULL;
@@ -160,11 +159,10 @@ int OpenFaxSession() {
     SHORT refused;
     if (JobUsesKey) {
         const SpeedDialEntry *entry = &SpeedDialTable[SpeedDialNumber(email, SpeedDialKey) - 1];
-        if (entry->RecipientCount == 0) {
-            FaxJobStatus = noRecipient;
-            return 0;
-        }
-        refused = TakeKeyRecipients(entry, noRecipient);
+        // The speed-dial page changes the entry under the same lock.
+        LockProfileChoice();
+        refused = entry->RecipientCount ? TakeKeyRecipients(entry, noRecipient) : noRecipient;
+        UnlockProfileChoice();
     } else {
         refused = AddTypedRecipient();
     }

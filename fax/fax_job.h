@@ -49,6 +49,8 @@ DWORD WINAPI FaxJobThread(LPVOID parameter);
 
 // Takes the destination and profile names the job sends with; the session
 // does so as it opens, and nothing changes them for the job afterwards.
+// A fresh movable copy of a whole block; null when it cannot be had.
+HGLOBAL DuplicateBlock(HGLOBAL block);
 void TakeJobChoice();
 int OpenFaxSession();
 void CloseFaxSession();

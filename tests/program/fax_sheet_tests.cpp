@@ -4,6 +4,8 @@
 // panel's fax/e-mail key while the sheet is open.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "program_fixture.h"
 
 namespace {
@@ -19,11 +21,30 @@ const char MailProfile[] = "[Profile:Varnel Mail]\r\nServices=28\r\nFullName=Mai
                            "Login=muser\r\nEmailAddress=keypad@varnel.example\r\n"
                            "Server=mail.varnel.example\r\nConnection=2\r\nDialing=Office Line\r\n";
 
+// The address book: lines show "name (address)" in this order.
+const char Contacts[] =
+    "BEGIN:VCARD\r\nVERSION:4.0\r\nUID:ada\r\nFN:Ada Brandt\r\nTEL;TYPE=fax:555 0101\r\n"
+    "END:VCARD\r\nBEGIN:VCARD\r\nVERSION:4.0\r\nUID:bob1\r\nFN:Bob\r\n"
+    "TEL;TYPE=fax:555 0102\r\nEND:VCARD\r\nBEGIN:VCARD\r\nVERSION:4.0\r\nUID:bob2\r\n"
+    "FN:bob\r\nTEL;TYPE=fax:555 0103\r\nEND:VCARD\r\nBEGIN:VCARD\r\nVERSION:4.0\r\n"
+    "UID:zed1\r\nFN:Zed Same\r\nTEL;TYPE=fax:555 0111\r\nEND:VCARD\r\nBEGIN:VCARD\r\n"
+    "VERSION:4.0\r\nUID:zed2\r\nFN:Zed Same\r\nTEL;TYPE=fax:555 0112\r\nEND:VCARD\r\n"
+    "BEGIN:VCARD\r\nVERSION:4.0\r\nUID:carl\r\nFN:Carl Dorn\r\n"
+    "EMAIL:carl@varnel.example\r\nEND:VCARD\r\n";
+
 class FaxSheet : public ProgramFixture {
   protected:
     std::string StoreFile = ProductFile("TELVEX.INI");
     FileBackup Store{StoreFile};
+    FileBackup Book{ProductFile("ADDRESS.VCF")};
+    std::vector<FileBackup *> KeyFiles;
     HWND Sheet = NULL;
+
+    ~FaxSheet() override {
+        for (FileBackup *file : KeyFiles) {
+            delete file;
+        }
+    }
 
     void SetUp() override {
         WriteStore(std::string(FaxProfile) + MailProfile);
@@ -65,6 +86,72 @@ class FaxSheet : public ProgramFixture {
         ASSERT_TRUE(WaitForWindowGone(Sheet));
     }
     std::string Saved(const char *key) { return IniValue(SettingsFile, "Varnel FAX", key); }
+
+    // Keeps the recipient files of entries 1..28 and starts without them.
+    void KeepKeyFiles() {
+        for (int n = 1; n <= 28; n++) {
+            for (const char *kind : {".DES", ".INF"}) {
+                std::string path = ProductFile((std::to_string(n) + kind).c_str());
+                KeyFiles.push_back(new FileBackup(path));
+                DeleteFileA(path.c_str());
+            }
+        }
+        WriteFileText(ProductFile("ADDRESS.VCF"), Contacts);
+    }
+    // Shows the speed-dial tab and returns its page.
+    HWND SpeedDial() {
+        EXPECT_TRUE(ClickTab(Strip(), 1));
+        EXPECT_TRUE(WaitUntil([&] { return Page(301) && IsWindowVisible(Page(301)); }));
+        return Page(301);
+    }
+    HWND List() { return FindControl(Sheet, 317); }
+    // A list line asked across processes, which Wine answers in UTF-16.
+    static std::string ListLine(HWND list, int line) {
+        WCHAR wide[256] = L"";
+        char text[256] = "";
+        SendMessageW(list, LB_GETTEXT, line, (LPARAM)wide);
+        WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, NULL, NULL);
+        return text;
+    }
+    std::vector<std::string> Lines() {
+        std::vector<std::string> lines;
+        LRESULT count = SendMessageA(List(), LB_GETCOUNT, 0, 0);
+        for (LRESULT i = 0; i < count; i++) {
+            lines.push_back(ListLine(List(), (int)i));
+        }
+        return lines;
+    }
+    // Opens the address book with its button; the box it shows, or null.
+    HWND OpenAddressBook() {
+        PostMessageA(Page(320), WM_COMMAND, 320, (LPARAM)FindControl(Sheet, 320));
+        return WaitForWindow("#32770", AppTitle);
+    }
+    // Picks the address-book lines that contain one of the texts, then OK.
+    void Pick(const std::vector<std::string> &texts) {
+        HWND box = OpenAddressBook();
+        ASSERT_NE((HWND)NULL, box) << "the address book did not open";
+        HWND list = GetDlgItem(box, 101);
+        LRESULT count = SendMessageA(list, LB_GETCOUNT, 0, 0);
+        for (LRESULT i = 0; i < count; i++) {
+            for (const std::string &wanted : texts) {
+                if (ListLine(list, (int)i).find(wanted) != std::string::npos) {
+                    SendMessageA(list, LB_SETSEL, TRUE, i);
+                }
+            }
+        }
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+        ASSERT_TRUE(WaitForWindowGone(box));
+    }
+    void Key(int key) { Click(300 + key); }
+    // Selects lines as a user would, so that the page hears of it.
+    void Select(const std::vector<int> &lines) {
+        SendMessageA(List(), LB_SETSEL, FALSE, -1);
+        for (int line : lines) {
+            SendMessageA(List(), LB_SETSEL, TRUE, line);
+        }
+        SendMessageA(Page(301), WM_COMMAND, MAKEWPARAM(317, LBN_SELCHANGE), (LPARAM)List());
+    }
+    bool Enabled(int id) { return IsWindowEnabled(FindControl(Sheet, id)) != 0; }
 };
 
 TEST_F(FaxSheet, PagesAreMadeOnDemandKeptAndFillTheTabArea) {
@@ -199,6 +286,130 @@ TEST_F(FaxSheet, WithoutTheTabLibraryTheSheetSaysItCannotOpen) {
     ASSERT_TRUE(WaitForWindowGone(box));
     EXPECT_EQ("0", Saved("UseProfile"));
     EXPECT_EQ(0, ExitProgram(&Keypad));
+}
+
+// A key's recipients picked and labelled, kept across a key switch, written
+// on OK and shown again by the next run, on the page and on the LCD.
+TEST_F(FaxSheet, PickedRecipientsAndLabelOfAKeyLastThroughARestart) {
+    KeepKeyFiles();
+    Open();
+    SpeedDial();
+    EXPECT_TRUE(Lines().empty());
+    EXPECT_FALSE(Enabled(321));
+    EXPECT_FALSE(Enabled(322));
+    Key(3);
+    Pick({"Ada", "555 0111"});
+    ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 2; }));
+    EXPECT_EQ((std::vector<std::string>{"Ada Brandt", "Zed Same"}), Lines());
+    EXPECT_TRUE(Enabled(322));
+    HWND label = FindControl(Sheet, 318);
+    for (char c : std::string("Reception Desk 12")) {
+        SendMessageA(label, WM_CHAR, c, 1);
+    }
+    EXPECT_EQ("Reception Desk 1", ControlText(Page(301), 318)) << "17 characters typed";
+    Key(4);
+    EXPECT_TRUE(Lines().empty());
+    EXPECT_EQ("", ControlText(Page(301), 318));
+    Key(3);
+    EXPECT_EQ((std::vector<std::string>{"Ada Brandt", "Zed Same"}), Lines());
+    EXPECT_EQ("Reception Desk 1", ControlText(Page(301), 318));
+    Close(1);
+    EXPECT_EQ("2", Saved("NumberOfFaxRecip3"));
+    EXPECT_EQ("Reception Desk 1", Saved("FaxAlias3"));
+    EXPECT_NE(std::string::npos, ReadFileText(ProductFile("3.INF")).find("555 0111"));
+
+    EXPECT_EQ(0, ExitProgram(&Keypad));
+    Open();
+    SpeedDial();
+    Key(3);
+    EXPECT_EQ((std::vector<std::string>{"Ada Brandt", "Zed Same"}), Lines());
+    Close(2);
+    PressKey("speed3");
+    EXPECT_EQ("Reception Desk 1", WaitForLcd(2, "Reception Desk 1"));
+}
+
+// Delete removes the selected lines only from the list, and a double click
+// on the second line of a name removes the second record of that name.
+TEST_F(FaxSheet, DeleteAndDoubleClickRemoveTheirOwnRecords) {
+    KeepKeyFiles();
+    Open();
+    SpeedDial();
+    Key(2);
+    Pick({"555"});
+    ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 5; }));
+    std::vector<std::string> lines = Lines();
+    EXPECT_EQ("Ada Brandt", lines[0]);
+    EXPECT_EQ(0, lstrcmpiA("bob", lines[1].c_str()));
+    EXPECT_EQ(0, lstrcmpiA("bob", lines[2].c_str()));
+    Select({0, 1, 2});
+    HWND label = FindControl(Sheet, 318);
+    // Delete in the label field; the two characters after it show that the
+    // command it would have posted has had its turn.
+    PostMessageA(label, WM_KEYDOWN, VK_DELETE, 1);
+    PostMessageA(label, WM_CHAR, 'x', 1);
+    ASSERT_TRUE(WaitUntil([&] { return ControlText(Page(301), 318) == "x"; }));
+    PostMessageA(label, WM_CHAR, 'y', 1);
+    ASSERT_TRUE(WaitUntil([&] { return ControlText(Page(301), 318) == "xy"; }));
+    EXPECT_EQ(5u, Lines().size()) << "Delete in the label field removed recipients";
+    PostMessageA(List(), WM_KEYDOWN, VK_DELETE, 1);
+    ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 2; }));
+    EXPECT_EQ((std::vector<std::string>{"Zed Same", "Zed Same"}), Lines());
+    EXPECT_FALSE(Enabled(321)) << "Remove after the lines went";
+    RECT line;
+    SendMessageA(List(), LB_GETITEMRECT, 1, (LPARAM)&line);
+    LPARAM at = MAKELPARAM(line.left + 5, line.top + 2);
+    PostMessageA(List(), WM_LBUTTONDOWN, MK_LBUTTON, at);
+    PostMessageA(List(), WM_LBUTTONUP, 0, at);
+    PostMessageA(List(), WM_LBUTTONDBLCLK, MK_LBUTTON, at);
+    PostMessageA(List(), WM_LBUTTONUP, 0, at);
+    ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 1; }));
+    Close(1);
+    std::string strings = ReadFileText(ProductFile("2.INF"));
+    EXPECT_NE(std::string::npos, strings.find("555 0111"));
+    EXPECT_EQ(std::string::npos, strings.find("555 0112")) << "the second record was removed";
+    EXPECT_EQ("1", Saved("NumberOfFaxRecip2"));
+}
+
+// "Bob" and "bob" each find their own record; a cancelled address book
+// leaves a key as it was, also one holding a recipient the pick would not keep.
+TEST_F(FaxSheet, NamesDifferingInCaseAndACancelledAddressBook) {
+    KeepKeyFiles();
+    Open();
+    SpeedDial();
+    Key(6);
+    Pick({"Bob", "bob"});
+    ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 2; }));
+    // The list puts one of the two first; the second line must find its
+    // own record, not stop at the first line's.
+    std::string second = Lines()[1];
+    std::string kept = Lines()[0];
+    Select({1});
+    PostMessageA(List(), WM_KEYDOWN, VK_DELETE, 1);
+    ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 1; }));
+    EXPECT_EQ(kept, Lines()[0]);
+    Close(1);
+    std::string strings = ReadFileText(ProductFile("6.INF"));
+    EXPECT_EQ(std::string::npos, strings.find(second == "Bob" ? "555 0102" : "555 0103"));
+    EXPECT_NE(std::string::npos, strings.find(second == "Bob" ? "555 0103" : "555 0102"));
+
+    // E-mail key 6 holding a fax number, which an e-mail pick drops.
+    EXPECT_EQ(0, ExitProgram(&Keypad));
+    ASSERT_TRUE(CopyFileA(ProductFile("6.DES").c_str(), ProductFile("20.DES").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(ProductFile("6.INF").c_str(), ProductFile("20.INF").c_str(), FALSE));
+    WritePrivateProfileStringA("Varnel FAX", "NumberOfEmailRecip6", "1", SettingsFile.c_str());
+    Open();
+    Click(623);
+    SpeedDial();
+    Key(6);
+    EXPECT_EQ((std::vector<std::string>{kept}), Lines());
+    HWND box = OpenAddressBook();
+    ASSERT_NE((HWND)NULL, box);
+    PostMessageA(box, WM_COMMAND, IDCANCEL, 0);
+    ASSERT_TRUE(WaitForWindowGone(box));
+    EXPECT_EQ((std::vector<std::string>{kept}), Lines());
+    Close(1);
+    EXPECT_EQ("1", Saved("NumberOfEmailRecip6"));
+    EXPECT_EQ(strings, ReadFileText(ProductFile("20.INF")));
 }
 
 } // namespace
