@@ -412,4 +412,70 @@ TEST_F(FaxSheet, NamesDifferingInCaseAndACancelledAddressBook) {
     EXPECT_EQ(strings, ReadFileText(ProductFile("20.INF")));
 }
 
+// Each destination keeps its own list and label of a key, whether the
+// profile page or the panel's fax/e-mail key switches; the key waits while
+// the address book is open, so its picks land in the key it was opened for.
+TEST_F(FaxSheet, EachDestinationKeepsItsOwnListAndLabelOfAKey) {
+    KeepKeyFiles();
+    Open();
+    SpeedDial();
+    Key(5);
+    Pick({"Ada"});
+    ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 1; }));
+    SetWindowTextA(FindControl(Sheet, 318), "Fax five");
+    Click(623);
+    EXPECT_TRUE(Lines().empty());
+    EXPECT_EQ("", ControlText(Page(301), 318));
+    Pick({"carl"});
+    ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 1; }));
+    SetWindowTextA(FindControl(Sheet, 318), "Mail five");
+    Click(622);
+    EXPECT_EQ((std::vector<std::string>{"Ada Brandt"}), Lines());
+    EXPECT_EQ("Fax five", ControlText(Page(301), 318));
+
+    HWND box = OpenAddressBook();
+    ASSERT_NE((HWND)NULL, box);
+    PressKey("destination");
+    SettlePanel();
+    EXPECT_TRUE(Checked(622)) << "the destination switched under the address book";
+    HWND list = GetDlgItem(box, 101);
+    for (int i = 0; i < (int)SendMessageA(list, LB_GETCOUNT, 0, 0); i++) {
+        if (ListLine(list, i).find("555 0111") != std::string::npos) {
+            SendMessageA(list, LB_SETSEL, TRUE, i);
+        }
+    }
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(WaitForWindowGone(box));
+    ASSERT_TRUE(WaitUntil([&] { return Checked(623); })) << "the key took no effect after";
+    EXPECT_EQ((std::vector<std::string>{"Carl Dorn"}), Lines());
+    EXPECT_EQ("Mail five", ControlText(Page(301), 318));
+    PressKey("destination");
+    ASSERT_TRUE(WaitUntil([&] { return Checked(622); }));
+    EXPECT_EQ((std::vector<std::string>{"Ada Brandt", "Zed Same"}), Lines());
+    Close(1);
+    EXPECT_EQ("Fax five", Saved("FaxAlias5"));
+    EXPECT_EQ("Mail five", Saved("EmailAlias5"));
+    EXPECT_EQ("2", Saved("NumberOfFaxRecip5"));
+    EXPECT_EQ("1", Saved("NumberOfEmailRecip5"));
+    EXPECT_NE(std::string::npos, ReadFileText(ProductFile("19.INF")).find("carl@varnel.example"));
+}
+
+// An address book that cannot be opened is reported and leaves the list.
+TEST_F(FaxSheet, AnAddressBookThatFailsLeavesTheList) {
+    KeepKeyFiles();
+    Open();
+    SpeedDial();
+    Pick({"Ada"});
+    ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 1; }));
+    DeleteFileA(ProductFile("ADDRESS.VCF").c_str());
+    HWND box = OpenAddressBook();
+    ASSERT_NE((HWND)NULL, box);
+    EXPECT_EQ("Failed to open the Address Book!", ControlText(box, 0xFFFF));
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(WaitForWindowGone(box));
+    EXPECT_EQ((std::vector<std::string>{"Ada Brandt"}), Lines());
+    EXPECT_TRUE(IsWindow(Sheet));
+    Close(2);
+}
+
 } // namespace
