@@ -152,6 +152,82 @@ class FaxSheet : public ProgramFixture {
         SendMessageA(Page(301), WM_COMMAND, MAKEWPARAM(317, LBN_SELCHANGE), (LPARAM)List());
     }
     bool Enabled(int id) { return IsWindowEnabled(FindControl(Sheet, id)) != 0; }
+    // The text of the program's tooltip now shown, or "" when none shows.
+    std::string ShownTip() {
+        struct Search {
+            DWORD Process;
+            std::string Text;
+        } search = {Keypad.Process.dwProcessId, ""};
+        EnumWindows(
+            [](HWND window, LPARAM context) -> BOOL {
+                Search *search = (Search *)context;
+                DWORD process = 0;
+                char name[64] = "";
+                GetWindowThreadProcessId(window, &process);
+                GetClassNameA(window, name, sizeof name);
+                if (process == search->Process && IsWindowVisible(window) &&
+                    lstrcmpiA(name, "tooltips_class32") == 0) {
+                    WCHAR wide[256] = L"";
+                    char text[256] = "";
+                    SendMessageW(window, WM_GETTEXT, 256, (LPARAM)wide);
+                    WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, NULL, NULL);
+                    search->Text = text;
+                }
+                return TRUE;
+            },
+            (LPARAM)&search);
+        return search.Text;
+    }
+    // Rests the mouse at a point of a window and waits for the tip to read text.
+    bool TipOver(HWND window, int x, int y, const std::string &text) {
+        POINT at = {x, y};
+        ClientToScreen(window, &at);
+        SetCursorPos(at.x, at.y);
+        return WaitUntil([&] { return ShownTip() == text; });
+    }
+    bool TipOverButton(int id, const std::string &text) {
+        RECT r;
+        GetClientRect(FindControl(Sheet, id), &r);
+        return TipOver(FindControl(Sheet, id), r.right / 2, r.bottom / 2, text);
+    }
+    // Pixels of the button's bitmap on the screen that differ from bitmap
+    // resource id of the program (its transparent pixels left out); -1 when
+    // the button is too small to show the bitmap at its own size.
+    int BitmapMismatches(int id, int bitmapId) {
+        HMODULE program = LoadLibraryExA(ProductFile("EXE32\\KEYPAD32.EXE").c_str(), NULL,
+                                         LOAD_LIBRARY_AS_DATAFILE);
+        HBITMAP bitmap = LoadBitmapA(program, MAKEINTRESOURCEA(bitmapId));
+        HWND button = FindControl(Sheet, id);
+        RECT r;
+        GetClientRect(button, &r);
+        int x = 3 + (r.right - 6 - 32) / 2;
+        int y = 3 + (r.bottom - 6 - 32) / 2;
+        int mismatches = r.right - 6 < 32 || r.bottom - 6 < 32 || !bitmap ? -1 : 0;
+        POINT origin = {x, y};
+        ClientToScreen(button, &origin);
+        HDC screen = GetDC(NULL);
+        HDC shot = CreateCompatibleDC(screen);
+        HBITMAP picture = CreateCompatibleBitmap(screen, 32, 32);
+        HGDIOBJ oldPicture = SelectObject(shot, picture);
+        BitBlt(shot, 0, 0, 32, 32, screen, origin.x, origin.y, SRCCOPY);
+        HDC source = CreateCompatibleDC(screen);
+        HGDIOBJ oldSource = SelectObject(source, bitmap);
+        for (int i = 0; mismatches >= 0 && i < 32; i++) {
+            for (int j = 0; j < 32; j++) {
+                COLORREF want = GetPixel(source, i, j);
+                mismatches += want != 0x808000 && want != GetPixel(shot, i, j);
+            }
+        }
+        SelectObject(source, oldSource);
+        SelectObject(shot, oldPicture);
+        DeleteDC(source);
+        DeleteDC(shot);
+        DeleteObject(picture);
+        DeleteObject(bitmap);
+        ReleaseDC(NULL, screen);
+        FreeLibrary(program);
+        return mismatches;
+    }
 };
 
 TEST_F(FaxSheet, PagesAreMadeOnDemandKeptAndFillTheTabArea) {
@@ -475,6 +551,33 @@ TEST_F(FaxSheet, AnAddressBookThatFailsLeavesTheList) {
     ASSERT_TRUE(WaitForWindowGone(box));
     EXPECT_EQ((std::vector<std::string>{"Ada Brandt"}), Lines());
     EXPECT_TRUE(IsWindow(Sheet));
+    Close(2);
+}
+
+// A key without recipients greys both Remove buttons, whose tips still
+// show over them; the tips of list lines describe the line's recipient.
+TEST_F(FaxSheet, GreyRemoveButtonsOfAnEmptyKeyAndTheirTips) {
+    KeepKeyFiles();
+    Open();
+    SpeedDial();
+    EXPECT_FALSE(Enabled(321));
+    EXPECT_FALSE(Enabled(322));
+    EXPECT_EQ(0, BitmapMismatches(321, 15)) << "grey scissors";
+    EXPECT_EQ(0, BitmapMismatches(322, 16)) << "grey card and bin";
+    EXPECT_LT(0, BitmapMismatches(321, 12));
+    EXPECT_TRUE(TipOverButton(321, "Remove Fax Number(s)")) << ShownTip();
+    EXPECT_TRUE(TipOverButton(322, "Remove All Fax Numbers")) << ShownTip();
+    EXPECT_TRUE(TipOverButton(320, "Address Book ")) << ShownTip();
+    Pick({"Ada", "555 0102"});
+    ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 2; }));
+    EXPECT_TRUE(WaitUntil([&] { return BitmapMismatches(322, 13) == 0; })) << "card and bin";
+    RECT line;
+    SendMessageA(List(), LB_GETITEMRECT, 1, (LPARAM)&line);
+    EXPECT_TRUE(TipOver(List(), line.left + 10, line.top + 3, "FAX, Address:555 0102"))
+        << ShownTip();
+    SendMessageA(List(), LB_GETITEMRECT, 0, (LPARAM)&line);
+    EXPECT_TRUE(TipOver(List(), line.left + 10, line.top + 3, "FAX, Address:555 0101"))
+        << ShownTip();
     Close(2);
 }
 
