@@ -32,6 +32,29 @@ const char Contacts[] =
     "BEGIN:VCARD\r\nVERSION:4.0\r\nUID:carl\r\nFN:Carl Dorn\r\n"
     "EMAIL:carl@varnel.example\r\nEND:VCARD\r\n";
 
+// A visible tooltip of one process and its text.
+struct TipSearch {
+    DWORD Process;
+    std::string Text;
+};
+
+BOOL CALLBACK CollectTip(HWND window, LPARAM context) {
+    TipSearch *search = (TipSearch *)context;
+    DWORD process = 0;
+    char name[64] = "";
+    GetWindowThreadProcessId(window, &process);
+    GetClassNameA(window, name, sizeof name);
+    if (process == search->Process && IsWindowVisible(window) &&
+        lstrcmpiA(name, "tooltips_class32") == 0) {
+        WCHAR wide[256] = L"";
+        char text[256] = "";
+        SendMessageW(window, WM_GETTEXT, 256, (LPARAM)wide);
+        WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, NULL, NULL);
+        search->Text = text;
+    }
+    return TRUE;
+}
+
 class FaxSheet : public ProgramFixture {
   protected:
     std::string StoreFile = ProductFile("TELVEX.INI");
@@ -64,6 +87,10 @@ class FaxSheet : public ProgramFixture {
     // Starts the program and opens the sheet with its menu command (Ctrl+F).
     void Open() {
         Start();
+        OpenAgain();
+    }
+    // Opens the sheet in the running program.
+    void OpenAgain() {
         PostMessageA(Keypad.Window, WM_COMMAND, 1004, 0);
         Sheet = WaitForWindow(SheetClass, SheetTitle);
         ASSERT_NE((HWND)NULL, Sheet) << "the sheet did not open";
@@ -154,28 +181,8 @@ class FaxSheet : public ProgramFixture {
     bool Enabled(int id) { return IsWindowEnabled(FindControl(Sheet, id)) != 0; }
     // The text of the program's tooltip now shown, or "" when none shows.
     std::string ShownTip() {
-        struct Search {
-            DWORD Process;
-            std::string Text;
-        } search = {Keypad.Process.dwProcessId, ""};
-        EnumWindows(
-            [](HWND window, LPARAM context) -> BOOL {
-                Search *search = (Search *)context;
-                DWORD process = 0;
-                char name[64] = "";
-                GetWindowThreadProcessId(window, &process);
-                GetClassNameA(window, name, sizeof name);
-                if (process == search->Process && IsWindowVisible(window) &&
-                    lstrcmpiA(name, "tooltips_class32") == 0) {
-                    WCHAR wide[256] = L"";
-                    char text[256] = "";
-                    SendMessageW(window, WM_GETTEXT, 256, (LPARAM)wide);
-                    WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, NULL, NULL);
-                    search->Text = text;
-                }
-                return TRUE;
-            },
-            (LPARAM)&search);
+        TipSearch search = {Keypad.Process.dwProcessId, ""};
+        EnumWindows(CollectTip, (LPARAM)&search);
         return search.Text;
     }
     // Rests the mouse at a point of a window and waits for the tip to read text.
@@ -579,6 +586,40 @@ TEST_F(FaxSheet, GreyRemoveButtonsOfAnEmptyKeyAndTheirTips) {
     EXPECT_TRUE(TipOver(List(), line.left + 10, line.top + 3, "FAX, Address:555 0101"))
         << ShownTip();
     Close(2);
+}
+
+// Remove All and then Cancel: the key's entry is as the page left it, so a
+// fax job from that key finds no recipient, and the next OK writes the key.
+TEST_F(FaxSheet, RemoveAllThenCancelLeavesTheKeyEmptyForAJobAndTheNextOk) {
+    KeepKeyFiles();
+    Open();
+    SpeedDial();
+    Key(2);
+    Pick({"Ada", "555 0102"});
+    ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 2; }));
+    Close(1);
+    ASSERT_EQ("2", Saved("NumberOfFaxRecip2"));
+    OpenAgain();
+    SpeedDial();
+    Key(2);
+    ASSERT_EQ(2u, Lines().size());
+    Click(322);
+    EXPECT_TRUE(Lines().empty());
+    Close(2);
+    EXPECT_EQ("2", Saved("NumberOfFaxRecip2")) << "Cancel writes nothing";
+
+    Device("load " + TestPagePath());
+    PressKey("speed2");
+    const char *const endings[] = {"No Fax Number!", "Xferred to Xchg", "MS Xchg Error!",
+                                   "Not Enough Mem!", "Fax Error!"};
+    EXPECT_EQ("No Fax Number!", RunJob("fax", endings, 5, 60000));
+    OpenAgain();
+    SpeedDial();
+    Key(2);
+    EXPECT_TRUE(Lines().empty());
+    Close(1);
+    EXPECT_EQ("0", Saved("NumberOfFaxRecip2"));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(ProductFile("2.DES").c_str()));
 }
 
 } // namespace
