@@ -30,7 +30,10 @@ const char Contacts[] =
     "UID:zed1\r\nFN:Zed Same\r\nTEL;TYPE=fax:555 0111\r\nEND:VCARD\r\nBEGIN:VCARD\r\n"
     "VERSION:4.0\r\nUID:zed2\r\nFN:Zed Same\r\nTEL;TYPE=fax:555 0112\r\nEND:VCARD\r\n"
     "BEGIN:VCARD\r\nVERSION:4.0\r\nUID:carl\r\nFN:Carl Dorn\r\n"
-    "EMAIL:carl@varnel.example\r\nEND:VCARD\r\n";
+    "EMAIL:carl@varnel.example\r\nEND:VCARD\r\n"
+    "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Extra A\r\nTEL;TYPE=fax:556 0121\r\nEND:VCARD\r\n"
+    "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Extra B\r\nTEL;TYPE=fax:556 0122\r\nEND:VCARD\r\n"
+    "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Extra C\r\nTEL;TYPE=fax:556 0123\r\nEND:VCARD\r\n";
 
 // A visible tooltip of one process and its text.
 struct TipSearch {
@@ -585,6 +588,32 @@ TEST_F(FaxSheet, GreyRemoveButtonsOfAnEmptyKeyAndTheirTips) {
     SendMessageA(List(), LB_GETITEMRECT, 0, (LPARAM)&line);
     EXPECT_TRUE(TipOver(List(), line.left + 10, line.top + 3, "FAX, Address:555 0101"))
         << ShownTip();
+
+    // Scrolled, the first screen line shows the third line's recipient.
+    Pick({"556", "555 0103", "Zed"});
+    ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 8; }));
+    SendMessageA(List(), LB_SETTOPINDEX, 2, 0);
+    ASSERT_EQ(2, SendMessageA(List(), LB_GETTOPINDEX, 0, 0)) << "the list does not scroll";
+    std::string third = Lines()[2] == "Bob" ? "555 0102" : "555 0103";
+    // The tip is asked for its text anew when the mouse comes back.
+    EXPECT_TRUE(TipOver(FindControl(Sheet, 318), 2, 2, ""));
+    EXPECT_TRUE(TipOver(List(), line.left + 12, line.top + 4, "FAX, Address:" + third))
+        << ShownTip();
+
+    // Remove disabling itself with the focus hands the focus to the list.
+    Select({0});
+    HWND remove = FindControl(Sheet, 321);
+    PostMessageA(Page(301), WM_NEXTDLGCTL, (WPARAM)remove, TRUE);
+    GUITHREADINFO focus = {};
+    focus.cbSize = sizeof focus;
+    DWORD thread = GetWindowThreadProcessId(Sheet, NULL);
+    ASSERT_TRUE(
+        WaitUntil([&] { return GetGUIThreadInfo(thread, &focus) && focus.hwndFocus == remove; }));
+    PostMessageA(remove, WM_KEYDOWN, VK_SPACE, 1);
+    PostMessageA(remove, WM_KEYUP, VK_SPACE, 1);
+    ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 7; }));
+    EXPECT_FALSE(Enabled(321));
+    EXPECT_TRUE(GetGUIThreadInfo(thread, &focus) && focus.hwndFocus == List());
     Close(2);
 }
 
