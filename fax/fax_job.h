@@ -51,6 +51,8 @@ extern ProfileChoice JobChoice;     // destination and profiles, taken once as t
 DWORD WINAPI FaxJobThread(LPVOID parameter);
 
 // The mail session (fax_session.cpp).
+// A fresh movable copy of a whole block; null when it cannot be had.
+HGLOBAL DuplicateBlock(HGLOBAL block);
 // Takes the destination and profile names the job sends with; the session
 // does so as it opens, and nothing changes them for the job afterwards.
 void TakeJobChoice();

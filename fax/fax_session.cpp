@@ -21,8 +21,7 @@ static int JobUsesKey;                        // the job sends to a speed-dial k
 ProfileChoice JobChoice;
 static const WORD JobSettingIds[3] = {SettingPaperSize, SettingResolution, SettingJobFlag};
 
-// A fresh movable copy of a whole block; null when it cannot be had.
-static HGLOBAL DuplicateBlock(HGLOBAL block) {
+HGLOBAL DuplicateBlock(HGLOBAL block) {
     SIZE_T size = block ? GlobalSize(block) : 0;
     const void *from = size ? GlobalLock(block) : NULL;
     HGLOBAL copy = from ? GlobalAlloc(GMEM_MOVEABLE, size) : NULL;
@@ -86,7 +85,11 @@ static SHORT TakeRecipients(int email) {
         return email || TypedLength == 0 ? noRecipient : AddTypedRecipient();
     }
     const SpeedDialEntry *entry = &SpeedDialTable[SpeedDialNumber(email, SpeedDialKey) - 1];
-    return entry->RecipientCount == 0 ? noRecipient : TakeKeyRecipients(entry, noRecipient);
+    // The speed-dial page changes the entry under the same lock.
+    LockProfileChoice();
+    SHORT refused = entry->RecipientCount ? TakeKeyRecipients(entry, noRecipient) : noRecipient;
+    UnlockProfileChoice();
+    return refused;
 }
 
 void TakeJobChoice() {

@@ -72,39 +72,41 @@ DWORD PickRecipients(HWND owner, DWORD flags) {
         return result;
     }
     result = TelvexBinding.OpenAddressBook(owner, &EditLink, AppTitle, flags);
-    int hasMsn = 0;
-    int hasInternetMail = 0;
-    if (Destination != 0) {
-        hasMsn = TelvexBinding.QueryProfileEnableTelvex(ServiceMsn, MailProfileName) != 0;
-        hasInternetMail =
-            TelvexBinding.QueryProfileEnableTelvex(ServiceInternetMail, MailProfileName) != 0;
+    // Only a pick brings new records; after a cancel or a failure the list,
+    // the entry and the files still agree on what the key holds.
+    if (result == TelvexOk) {
+        int hasMsn = 0;
+        int hasInternetMail = 0;
+        if (Destination != 0) {
+            hasMsn = TelvexBinding.QueryProfileEnableTelvex(ServiceMsn, MailProfileName) != 0;
+            hasInternetMail =
+                TelvexBinding.QueryProfileEnableTelvex(ServiceInternetMail, MailProfileName) != 0;
+        }
+        FilterEditLink(RecipientFilter(Destination, hasMsn, hasInternetMail));
     }
-    FilterEditLink(RecipientFilter(Destination, hasMsn, hasInternetMail));
     TelvexBinding.FreeAndLogoff(0, EditLink.Session);
     return result;
 }
 
+// The text of a list line, or 0 when it cannot be read.
+static int ListLineText(HWND list, int item, char *text) {
+    LRESULT length = SendMessageA(list, LB_GETTEXTLEN, item, 0);
+    return length != LB_ERR && length < RecipientTextSize &&
+           SendMessageA(list, LB_GETTEXT, item, (LPARAM)text) != LB_ERR;
+}
+
 WORD FindRecipientIndex(HWND list, int item) {
     char text[RecipientTextSize];
-    LRESULT length = SendMessageA(list, LB_GETTEXTLEN, item, 0);
-    if (length == LB_ERR || length >= RecipientTextSize ||
-        SendMessageA(list, LB_GETTEXT, item, (LPARAM)text) == LB_ERR) {
+    if (!ListLineText(list, item, text)) {
         return NoRecipient;
     }
-    // The list is sorted, so count the lines of this name up to the item:
-    // the n-th such line stands for the n-th record of that name.
+    // The list is sorted, so the n-th line of a name up to the item stands
+    // for the n-th record of that name. Lines and records are compared the
+    // same way, exactly, so "Bob" and "bob" each find their own record.
     int matches = 0;
-    LRESULT at = -1;
-    for (;;) {
-        LRESULT found = SendMessageA(list, LB_FINDSTRINGEXACT, at, (LPARAM)text);
-        if (found == LB_ERR || found <= at || found > item) {
-            break;
-        }
-        matches++;
-        if (found == item) {
-            break;
-        }
-        at = found;
+    char line[RecipientTextSize];
+    for (int i = 0; i <= item; i++) {
+        matches += ListLineText(list, i, line) && strcmp(line, text) == 0;
     }
     for (DWORD i = 0; matches && i < EditLink.RecipientCount; i++) {
         if (strcmp(EditLink.Recipients[i].Name, text) == 0 && --matches == 0) {

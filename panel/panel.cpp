@@ -118,7 +118,14 @@ static void FollowDestinationInDialog() {
     SendDlgItemMessageA(ActiveSettingsDialog, other, BM_SETCHECK, 0, 0);
 }
 
+int DestinationSwitchHeld;
+static int WaitingDestinationSwitches;
+
 static void ToggleDestination() {
+    if (DestinationSwitchHeld) {
+        WaitingDestinationSwitches++;
+        return;
+    }
     if (FaxProfileCount == 0) {
         ShowPanelText(LcdMessageLine, "No FAX Profile!");
         return;
@@ -133,6 +140,13 @@ static void ToggleDestination() {
     }
     ShowStatusLine();
     FollowDestinationInDialog();
+}
+
+void ReleaseDestinationSwitch() {
+    DestinationSwitchHeld = 0;
+    for (; WaitingDestinationSwitches > 0; WaitingDestinationSwitches--) {
+        ToggleDestination();
+    }
 }
 
 static void StepLevel(int step) {

@@ -33,6 +33,11 @@ void ClearMessageLine();
 void ResetPanel();
 // Shows the selected speed-dial key's label for the destination in force.
 void ShowSpeedDialLabel();
+// Set while the address book is open: the fax/e-mail key then waits, as its
+// picks belong to the destination it was opened for.
+extern int DestinationSwitchHeld;
+// Clears the hold and applies the presses of the key that waited.
+void ReleaseDestinationSwitch();
 // The job thread's last step: hands the panel back to the main thread.
 void EndJob();
 // Creates a job thread (CreateThread); tests put one in its place that fails.

@@ -12,6 +12,7 @@
 #include "res/resource.h"
 #include "ui/dialog_tools.h"
 #include "ui/help.h"
+#include "ui/speed_dial_page.h"
 #include "ui/tab_library.h"
 
 HWND FaxConfigSheet;
@@ -168,12 +169,17 @@ static void ShowListedProfile(HWND page, int destination) {
 static void ChangeDestination(HWND page, WORD destination) {
     EnableWindow(GetDlgItem(page, IDC_FAX_PROFILE_LIST), destination == 0);
     EnableWindow(GetDlgItem(page, IDC_MAIL_PROFILE_LIST), destination == 1);
+    // The speed-dial page's key goes back into the set it was shown from.
+    if (SpeedDialPage)
+        StoreKeyAndLabel(SpeedDialPage);
     LockProfileChoice();
     Destination = destination;
     UnlockProfileChoice();
     if (SpeedDialKey)
         ShowSpeedDialLabel();
     ShowStatusLine();
+    if (SpeedDialPage)
+        LoadKeyIntoPage(SpeedDialPage);
     ShowListedProfile(page, destination);
 }
 
@@ -237,24 +243,6 @@ INT_PTR CALLBACK ProfilePageProc(HWND page, UINT message, WPARAM wParam, LPARAM 
     return TabLibrary.HandleDialogMessage(page, message, wParam, lParam) ? TRUE : FALSE;
 }
 
-// The speed-dial page's own work comes with its keys; here it only exists.
-static INT_PTR CALLBACK SpeedDialPageProc(HWND page, UINT message, WPARAM wParam, LPARAM lParam) {
-    switch (message) {
-    case WM_INITDIALOG:
-        SpeedDialPage = page;
-        TabLibrary.SetPageActive(page, lParam, 0);
-        return !TabLibrary.IsRegisteredDialog(GetParent(page));
-    case WM_HELP:
-        OpenContextHelp(page, (HWND)((HELPINFO *)lParam)->hItemHandle);
-        return TRUE;
-    case WM_DESTROY:
-        if (SpeedDialPage == page)
-            SpeedDialPage = NULL;
-        break;
-    }
-    return TabLibrary.HandleDialogMessage(page, message, wParam, lParam) ? TRUE : FALSE;
-}
-
 // Makes, keeps or destroys one page, as the tab library asks.
 static HWND ServePage(BOOL create, HWND parent, HWND page, LPARAM parameter, WORD templateId,
                       DLGPROC procedure) {
@@ -305,8 +293,10 @@ static void CloseSheet(HWND sheet, int ok) {
         ShowStringMessage(AppInstance, sheet, AppTitle, IDS_SETTINGS_NOT_SAVED);
         return;
     }
-    if (SpeedDialShown)
+    if (SpeedDialShown) {
+        CloseSpeedDialPage();
         SaveSpeedDials(ok);
+    }
     EndDialog(sheet, ok);
     ActiveSettingsDialog = NULL;
     SpeedDialPage = NULL;
@@ -376,7 +366,9 @@ LRESULT CALLBACK DialogMessageHook(int code, WPARAM wParam, LPARAM lParam) {
             if (msg->wParam == VK_F1 && Inside(FaxConfigSheet, msg->hwnd) &&
                 !LookupHelpContext(msg->hwnd, &context))
                 PostMessageA(FaxConfigSheet, WM_COMMAND, IDC_SHEET_HELP, 0);
+            // Delete in the label field edits the label only.
             if (msg->wParam == VK_DELETE && speedDial &&
+                msg->hwnd == GetDlgItem(SpeedDialPage, IDC_RECIPIENT_LIST) &&
                 IsWindowEnabled(GetDlgItem(SpeedDialPage, IDC_REMOVE_RECIPIENTS)))
                 PostMessageA(SpeedDialPage, WM_COMMAND, IDC_REMOVE_RECIPIENTS, 0);
             break;

@@ -4,6 +4,8 @@
 // panel's fax/e-mail key while the sheet is open.
 #include <gtest/gtest.h>
 
+#include <vector>
+
 #include "program_fixture.h"
 
 namespace {
@@ -19,11 +21,56 @@ const char MailProfile[] = "[Profile:Varnel Mail]\r\nServices=28\r\nFullName=Mai
                            "Login=muser\r\nEmailAddress=keypad@varnel.example\r\n"
                            "Server=mail.varnel.example\r\nConnection=2\r\nDialing=Office Line\r\n";
 
+// The address book: lines show "name (address)" in this order.
+const char Contacts[] =
+    "BEGIN:VCARD\r\nVERSION:4.0\r\nUID:ada\r\nFN:Ada Brandt\r\nTEL;TYPE=fax:555 0101\r\n"
+    "END:VCARD\r\nBEGIN:VCARD\r\nVERSION:4.0\r\nUID:bob1\r\nFN:Bob\r\n"
+    "TEL;TYPE=fax:555 0102\r\nEND:VCARD\r\nBEGIN:VCARD\r\nVERSION:4.0\r\nUID:bob2\r\n"
+    "FN:bob\r\nTEL;TYPE=fax:555 0103\r\nEND:VCARD\r\nBEGIN:VCARD\r\nVERSION:4.0\r\n"
+    "UID:zed1\r\nFN:Zed Same\r\nTEL;TYPE=fax:555 0111\r\nEND:VCARD\r\nBEGIN:VCARD\r\n"
+    "VERSION:4.0\r\nUID:zed2\r\nFN:Zed Same\r\nTEL;TYPE=fax:555 0112\r\nEND:VCARD\r\n"
+    "BEGIN:VCARD\r\nVERSION:4.0\r\nUID:carl\r\nFN:Carl Dorn\r\n"
+    "EMAIL:carl@varnel.example\r\nEND:VCARD\r\n"
+    "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Extra A\r\nTEL;TYPE=fax:556 0121\r\nEND:VCARD\r\n"
+    "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Extra B\r\nTEL;TYPE=fax:556 0122\r\nEND:VCARD\r\n"
+    "BEGIN:VCARD\r\nVERSION:4.0\r\nFN:Extra C\r\nTEL;TYPE=fax:556 0123\r\nEND:VCARD\r\n";
+
+// A visible tooltip of one process and its text.
+struct TipSearch {
+    DWORD Process;
+    std::string Text;
+};
+
+BOOL CALLBACK CollectTip(HWND window, LPARAM context) {
+    TipSearch *search = (TipSearch *)context;
+    DWORD process = 0;
+    char name[64] = "";
+    GetWindowThreadProcessId(window, &process);
+    GetClassNameA(window, name, sizeof name);
+    if (process == search->Process && IsWindowVisible(window) &&
+        lstrcmpiA(name, "tooltips_class32") == 0) {
+        WCHAR wide[256] = L"";
+        char text[256] = "";
+        SendMessageW(window, WM_GETTEXT, 256, (LPARAM)wide);
+        WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, NULL, NULL);
+        search->Text = text;
+    }
+    return TRUE;
+}
+
 class FaxSheet : public ProgramFixture {
   protected:
     std::string StoreFile = ProductFile("TELVEX.INI");
     FileBackup Store{StoreFile};
+    FileBackup Book{ProductFile("ADDRESS.VCF")};
+    std::vector<FileBackup *> KeyFiles;
     HWND Sheet = NULL;
+
+    ~FaxSheet() override {
+        for (FileBackup *file : KeyFiles) {
+            delete file;
+        }
+    }
 
     void SetUp() override {
         WriteStore(std::string(FaxProfile) + MailProfile);
@@ -43,6 +90,10 @@ class FaxSheet : public ProgramFixture {
     // Starts the program and opens the sheet with its menu command (Ctrl+F).
     void Open() {
         Start();
+        OpenAgain();
+    }
+    // Opens the sheet in the running program.
+    void OpenAgain() {
         PostMessageA(Keypad.Window, WM_COMMAND, 1004, 0);
         Sheet = WaitForWindow(SheetClass, SheetTitle);
         ASSERT_NE((HWND)NULL, Sheet) << "the sheet did not open";
@@ -65,6 +116,131 @@ class FaxSheet : public ProgramFixture {
         ASSERT_TRUE(WaitForWindowGone(Sheet));
     }
     std::string Saved(const char *key) { return IniValue(SettingsFile, "Varnel FAX", key); }
+
+    // Keeps the recipient files of entries 1..28 and starts without them.
+    void KeepKeyFiles() {
+        for (int n = 1; n <= 28; n++) {
+            for (const char *kind : {".DES", ".INF"}) {
+                std::string path = ProductFile((std::to_string(n) + kind).c_str());
+                KeyFiles.push_back(new FileBackup(path));
+                DeleteFileA(path.c_str());
+            }
+        }
+        WriteFileText(ProductFile("ADDRESS.VCF"), Contacts);
+    }
+    // Shows the speed-dial tab and returns its page.
+    HWND SpeedDial() {
+        EXPECT_TRUE(ClickTab(Strip(), 1));
+        EXPECT_TRUE(WaitUntil([&] { return Page(301) && IsWindowVisible(Page(301)); }));
+        return Page(301);
+    }
+    HWND List() { return FindControl(Sheet, 317); }
+    // A list line asked across processes, which Wine answers in UTF-16.
+    static std::string ListLine(HWND list, int line) {
+        WCHAR wide[256] = L"";
+        char text[256] = "";
+        SendMessageW(list, LB_GETTEXT, line, (LPARAM)wide);
+        WideCharToMultiByte(CP_ACP, 0, wide, -1, text, sizeof text, NULL, NULL);
+        return text;
+    }
+    std::vector<std::string> Lines() {
+        std::vector<std::string> lines;
+        LRESULT count = SendMessageA(List(), LB_GETCOUNT, 0, 0);
+        for (LRESULT i = 0; i < count; i++) {
+            lines.push_back(ListLine(List(), (int)i));
+        }
+        return lines;
+    }
+    // Opens the address book with its button; the box it shows, or null.
+    HWND OpenAddressBook() {
+        PostMessageA(Page(320), WM_COMMAND, 320, (LPARAM)FindControl(Sheet, 320));
+        return WaitForWindow("#32770", AppTitle);
+    }
+    // Picks the address-book lines that contain one of the texts, then OK.
+    void Pick(const std::vector<std::string> &texts) {
+        HWND box = OpenAddressBook();
+        ASSERT_NE((HWND)NULL, box) << "the address book did not open";
+        HWND list = GetDlgItem(box, 101);
+        LRESULT count = SendMessageA(list, LB_GETCOUNT, 0, 0);
+        for (LRESULT i = 0; i < count; i++) {
+            for (const std::string &wanted : texts) {
+                if (ListLine(list, (int)i).find(wanted) != std::string::npos) {
+                    SendMessageA(list, LB_SETSEL, TRUE, i);
+                }
+            }
+        }
+        PostMessageA(box, WM_COMMAND, IDOK, 0);
+        ASSERT_TRUE(WaitForWindowGone(box));
+    }
+    void Key(int key) { Click(300 + key); }
+    // Selects lines as a user would, so that the page hears of it.
+    void Select(const std::vector<int> &lines) {
+        SendMessageA(List(), LB_SETSEL, FALSE, -1);
+        for (int line : lines) {
+            SendMessageA(List(), LB_SETSEL, TRUE, line);
+        }
+        SendMessageA(Page(301), WM_COMMAND, MAKEWPARAM(317, LBN_SELCHANGE), (LPARAM)List());
+    }
+    bool Enabled(int id) { return IsWindowEnabled(FindControl(Sheet, id)) != 0; }
+    // The text of the program's tooltip now shown, or "" when none shows.
+    std::string ShownTip() {
+        TipSearch search = {Keypad.Process.dwProcessId, ""};
+        EnumWindows(CollectTip, (LPARAM)&search);
+        return search.Text;
+    }
+    // Rests the mouse at a point of a window and waits for the tip to read text.
+    bool TipOver(HWND window, int x, int y, const std::string &text) {
+        POINT at = {x, y};
+        ClientToScreen(window, &at);
+        // Two positions, so that the program sees a move even when the
+        // mouse already rested at the point.
+        SetCursorPos(at.x + 1, at.y + 1);
+        SetCursorPos(at.x, at.y);
+        return WaitUntil([&] { return ShownTip() == text; });
+    }
+    bool TipOverButton(int id, const std::string &text) {
+        RECT r;
+        GetClientRect(FindControl(Sheet, id), &r);
+        return TipOver(FindControl(Sheet, id), r.right / 2, r.bottom / 2, text);
+    }
+    // Pixels of the button's bitmap on the screen that differ from bitmap
+    // resource id of the program (its transparent pixels left out); -1 when
+    // the button is too small to show the bitmap at its own size.
+    int BitmapMismatches(int id, int bitmapId) {
+        HMODULE program = LoadLibraryExA(ProductFile("EXE32\\KEYPAD32.EXE").c_str(), NULL,
+                                         LOAD_LIBRARY_AS_DATAFILE);
+        HBITMAP bitmap = LoadBitmapA(program, MAKEINTRESOURCEA(bitmapId));
+        HWND button = FindControl(Sheet, id);
+        RECT r;
+        GetClientRect(button, &r);
+        int x = 3 + (r.right - 6 - 32) / 2;
+        int y = 3 + (r.bottom - 6 - 32) / 2;
+        int mismatches = r.right - 6 < 32 || r.bottom - 6 < 32 || !bitmap ? -1 : 0;
+        POINT origin = {x, y};
+        ClientToScreen(button, &origin);
+        HDC screen = GetDC(NULL);
+        HDC shot = CreateCompatibleDC(screen);
+        HBITMAP picture = CreateCompatibleBitmap(screen, 32, 32);
+        HGDIOBJ oldPicture = SelectObject(shot, picture);
+        BitBlt(shot, 0, 0, 32, 32, screen, origin.x, origin.y, SRCCOPY);
+        HDC source = CreateCompatibleDC(screen);
+        HGDIOBJ oldSource = SelectObject(source, bitmap);
+        for (int i = 0; mismatches >= 0 && i < 32; i++) {
+            for (int j = 0; j < 32; j++) {
+                COLORREF want = GetPixel(source, i, j);
+                mismatches += want != 0x808000 && want != GetPixel(shot, i, j);
+            }
+        }
+        SelectObject(source, oldSource);
+        SelectObject(shot, oldPicture);
+        DeleteDC(source);
+        DeleteDC(shot);
+        DeleteObject(picture);
+        DeleteObject(bitmap);
+        ReleaseDC(NULL, screen);
+        FreeLibrary(program);
+        return mismatches;
+    }
 };
 
 TEST_F(FaxSheet, PagesAreMadeOnDemandKeptAndFillTheTabArea) {
@@ -199,6 +375,284 @@ TEST_F(FaxSheet, WithoutTheTabLibraryTheSheetSaysItCannotOpen) {
     ASSERT_TRUE(WaitForWindowGone(box));
     EXPECT_EQ("0", Saved("UseProfile"));
     EXPECT_EQ(0, ExitProgram(&Keypad));
+}
+
+// A key's recipients picked and labelled, kept across a key switch, written
+// on OK and shown again by the next run, on the page and on the LCD.
+TEST_F(FaxSheet, PickedRecipientsAndLabelOfAKeyLastThroughARestart) {
+    KeepKeyFiles();
+    Open();
+    SpeedDial();
+    EXPECT_TRUE(Lines().empty());
+    EXPECT_FALSE(Enabled(321));
+    EXPECT_FALSE(Enabled(322));
+    Key(3);
+    Pick({"Ada", "555 0111"});
+    ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 2; }));
+    EXPECT_EQ((std::vector<std::string>{"Ada Brandt", "Zed Same"}), Lines());
+    EXPECT_TRUE(Enabled(322));
+    HWND label = FindControl(Sheet, 318);
+    for (char c : std::string("Reception Desk 12")) {
+        SendMessageA(label, WM_CHAR, c, 1);
+    }
+    EXPECT_EQ("Reception Desk 1", ControlText(Page(301), 318)) << "17 characters typed";
+    Key(4);
+    EXPECT_TRUE(Lines().empty());
+    EXPECT_EQ("", ControlText(Page(301), 318));
+    Key(3);
+    EXPECT_EQ((std::vector<std::string>{"Ada Brandt", "Zed Same"}), Lines());
+    EXPECT_EQ("Reception Desk 1", ControlText(Page(301), 318));
+    Close(1);
+    EXPECT_EQ("2", Saved("NumberOfFaxRecip3"));
+    EXPECT_EQ("Reception Desk 1", Saved("FaxAlias3"));
+    EXPECT_NE(std::string::npos, ReadFileText(ProductFile("3.INF")).find("555 0111"));
+
+    EXPECT_EQ(0, ExitProgram(&Keypad));
+    Open();
+    SpeedDial();
+    Key(3);
+    EXPECT_EQ((std::vector<std::string>{"Ada Brandt", "Zed Same"}), Lines());
+    Close(2);
+    PressKey("speed3");
+    EXPECT_EQ("Reception Desk 1", WaitForLcd(2, "Reception Desk 1"));
+}
+
+// Delete removes the selected lines only from the list, and a double click
+// on the second line of a name removes the second record of that name.
+TEST_F(FaxSheet, DeleteAndDoubleClickRemoveTheirOwnRecords) {
+    KeepKeyFiles();
+    Open();
+    SpeedDial();
+    Key(2);
+    Pick({"555"});
+    ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 5; }));
+    std::vector<std::string> lines = Lines();
+    EXPECT_EQ("Ada Brandt", lines[0]);
+    EXPECT_EQ(0, lstrcmpiA("bob", lines[1].c_str()));
+    EXPECT_EQ(0, lstrcmpiA("bob", lines[2].c_str()));
+    Select({0, 1, 2});
+    HWND label = FindControl(Sheet, 318);
+    // Delete in the label field; the two characters after it show that the
+    // command it would have posted has had its turn.
+    PostMessageA(label, WM_KEYDOWN, VK_DELETE, 1);
+    PostMessageA(label, WM_CHAR, 'x', 1);
+    ASSERT_TRUE(WaitUntil([&] { return ControlText(Page(301), 318) == "x"; }));
+    PostMessageA(label, WM_CHAR, 'y', 1);
+    ASSERT_TRUE(WaitUntil([&] { return ControlText(Page(301), 318) == "xy"; }));
+    EXPECT_EQ(5u, Lines().size()) << "Delete in the label field removed recipients";
+    PostMessageA(List(), WM_KEYDOWN, VK_DELETE, 1);
+    ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 2; }));
+    EXPECT_EQ((std::vector<std::string>{"Zed Same", "Zed Same"}), Lines());
+    EXPECT_FALSE(Enabled(321)) << "Remove after the lines went";
+    RECT line;
+    SendMessageA(List(), LB_GETITEMRECT, 1, (LPARAM)&line);
+    LPARAM at = MAKELPARAM(line.left + 5, line.top + 2);
+    PostMessageA(List(), WM_LBUTTONDOWN, MK_LBUTTON, at);
+    PostMessageA(List(), WM_LBUTTONUP, 0, at);
+    PostMessageA(List(), WM_LBUTTONDBLCLK, MK_LBUTTON, at);
+    PostMessageA(List(), WM_LBUTTONUP, 0, at);
+    ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 1; }));
+    Close(1);
+    std::string strings = ReadFileText(ProductFile("2.INF"));
+    EXPECT_NE(std::string::npos, strings.find("555 0111"));
+    EXPECT_EQ(std::string::npos, strings.find("555 0112")) << "the second record was removed";
+    EXPECT_EQ("1", Saved("NumberOfFaxRecip2"));
+}
+
+// "Bob" and "bob" each find their own record; a cancelled address book
+// leaves a key as it was, also one holding a recipient the pick would not keep.
+TEST_F(FaxSheet, NamesDifferingInCaseAndACancelledAddressBook) {
+    KeepKeyFiles();
+    Open();
+    SpeedDial();
+    Key(6);
+    Pick({"Bob", "bob"});
+    ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 2; }));
+    // The list puts one of the two first; the second line must find its
+    // own record, not stop at the first line's.
+    std::string second = Lines()[1];
+    std::string kept = Lines()[0];
+    Select({1});
+    PostMessageA(List(), WM_KEYDOWN, VK_DELETE, 1);
+    ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 1; }));
+    EXPECT_EQ(kept, Lines()[0]);
+    Close(1);
+    std::string strings = ReadFileText(ProductFile("6.INF"));
+    EXPECT_EQ(std::string::npos, strings.find(second == "Bob" ? "555 0102" : "555 0103"));
+    EXPECT_NE(std::string::npos, strings.find(second == "Bob" ? "555 0103" : "555 0102"));
+
+    // E-mail key 6 holding a fax number, which an e-mail pick drops.
+    EXPECT_EQ(0, ExitProgram(&Keypad));
+    ASSERT_TRUE(CopyFileA(ProductFile("6.DES").c_str(), ProductFile("20.DES").c_str(), FALSE));
+    ASSERT_TRUE(CopyFileA(ProductFile("6.INF").c_str(), ProductFile("20.INF").c_str(), FALSE));
+    WritePrivateProfileStringA("Varnel FAX", "NumberOfEmailRecip6", "1", SettingsFile.c_str());
+    Open();
+    Click(623);
+    SpeedDial();
+    Key(6);
+    EXPECT_EQ((std::vector<std::string>{kept}), Lines());
+    HWND box = OpenAddressBook();
+    ASSERT_NE((HWND)NULL, box);
+    PostMessageA(box, WM_COMMAND, IDCANCEL, 0);
+    ASSERT_TRUE(WaitForWindowGone(box));
+    EXPECT_EQ((std::vector<std::string>{kept}), Lines());
+    Close(1);
+    EXPECT_EQ("1", Saved("NumberOfEmailRecip6"));
+    EXPECT_EQ(strings, ReadFileText(ProductFile("20.INF")));
+}
+
+// Each destination keeps its own list and label of a key, whether the
+// profile page or the panel's fax/e-mail key switches; the key waits while
+// the address book is open, so its picks land in the key it was opened for.
+TEST_F(FaxSheet, EachDestinationKeepsItsOwnListAndLabelOfAKey) {
+    KeepKeyFiles();
+    Open();
+    SpeedDial();
+    Key(5);
+    Pick({"Ada"});
+    ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 1; }));
+    SetWindowTextA(FindControl(Sheet, 318), "Fax five");
+    Click(623);
+    EXPECT_TRUE(Lines().empty());
+    EXPECT_EQ("", ControlText(Page(301), 318));
+    Pick({"carl"});
+    ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 1; }));
+    SetWindowTextA(FindControl(Sheet, 318), "Mail five");
+    Click(622);
+    EXPECT_EQ((std::vector<std::string>{"Ada Brandt"}), Lines());
+    EXPECT_EQ("Fax five", ControlText(Page(301), 318));
+
+    HWND box = OpenAddressBook();
+    ASSERT_NE((HWND)NULL, box);
+    PressKey("destination");
+    SettlePanel();
+    EXPECT_TRUE(Checked(622)) << "the destination switched under the address book";
+    HWND list = GetDlgItem(box, 101);
+    for (int i = 0; i < (int)SendMessageA(list, LB_GETCOUNT, 0, 0); i++) {
+        if (ListLine(list, i).find("555 0111") != std::string::npos) {
+            SendMessageA(list, LB_SETSEL, TRUE, i);
+        }
+    }
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(WaitForWindowGone(box));
+    ASSERT_TRUE(WaitUntil([&] { return Checked(623); })) << "the key took no effect after";
+    EXPECT_EQ((std::vector<std::string>{"Carl Dorn"}), Lines());
+    EXPECT_EQ("Mail five", ControlText(Page(301), 318));
+    PressKey("destination");
+    ASSERT_TRUE(WaitUntil([&] { return Checked(622); }));
+    EXPECT_EQ((std::vector<std::string>{"Ada Brandt", "Zed Same"}), Lines());
+    Close(1);
+    EXPECT_EQ("Fax five", Saved("FaxAlias5"));
+    EXPECT_EQ("Mail five", Saved("EmailAlias5"));
+    EXPECT_EQ("2", Saved("NumberOfFaxRecip5"));
+    EXPECT_EQ("1", Saved("NumberOfEmailRecip5"));
+    EXPECT_NE(std::string::npos, ReadFileText(ProductFile("19.INF")).find("carl@varnel.example"));
+}
+
+// An address book that cannot be opened is reported and leaves the list.
+TEST_F(FaxSheet, AnAddressBookThatFailsLeavesTheList) {
+    KeepKeyFiles();
+    Open();
+    SpeedDial();
+    Pick({"Ada"});
+    ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 1; }));
+    DeleteFileA(ProductFile("ADDRESS.VCF").c_str());
+    HWND box = OpenAddressBook();
+    ASSERT_NE((HWND)NULL, box);
+    EXPECT_EQ("Failed to open the Address Book!", ControlText(box, 0xFFFF));
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(WaitForWindowGone(box));
+    EXPECT_EQ((std::vector<std::string>{"Ada Brandt"}), Lines());
+    EXPECT_TRUE(IsWindow(Sheet));
+    Close(2);
+}
+
+// A key without recipients greys both Remove buttons, whose tips still
+// show over them; the tips of list lines describe the line's recipient.
+TEST_F(FaxSheet, GreyRemoveButtonsOfAnEmptyKeyAndTheirTips) {
+    KeepKeyFiles();
+    Open();
+    SpeedDial();
+    EXPECT_FALSE(Enabled(321));
+    EXPECT_FALSE(Enabled(322));
+    // The page paints a moment after it shows.
+    EXPECT_TRUE(WaitUntil([&] { return BitmapMismatches(321, 15) == 0; })) << "grey scissors";
+    EXPECT_EQ(0, BitmapMismatches(322, 16)) << "grey card and bin";
+    EXPECT_LT(0, BitmapMismatches(321, 12));
+    EXPECT_TRUE(TipOverButton(321, "Remove Fax Number(s)")) << ShownTip();
+    EXPECT_TRUE(TipOverButton(322, "Remove All Fax Numbers")) << ShownTip();
+    EXPECT_TRUE(TipOverButton(320, "Address Book ")) << ShownTip();
+    Pick({"Ada", "555 0102"});
+    ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 2; }));
+    EXPECT_TRUE(WaitUntil([&] { return BitmapMismatches(322, 13) == 0; })) << "card and bin";
+    RECT line;
+    SendMessageA(List(), LB_GETITEMRECT, 1, (LPARAM)&line);
+    EXPECT_TRUE(TipOver(List(), line.left + 10, line.top + 3, "FAX, Address:555 0102"))
+        << ShownTip();
+    SendMessageA(List(), LB_GETITEMRECT, 0, (LPARAM)&line);
+    EXPECT_TRUE(TipOver(List(), line.left + 10, line.top + 3, "FAX, Address:555 0101"))
+        << ShownTip();
+
+    // Scrolled, the first screen line shows the third line's recipient.
+    Pick({"556", "555 0103", "Zed"});
+    ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 8; }));
+    SendMessageA(List(), LB_SETTOPINDEX, 2, 0);
+    ASSERT_EQ(2, SendMessageA(List(), LB_GETTOPINDEX, 0, 0)) << "the list does not scroll";
+    std::string third = Lines()[2] == "Bob" ? "555 0102" : "555 0103";
+    // The tip is asked for its text anew when the mouse comes back.
+    EXPECT_TRUE(TipOver(FindControl(Sheet, 318), 2, 2, ""));
+    EXPECT_TRUE(TipOver(List(), line.left + 12, line.top + 4, "FAX, Address:" + third))
+        << ShownTip();
+
+    // Remove disabling itself with the focus hands the focus to the list.
+    Select({0});
+    HWND remove = FindControl(Sheet, 321);
+    PostMessageA(Page(301), WM_NEXTDLGCTL, (WPARAM)remove, TRUE);
+    GUITHREADINFO focus = {};
+    focus.cbSize = sizeof focus;
+    DWORD thread = GetWindowThreadProcessId(Sheet, NULL);
+    ASSERT_TRUE(
+        WaitUntil([&] { return GetGUIThreadInfo(thread, &focus) && focus.hwndFocus == remove; }));
+    PostMessageA(remove, WM_KEYDOWN, VK_SPACE, 1);
+    PostMessageA(remove, WM_KEYUP, VK_SPACE, 1);
+    ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 7; }));
+    EXPECT_FALSE(Enabled(321));
+    EXPECT_TRUE(GetGUIThreadInfo(thread, &focus) && focus.hwndFocus == List());
+    Close(2);
+}
+
+// Remove All and then Cancel: the key's entry is as the page left it, so a
+// fax job from that key finds no recipient, and the next OK writes the key.
+TEST_F(FaxSheet, RemoveAllThenCancelLeavesTheKeyEmptyForAJobAndTheNextOk) {
+    KeepKeyFiles();
+    Open();
+    SpeedDial();
+    Key(2);
+    Pick({"Ada", "555 0102"});
+    ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 2; }));
+    Close(1);
+    ASSERT_EQ("2", Saved("NumberOfFaxRecip2"));
+    OpenAgain();
+    SpeedDial();
+    Key(2);
+    ASSERT_EQ(2u, Lines().size());
+    Click(322);
+    EXPECT_TRUE(Lines().empty());
+    Close(2);
+    EXPECT_EQ("2", Saved("NumberOfFaxRecip2")) << "Cancel writes nothing";
+
+    Device("load " + TestPagePath());
+    PressKey("speed2");
+    const char *const endings[] = {"No Fax Number!", "Xferred to Xchg", "MS Xchg Error!",
+                                   "Not Enough Mem!", "Fax Error!"};
+    EXPECT_EQ("No Fax Number!", RunJob("fax", endings, 5, 60000));
+    OpenAgain();
+    SpeedDial();
+    Key(2);
+    EXPECT_TRUE(Lines().empty());
+    Close(1);
+    EXPECT_EQ("0", Saved("NumberOfFaxRecip2"));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(ProductFile("2.DES").c_str()));
 }
 
 } // namespace
