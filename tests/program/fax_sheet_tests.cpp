@@ -641,7 +641,7 @@ TEST_F(FaxSheet, RemoveAllThenCancelLeavesTheKeyEmptyForAJobAndTheNextOk) {
     Close(2);
     EXPECT_EQ("2", Saved("NumberOfFaxRecip2")) << "Cancel writes nothing";
 
-    Device("load " + TestPagePath());
+    Device("load " + WriteSourcePage(GreyPage, TempPath("keypad-speed-dial-page.bmp")));
     PressKey("speed2");
     const char *const endings[] = {"No Fax Number!", "Xferred to Xchg", "MS Xchg Error!",
                                    "Not Enough Mem!", "Fax Error!"};
