@@ -36,12 +36,12 @@ int Refuse(ReplyText *reply, const char *reason) {
 }
 
 void RefreshPanel() {
-    PostMessageA((HWND)(UINT_PTR)Device.State->DeviceWindow, WM_DEVICE_REFRESH, 0, 0);
+    PostMessageA(WindowOf(Device.State->DeviceWindow), WM_DEVICE_REFRESH, 0, 0);
 }
 
 void Post(const DeviceNotification *note, LPARAM lParam) {
     if (note->Active)
-        PostMessageA((HWND)(UINT_PTR)note->Window, note->Message, note->Value, lParam);
+        PostMessageA(WindowOf(note->Window), note->Message, note->Value, lParam);
 }
 
 int IsPageFile(const char *name) {
@@ -300,6 +300,6 @@ DWORD WINAPI ServeControlChannel(LPVOID parameter) {
             ;
         DisconnectNamedPipe(pipe);
         if (result == CommandQuit)
-            PostMessageA((HWND)(UINT_PTR)Device.State->DeviceWindow, WM_CLOSE, 0, 0);
+            PostMessageA(WindowOf(Device.State->DeviceWindow), WM_CLOSE, 0, 0);
     }
 }

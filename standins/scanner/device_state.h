@@ -30,7 +30,15 @@ enum : int {
 #pragma pack(push, 4)
 
 // Windows keeps 32 significant bits in a window handle in every process,
-// so the shared state holds windows in 32-bit fields in both builds.
+// so the shared state holds windows in 32-bit fields in both builds; they
+// are widened again with sign extension, as Windows does.
+inline DWORD StoredWindow(HWND window) {
+    return (DWORD)HandleToLong(window);
+}
+inline HWND WindowOf(DWORD stored) {
+    return (HWND)LongToHandle((LONG)stored);
+}
+
 struct DeviceNotification {
     DWORD Window;
     DWORD Message;

@@ -142,7 +142,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     if (!window)
         return 1;
     LockDevice(&Device);
-    Device.State->DeviceWindow = (DWORD)(UINT_PTR)window;
+    Device.State->DeviceWindow = StoredWindow(window);
     Device.State->DeviceProcessId = GetCurrentProcessId();
     UnlockDevice(&Device);
     char config[MAX_PATH], folder[MAX_PATH];

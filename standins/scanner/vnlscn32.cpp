@@ -117,7 +117,7 @@ WORD ReleasePage() {
         LockDevice(&Link);
         RemoveFeederPage(Link.State);
         UnlockDevice(&Link);
-        PostMessageA((HWND)(UINT_PTR)Link.State->DeviceWindow, WM_DEVICE_REFRESH, 0, 0);
+        PostMessageA(WindowOf(Link.State->DeviceWindow), WM_DEVICE_REFRESH, 0, 0);
     }
     EndScan();
     LeaveCriticalSection(&ScanLock);
@@ -193,7 +193,7 @@ WORD ReadLines(DriverRequest *request) {
     RemoveFeederPage(state);
     state->PagesScanned++;
     UnlockDevice(&Link);
-    PostMessageA((HWND)(UINT_PTR)state->DeviceWindow, WM_DEVICE_REFRESH, 0, 0);
+    PostMessageA(WindowOf(state->DeviceWindow), WM_DEVICE_REFRESH, 0, 0);
     return ReadEndOfPage;
 }
 
@@ -202,7 +202,7 @@ WORD SetNotification(DeviceNotification *slot, const DriverRequest *request, int
     if (on && !note)
         return 1;
     if (on) {
-        slot->Window = (DWORD)note->Window; // window handles have 32 significant bits
+        slot->Window = StoredWindow((HWND)note->Window);
         slot->Message = note->Message;
         slot->Value = note->PostValue;
     }
@@ -214,7 +214,7 @@ WORD ShowText(const DriverRequest *request) {
     const char *text = (const char *)(UINT_PTR)request->Buffer;
     if (!SetLcdLine(Link.State, request->Value & 0xFFFF, text ? text : ""))
         return 1;
-    PostMessageA((HWND)(UINT_PTR)Link.State->DeviceWindow, WM_DEVICE_REFRESH, 0, 0);
+    PostMessageA(WindowOf(Link.State->DeviceWindow), WM_DEVICE_REFRESH, 0, 0);
     return 0;
 }
 
