@@ -100,6 +100,22 @@ TEST_F(ProfileDetails, MailProfileConnections) {
     EXPECT_EQ("", Details(1)[4]);
 }
 
+// Leaves a stack of set bits behind, where the next call's locals will lie.
+__attribute__((noinline)) void DirtyStack() {
+    volatile unsigned char junk[4096];
+    for (unsigned i = 0; i < sizeof junk; i++)
+        junk[i] = 0xFF;
+}
+
+// The connection kind is written as 16 bits into the caller's value: whatever
+// lay above it before the read must not turn a modem into a network.
+TEST_F(ProfileDetails, ConnectionKindIgnoresWhatLayAboveItsLowWord) {
+    Texts = {{SettingDialing, "Home"}};
+    Words = {{SettingConnection, 2}};
+    DirtyStack();
+    EXPECT_EQ("Use Modem, Dialing setting:Home", Details(1)[4]);
+}
+
 // A 300-character value fills the library's whole setting buffer; the field
 // shows its first 79 characters and nothing beyond it is touched.
 TEST_F(ProfileDetails, LongValuesAreCutToTheField) {
