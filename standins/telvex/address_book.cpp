@@ -105,6 +105,12 @@ static INT_PTR CALLBACK AddressBookProc(HWND dialog, UINT message, WPARAM wParam
 }
 
 DWORD RunAddressBook(HWND owner, RecipientLink *link, const char *caption) {
+    // A store may name the result the address book gives instead of opening,
+    // so that a caller's answer to every result can be brought about.
+    DWORD fault = StoreNumber("AddressBookFault", TelvexOk);
+    if (fault != TelvexOk) {
+        return fault;
+    }
     char *text = ReadAddressBookText();
     if (!text) {
         return TelvexFailure;
