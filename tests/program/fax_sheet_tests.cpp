@@ -4,6 +4,7 @@
 // panel's fax/e-mail key while the sheet is open.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "program_fixture.h"
@@ -567,6 +568,26 @@ TEST_F(FaxSheet, AnAddressBookThatFailsLeavesTheList) {
     Close(2);
 }
 
+// Too little memory for the address book ends the whole sheet as cancelled:
+// the recipient just picked is in no file and SYS.INI is as it was.
+TEST_F(FaxSheet, AnAddressBookOutOfMemoryCancelsTheSheet) {
+    KeepKeyFiles();
+    Open();
+    SpeedDial();
+    Pick({"Ada"});
+    ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 1; }));
+    std::string settings = ReadFileText(SettingsFile);
+    WriteStore(std::string("AddressBookFault=7\r\n") + FaxProfile + MailProfile);
+    HWND box = OpenAddressBook();
+    ASSERT_NE((HWND)NULL, box);
+    EXPECT_EQ("Insufficient memory.", ControlText(box, 0xFFFF));
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    ASSERT_TRUE(WaitForWindowGone(box));
+    ASSERT_TRUE(WaitForWindowGone(Sheet));
+    EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(ProductFile("1.DES").c_str()));
+    EXPECT_EQ(settings, ReadFileText(SettingsFile));
+}
+
 // A key without recipients greys both Remove buttons, whose tips still
 // show over them; the tips of list lines describe the line's recipient.
 TEST_F(FaxSheet, GreyRemoveButtonsOfAnEmptyKeyAndTheirTips) {
@@ -619,6 +640,91 @@ TEST_F(FaxSheet, GreyRemoveButtonsOfAnEmptyKeyAndTheirTips) {
     EXPECT_FALSE(Enabled(321));
     EXPECT_TRUE(GetGUIThreadInfo(thread, &focus) && focus.hwndFocus == List());
     Close(2);
+}
+
+// Emptying a key and filling it again, fifty times, costs the program no
+// handles and no memory.
+TEST_F(FaxSheet, EmptyingAKeyFiftyTimesLeavesHandlesAndMemoryFlat) {
+    KeepKeyFiles();
+    Open();
+    SpeedDial();
+    Key(4);
+    DWORD handlesBefore = 0, handlesAfter = 0;
+    SIZE_T memoryBefore = 0, memoryAfter = 0;
+    for (int round = 0; round <= 50; round++) {
+        if (round == 1) {
+            ProcessUsage(Keypad, &handlesBefore, &memoryBefore);
+        }
+        Pick({"Ada"});
+        ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 1; }));
+        Select({0});
+        Click(321);
+        ASSERT_TRUE(Lines().empty());
+    }
+    ProcessUsage(Keypad, &handlesAfter, &memoryAfter);
+    printf("50 emptied keys: handles %lu -> %lu, private memory %lu -> %lu KiB\n", handlesBefore,
+           handlesAfter, (unsigned long)(memoryBefore / 1024), (unsigned long)(memoryAfter / 1024));
+    EXPECT_LE(handlesAfter, handlesBefore + 2);
+    EXPECT_LT(memoryAfter, memoryBefore + 512 * 1024);
+    Close(2);
+}
+
+// Fax jobs from a key while the page takes a recipient off that key and puts
+// it back, two hundred times: every message goes to the old list or the new
+// one, each recipient whole.
+TEST_F(FaxSheet, JobsDuringEditsOfTheirKeySendOneWholeList) {
+    KeepKeyFiles();
+    std::string outbox = TempPath("keypad-sheet-outbox\\");
+    CreateDirectoryA(outbox.c_str(), NULL);
+    for (const std::string &name : FilesMatching(outbox + "*.eml")) {
+        DeleteFileA((outbox + name).c_str());
+    }
+    WriteStore(std::string(FaxProfile) + "FaxGateway=fax.test.example\r\nOutbox=" + outbox +
+               "\r\n" + MailProfile);
+    Open();
+    SpeedDial();
+    Key(2);
+    Pick({"Ada", "555 0102"});
+    ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 2; }));
+    const char *const endings[] = {"Xferred to Xchg", "No Fax Number!", "MS Xchg Error!",
+                                   "Not Enough Mem!", "Fax Error!",     "Scanning Error!"};
+    std::string page = WriteSourcePage(GreyPage, TempPath("keypad-speed-dial-page.bmp"));
+    int jobs = 0;
+    for (int round = 0; round < 200; round++) {
+        Select({1});
+        Click(321);
+        ASSERT_EQ(1u, Lines().size());
+        // The next job starts once the last one has taken its page and ended,
+        // and takes its key while the recipient is being put back.
+        if (jobs == 0 || (Device("pages").substr(0, 1) == "0" &&
+                          std::find(std::begin(endings), std::end(endings), LcdMessage()) !=
+                              std::end(endings))) {
+            Device("load " + page);
+            PressKey("speed2");
+            PressKey("fax");
+            jobs++;
+        }
+        Pick({"555 0102"});
+        ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 2; }));
+    }
+    EXPECT_EQ("Xferred to Xchg", WaitForJobEnd(endings, 6, 60000));
+    Close(2);
+    std::vector<std::string> messages = FilesMatching(outbox + "*.eml");
+    EXPECT_EQ(jobs, (int)messages.size());
+    const std::string ada = "\"Ada Brandt\" <5550101@fax.test.example>";
+    const std::string both = ada + ",\r\n \"Bob\" <5550102@fax.test.example>";
+    int withBob = 0;
+    for (const std::string &name : messages) {
+        std::string text = ReadFileText(outbox + name);
+        size_t from = text.find("\r\nTo: "), to = text.find("\r\nSubject:");
+        ASSERT_TRUE(from != std::string::npos && to != std::string::npos) << name;
+        std::string list = text.substr(from + 6, to - from - 6);
+        EXPECT_TRUE(list == ada || list == both) << list;
+        withBob += list == both;
+        DeleteFileA((outbox + name).c_str());
+    }
+    printf("%d jobs during 200 edits: %d to both recipients, %d to one\n", jobs, withBob,
+           jobs - withBob);
 }
 
 // Remove All and then Cancel: the key's entry is as the page left it, so a
