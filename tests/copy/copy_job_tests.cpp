@@ -496,7 +496,9 @@ TEST_F(CopyConfig, AGonePrinterShowsTheDefaultAndCancelWritesNothing) {
     Open();
     EXPECT_TRUE(Checked(702)) << "the settings in use after a Cancel";
     SendMessageA(GetDlgItem(Dialog, 704), CB_SETCURSEL, (WPARAM)-1, 0);
+    Click(709);
     Close(IDOK);
+    EXPECT_EQ("1", Stored("FitInPage")) << "OK wrote";
     EXPECT_EQ("Gone Printer, wineps.drv, LPT1:", Stored("Printer"));
     EXPECT_EQ("0", Stored("AlwaysDefault"));
 }
