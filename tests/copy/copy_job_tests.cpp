@@ -571,6 +571,8 @@ TEST_F(CopyConfig, APrinterThatCannotBeQueriedTurnsCopyingOff) {
     EXPECT_EQ("0", IniValue(SettingsFile, "Varnel", "CopyService"));
 }
 
+// Wine keeps printer handles out of the process's handle table: the dialog's
+// own context is watched in process by the CopyDialog tests.
 TEST_F(CopyConfig, TenSwitchesLeaveHandlesAndGdiObjectsWhereTheyWere) {
     UsePrinter(GrayPrinter, 1);
     Start();
