@@ -64,6 +64,11 @@ static_assert(sizeof(PrinterInfo) == 40 && offsetof(PrinterInfo, CopyLimit) == 1
 
 enum : WORD { PrinterColorCapable = 2, NoPrinterMatch = 65535 };
 
+// Room for a printer description "device, driver, port": each of the three
+// names may be as long as Windows allows a name (MAX_PATH - 1 characters),
+// so that a description is never cut into another printer's, or none.
+enum : int { PrinterDescriptionSize = 3 * MAX_PATH + 4 };
+
 typedef HGLOBAL(WINAPI *ListPrintersProc)();
 typedef WORD(WINAPI *FindPrinterProc)(const char *description, const PrinterList *list);
 typedef int(WINAPI *OpenPrinterContextProc)(const PrinterEntry *entry, PrinterContext *context);

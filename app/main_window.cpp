@@ -5,6 +5,7 @@
 #include "app/app.h"
 #include "app/run_entry.h"
 #include "app/settings.h"
+#include "copy/copy_dialog.h"
 #include "driver/driver.h"
 #include "fax/profiles.h"
 #include "fax/telvex.h"
@@ -44,6 +45,16 @@ static void GrayItem(UINT id) {
     EnableMenuItem(MainMenu, id, MF_BYCOMMAND | MF_GRAYED);
 }
 
+// A service's item: checked as the service, grey while it cannot start.
+static void ShowServiceItem(UINT id, int available, int enabled) {
+    if (available) {
+        CheckItem(id, enabled);
+    } else {
+        CheckItem(id, 0);
+        GrayItem(id);
+    }
+}
+
 static void OnCreate(HWND window) {
     Accelerators = LoadAcceleratorsA(AppInstance, MAKEINTRESOURCEA(IDR_ACCELERATORS));
     if (WindowRect.X != -1 && WindowRect.Width != -1 && WindowRect.Height != -1) {
@@ -55,16 +66,8 @@ static void OnCreate(HWND window) {
         return;
     }
     CheckItem(IDM_RUN_AT_START, StartRunEnabled);
-    if (FaxAvailable) {
-        CheckItem(IDM_FAX_SERVICE, FaxServiceEnabled);
-    } else {
-        GrayItem(IDM_FAX_SERVICE);
-    }
-    if (CopyAvailable) {
-        CheckItem(IDM_COPY_SERVICE, CopyServiceEnabled);
-    } else {
-        GrayItem(IDM_COPY_SERVICE);
-    }
+    ShowServiceItem(IDM_FAX_SERVICE, FaxAvailable, FaxServiceEnabled);
+    ShowServiceItem(IDM_COPY_SERVICE, CopyAvailable, CopyServiceEnabled);
     // Without the mail library no service answers and all three stay grey.
     BindTelvex();
     DWORD internet = 0;
@@ -169,6 +172,11 @@ static void OnCommand(HWND window, WORD id) {
             FaxAvailable = 1;
             EnableMenuItem(MainMenu, IDM_FAX_SERVICE, MF_BYCOMMAND | MF_ENABLED);
         }
+        break;
+    case IDM_COPY_SETUP:
+        // The dialog turns copying off when it finds the printer unusable.
+        OpenCopyConfig(window);
+        ShowServiceItem(IDM_COPY_SERVICE, CopyAvailable, CopyServiceEnabled);
         break;
     case IDM_CREATE_FAX_PROFILE:
     case IDM_CREATE_MSN_PROFILE:

@@ -17,6 +17,7 @@ QueryPrinterProc QueryPrinter;
 ClosePrinterContextProc ClosePrinterContext;
 HGLOBAL DialogPrinterListHandle;
 PrinterContext DialogPrinterContext;
+int DialogContextOpen;
 int DialogPrinterOpen;
 CopySettingsRecord CopySettings;
 CopySettingsRecord WorkingCopySettings;
@@ -51,10 +52,10 @@ void UnbindPrinterLibrary() {
     if (!PrinterLibrary) {
         return;
     }
-    if (DialogPrinterOpen && ClosePrinterContext) {
+    if (DialogContextOpen && ClosePrinterContext) {
         ClosePrinterContext(&DialogPrinterContext);
-        DialogPrinterOpen = 0;
     }
+    DialogContextOpen = DialogPrinterOpen = 0;
     ReleaseBlock(&DialogPrinterListHandle);
     FreeLibrary(PrinterLibrary);
     PrinterLibrary = NULL;

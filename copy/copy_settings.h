@@ -4,8 +4,6 @@
 #include <windows.h>
 #include "abi/printer_abi.h"
 
-enum : int { PrinterDescriptionSize = 80 };
-
 // The copy settings, as the copy job uses them or as the copy dialog edits them.
 struct CopySettingsRecord {
     char Printer[PrinterDescriptionSize]; // "device, driver, port"
@@ -24,7 +22,8 @@ extern QueryPrinterProc QueryPrinter;               // ordinal 8
 extern ClosePrinterContextProc ClosePrinterContext; // ordinal 9
 extern HGLOBAL DialogPrinterListHandle;        // the copy dialog's printer list, empty when freed
 extern PrinterContext DialogPrinterContext;    // the copy dialog's own context
-extern int DialogPrinterOpen;                  // the dialog's context holds a queried printer
+extern int DialogContextOpen;                  // the dialog's context holds an open printer
+extern int DialogPrinterOpen;                  // ... which was also queried
 extern CopySettingsRecord CopySettings;        // in use by the copy job
 extern CopySettingsRecord WorkingCopySettings; // edited by the copy dialog
 extern int CopyUnit;                           // "Unit": 0 inches, else centimetres

@@ -86,6 +86,19 @@
 #define IDC_PROFILE_NAME 636
 #define IDC_SET_DEFAULT_PROFILE 637
 
+/* Dialog 700 (copy configuration); its buttons are IDOK and IDCANCEL */
+#define IDC_COPY_ALWAYS_DEFAULT 701
+#define IDC_COPY_SPECIFY_PRINTER 702
+#define IDC_COPY_DEFAULT_NAME 703
+#define IDC_COPY_PRINTER_LIST 704
+#define IDC_COPY_PORT 705
+#define IDC_COPY_COLOR 706
+#define IDC_COPY_RESOLUTION 707
+#define IDC_COPY_PRINTABLE_AREA 708
+#define IDC_COPY_FIT_IN_PAGE 709
+#define IDC_COPY_PRINTER_GROUP 631
+#define IDC_COPY_PROPERTIES_GROUP 632
+
 /* String table: titles and start-up */
 #define IDS_APP_TITLE 0
 #define IDS_NO_DEVICE 2

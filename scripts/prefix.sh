@@ -99,16 +99,19 @@ VCF
 # Each document a printer prints is appended to C:\printed\<name>.ps through
 # a small shell script that is the printer's port. The colour printer is the
 # Windows default and makes up to 5 copies per document; the grey one reports
-# a copy limit of 0; the offline one cannot deliver (its port is unwritable).
+# a copy limit of 0; the offline one cannot deliver (its port is unwritable);
+# the long-named one has a description longer than the settings once held.
 printed="$drive_c/printed"
 mkdir -p "$printed"
-for name in color gray; do
+for name in color gray long; do
     printf '#!/bin/sh\ncat >> "${0%%.sh}.ps"\n' >"$printed/$name.sh"
     chmod +x "$printed/$name.sh"
 done
 if [ -f "$KP_BUILD/bin/addprinter.exe" ]; then
     wine "$KP_BUILD/bin/addprinter.exe" "Varnel Offline PS" grey 300 1 /nonexistent/offline.ps </dev/null >/dev/null
     wine "$KP_BUILD/bin/addprinter.exe" "Varnel Gray PS" grey 300 0 "|$printed/gray.sh" </dev/null >/dev/null
+    wine "$KP_BUILD/bin/addprinter.exe" "Varnel PostScript Printer Of The Second Floor Copy Room Shared By Accounts Sales And The Front Desk" \
+        grey 300 1 "|$printed/long.sh" </dev/null >/dev/null
     wine "$KP_BUILD/bin/addprinter.exe" "Varnel Color PS" colour 300 5 "|$printed/color.sh" default </dev/null >/dev/null
 fi
 exit 0

@@ -60,7 +60,7 @@ PRINTER_INFO_2A *EnumerateAll(DWORD *count) {
 // else what Winspool reports.
 void DevicesEntry(const PRINTER_INFO_2A *info, char *driver, int driverSize, char *port,
                   int portSize) {
-    char entry[MAX_PATH];
+    char entry[2 * MAX_PATH];
     GetProfileStringA("devices", info->pPrinterName, "", entry, sizeof entry);
     char *comma = strchr(entry, ',');
     if (comma) {
@@ -91,6 +91,18 @@ WORD ReadCopyLimit(HANDLE printer, const char *device, const DEVMODEA *devMode) 
     }
     LONG copies = DeviceCapabilitiesA(device, NULL, DC_COPIES, NULL, devMode);
     return (WORD)(copies < 1 ? 1 : copies > 65535 ? 65535 : copies);
+}
+
+// A printer set to work offline gives no answers to print by.
+int IsWorkingOffline(HANDLE printer) {
+    DWORD needed = 0;
+    GetPrinterA(printer, 2, NULL, 0, &needed);
+    PRINTER_INFO_2A *info =
+        needed ? (PRINTER_INFO_2A *)HeapAlloc(GetProcessHeap(), 0, needed) : NULL;
+    int offline = info && GetPrinterA(printer, 2, (LPBYTE)info, needed, &needed) &&
+                  (info->Attributes & PRINTER_ATTRIBUTE_WORK_OFFLINE);
+    HeapFree(GetProcessHeap(), 0, info);
+    return offline;
 }
 
 } // namespace
@@ -144,7 +156,7 @@ WORD WINAPI FindPrinter(const char *description, const PrinterList *list) {
     }
     for (WORD i = 0; i < list->Count; i++) {
         const PrinterEntry *entry = &list->Entries[i];
-        char text[3 * MAX_PATH];
+        char text[PrinterDescriptionSize];
         snprintf(text, sizeof text, "%s, %s, %s", entry->DeviceName, entry->DriverName,
                  entry->PortName);
         if (lstrcmpiA(text, description) == 0) {
@@ -187,7 +199,8 @@ int WINAPI SelectPrinter(PrinterContext *context, const PrinterEntry *entry) {
 
 int WINAPI QueryPrinter(const PrinterEntry *entry, PrinterContext *context, PrinterInfo *info) {
     ContextState *state = context ? StateOf(context) : NULL;
-    if (!entry || !entry->DeviceName || !state || !state->Printer || !info) {
+    if (!entry || !entry->DeviceName || !state || !state->Printer || !info ||
+        IsWorkingOffline(state->Printer)) {
         return 0;
     }
     LONG size = DocumentPropertiesA(NULL, state->Printer, entry->DeviceName, NULL, NULL, 0);

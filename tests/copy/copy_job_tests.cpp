@@ -1,5 +1,6 @@
 // The copy job end to end: the real KEYPAD32.EXE scans pages from the virtual
-// scanner and prints them on the prefix's PostScript printers. Judged by the
+// scanner and prints them on the prefix's PostScript printers, on the one
+// chosen in its copy configuration dialog. Judged by the
 // LCD, the driver's request log, the temporary directory and the PostScript
 // each printer received. Every printed case is kept under C:\printed\cases
 // with a manifest line, and check_prints.py renders them with Ghostscript and
@@ -8,6 +9,7 @@
 
 #include <windows.h>
 #include <psapi.h>
+#include <winspool.h>
 
 #include <stdio.h>
 #include <string.h>
@@ -26,6 +28,9 @@ const char *const GrayOutput = "C:\\printed\\gray.ps";
 const char *const ColorPrinter = "Varnel Color PS";
 const char *const GrayPrinter = "Varnel Gray PS";
 const char *const OfflinePrinter = "Varnel Offline PS";
+const char *const LongPrinter = "Varnel PostScript Printer Of The Second Floor Copy Room Shared By "
+                                "Accounts Sales And The Front Desk";
+const char *const LongOutput = "C:\\printed\\long.ps";
 
 const std::string &SourcePage(PageKind kind) {
     static const char *const names[3] = {"copy-text.bmp", "copy-grey.bmp", "copy-colour.bmp"};
@@ -83,21 +88,24 @@ class CopyJob : public ProgramFixture {
         ProgramFixture::SetUp();
         DeleteFileA(ColorOutput);
         DeleteFileA(GrayOutput);
+        DeleteFileA(LongOutput);
     }
     void UseSettings(const std::string &copySection) {
         WriteFileText(SettingsFile,
                       "[Varnel]\r\nFaxService=0\r\nCopyService=1\r\n[Varnel COPY]\r\n" +
                           copySection);
     }
-    void UsePrinter(const char *name, int fit) {
-        char port[MAX_PATH];
+    void UsePrinter(const char *name, int fit, const std::string &more = "") {
+        UseSettings("Printer=" + Description(name) +
+                    "\r\nAlwaysDefault=0\r\nFitInPage=" + std::to_string(fit) + "\r\n" + more);
+    }
+    // A printer as the copy settings describe it.
+    static std::string Description(const char *name) {
+        char port[2 * MAX_PATH];
         GetProfileStringA("devices", name, "", port, sizeof port);
         std::string entry = port;
         size_t comma = entry.find(',');
-        std::string description =
-            std::string(name) + ", " + entry.substr(0, comma) + ", " + entry.substr(comma + 1);
-        UseSettings("Printer=" + description +
-                    "\r\nAlwaysDefault=0\r\nFitInPage=" + std::to_string(fit) + "\r\n");
+        return std::string(name) + ", " + entry.substr(0, comma) + ", " + entry.substr(comma + 1);
     }
     // Starts the program, answering the message box of a service that cannot start.
     void Start() {
@@ -369,6 +377,242 @@ TEST_F(CopyJob, FiftyJobsLeaveHandlesAndMemoryWhereTheyStarted) {
     EXPECT_LE(handlesAfter, handlesBefore + 2);
     EXPECT_LT(memoryAfter, memoryBefore + 1024 * 1024);
     EXPECT_GT(handlesBefore, 0u);
+}
+
+const char ConfigTitle[] = "Varnel: Copy Configuration";
+const char KeypadTitle[] = "Varnel Keypad Program";
+
+// Sets a printer of the prefix to work offline while it lives.
+class WorkingOffline {
+  public:
+    explicit WorkingOffline(const char *name) : Name(name) { Applied = Set(true); }
+    ~WorkingOffline() { Set(false); }
+    bool Applied;
+
+  private:
+    bool Set(bool offline) {
+        PRINTER_DEFAULTSA access = {NULL, NULL, PRINTER_ALL_ACCESS};
+        HANDLE printer;
+        if (!OpenPrinterA((LPSTR)Name, &printer, &access)) {
+            return false;
+        }
+        DWORD needed = 0;
+        GetPrinterA(printer, 2, NULL, 0, &needed);
+        std::vector<BYTE> buffer(needed + 1);
+        bool done = needed && GetPrinterA(printer, 2, buffer.data(), needed, &needed);
+        if (done) {
+            PRINTER_INFO_2A *info = (PRINTER_INFO_2A *)buffer.data();
+            info->Attributes = offline ? info->Attributes | PRINTER_ATTRIBUTE_WORK_OFFLINE
+                                       : info->Attributes & ~PRINTER_ATTRIBUTE_WORK_OFFLINE;
+            info->pSecurityDescriptor = NULL;
+            done = SetPrinterA(printer, 2, buffer.data(), 0) != 0;
+        }
+        ClosePrinter(printer);
+        return done;
+    }
+    const char *Name;
+};
+
+// The copy configuration dialog of the running program, opened from its menu.
+class CopyConfig : public CopyJob {
+  protected:
+    HWND Dialog = NULL;
+
+    void Open() {
+        PostMessageA(Keypad.Window, WM_COMMAND, 1005, 0);
+        Dialog = WaitForWindow("#32770", ConfigTitle);
+        ASSERT_NE((HWND)NULL, Dialog) << "the dialog did not open";
+        // Shown once its initialisation is over.
+        ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(Dialog); }));
+    }
+    // Closes it with OK (1) or Cancel (2) and waits until it is gone.
+    void Close(int id) {
+        PostMessageA(Dialog, WM_COMMAND, id, 0);
+        ASSERT_TRUE(WaitForWindowGone(Dialog));
+    }
+    std::string Text(int id) { return ControlText(Dialog, id); }
+    bool Checked(int id) {
+        return SendMessageA(GetDlgItem(Dialog, id), BM_GETCHECK, 0, 0) == BST_CHECKED;
+    }
+    bool Enabled(int id) { return IsWindowEnabled(GetDlgItem(Dialog, id)) != 0; }
+    void Click(int id) { SendMessageA(GetDlgItem(Dialog, id), BM_CLICK, 0, 0); }
+    // Picks a printer in the list as a user would, so that the dialog hears of it.
+    void Choose(const char *printer) {
+        HWND list = GetDlgItem(Dialog, 704);
+        LRESULT count = SendMessageA(list, CB_GETCOUNT, 0, 0);
+        for (LRESULT i = 0; i < count; i++) {
+            // Asked across processes, which Wine answers in UTF-16.
+            WCHAR wide[2 * MAX_PATH] = L"";
+            char name[2 * MAX_PATH] = "";
+            if (SendMessageW(list, CB_GETLBTEXTLEN, i, 0) < 2 * MAX_PATH) {
+                SendMessageW(list, CB_GETLBTEXT, i, (LPARAM)wide);
+            }
+            WideCharToMultiByte(CP_ACP, 0, wide, -1, name, sizeof name, NULL, NULL);
+            if (printer == std::string(name)) {
+                SendMessageA(list, CB_SETCURSEL, i, 0);
+                SendMessageA(Dialog, WM_COMMAND, MAKEWPARAM(704, CBN_SELCHANGE), (LPARAM)list);
+                return;
+            }
+        }
+        ADD_FAILURE() << printer << " is not listed";
+    }
+    static std::string PortOf(const char *printer) {
+        std::string description = Description(printer);
+        return description.substr(description.rfind(", ") + 2);
+    }
+    std::string Stored(const char *key) { return IniValue(SettingsFile, "Varnel COPY", key); }
+};
+
+// A stored printer that is gone shows the default; Cancel writes nothing, and
+// OK with no printer selected keeps the stored one.
+TEST_F(CopyConfig, AGonePrinterShowsTheDefaultAndCancelWritesNothing) {
+    UseSettings("Printer=Gone Printer, wineps.drv, LPT1:\r\nAlwaysDefault=0\r\nFitInPage=0\r\n");
+    Start();
+    ShowWindow(Keypad.Window, SW_RESTORE);
+    Open();
+    std::string stored = ReadFileText(SettingsFile);
+    EXPECT_EQ(ColorPrinter, Text(703));
+    EXPECT_EQ(ColorPrinter, Text(704));
+    EXPECT_TRUE(Checked(702));
+    EXPECT_TRUE(Enabled(704));
+    EXPECT_FALSE(Checked(709));
+    EXPECT_EQ(PortOf(ColorPrinter), Text(705));
+    EXPECT_EQ("Yes", Text(706));
+    EXPECT_EQ("300x300 dpi", Text(707));
+    EXPECT_EQ("8.00x10.50  inch", Text(708));
+    RECT main, dialog;
+    GetWindowRect(Keypad.Window, &main);
+    GetWindowRect(Dialog, &dialog);
+    EXPECT_NEAR(main.left + main.right, dialog.left + dialog.right, 2) << "centred across";
+    EXPECT_NEAR(main.top + main.bottom, dialog.top + dialog.bottom, 2) << "centred down";
+    Choose(GrayPrinter);
+    EXPECT_EQ("No", Text(706));
+    EXPECT_EQ(PortOf(GrayPrinter), Text(705));
+    Click(701);
+    Click(709);
+    Close(IDCANCEL);
+    EXPECT_EQ(stored, ReadFileText(SettingsFile));
+
+    Open();
+    EXPECT_TRUE(Checked(702)) << "the settings in use after a Cancel";
+    SendMessageA(GetDlgItem(Dialog, 704), CB_SETCURSEL, (WPARAM)-1, 0);
+    Click(709);
+    Close(IDOK);
+    EXPECT_EQ("1", Stored("FitInPage")) << "OK wrote";
+    EXPECT_EQ("Gone Printer, wineps.drv, LPT1:", Stored("Printer"));
+    EXPECT_EQ("0", Stored("AlwaysDefault"));
+}
+
+// The default printer is shown and used, while OK keeps the listed printer
+// for when the choice is turned back; centimetres on Letter paper.
+TEST_F(CopyConfig, AlwaysDefaultShowsTheDefaultAndOkStoresTheListedPrinter) {
+    UsePrinter(GrayPrinter, 1, "Unit=1\r\n");
+    Start();
+    // Centimetres start the panel on A4; Letter is one press on.
+    PressKey("paper");
+    ASSERT_TRUE(WaitUntil([] { return LcdStatus().substr(0, 2) == "LT"; })) << LcdStatus();
+    Open();
+    EXPECT_EQ(GrayPrinter, Text(704));
+    EXPECT_EQ("No", Text(706));
+    EXPECT_EQ("20.33x26.68  cm", Text(708));
+    Click(701);
+    EXPECT_TRUE(Checked(701));
+    EXPECT_FALSE(Checked(702));
+    EXPECT_FALSE(Enabled(704));
+    EXPECT_EQ("Yes", Text(706));
+    EXPECT_EQ(PortOf(ColorPrinter), Text(705));
+    Close(IDOK);
+    EXPECT_EQ(Description(GrayPrinter), Stored("Printer"));
+    EXPECT_EQ("1", Stored("AlwaysDefault"));
+    EXPECT_EQ("1", Stored("FitInPage"));
+    Load(TextPage);
+    ASSERT_EQ("Print Completed", Copy());
+    EXPECT_EQ("1 ", CopiesOf(Documents(ReadFileText(ColorOutput))));
+    EXPECT_TRUE(ReadFileText(GrayOutput).empty());
+}
+
+TEST_F(CopyConfig, ALongNamedPrinterChosenAndStoredIsTheOneACopyPrintsOn) {
+    UsePrinter(ColorPrinter, 1);
+    Start();
+    Open();
+    Choose(LongPrinter);
+    EXPECT_EQ("No", Text(706));
+    Close(IDOK);
+    EXPECT_GT(Description(LongPrinter).size(), 80u);
+    EXPECT_EQ(Description(LongPrinter), Stored("Printer"));
+    Load(TextPage);
+    ASSERT_EQ("Print Completed", Copy());
+    EXPECT_EQ("1 ", CopiesOf(Documents(ReadFileText(LongOutput))));
+    EXPECT_TRUE(ReadFileText(ColorOutput).empty());
+    // The next run finds it again.
+    CloseProgram(&Keypad);
+    Start();
+    Open();
+    EXPECT_EQ(LongPrinter, Text(704));
+    Close(IDCANCEL);
+}
+
+TEST_F(CopyConfig, APrinterThatCannotBeQueriedTurnsCopyingOff) {
+    WorkingOffline offline(OfflinePrinter);
+    ASSERT_TRUE(offline.Applied);
+    UsePrinter(OfflinePrinter, 1);
+    Start();
+    std::string text;
+    DialogAnswer box(KeypadTitle, ReadAndPressOk, &text, DialogAnswer::AnyProcess);
+    PostMessageA(Keypad.Window, WM_COMMAND, 1005, 0);
+    ASSERT_TRUE(box.Wait());
+    EXPECT_EQ("Failed to initiate the print driver,\nCopy function will be disabled!", text);
+    EXPECT_TRUE(WaitUntil([] { return !FindWindowA("#32770", ConfigTitle); }));
+    Load(TextPage);
+    ASSERT_TRUE(SettlePanel());
+    PressKey("copy");
+    EXPECT_EQ("Copy Disabled!", WaitForLcd(2, "Copy Disabled!"));
+    EXPECT_EQ(0, ExitProgram(&Keypad));
+    EXPECT_EQ("0", IniValue(SettingsFile, "Varnel", "CopyService"));
+}
+
+// Wine keeps printer handles out of the process's handle table: the dialog's
+// own context is watched in process by the CopyDialog tests.
+TEST_F(CopyConfig, TenSwitchesLeaveHandlesAndGdiObjectsWhereTheyWere) {
+    UsePrinter(GrayPrinter, 1);
+    Start();
+    Open();
+    auto switches = [&] {
+        Click(701);
+        Click(702);
+        Choose(ColorPrinter);
+        Choose(GrayPrinter);
+    };
+    switches();
+    DWORD handlesBefore, handlesAfter;
+    SIZE_T memoryBefore, memoryAfter;
+    ProcessUsage(Keypad, &handlesBefore, &memoryBefore);
+    DWORD gdiBefore = GetGuiResources(Keypad.Process.hProcess, GR_GDIOBJECTS);
+    for (int i = 0; i < 10; i++) {
+        switches();
+    }
+    ProcessUsage(Keypad, &handlesAfter, &memoryAfter);
+    DWORD gdiAfter = GetGuiResources(Keypad.Process.hProcess, GR_GDIOBJECTS);
+    EXPECT_EQ(GrayPrinter, Text(704));
+    EXPECT_LE(handlesAfter, handlesBefore);
+    EXPECT_LE(gdiAfter, gdiBefore);
+    EXPECT_GT(handlesBefore, 0u);
+    Close(IDCANCEL);
+}
+
+TEST_F(CopyConfig, WithoutThePrinterLibraryCtrlCSaysSo) {
+    std::string library = ProductFile("DLL32\\Dorlan.DLL");
+    std::string away = library + ".away";
+    ASSERT_TRUE(MoveFileA(library.c_str(), away.c_str()));
+    Start();
+    MoveFileA(away.c_str(), library.c_str());
+    std::string text;
+    DialogAnswer box(KeypadTitle, ReadAndPressOk, &text, DialogAnswer::AnyProcess);
+    PostMessageA(Keypad.Window, WM_COMMAND, 1005, 0);
+    ASSERT_TRUE(box.Wait());
+    EXPECT_EQ("Cannot completely initiate COPY resource,\nCopy function will be disabled!", text);
+    EXPECT_EQ((HWND)NULL, FindWindowA("#32770", ConfigTitle));
+    EXPECT_EQ(0, ExitProgram(&Keypad));
 }
 
 } // namespace

@@ -1,7 +1,8 @@
 // The copy job's arithmetic and the printer library, in process: scan windows
 // for real printer geometries, the driver's level scale, copies per document,
-// band sizes, description splitting on two threads, and Dorlan.DLL answering
-// for the prefix's PostScript printers from two threads at once.
+// band sizes, description splitting on two threads, Dorlan.DLL answering
+// for the prefix's PostScript printers from two threads at once, and the copy
+// configuration dialog's use of the library.
 #include <gtest/gtest.h>
 
 #include <windows.h>
@@ -9,14 +10,19 @@
 
 #include <string.h>
 
+#include <memory>
 #include <string>
 
+#include "app/app.h"
 #include "app/settings.h"
+#include "copy/copy_dialog.h"
 #include "copy/copy_geometry.h"
 #include "copy/copy_job.h"
 #include "copy/copy_job_steps.h"
 #include "copy/copy_settings.h"
 #include "driver/driver.h"
+#include "fax/telvex.h"
+#include "res/resource.h"
 #include "scripted_fixture.h"
 #include "program_harness.h"
 
@@ -383,6 +389,155 @@ TEST(CopySettingsLoad, ReadsTheCopySectionWithItsDefaults) {
     EXPECT_EQ(1, CopyUnit);
     UnbindPrinterLibrary();
     EXPECT_EQ(nullptr, PrinterLibrary);
+}
+
+TEST(CopyDialogText, PrintableAreaInInchesAndCentimetres) {
+    PrinterInfo info = {};
+    info.DpiX = info.DpiY = 300;
+    info.PrintableWidth = 2400; // 8.0 x 10.5 inches
+    info.PrintableHeight = 3150;
+    char text[32];
+    EXPECT_EQ(text + 11, FormatPrintableArea(text, sizeof text, &info, 0));
+    EXPECT_STREQ("8.00x10.50 ", text);
+    EXPECT_EQ(text + 12, FormatPrintableArea(text, sizeof text, &info, 1));
+    EXPECT_STREQ("20.33x26.68 ", text);
+    EXPECT_EQ(text + 5, FormatPrintableArea(text, 6, &info, 1));
+    EXPECT_STREQ("20.33", text);
+}
+
+// The dialog's context watched through the library's entries: opened over a
+// context still open, and left open.
+struct ContextWatch {
+    int Open;
+    int Reopened;
+};
+ContextWatch Watch;
+OpenPrinterContextProc LibraryOpen;
+SelectPrinterProc LibrarySelect;
+ClosePrinterContextProc LibraryClose;
+
+int WINAPI WatchedOpen(const PrinterEntry *entry, PrinterContext *context) {
+    Watch.Reopened += Watch.Open;
+    Watch.Open = LibraryOpen(entry, context) != 0;
+    return Watch.Open;
+}
+int WINAPI WatchedSelect(PrinterContext *context, const PrinterEntry *entry) {
+    int selected = LibrarySelect(context, entry);
+    Watch.Open |= selected != 0;
+    return selected;
+}
+int WINAPI WatchedClose(PrinterContext *context) {
+    Watch.Open = 0;
+    return LibraryClose(context);
+}
+int WINAPI RefusedQuery(const PrinterEntry *, PrinterContext *, PrinterInfo *) {
+    return 0;
+}
+HGLOBAL WINAPI EmptyList() {
+    return GlobalAlloc(GMEM_MOVEABLE | GMEM_ZEROINIT, sizeof(PrinterList));
+}
+
+const char ConfigTitle[] = "Varnel: Copy Configuration";
+
+// Turns the radio buttons and the list ten times each way, then cancels.
+void SwitchTenTimes(HWND dialog, void *) {
+    HWND list = GetDlgItem(dialog, IDC_COPY_PRINTER_LIST);
+    for (int i = 0; i < 10; i++) {
+        for (int id : {IDC_COPY_ALWAYS_DEFAULT, IDC_COPY_SPECIFY_PRINTER}) {
+            SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED),
+                         (LPARAM)GetDlgItem(dialog, id));
+        }
+        LRESULT next =
+            (SendMessageA(list, CB_GETCURSEL, 0, 0) + 1) % SendMessageA(list, CB_GETCOUNT, 0, 0);
+        SendMessageA(list, CB_SETCURSEL, next, 0);
+        SendMessageA(dialog, WM_COMMAND, MAKEWPARAM(IDC_COPY_PRINTER_LIST, CBN_SELCHANGE),
+                     (LPARAM)list);
+    }
+    PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+}
+
+// The main window of the program with its menu, and the dialog over it.
+class CopyDialog : public ::testing::Test {
+  protected:
+    std::unique_ptr<FileBackup> Settings;
+    std::string SettingsText;
+    HWND Window = NULL;
+
+    void SetUp() override {
+        AppInstance = GetModuleHandleA(nullptr);
+        lstrcpynA(AppTitle, "Varnel Keypad Program", sizeof AppTitle);
+        ProductPath(SettingsPath, sizeof SettingsPath, "");
+        SettingsDirEnd = lstrlenA(SettingsPath);
+        std::string file = SettingsPathFor("SYS.INI");
+        Settings.reset(new FileBackup(file));
+        SettingsText = ReadFileText(file);
+        ASSERT_EQ(1, BindPrinterLibrary());
+        LibraryOpen = OpenPrinterContext;
+        LibrarySelect = SelectPrinter;
+        LibraryClose = ClosePrinterContext;
+        OpenPrinterContext = WatchedOpen;
+        SelectPrinter = WatchedSelect;
+        ClosePrinterContext = WatchedClose;
+        Watch = ContextWatch();
+        CopySettings = CopySettingsRecord();
+        lstrcpynA(CopySettings.Printer, "Stored Printer, x, y", sizeof CopySettings.Printer);
+        CopyAvailable = CopyServiceEnabled = 1;
+        WNDCLASSA windowClass = {};
+        windowClass.lpfnWndProc = MainWindowProc;
+        windowClass.hInstance = AppInstance;
+        windowClass.lpszClassName = "CopyDialogTest";
+        RegisterClassA(&windowClass);
+        Window = MainWindow = CreateWindowExA(
+            0, "CopyDialogTest", "", WS_OVERLAPPEDWINDOW, 0, 0, 400, 300, nullptr,
+            LoadMenuA(AppInstance, MAKEINTRESOURCEA(IDR_MAIN_MENU)), AppInstance, nullptr);
+        ASSERT_NE((HWND)NULL, Window);
+    }
+    void TearDown() override {
+        // Closed without the program's shutdown, which belongs to the real run.
+        SetWindowLongPtrA(Window, GWLP_WNDPROC, (LONG_PTR)DefWindowProcA);
+        DestroyWindow(Window);
+        MainWindow = NULL;
+        UnbindTelvex();
+        UnbindPrinterLibrary();
+    }
+    UINT CopyServiceItem() { return GetMenuState(MainMenu, IDM_COPY_SERVICE, MF_BYCOMMAND); }
+};
+
+TEST_F(CopyDialog, SwitchesNeverOpenTheContextOverItselfAndTheEndClosesIt) {
+    DialogAnswer dialog(ConfigTitle, SwitchTenTimes);
+    EXPECT_EQ(0, OpenCopyConfig(Window));
+    EXPECT_TRUE(dialog.Wait());
+    EXPECT_EQ(0, Watch.Reopened);
+    EXPECT_EQ(0, Watch.Open);
+    EXPECT_EQ(SettingsText, ReadFileText(SettingsPathFor("SYS.INI")));
+}
+
+TEST_F(CopyDialog, APrinterThatCannotBeQueriedIsClosedAndTurnsTheServiceAndItsItemOff) {
+    ASSERT_EQ((UINT)MF_CHECKED, CopyServiceItem() & (MF_CHECKED | MF_GRAYED));
+    QueryPrinter = RefusedQuery;
+    std::string text;
+    DialogAnswer box(AppTitle, ReadAndPressOk, &text);
+    SendMessageA(Window, WM_COMMAND, IDM_COPY_SETUP, 0);
+    EXPECT_TRUE(box.Wait());
+    EXPECT_EQ("Failed to initiate the print driver,\nCopy function will be disabled!", text);
+    EXPECT_EQ(0, Watch.Open);
+    EXPECT_EQ(0, CopyServiceEnabled);
+    EXPECT_EQ(0, CopyAvailable);
+    EXPECT_EQ((UINT)MF_GRAYED, CopyServiceItem() & (MF_CHECKED | MF_GRAYED));
+}
+
+TEST_F(CopyDialog, AnEmptyPrinterListIsNoListAndChangesNothing) {
+    ListPrinters = EmptyList;
+    std::string text;
+    DialogAnswer box(AppTitle, ReadAndPressOk, &text);
+    EXPECT_EQ(0, OpenCopyConfig(Window));
+    EXPECT_TRUE(box.Wait());
+    EXPECT_EQ("Cannot find any installed printers,\nCopy function will be disabled!", text);
+    EXPECT_EQ(1, CopyAvailable);
+    EXPECT_EQ(1, CopyServiceEnabled);
+    EXPECT_STREQ("Stored Printer, x, y", CopySettings.Printer);
+    EXPECT_EQ(nullptr, DialogPrinterListHandle);
+    EXPECT_EQ(SettingsText, ReadFileText(SettingsPathFor("SYS.INI")));
 }
 
 } // namespace
