@@ -117,6 +117,7 @@ static void OnDestroy(HWND window) {
     if (MessageHook) {
         UnhookWindowsHookEx(MessageHook);
     }
+    CloseHelp();
     if (StartRunEnabled != StartRunAtLoad) {
         char entry[MAX_PATH] = "";
         if (StartRunEnabled) {
@@ -144,10 +145,8 @@ static void OnCommand(HWND window, WORD id) {
         DestroyWindow(window);
         break;
     case IDM_HELP_TOPICS:
-        OpenHelp(window, HELP_FINDER, 0);
-        break;
     case IDM_WIZARD_HELP:
-        OpenHelp(window, HELP_CONTENTS, 100);
+        OpenHelpContents(window);
         break;
     case IDM_ABOUT:
         DialogBoxParamA(AppInstance, MAKEINTRESOURCEA(IDD_ABOUT), window, AboutDialogProc, 0);

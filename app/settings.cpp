@@ -122,7 +122,7 @@ void LoadJobCounter(const SYSTEMTIME *today) {
 
 void LoadSettings() {
     LoadDialingInfo();
-    ProductPath(HelpFilePath, sizeof(HelpFilePath), "KELBO.HLP");
+    ProductPath(HelpFilePath, sizeof(HelpFilePath), "KELBO.CHM");
     ProductPath(SettingsPath, sizeof(SettingsPath), "");
     SettingsDirEnd = lstrlenA(SettingsPath);
 

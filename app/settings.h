@@ -27,7 +27,7 @@ struct WindowPosition {
 };
 
 extern char SettingsPath[MAX_PATH];            // product directory followed by "SYS.INI"
-extern char HelpFilePath[MAX_PATH];            // product directory followed by "KELBO.HLP"
+extern char HelpFilePath[MAX_PATH];            // product directory followed by "KELBO.CHM"
 extern int SettingsDirEnd;                     // length of the directory part of SettingsPath
 extern DialingRecord DialingInfo;              // dialing prefixes for typed fax numbers
 extern int StartRunEnabled;                    // start with Windows, as the menu shows it

@@ -169,4 +169,8 @@
 #define IDS_SHEET_FAILED 54
 #define IDS_SETTINGS_NOT_SAVED 55
 
+/* String table: the help file */
+#define IDS_HELP_FILE_MISSING 70
+#define IDS_HELP_VIEWER_MISSING 71
+
 #endif

@@ -49,6 +49,7 @@ for f in "$KP_BUILD"/bin/*.dll "$KP_BUILD"/bin/VNL*.EXE "$KP_BUILD"/bin/vnlctl*.
     cp -f "$f" "$product/DLL32/"
 done
 [ -f "$KP_BUILD/bin/KEYPAD32.EXE" ] && cp -f "$KP_BUILD/bin/KEYPAD32.EXE" "$product/EXE32/"
+[ -f "$KP_BUILD/bin/KELBO.CHM" ] && cp -f "$KP_BUILD/bin/KELBO.CHM" "$product/"
 
 # The mail library's own store, a fax and a mail profile for the demo, and
 # the address book it shows (kept when present: tests and users change them).

@@ -309,7 +309,7 @@ static void OnSheetCommand(HWND sheet, WORD id, WORD code, HWND control) {
         else if (code == TabEnteredPage)
             TabLibrary.ActivatePage(sheet, SheetTabs, 0, FALSE);
     } else if (id == IDC_SHEET_HELP) {
-        OpenHelp(sheet, HELP_FINDER, 0);
+        OpenHelpContents(sheet);
     } else if (id == IDOK || id == IDCANCEL) {
         CloseSheet(sheet, id == IDOK);
     }

@@ -1,8 +1,24 @@
 // The one door to the help file: every help command and context-help request
-// goes through here with the help file path and a context number.
+// goes through here with the help file path and reaches the HTML Help viewer.
 #pragma once
 #include <windows.h>
 
-void OpenHelp(HWND owner, UINT command, DWORD data);
+// The viewer's entry point, HtmlHelpA of hhctrl.ocx.
+typedef HWND(WINAPI *HelpViewerEntry)(HWND caller, LPCSTR file, UINT command, DWORD_PTR data);
+
+// The viewer's commands this program gives (HH_DISPLAY_TOC, HH_HELP_CONTEXT,
+// HH_CLOSE_ALL).
+enum : UINT { HelpShowContents = 0x0001, HelpShowContext = 0x000F, HelpCloseAll = 0x0012 };
+
+// The viewer's entry once found: hhctrl.ocx is loaded at the first help
+// request that needs it. A test puts a recorder here first.
+extern HelpViewerEntry HelpViewer;
+// Set once the user was told that help cannot be shown: told once a run.
+extern int HelpFailureTold;
+
+// The help file's contents: Help Topics, Wizard Help and the sheet's Help.
+void OpenHelpContents(HWND owner);
 // Opens the topic of control when it has one: 1, else 0 and nothing shown.
 int OpenContextHelp(HWND owner, HWND control);
+// Closes the viewer's windows; nothing when no help was opened.
+void CloseHelp();

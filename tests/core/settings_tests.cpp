@@ -198,7 +198,7 @@ TEST_F(SettingsTest, PathsFollowTheProductDirectory) {
     snprintf(expected, sizeof(expected), "%sSYS.INI", Directory);
     EXPECT_STREQ(expected, SettingsPath);
     EXPECT_EQ((int)strlen(Directory), SettingsDirEnd);
-    snprintf(expected, sizeof(expected), "%sKELBO.HLP", Directory);
+    snprintf(expected, sizeof(expected), "%sKELBO.CHM", Directory);
     EXPECT_STREQ(expected, HelpFilePath);
     snprintf(expected, sizeof(expected), "%sEXE32\\", Directory);
     EXPECT_STREQ(expected, SettingsPathFor("EXE32\\"));
@@ -216,7 +216,7 @@ TEST_F(SettingsTest, EmptyProductDirectoryGivesBareFileNames) {
     ProductKey.Set("");
     LoadSettings();
     EXPECT_STREQ("SYS.INI", SettingsPath);
-    EXPECT_STREQ("KELBO.HLP", HelpFilePath);
+    EXPECT_STREQ("KELBO.CHM", HelpFilePath);
     EXPECT_EQ(0, SettingsDirEnd);
 }
 

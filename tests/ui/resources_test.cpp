@@ -288,6 +288,10 @@ const struct {
     {IDS_NO_PROFILES, "Cannot find any existing profiles with faxing or Internet Mail capability."},
     {IDS_SHEET_FAILED, "The fax configuration cannot be opened."},
     {IDS_SETTINGS_NOT_SAVED, "The fax settings could not be written to SYS.INI."},
+    {IDS_HELP_FILE_MISSING, "Help cannot be shown: the help file %s is missing.\nInstall the "
+                            "program again to restore it."},
+    {IDS_HELP_VIEWER_MISSING,
+     "Help cannot be shown: the HTML Help viewer (hhctrl.ocx) cannot be loaded to open %s."},
 };
 
 std::string Loaded(UINT id) {

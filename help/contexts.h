@@ -1,0 +1,32 @@
+/* Context numbers of KELBO.CHM: the numbers the program passes to the help
+   viewer for a control (context help) and the topic of Wizard Help. */
+#define IDH_FAX_USER 1
+#define IDH_COPY_PRINTER 2
+#define IDH_FAX_PROFILE 3
+#define IDH_SPEED_DIAL_KEYS 4
+#define IDH_REMOVE_NUMBERS 5
+#define IDH_ADDRESS_BOOK 6
+#define IDH_REMOVE_ALL_NUMBERS 7
+#define IDH_KEY_LABEL 8
+#define IDH_FAX_NUMBER 9
+#define IDH_FAX_PAPER_SIZE 10
+#define IDH_FAX_RESOLUTION 11
+#define IDH_FAX_COVER_PAGE 12
+#define IDH_MODE_TEXT 13
+#define IDH_MODE_PHOTO 14
+#define IDH_MODE_COLOR_PHOTO 15
+#define IDH_BRIGHTNESS 16
+#define IDH_CONTRAST 17
+#define IDH_IO_ADDRESSES 18
+#define IDH_OK_BUTTON 19
+#define IDH_IO_VERIFY 20
+#define IDH_IO_APPLY 21
+#define IDH_COPY_PROPERTIES 22
+#define IDH_COPY_FIT_IN_PAGE 23
+#define IDH_MAIL_ADDRESS 26
+#define IDH_MAIL_CONNECTION 27
+#define IDH_MAIL_LOGIN 28
+#define IDH_MAIL_FULL_NAME 29
+#define IDH_MAIL_PROFILE 30
+#define IDH_MAIL_SERVER 31
+#define IDH_USING_THE_PANEL 100

@@ -1,0 +1,253 @@
+// The help layer through a recording viewer: the file and command of each
+// kind of help request, one outcome for one F1 press in the fax sheet, the
+// message when the help file is missing, and the help file's map against
+// the numbers that the controls of every dialog ask for.
+#include <gtest/gtest.h>
+#include <windows.h>
+#include <ostream>
+#include <set>
+#include <string>
+#include <vector>
+#include "app/app.h"
+#include "app/settings.h"
+#include "help/contexts.h"
+#include "panel/panel_state.h"
+#include "res/resource.h"
+#include "ui/dialog_tools.h"
+#include "ui/fax_sheet.h"
+#include "ui/help.h"
+#include "ui/tab_library.h"
+
+namespace {
+
+// The context numbers of the help file's map, from help/contexts.h.
+const std::set<DWORD> MapNumbers = {
+#include "help_contexts.inc"
+};
+
+struct ViewerCall {
+    HWND Caller;
+    std::string File;
+    UINT Command;
+    DWORD_PTR Data;
+    bool operator==(const ViewerCall &o) const {
+        return Caller == o.Caller && File == o.File && Command == o.Command && Data == o.Data;
+    }
+};
+void PrintTo(const ViewerCall &call, std::ostream *out) {
+    *out << "{" << call.Caller << ", \"" << call.File << "\", " << call.Command << ", " << call.Data
+         << "}";
+}
+std::vector<ViewerCall> Calls; // every request the viewer received, in order
+
+HWND WINAPI RecordingViewer(HWND caller, LPCSTR file, UINT command, DWORD_PTR data) {
+    Calls.push_back({caller, file ? file : "", command, data});
+    return caller;
+}
+
+std::vector<std::string> Boxes; // texts of the message boxes shown, each closed at once
+HHOOK BoxHook;
+
+LRESULT CALLBACK CloseMessageBoxes(int code, WPARAM wParam, LPARAM lParam) {
+    char name[16] = "";
+    if (code == HCBT_ACTIVATE && GetClassNameA((HWND)wParam, name, sizeof name) &&
+        !lstrcmpA(name, "#32770")) {
+        char text[600] = "";
+        GetDlgItemTextA((HWND)wParam, 0xFFFF, text, sizeof text);
+        Boxes.push_back(text);
+        PostMessageA((HWND)wParam, WM_COMMAND, IDOK, 0);
+    }
+    return CallNextHookEx(BoxHook, code, wParam, lParam);
+}
+
+// A help file that exists, the recording viewer and the fax sheet with the
+// program's message hook, as the program has them while the sheet is open.
+class HelpRequests : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        AppInstance = GetModuleHandleA(nullptr);
+        lstrcpynA(AppTitle, "Varnel Keypad Program", sizeof AppTitle);
+        char folder[MAX_PATH];
+        GetTempPathA(sizeof folder, folder);
+        snprintf(HelpFilePath, sizeof HelpFilePath, "%sKELBO.CHM", folder);
+        CloseHandle(
+            CreateFileA(HelpFilePath, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        HelpViewer = RecordingViewer;
+        HelpFailureTold = 0;
+        Calls.clear();
+        Boxes.clear();
+        BoxHook = SetWindowsHookExA(WH_CBT, CloseMessageBoxes, nullptr, GetCurrentThreadId());
+        MessageHook =
+            SetWindowsHookExA(WH_GETMESSAGE, DialogMessageHook, nullptr, GetCurrentThreadId());
+        ASSERT_EQ(1, RegisterTabLibrary(AppInstance));
+        sheet = CreateDialogParamA(AppInstance, MAKEINTRESOURCEA(IDD_FAX_CONFIG), nullptr,
+                                   FaxSheetProc, 0);
+        ASSERT_NE(nullptr, sheet);
+        ShowWindow(sheet, SW_SHOW);
+        Pump();
+    }
+    void TearDown() override {
+        DestroyWindow(sheet);
+        UnregisterTabLibrary(AppInstance);
+        UnhookWindowsHookEx(MessageHook);
+        MessageHook = nullptr;
+        UnhookWindowsHookEx(BoxHook);
+        DeleteFileA(HelpFilePath);
+        HelpViewer = nullptr;
+        HelpFailureTold = 0;
+        Destination = 0;
+    }
+    void Pump() {
+        MSG msg;
+        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            if (!IsDialogMessageA(sheet, &msg)) {
+                TranslateMessage(&msg);
+                DispatchMessageA(&msg);
+            }
+        }
+    }
+    // Presses F1 on the keyboard with the focus on window and handles every
+    // message until the key's release has come through the sheet's loop.
+    void PressF1(HWND window) {
+        SetForegroundWindow(sheet);
+        Pump();
+        SetFocus(window);
+        Pump();
+        ASSERT_EQ(window, GetFocus());
+        Calls.clear();
+        keybd_event(VK_F1, 0, 0, 0);
+        keybd_event(VK_F1, 0, KEYEVENTF_KEYUP, 0);
+        bool released = false;
+        DWORD start = GetTickCount();
+        while (!released && GetTickCount() - start < 5000) {
+            MsgWaitForMultipleObjects(0, nullptr, FALSE, 100, QS_ALLINPUT);
+            MSG msg;
+            while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+                released |= msg.message == WM_KEYUP && msg.wParam == VK_F1;
+                if (!IsDialogMessageA(sheet, &msg)) {
+                    TranslateMessage(&msg);
+                    DispatchMessageA(&msg);
+                }
+            }
+        }
+        Pump();
+        ASSERT_TRUE(released) << "F1 never reached the sheet";
+    }
+    HWND PageControl(int id) {
+        HWND page = FindWindowExA(sheet, nullptr, TAB_DIALOG_CLASS, nullptr);
+        return page ? GetDlgItem(page, id) : nullptr;
+    }
+    ViewerCall Contents(HWND caller) { return {caller, HelpFilePath, HelpShowContents, 0}; }
+    ViewerCall Context(HWND caller, DWORD number) {
+        return {caller, HelpFilePath, HelpShowContext, number};
+    }
+    HWND sheet = nullptr;
+};
+
+TEST_F(HelpRequests, EachKindOfRequestGivesTheViewerTheFileAndItsCommand) {
+    HWND window = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                  AppInstance, nullptr);
+    MainWindowProc(window, WM_COMMAND, IDM_HELP_TOPICS, 0);
+    MainWindowProc(window, WM_COMMAND, IDM_WIZARD_HELP, 0);
+    SendMessageA(sheet, WM_COMMAND, IDC_SHEET_HELP, 0);
+    HWND field = PageControl(IDC_DETAIL_FIRST);
+    ASSERT_NE(nullptr, field);
+    HELPINFO help = {sizeof help, HELPINFO_WINDOW, IDC_DETAIL_FIRST, field, 0, {0, 0}};
+    Destination = 1;
+    SendMessageA(GetParent(field), WM_HELP, 0, (LPARAM)&help);
+    Destination = 0;
+    SendMessageA(GetParent(field), WM_HELP, 0, (LPARAM)&help);
+    CloseHelp();
+    std::vector<ViewerCall> expected = {Contents(window),
+                                        Contents(window),
+                                        Contents(sheet),
+                                        Context(GetParent(field), IDH_MAIL_FULL_NAME),
+                                        Context(GetParent(field), IDH_FAX_USER),
+                                        {nullptr, "", HelpCloseAll, 0}};
+    EXPECT_EQ(expected, Calls);
+    EXPECT_TRUE(Boxes.empty());
+    DestroyWindow(window);
+}
+
+// F1 also brings WM_HELP: the control's topic when it has one, else the
+// contents, never both.
+TEST_F(HelpRequests, OneF1PressInTheSheetGivesOneViewerCall) {
+    HWND field = PageControl(IDC_DETAIL_FIRST);
+    ASSERT_NE(nullptr, field);
+    PressF1(field);
+    EXPECT_EQ(std::vector<ViewerCall>{Context(GetParent(field), IDH_FAX_USER)}, Calls);
+    PressF1(GetDlgItem(sheet, IDOK));
+    EXPECT_EQ(std::vector<ViewerCall>{Context(sheet, IDH_OK_BUTTON)}, Calls);
+    PressF1(GetDlgItem(sheet, IDCANCEL));
+    EXPECT_EQ(std::vector<ViewerCall>{Contents(sheet)}, Calls);
+}
+
+TEST_F(HelpRequests, AMissingHelpFileIsToldOnceNamingIt) {
+    DeleteFileA(HelpFilePath);
+    SendMessageA(sheet, WM_COMMAND, IDC_SHEET_HELP, 0);
+    PressF1(PageControl(IDC_DETAIL_FIRST));
+    SendMessageA(sheet, WM_COMMAND, IDC_SHEET_HELP, 0);
+    EXPECT_TRUE(Calls.empty());
+    ASSERT_EQ(1u, Boxes.size());
+    EXPECT_NE(std::string::npos, Boxes[0].find(HelpFilePath)) << Boxes[0];
+}
+
+BOOL CALLBACK CollectControl(HWND control, LPARAM controls) {
+    ((std::vector<HWND> *)controls)->push_back(control);
+    return TRUE;
+}
+
+BOOL CALLBACK CollectDialog(HMODULE, LPCSTR, LPSTR name, LONG_PTR names) {
+    ((std::vector<LPSTR> *)names)->push_back(name);
+    return TRUE;
+}
+
+INT_PTR CALLBACK PlainDialogProc(HWND, UINT, WPARAM, LPARAM) {
+    return FALSE;
+}
+
+// Every control of every dialog the program carries, for both destinations:
+// the number it asks for has a topic. And every number of the map but the
+// panel guide's (Wizard Help shows it from the contents) is asked for.
+TEST(HelpMap, EveryDialogControlsNumberIsInTheMapAndEveryNumberIsAskedFor) {
+    HINSTANCE self = GetModuleHandleA(nullptr);
+    ASSERT_EQ(1, RegisterTabLibrary(self));
+    // The pages of the fax sheet are child dialogs: they need a parent.
+    HWND owner =
+        CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, self, nullptr);
+    std::vector<LPSTR> dialogs;
+    EnumResourceNamesA(self, RT_DIALOG, CollectDialog, (LONG_PTR)&dialogs);
+    int asked = 0;
+    for (LPSTR name : dialogs) {
+        HWND dialog = CreateDialogParamA(self, name, owner, PlainDialogProc, 0);
+        ASSERT_NE(nullptr, dialog) << (UINT_PTR)name;
+        std::vector<HWND> controls;
+        EnumChildWindows(dialog, CollectControl, (LPARAM)&controls);
+        for (HWND control : controls) {
+            for (WORD destination = 0; destination < 2; destination++) {
+                Destination = destination;
+                DWORD context;
+                if (LookupHelpContext(control, &context)) {
+                    asked++;
+                    EXPECT_EQ(1u, MapNumbers.count(context))
+                        << "dialog " << (UINT_PTR)name << " control " << GetDlgCtrlID(control);
+                }
+            }
+        }
+        DestroyWindow(dialog);
+    }
+    Destination = 0;
+    DestroyWindow(owner);
+    UnregisterTabLibrary(self);
+    EXPECT_GT(asked, 40);
+    std::set<DWORD> numbers = {IDH_USING_THE_PANEL};
+    for (int id = 0; id <= 0xFFFF; id++) {
+        DWORD context;
+        for (int destination = 0; destination < 2; destination++)
+            if (HelpContextFor(id, destination, &context))
+                numbers.insert(context);
+    }
+    EXPECT_EQ(MapNumbers, numbers);
+}
+
+} // namespace
