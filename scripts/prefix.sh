@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Makes the private Wine prefix (once) and lays the product out in it as an
-# installation would: VARNEL.INI in the Windows directory, the product
+# Makes the private Wine prefix (once) and installs the product in it with
+# the build's Setup: VARNEL.INI in the Windows directory, the product
 # directory C:\Varnel\ with EXE32\ and SYS.INI, the library directory
-# C:\Varnel\DLL32\ with the scanner driver and the other libraries.
+# C:\Varnel\DLL32\ with the scanner driver and the other libraries; then
+# what the tests add: demo pages and printers.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 kp_use_default
@@ -21,80 +22,20 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 fi
 
 drive_c="$WINEPREFIX/drive_c"
-product="$drive_c/Varnel"
-mkdir -p "$product/EXE32" "$product/DLL32" "$drive_c/pages"
+mkdir -p "$drive_c/pages"
 
-crlf() { sed 's/$/\r/'; }
-
-# The installation file is rewritten every time: tests may have changed it.
-crlf >"$drive_c/windows/VARNEL.INI" <<'INI'
-[VarnelSystem]
-Varnel=C:\Varnel\
-DLL32=C:\Varnel\DLL32\
-[ScanDLL]
-DLL32=C:\Varnel\DLL32\VNLSCN32.DLL
-INI
-
-[ -f "$product/SYS.INI" ] || crlf >"$product/SYS.INI" <<'INI'
-[Varnel]
-FaxService=1
-CopyService=1
-INI
-
-shopt -s nullglob nocaseglob
-for f in "$KP_BUILD"/bin/*.dll "$KP_BUILD"/bin/VNL*.EXE "$KP_BUILD"/bin/vnlctl*.exe; do
-    case "$(basename "$f")" in
-        lib*|*test*|*bench*) continue ;;
-    esac
-    cp -f "$f" "$product/DLL32/"
-done
-[ -f "$KP_BUILD/bin/KEYPAD32.EXE" ] && cp -f "$KP_BUILD/bin/KEYPAD32.EXE" "$product/EXE32/"
-[ -f "$KP_BUILD/bin/KELBO.CHM" ] && cp -f "$KP_BUILD/bin/KELBO.CHM" "$product/"
-
-# The mail library's own store, a fax and a mail profile for the demo, and
-# the address book it shows (kept when present: tests and users change them).
-[ -f "$product/TELVEX.INI" ] || crlf >"$product/TELVEX.INI" <<'INI'
-[Telvex]
-InternetService=1
-MSNService=1
-AddressBook=ADDRESS.VCF
-[Profile:Varnel Fax]
-Services=25
-UserName=Varnel User
-FaxNumber=555 0100
-FaxGateway=fax.varnel.example
-PaperSize=0
-Resolution=1
-Setting14=1
-Connection=2
-Dialing=Default Location
-[Profile:Varnel Mail]
-Services=28
-FullName=Varnel User
-EmailAddress=keypad@varnel.example
-Server=mail.varnel.example
-INI
-[ -f "$product/ADDRESS.VCF" ] || crlf >"$product/ADDRESS.VCF" <<'VCF'
-BEGIN:VCARD
-VERSION:4.0
-UID:urn:uuid:6f1c2a10-0001-4000-8000-000000000001
-FN:Ada Brandt
-TEL;TYPE=fax,work:+1 555 0101
-EMAIL;TYPE=work:ada.brandt@example.com
-END:VCARD
-BEGIN:VCARD
-VERSION:4.0
-UID:urn:uuid:6f1c2a10-0001-4000-8000-000000000002
-FN:Office Front Desk
-TEL;TYPE=fax:555 0199
-END:VCARD
-BEGIN:VCARD
-VERSION:4.0
-UID:urn:uuid:6f1c2a10-0001-4000-8000-000000000003
-FN:Carl Dorn
-EMAIL:carl.dorn@example.org
-END:VCARD
-VCF
+# The product is installed as a user installs it: by Setup, in silent mode,
+# into C:\Varnel\ (the folder the tests and scripts name). Setup rewrites
+# VARNEL.INI, which tests may have changed, and keeps the settings and
+# recipient files that are there.
+setup=KEYPAD32-setup.exe
+[ "$KP_ARCH_NOW" = x86_64 ] && setup=KEYPAD32-setup-x64.exe
+cmake --build "$KP_BUILD" --target installer >>"$KP_BUILD/prefix.log" 2>&1 ||
+    kp_fail "Setup ($setup) could not be built in $KP_BUILD/bin" \
+        "run bash scripts/setup.sh (it installs nsis), then bash scripts/build.sh; the log is $KP_BUILD/prefix.log"
+wine "$KP_BUILD/bin/$setup" /S "/D=C:\\Varnel" </dev/null >>"$KP_BUILD/prefix.log" 2>&1 ||
+    kp_fail "Setup ($setup) failed in $WINEPREFIX (exit code $?)" \
+        "end any KEYPAD32 still running in that prefix (Setup refuses while it runs), or remove the prefix and run again"
 
 # PostScript printers for the copy job, driven by Wine's PostScript driver.
 # Each document a printer prints is appended to C:\printed\<name>.ps through

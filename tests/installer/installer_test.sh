@@ -1,0 +1,115 @@
+#!/usr/bin/env bash
+# Setup and its uninstaller, as a user meets them, in a Wine prefix of their
+# own that is removed at the end: the README's scripted session from a fresh
+# prefix made by Setup, a second install over a used one, both refused while
+# the program runs, the uninstall with and without the user's files, the
+# default folder. Arguments: the build folder, its build (i686 or x86_64).
+set -u
+export KP_BUILD=$1 KP_ARCH=$2
+root=$(cd "$(dirname "$0")/../.." && pwd)
+source "$root/scripts/env.sh"
+work=$(mktemp -d /tmp/keypad-installer.XXXXXX)
+export KP_PREFIX=$work/prefix
+kp_use "$KP_ARCH"
+kp_display
+setup=KEYPAD32-setup.exe
+[ "$KP_ARCH" = x86_64 ] && setup=KEYPAD32-setup-x64.exe
+setup="$KP_BUILD/bin/$setup"
+log=$work/wine.log
+finish() {
+    kp_cleanup
+    rm -rf "$work"
+}
+trap finish EXIT
+
+failed=0
+check() { # description, command...
+    local what=$1
+    shift
+    if "$@"; then echo "ok: $what"; else
+        echo "FAILED: $what"
+        failed=$((failed + 1))
+    fi
+}
+win() { wine "$@" </dev/null >>"$log" 2>&1; }
+windows_key='HKCU\Software\Microsoft\Windows NT\CurrentVersion\Windows'
+uninstall_key='HKCU\Software\Microsoft\Windows\CurrentVersion\Uninstall\KEYPAD32'
+run_list() { wine reg query "$windows_key" /v run 2>/dev/null | tr -d '\r' | sed -n 's/^ *run *REG_SZ    //p'; }
+set_run_list() { win reg add "$windows_key" /v run /d "$1" /f; }
+has_uninstall_key() { wine reg query "$uninstall_key" >/dev/null 2>&1; }
+ini_value() { sed -n "s/^$2=//p" "$1" | tr -d '\r'; }
+same() { [ "$1" = "$2" ] || { echo "  got '$1', expected '$2'"; return 1; }; }
+# The files under a folder, one relative path a line, sorted.
+files_in() { (cd "$1" 2>/dev/null && find . -type f | sed 's#^\./##' | sort | tr '\n' ' '); }
+# The uninstaller copies itself away and runs the copy: done when the
+# prefix's last process has ended.
+uninstall() { win "$1\\UNINSTALL.EXE" /S "${@:2}" && wineserver -w; }
+
+# 1. The README's scripted session, in a fresh prefix that Setup made.
+output=$(DISPLAY= bash "$root/scripts/run.sh" 2>&1)
+rc=$?
+echo "$output" | tail -20
+check "the scripted session runs from a prefix made by Setup" same "$rc" 0
+check "the session printed its copy" grep -q 'printed copy (PostScript)' <<<"$output"
+product=$WINEPREFIX/drive_c/Varnel
+check "the product is in C:\\Varnel" same "$(files_in "$product/EXE32") $(files_in "$product/DLL32" | wc -w)" "KEYPAD32.EXE  7"
+check "VARNEL.INI names it" same "$(ini_value "$WINEPREFIX/drive_c/windows/VARNEL.INI" DLL32 | head -1)" 'C:\Varnel\DLL32\'
+check "registered with Windows" has_uninstall_key
+
+# 2. A second install over a used one, asked to start at logon, next to
+# another program's item at logon and an earlier one of this program.
+printf '[Varnel]\r\nFaxService=0\r\nCopyService=1\r\nBrightText=77\r\n' >"$product/SYS.INI"
+echo fax-recipients >"$product/1.DES"
+echo fax-recipients >"$product/1.INF"
+set_run_list 'C:\Other\tool.exe D:\OLD\KEYPAD32.EXE'
+win "$setup" /S /LOGON
+check "the settings are kept" same "$(ini_value "$product/SYS.INI" BrightText) $(ini_value "$product/SYS.INI" FaxService)" "77 0"
+check "the recipient files are kept" same "$(cat "$product/1.DES")" fax-recipients
+check "the program starts at logon, the other program too" same "$(run_list)" 'C:\Other\tool.exe C:\Varnel\EXE32\KEYPAD32.EXE'
+check "and knows it" same "$(ini_value "$product/SYS.INI" StartRun)" 1
+
+# 3. Neither Setup nor the uninstaller while the program runs.
+wine 'C:\Varnel\EXE32\KEYPAD32.EXE' </dev/null >>"$log" 2>&1 &
+program=$!
+check "the program runs" win "$KP_BUILD/bin/winctl.exe" wait
+set_run_list 'C:\Other\tool.exe'
+win "$setup" /S /LOGON
+check "Setup refuses while it runs" same "$?" 2
+check "and leaves the list at logon alone" same "$(run_list)" 'C:\Other\tool.exe'
+win "$product/UNINSTALL.EXE" /S '_?=C:\Varnel'
+check "the uninstaller refuses while it runs" same "$?" 2
+check "and leaves the product" same "$(files_in "$product/EXE32")" "KEYPAD32.EXE "
+win "$KP_BUILD/bin/winctl.exe" exit
+wait "$program"
+win "$KP_BUILD/bin/vnlctl.exe" quit
+wineserver -w # the scanner's device program has ended too
+win "$setup" /S /LOGON
+
+# 4. The uninstall keeps the user's files and every other program's item.
+uninstall 'C:\Varnel'
+check "only the user's files are left" same "$(files_in "$product")" "1.DES 1.INF ADDRESS.VCF SYS.INI TELVEX.INI "
+check "no VARNEL.INI" test ! -e "$WINEPREFIX/drive_c/windows/VARNEL.INI"
+check "no uninstall key" eval '! has_uninstall_key'
+check "the program's item at logon is gone, the other is kept" same "$(run_list)" 'C:\Other\tool.exe '
+check "the kept settings say so" same "$(ini_value "$product/SYS.INI" StartRun)" 0
+start_menu=$(find "$WINEPREFIX/drive_c/users" -path '*Start Menu/Programs' | head -1)
+check "no Start menu shortcut" test ! -e "$start_menu/Varnel Keypad Program.lnk"
+
+# 5. With no earlier installation, the user's local application data; asked,
+# the uninstaller takes the user's files too.
+win "$setup" /S
+folder=$(wine cmd /c 'echo %LOCALAPPDATA%\Varnel' </dev/null 2>/dev/null | tr -d '\r')
+unix_folder=$(wine winepath -u "$folder" </dev/null 2>/dev/null | tr -d '\r')
+check "the default folder is $folder" test -f "$unix_folder/EXE32/KEYPAD32.EXE"
+check "VARNEL.INI names it" same "$(ini_value "$WINEPREFIX/drive_c/windows/VARNEL.INI" Varnel)" "$folder\\"
+check "the Start menu has the program" test -f "$start_menu/Varnel Keypad Program.lnk"
+check "both services on" same "$(ini_value "$unix_folder/SYS.INI" FaxService)$(ini_value "$unix_folder/SYS.INI" CopyService)" 11
+uninstall "$folder" /PURGE
+check "/PURGE leaves nothing" test ! -e "$unix_folder"
+check "and the first folder's files are kept" test -f "$product/SYS.INI"
+
+[ "$failed" = 0 ] || {
+    echo "$failed checks failed; Wine's output:"
+    tail -30 "$log"
+}
+exit "$failed"
