@@ -5,6 +5,7 @@
 #include "app/app.h"
 #include "app/run_entry.h"
 #include "app/settings.h"
+#include "copy/scanner_settings.h"
 #include "driver/driver.h"
 #include "fax/profiles.h"
 #include "fax/telvex.h"
@@ -169,6 +170,10 @@ static void OnCommand(HWND window, WORD id) {
             FaxAvailable = 1;
             EnableMenuItem(MainMenu, IDM_FAX_SERVICE, MF_BYCOMMAND | MF_ENABLED);
         }
+        break;
+    case IDM_SCANNER_DEFAULTS:
+        DialogBoxParamA(AppInstance, MAKEINTRESOURCEA(IDD_SCANNER_SETTINGS), window,
+                        ScannerSettingsDialogProc, 0);
         break;
     case IDM_CREATE_FAX_PROFILE:
     case IDM_CREATE_MSN_PROFILE:

@@ -86,6 +86,21 @@
 #define IDC_PROFILE_NAME 636
 #define IDC_SET_DEFAULT_PROFILE 637
 
+/* Dialog 500 (scanner settings); its buttons are IDOK and IDCANCEL */
+#define IDC_BRIGHTNESS_ICON 200
+#define IDC_CONTRAST_ICON 501
+#define IDC_DARK_ICON 502
+#define IDC_BLUR_ICON 503
+#define IDC_LIGHT_ICON 504
+#define IDC_SHARP_ICON 505
+#define IDC_MODE_TEXT 506 /* mode buttons 506..508: Text, Photo, Color Photo */
+#define IDC_MODE_PHOTO 507
+#define IDC_MODE_COLOR_PHOTO 508
+#define IDC_BRIGHTNESS_SLIDER 509
+#define IDC_BRIGHTNESS_VALUE 510
+#define IDC_CONTRAST_SLIDER 511
+#define IDC_CONTRAST_VALUE 512
+
 /* String table: titles and start-up */
 #define IDS_APP_TITLE 0
 #define IDS_NO_DEVICE 2
@@ -155,5 +170,8 @@
 /* String table: the fax configuration sheet */
 #define IDS_SHEET_FAILED 54
 #define IDS_SETTINGS_NOT_SAVED 55
+
+/* String table: the scanner settings dialog */
+#define IDS_LEVELS_NOT_SAVED 58
 
 #endif

@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Saves a picture of KEYPAD32's main window beside the virtual scanner's front
 # panel, taken on a private Xvfb, as docs/keypad32.png (or the path given),
-# and the fax configuration sheet's two tabs beside it as fax-profiles.png
-# and fax-speed-dial.png.
+# the scanner settings dialog beside it as scanner-settings.png, and the fax
+# configuration sheet's two tabs as fax-profiles.png and fax-speed-dial.png.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 out=${1:-$here/../docs/keypad32.png}
@@ -21,6 +21,11 @@ sleep 1
 mkdir -p "$(dirname "$out")"
 import -window root -crop 830x470+0+0 "$out"
 wine "$KP_BUILD/bin/winctl.exe" restore 100 100 600 500
+wine "$KP_BUILD/bin/winctl.exe" menu 1011
+settings=$(wine "$KP_BUILD/bin/winctl.exe" dialog "Scanner Settings" | tr -d '\r')
+sleep 1
+import -window root -crop "$settings" "$(dirname "$out")/scanner-settings.png"
+wine "$KP_BUILD/bin/winctl.exe" cancel "Scanner Settings"
 wine "$KP_BUILD/bin/winctl.exe" menu 1004
 sheet=$(wine "$KP_BUILD/bin/winctl.exe" sheet | tr -d '\r')
 sleep 1

@@ -4,8 +4,10 @@
 // minimised window at a given place (`winctl restore x y width height`),
 // `winctl wait` waits until the window exists, `winctl sheet` waits for the
 // fax configuration sheet and prints its screen rectangle as WxH+X+Y,
-// `winctl tab <n>` shows tab n of the open sheet. Exit code 0 on success, 1 when the window is not
-// found.
+// `winctl tab <n>` shows tab n of the open sheet, `winctl dialog <caption>`
+// waits for a dialog of that caption and prints its rectangle the same way,
+// `winctl cancel <caption>` closes that dialog with its Cancel button.
+// Exit code 0 on success, 1 when the window is not found.
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -25,10 +27,28 @@ static HWND WaitForMainWindow(int present, DWORD timeout) {
     }
 }
 
+static HWND WaitForDialog(const char *windowClass, const char *caption) {
+    HWND dialog = NULL;
+    for (int i = 0; i < 200 && !dialog; i++, Sleep(dialog ? 0 : 50)) {
+        dialog = FindWindowA(windowClass, caption);
+    }
+    return dialog;
+}
+
+static int PrintRect(HWND window) {
+    RECT r;
+    if (!window || !GetWindowRect(window, &r)) {
+        return 1;
+    }
+    printf("%ldx%ld+%ld+%ld\n", r.right - r.left, r.bottom - r.top, r.left, r.top);
+    return 0;
+}
+
 int main(int argc, char **argv) {
     if (argc < 2) {
         fprintf(stderr,
-                "usage: winctl exit | menu <id> | restore [x y w h] | wait | sheet | tab <n>\n");
+                "usage: winctl exit | menu <id> | restore [x y w h] | wait | sheet | tab <n> | "
+                "dialog <caption> | cancel <caption>\n");
         return 2;
     }
     HWND window = WaitForMainWindow(1, 10000);
@@ -49,10 +69,7 @@ int main(int argc, char **argv) {
         return 0;
     }
     if (strcmp(argv[1], "sheet") == 0 || strcmp(argv[1], "tab") == 0) {
-        HWND sheet = NULL;
-        for (int i = 0; i < 200 && !sheet; i++, Sleep(sheet ? 0 : 50)) {
-            sheet = FindWindowA("SoftelGrayDialog32", "Varnel: Fax Configuration");
-        }
+        HWND sheet = WaitForDialog("SoftelGrayDialog32", "Varnel: Fax Configuration");
         if (!sheet) {
             return 1;
         }
@@ -61,10 +78,14 @@ int main(int argc, char **argv) {
             SendMessageA(tabs, TCM_SETCURFOCUS, (WPARAM)atoi(argv[2]), 0);
             return 0;
         }
-        RECT r;
-        GetWindowRect(sheet, &r);
-        printf("%ldx%ld+%ld+%ld\n", r.right - r.left, r.bottom - r.top, r.left, r.top);
-        return 0;
+        return PrintRect(sheet);
+    }
+    if (strcmp(argv[1], "dialog") == 0 && argc > 2) {
+        return PrintRect(WaitForDialog("#32770", argv[2]));
+    }
+    if (strcmp(argv[1], "cancel") == 0 && argc > 2) {
+        HWND dialog = WaitForDialog("#32770", argv[2]);
+        return dialog && PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0) ? 0 : 1;
     }
     if (strcmp(argv[1], "menu") == 0 && argc > 2) {
         PostMessageA(window, WM_COMMAND, (WPARAM)atoi(argv[2]), 0);
