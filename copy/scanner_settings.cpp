@@ -400,7 +400,7 @@ INT_PTR CALLBACK ScannerSettingsDialogProc(HWND dialog, UINT message, WPARAM wPa
         return 0;
     case WM_HELP:
         OpenContextHelp(dialog, (HWND)((HELPINFO *)lParam)->hItemHandle);
-        return 0;
+        return TRUE;
     case WM_COMMAND:
         switch (LOWORD(wParam)) {
         case IDOK:

@@ -427,8 +427,11 @@ int FocusControl(HWND dialog, HWND control) {
 }
 
 std::vector<COLORREF> ScreenPixels(HWND control) {
-    RECT r;
-    GetClientRect(control, &r);
+    RECT r = {};
+    // A dialog is found before its controls are made.
+    if (!GetClientRect(control, &r)) {
+        return {};
+    }
     POINT origin = {0, 0};
     ClientToScreen(control, &origin);
     HDC screen = GetDC(NULL);
@@ -454,16 +457,17 @@ int BitmapMismatches(HWND control, int bitmapId, int inset) {
         LoadLibraryExA(ProductFile("EXE32\\KEYPAD32.EXE").c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
     HBITMAP bitmap = LoadBitmapA(program, MAKEINTRESOURCEA(bitmapId));
     BITMAP size = {};
-    RECT r;
+    RECT r = {};
     GetClientRect(control, &r);
     int width = r.right - 2 * inset;
     int height = r.bottom - 2 * inset;
     int mismatches = -1;
     if (bitmap && GetObjectA(bitmap, sizeof size, &size) && width >= size.bmWidth &&
         height >= size.bmHeight) {
-        std::vector<COLORREF> shown = ScreenPixels(control);
         int left = inset + (width - size.bmWidth) / 2;
         int top = inset + (height - size.bmHeight) / 2;
+        std::vector<COLORREF> shown = ScreenPixels(control);
+        shown.resize((size_t)r.right * r.bottom, CLR_INVALID);
         HDC source = CreateCompatibleDC(NULL);
         HGDIOBJ old = SelectObject(source, bitmap);
         mismatches = 0;

@@ -30,7 +30,7 @@ class ScannerSettings : public ProgramFixture {
         PostMessageA(Keypad.Window, WM_COMMAND, 1011, 0);
         Dialog = WaitForWindow("#32770", "Scanner Settings");
         ASSERT_NE((HWND)NULL, Dialog) << "the dialog did not open";
-        ASSERT_TRUE(WaitUntil([&] { return BitmapMismatches(Item(506), 1, 0) == 0; }));
+        ASSERT_TRUE(Drawn(506, 1));
     }
     HWND Item(int id) { return GetDlgItem(Dialog, id); }
     std::string Value(int id) { return ControlText(Dialog, id); }
@@ -44,6 +44,10 @@ class ScannerSettings : public ProgramFixture {
         return (int)SendMessageA(Item(id), get, 0, 0);
     }
     bool Enabled(int id) { return IsWindowEnabled(Item(id)) != 0; }
+    // Waits until the control shows the bitmap; each control paints in its turn.
+    bool Drawn(int id, int bitmapId) {
+        return WaitUntil([&] { return BitmapMismatches(Item(id), bitmapId, 0) == 0; });
+    }
     // Types into an edit box, which keeps the focus.
     void Type(int id, const char *text) {
         ASSERT_TRUE(FocusControl(Dialog, Item(id)));
@@ -111,11 +115,10 @@ TEST_F(ScannerSettings, OpensOnTextWithoutContrastAndPhotoHasIt) {
     EXPECT_FALSE(Enabled(512));
     EXPECT_EQ("50", Value(510));
     EXPECT_EQ("50", Value(512));
-    // The icons paint a moment after the mode buttons.
-    EXPECT_TRUE(WaitUntil([&] { return BitmapMismatches(Item(501), 18, 0) == 0; }));
-    EXPECT_EQ(0, BitmapMismatches(Item(505), 19, 0));
-    EXPECT_EQ(0, BitmapMismatches(Item(503), 20, 0));
-    EXPECT_EQ(0, BitmapMismatches(Item(200), 4, 0));
+    EXPECT_TRUE(Drawn(501, 18));
+    EXPECT_TRUE(Drawn(505, 19));
+    EXPECT_TRUE(Drawn(503, 20));
+    EXPECT_TRUE(Drawn(200, 4));
 
     Mode(507);
     EXPECT_TRUE(Enabled(511));
@@ -123,12 +126,12 @@ TEST_F(ScannerSettings, OpensOnTextWithoutContrastAndPhotoHasIt) {
     EXPECT_EQ("40", Value(510));
     EXPECT_EQ("45", Value(512));
     EXPECT_EQ(45, Slider(511));
-    EXPECT_TRUE(WaitUntil([&] { return BitmapMismatches(Item(501), 5, 0) == 0; }));
-    EXPECT_EQ(0, BitmapMismatches(Item(505), 6, 0));
-    EXPECT_EQ(0, BitmapMismatches(Item(503), 7, 0));
+    EXPECT_TRUE(Drawn(501, 5));
+    EXPECT_TRUE(Drawn(505, 6));
+    EXPECT_TRUE(Drawn(503, 7));
     Mode(506);
     EXPECT_FALSE(Enabled(512));
-    EXPECT_TRUE(WaitUntil([&] { return BitmapMismatches(Item(501), 18, 0) == 0; }));
+    EXPECT_TRUE(Drawn(501, 18));
     Close(IDCANCEL);
 }
 
