@@ -288,6 +288,7 @@ const struct {
     {IDS_NO_PROFILES, "Cannot find any existing profiles with faxing or Internet Mail capability."},
     {IDS_SHEET_FAILED, "The fax configuration cannot be opened."},
     {IDS_SETTINGS_NOT_SAVED, "The fax settings could not be written to SYS.INI."},
+    {IDS_LEVELS_NOT_SAVED, "The scanner settings could not be written to SYS.INI."},
 };
 
 std::string Loaded(UINT id) {
