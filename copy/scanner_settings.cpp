@@ -330,10 +330,13 @@ void OnLevelScroll(HWND dialog, LevelSlider *sliders, int count, WPARAM code, HW
 // else gives way to the position again.
 static void ApplyLevelEdit(HWND dialog, LevelSlider *slider) {
     HWND edit = GetDlgItem(dialog, slider->EditId);
+    // A text too long for the buffer is no level; it is not cut into one.
     char text[16] = "";
+    if (GetWindowTextLengthA(edit) < (int)sizeof text) {
+        GetWindowTextA(edit, text, sizeof text);
+    }
     SHORT value = 0;
-    if (GetWindowTextLengthA(edit) < (int)sizeof text &&
-        GetWindowTextA(edit, text, sizeof text) >= 0 && ParseLevel(slider, text, &value)) {
+    if (ParseLevel(slider, text, &value)) {
         slider->Position = value;
     }
     ShowSliderPosition(dialog, slider);
