@@ -6,6 +6,7 @@
 #include "app/run_entry.h"
 #include "app/settings.h"
 #include "copy/copy_dialog.h"
+#include "copy/scanner_settings.h"
 #include "driver/driver.h"
 #include "fax/profiles.h"
 #include "fax/telvex.h"
@@ -176,6 +177,10 @@ static void OnCommand(HWND window, WORD id) {
         // The dialog turns copying off when it finds the printer unusable.
         OpenCopyConfig(window);
         ShowServiceItem(IDM_COPY_SERVICE, CopyAvailable, CopyServiceEnabled);
+        break;
+    case IDM_SCANNER_DEFAULTS:
+        DialogBoxParamA(AppInstance, MAKEINTRESOURCEA(IDD_SCANNER_SETTINGS), window,
+                        ScannerSettingsDialogProc, 0);
         break;
     case IDM_CREATE_FAX_PROFILE:
     case IDM_CREATE_MSN_PROFILE:

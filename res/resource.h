@@ -98,6 +98,20 @@
 #define IDC_COPY_FIT_IN_PAGE 709
 #define IDC_COPY_PRINTER_GROUP 631
 #define IDC_COPY_PROPERTIES_GROUP 632
+/* Dialog 500 (scanner settings); its buttons are IDOK and IDCANCEL */
+#define IDC_BRIGHTNESS_ICON 200
+#define IDC_CONTRAST_ICON 501
+#define IDC_DARK_ICON 502
+#define IDC_BLUR_ICON 503
+#define IDC_LIGHT_ICON 504
+#define IDC_SHARP_ICON 505
+#define IDC_MODE_TEXT 506 /* mode buttons 506..508: Text, Photo, Color Photo */
+#define IDC_MODE_PHOTO 507
+#define IDC_MODE_COLOR_PHOTO 508
+#define IDC_BRIGHTNESS_SLIDER 509
+#define IDC_BRIGHTNESS_VALUE 510
+#define IDC_CONTRAST_SLIDER 511
+#define IDC_CONTRAST_VALUE 512
 
 /* String table: titles and start-up */
 #define IDS_APP_TITLE 0
@@ -172,5 +186,7 @@
 /* String table: the help file */
 #define IDS_HELP_FILE_MISSING 70
 #define IDS_HELP_VIEWER_MISSING 71
+/* String table: the scanner settings dialog */
+#define IDS_LEVELS_NOT_SAVED 58
 
 #endif

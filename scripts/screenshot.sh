@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Saves a picture of KEYPAD32's main window beside the virtual scanner's front
 # panel, taken on a private Xvfb, as docs/keypad32.png (or the path given),
-# the copy configuration dialog beside it as copy-config.png, and the fax
+# the copy configuration and scanner settings dialogs beside it as
+# copy-config.png and scanner-settings.png, and the fax
 # configuration sheet's two tabs as fax-profiles.png and fax-speed-dial.png.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -26,6 +27,11 @@ copy=$(wine "$KP_BUILD/bin/winctl.exe" dialog "Varnel: Copy Configuration" | tr 
 sleep 1
 import -window root -crop "$copy" "$(dirname "$out")/copy-config.png"
 wine "$KP_BUILD/bin/winctl.exe" cancel "Varnel: Copy Configuration"
+wine "$KP_BUILD/bin/winctl.exe" menu 1011
+settings=$(wine "$KP_BUILD/bin/winctl.exe" dialog "Scanner Settings" | tr -d '\r')
+sleep 1
+import -window root -crop "$settings" "$(dirname "$out")/scanner-settings.png"
+wine "$KP_BUILD/bin/winctl.exe" cancel "Scanner Settings"
 wine "$KP_BUILD/bin/winctl.exe" menu 1004
 sheet=$(wine "$KP_BUILD/bin/winctl.exe" sheet | tr -d '\r')
 sleep 1

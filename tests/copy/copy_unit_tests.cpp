@@ -20,6 +20,7 @@
 #include "copy/copy_job.h"
 #include "copy/copy_job_steps.h"
 #include "copy/copy_settings.h"
+#include "copy/scanner_settings.h"
 #include "driver/driver.h"
 #include "fax/telvex.h"
 #include "res/resource.h"
@@ -127,6 +128,35 @@ TEST(CopyGeometry, LevelsArePassedOnLinearly) {
         EXPECT_LT(LevelToDriver(level - 1), LevelToDriver(level + 1)) << level;
     }
     EXPECT_EQ(127, LevelToDriver(250)); // out-of-range settings stay in the driver's range
+}
+
+// The scanner settings dialog's sliders, without a window.
+TEST(LevelSliders, PageStepsRoundToTheStepAndEveryMoveStaysInRange) {
+    const LevelSlider *slider = &LevelSliders[BrightnessSlider];
+    struct {
+        SHORT From;
+        WORD Code;
+        SHORT To;
+    } moves[] = {{37, SB_PAGELEFT, 20},    {37, SB_PAGERIGHT, 40}, {95, SB_PAGERIGHT, 100},
+                 {100, SB_PAGERIGHT, 100}, {5, SB_PAGELEFT, 0},    {0, SB_LINELEFT, 0},
+                 {100, SB_LINERIGHT, 100}, {50, SB_LINERIGHT, 51}, {50, SB_THUMBTRACK, 50},
+                 {50, SB_LEFT, 0},         {50, SB_RIGHT, 100},    {50, SB_ENDSCROLL, 50}};
+    for (const auto &move : moves) {
+        EXPECT_EQ(move.To, ScrolledLevel(slider, move.From, move.Code, 0))
+            << move.From << " code " << move.Code;
+    }
+    EXPECT_EQ(73, ScrolledLevel(slider, 50, SB_THUMBPOSITION, 73));
+    EXPECT_EQ(100, ScrolledLevel(slider, 50, SB_THUMBPOSITION, 300));
+
+    SHORT value = 7;
+    for (const char *wrong : {"", "150", "-3", "4x", "101", "99999999999999"}) {
+        EXPECT_EQ(0, ParseLevel(slider, wrong, &value)) << wrong;
+    }
+    EXPECT_EQ(7, value);
+    EXPECT_EQ(1, ParseLevel(slider, " 100", &value));
+    EXPECT_EQ(100, value);
+    EXPECT_EQ(1, ParseLevel(slider, "0", &value));
+    EXPECT_EQ(0, value);
 }
 
 TEST(CopyCounts, TypedDigitsGiveTheCopies) {

@@ -204,43 +204,9 @@ class FaxSheet : public ProgramFixture {
         GetClientRect(FindControl(Sheet, id), &r);
         return TipOver(FindControl(Sheet, id), r.right / 2, r.bottom / 2, text);
     }
-    // Pixels of the button's bitmap on the screen that differ from bitmap
-    // resource id of the program (its transparent pixels left out); -1 when
-    // the button is too small to show the bitmap at its own size.
+    // The button's bitmap is drawn inside a frame of three pixels.
     int BitmapMismatches(int id, int bitmapId) {
-        HMODULE program = LoadLibraryExA(ProductFile("EXE32\\KEYPAD32.EXE").c_str(), NULL,
-                                         LOAD_LIBRARY_AS_DATAFILE);
-        HBITMAP bitmap = LoadBitmapA(program, MAKEINTRESOURCEA(bitmapId));
-        HWND button = FindControl(Sheet, id);
-        RECT r;
-        GetClientRect(button, &r);
-        int x = 3 + (r.right - 6 - 32) / 2;
-        int y = 3 + (r.bottom - 6 - 32) / 2;
-        int mismatches = r.right - 6 < 32 || r.bottom - 6 < 32 || !bitmap ? -1 : 0;
-        POINT origin = {x, y};
-        ClientToScreen(button, &origin);
-        HDC screen = GetDC(NULL);
-        HDC shot = CreateCompatibleDC(screen);
-        HBITMAP picture = CreateCompatibleBitmap(screen, 32, 32);
-        HGDIOBJ oldPicture = SelectObject(shot, picture);
-        BitBlt(shot, 0, 0, 32, 32, screen, origin.x, origin.y, SRCCOPY);
-        HDC source = CreateCompatibleDC(screen);
-        HGDIOBJ oldSource = SelectObject(source, bitmap);
-        for (int i = 0; mismatches >= 0 && i < 32; i++) {
-            for (int j = 0; j < 32; j++) {
-                COLORREF want = GetPixel(source, i, j);
-                mismatches += want != 0x808000 && want != GetPixel(shot, i, j);
-            }
-        }
-        SelectObject(source, oldSource);
-        SelectObject(shot, oldPicture);
-        DeleteDC(source);
-        DeleteDC(shot);
-        DeleteObject(picture);
-        DeleteObject(bitmap);
-        ReleaseDC(NULL, screen);
-        FreeLibrary(program);
-        return mismatches;
+        return ::BitmapMismatches(FindControl(Sheet, id), bitmapId, 3);
     }
 };
 

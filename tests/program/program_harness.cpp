@@ -416,6 +416,153 @@ std::string WindowText(HWND window) {
     return text;
 }
 
+int FocusControl(HWND dialog, HWND control) {
+    PostMessageA(dialog, WM_NEXTDLGCTL, (WPARAM)control, TRUE);
+    DWORD thread = GetWindowThreadProcessId(dialog, NULL);
+    return WaitUntil([thread, control] {
+        GUITHREADINFO focus = {};
+        focus.cbSize = sizeof focus;
+        return GetGUIThreadInfo(thread, &focus) && focus.hwndFocus == control;
+    });
+}
+
+std::vector<COLORREF> ScreenPixels(HWND control) {
+    RECT r = {};
+    // A dialog is found before its controls are made.
+    if (!GetClientRect(control, &r)) {
+        return {};
+    }
+    POINT origin = {0, 0};
+    ClientToScreen(control, &origin);
+    HDC screen = GetDC(NULL);
+    HDC shot = CreateCompatibleDC(screen);
+    HBITMAP picture = CreateCompatibleBitmap(screen, r.right, r.bottom);
+    HGDIOBJ old = SelectObject(shot, picture);
+    BitBlt(shot, 0, 0, r.right, r.bottom, screen, origin.x, origin.y, SRCCOPY);
+    std::vector<COLORREF> pixels;
+    for (int y = 0; y < r.bottom; y++) {
+        for (int x = 0; x < r.right; x++) {
+            pixels.push_back(GetPixel(shot, x, y));
+        }
+    }
+    SelectObject(shot, old);
+    DeleteObject(picture);
+    DeleteDC(shot);
+    ReleaseDC(NULL, screen);
+    return pixels;
+}
+
+int BitmapMismatches(HWND control, int bitmapId, int inset) {
+    HMODULE program =
+        LoadLibraryExA(ProductFile("EXE32\\KEYPAD32.EXE").c_str(), NULL, LOAD_LIBRARY_AS_DATAFILE);
+    HBITMAP bitmap = LoadBitmapA(program, MAKEINTRESOURCEA(bitmapId));
+    BITMAP size = {};
+    RECT r = {};
+    GetClientRect(control, &r);
+    int width = r.right - 2 * inset;
+    int height = r.bottom - 2 * inset;
+    int mismatches = -1;
+    if (bitmap && GetObjectA(bitmap, sizeof size, &size) && width >= size.bmWidth &&
+        height >= size.bmHeight) {
+        int left = inset + (width - size.bmWidth) / 2;
+        int top = inset + (height - size.bmHeight) / 2;
+        std::vector<COLORREF> shown = ScreenPixels(control);
+        shown.resize((size_t)r.right * r.bottom, CLR_INVALID);
+        HDC source = CreateCompatibleDC(NULL);
+        HGDIOBJ old = SelectObject(source, bitmap);
+        mismatches = 0;
+        for (int y = 0; y < size.bmHeight; y++) {
+            for (int x = 0; x < size.bmWidth; x++) {
+                COLORREF want = GetPixel(source, x, y);
+                mismatches += want != 0x808000 && want != shown[(top + y) * r.right + left + x];
+            }
+        }
+        SelectObject(source, old);
+        DeleteDC(source);
+    }
+    DeleteObject(bitmap);
+    FreeLibrary(program);
+    return mismatches;
+}
+
+// The request record that the help functions hand to the viewer.
+struct ViewerRequest {
+    WORD Size;
+    WORD Command;
+    LONG Data;
+    LONG Reserved;
+    WORD FileOffset;
+    WORD DataOffset;
+};
+
+LRESULT CALLBACK HelpViewer::Receive(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    HelpViewer *viewer = (HelpViewer *)GetWindowLongPtrA(window, GWLP_USERDATA);
+    const COPYDATASTRUCT *copy = (const COPYDATASTRUCT *)lParam;
+    if (message != WM_COPYDATA || !viewer || copy->dwData != 0xA1DE505 ||
+        copy->cbData < sizeof(ViewerRequest)) {
+        return DefWindowProcA(window, message, wParam, lParam);
+    }
+    const ViewerRequest *request = (const ViewerRequest *)copy->lpData;
+    EnterCriticalSection(&viewer->Lock);
+    if (request->Command == HELP_CONTEXT) {
+        viewer->Requests.push_back((DWORD)request->Data);
+    }
+    if (request->FileOffset && request->FileOffset < copy->cbData) {
+        const char *file = (const char *)copy->lpData + request->FileOffset;
+        viewer->LastFile.assign(file, strnlen(file, copy->cbData - request->FileOffset));
+    }
+    LeaveCriticalSection(&viewer->Lock);
+    return TRUE;
+}
+
+DWORD WINAPI HelpViewer::Run(void *self) {
+    HelpViewer *viewer = (HelpViewer *)self;
+    WNDCLASSA kind = {};
+    kind.lpfnWndProc = Receive;
+    kind.hInstance = GetModuleHandleA(NULL);
+    kind.lpszClassName = "MS_WINHELP";
+    RegisterClassA(&kind);
+    HWND window =
+        CreateWindowA("MS_WINHELP", "Help", 0, 0, 0, 10, 10, NULL, NULL, kind.hInstance, NULL);
+    SetWindowLongPtrA(window, GWLP_USERDATA, (LONG_PTR)viewer);
+    SetEvent(viewer->Ready);
+    MSG message;
+    while (window && GetMessageA(&message, NULL, 0, 0) > 0) {
+        DispatchMessageA(&message);
+    }
+    DestroyWindow(window);
+    return 0;
+}
+
+HelpViewer::HelpViewer() {
+    InitializeCriticalSection(&Lock);
+    Ready = CreateEventA(NULL, TRUE, FALSE, NULL);
+    Thread = CreateThread(NULL, 0, Run, this, 0, &ThreadId);
+    WaitForSingleObject(Ready, 5000);
+}
+
+HelpViewer::~HelpViewer() {
+    PostThreadMessageA(ThreadId, WM_QUIT, 0, 0);
+    WaitForSingleObject(Thread, 5000);
+    CloseHandle(Thread);
+    CloseHandle(Ready);
+    DeleteCriticalSection(&Lock);
+}
+
+std::vector<DWORD> HelpViewer::Contexts() {
+    EnterCriticalSection(&Lock);
+    std::vector<DWORD> contexts = Requests;
+    LeaveCriticalSection(&Lock);
+    return contexts;
+}
+
+std::string HelpViewer::File() {
+    EnterCriticalSection(&Lock);
+    std::string file = LastFile;
+    LeaveCriticalSection(&Lock);
+    return file;
+}
+
 HWND WaitForWindow(const char *windowClass, const char *caption) {
     for (int i = 0; i < 250; i++) {
         HWND window = FindWindowA(windowClass, caption);

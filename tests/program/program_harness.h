@@ -93,6 +93,38 @@ std::string ControlText(HWND dialog, int id);
 HWND FindControl(HWND parent, int id);
 // Clicks tab index of a tab strip of the program with the mouse: 1/0.
 int ClickTab(HWND strip, int index);
+// Gives a control of the program's dialog the keyboard focus, as the Tab key
+// would, and waits until it has it: 1/0.
+int FocusControl(HWND dialog, HWND control);
+// The pixels of a control's client area on the screen, row by row.
+std::vector<COLORREF> ScreenPixels(HWND control);
+// Pixels of the control that differ from bitmap resource bitmapId of the
+// program, drawn at its own size centred in the client area less inset on
+// each side (its transparent pixels left out); -1 when the area is smaller
+// than the bitmap.
+int BitmapMismatches(HWND control, int bitmapId, int inset);
+
+// Stands in for the help viewer while it lives: a window of the viewer's
+// class, which the program's help requests find and are handed to.
+class HelpViewer {
+  public:
+    HelpViewer();
+    ~HelpViewer();
+    // The context numbers of the context-help requests so far, in order.
+    std::vector<DWORD> Contexts();
+    // The help file that the last request named.
+    std::string File();
+
+  private:
+    static DWORD WINAPI Run(void *self);
+    static LRESULT CALLBACK Receive(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    CRITICAL_SECTION Lock;
+    std::vector<DWORD> Requests;
+    std::string LastFile;
+    HANDLE Ready;
+    HANDLE Thread;
+    DWORD ThreadId = 0;
+};
 
 // Answers a box or dialog that the caller's own call opens, on a helper thread
 // while that call runs its modal loop: the first visible dialog captioned

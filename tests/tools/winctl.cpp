@@ -5,9 +5,9 @@
 // `winctl wait` waits until the window exists, `winctl sheet` waits for the
 // fax configuration sheet and prints its screen rectangle as WxH+X+Y,
 // `winctl tab <n>` shows tab n of the open sheet, `winctl dialog <caption>`
-// waits for a dialog box of the program and prints its rectangle the same
-// way, `winctl cancel <caption>` cancels it and waits until it is gone. Exit code 0 on success, 1
-// when the window is not found.
+// waits for a dialog of that caption and prints its rectangle the same way,
+// `winctl cancel <caption>` closes that dialog with its Cancel button.
+// Exit code 0 on success, 1 when the window is not found.
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -35,10 +35,13 @@ static HWND WaitForDialog(const char *windowClass, const char *caption) {
     return dialog;
 }
 
-static void PrintRect(HWND window) {
+static int PrintRect(HWND window) {
     RECT r;
-    GetWindowRect(window, &r);
+    if (!window || !GetWindowRect(window, &r)) {
+        return 1;
+    }
     printf("%ldx%ld+%ld+%ld\n", r.right - r.left, r.bottom - r.top, r.left, r.top);
+    return 0;
 }
 
 int main(int argc, char **argv) {
@@ -75,24 +78,21 @@ int main(int argc, char **argv) {
             SendMessageA(tabs, TCM_SETCURFOCUS, (WPARAM)atoi(argv[2]), 0);
             return 0;
         }
-        PrintRect(sheet);
-        return 0;
+        return PrintRect(sheet);
     }
-    if ((strcmp(argv[1], "dialog") == 0 || strcmp(argv[1], "cancel") == 0) && argc > 2) {
+    if (strcmp(argv[1], "dialog") == 0 && argc > 2) {
+        return PrintRect(WaitForDialog("#32770", argv[2]));
+    }
+    if (strcmp(argv[1], "cancel") == 0 && argc > 2) {
+        // Gone before the caller opens the next one.
         HWND dialog = WaitForDialog("#32770", argv[2]);
-        if (!dialog) {
+        if (!dialog || !PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0)) {
             return 1;
         }
-        if (argv[1][0] == 'c') {
-            PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
-            for (int i = 0; i < 200 && IsWindow(dialog); i++) {
-                Sleep(50);
-            }
-            return IsWindow(dialog) ? 1 : 0;
-        } else {
-            PrintRect(dialog);
+        for (int i = 0; i < 200 && IsWindow(dialog); i++) {
+            Sleep(50);
         }
-        return 0;
+        return IsWindow(dialog) ? 1 : 0;
     }
     if (strcmp(argv[1], "menu") == 0 && argc > 2) {
         PostMessageA(window, WM_COMMAND, (WPARAM)atoi(argv[2]), 0);

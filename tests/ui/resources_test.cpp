@@ -292,6 +292,7 @@ const struct {
                             "program again to restore it."},
     {IDS_HELP_VIEWER_MISSING,
      "Help cannot be shown: the HTML Help viewer (hhctrl.ocx) cannot be loaded to open %s."},
+    {IDS_LEVELS_NOT_SAVED, "The scanner settings could not be written to SYS.INI."},
 };
 
 std::string Loaded(UINT id) {
