@@ -6,6 +6,7 @@
 #include "app/run_entry.h"
 #include "app/settings.h"
 #include "driver/driver.h"
+#include "driver/io_address.h"
 #include "fax/profiles.h"
 #include "fax/telvex.h"
 #include "panel/panel.h"
@@ -169,6 +170,10 @@ static void OnCommand(HWND window, WORD id) {
             FaxAvailable = 1;
             EnableMenuItem(MainMenu, IDM_FAX_SERVICE, MF_BYCOMMAND | MF_ENABLED);
         }
+        break;
+    case IDM_IO_ADDRESS_VERIFY:
+        DialogBoxParamA(AppInstance, MAKEINTRESOURCEA(IDD_IO_ADDRESS), window, IoAddressDialogProc,
+                        0);
         break;
     case IDM_CREATE_FAX_PROFILE:
     case IDM_CREATE_MSN_PROFILE:

@@ -288,6 +288,7 @@ const struct {
     {IDS_NO_PROFILES, "Cannot find any existing profiles with faxing or Internet Mail capability."},
     {IDS_SHEET_FAILED, "The fax configuration cannot be opened."},
     {IDS_SETTINGS_NOT_SAVED, "The fax settings could not be written to SYS.INI."},
+    {IDS_ADDRESS_NOT_CHANGED, "The I/O address could not be written to SYSTEM.INI."},
 };
 
 std::string Loaded(UINT id) {
