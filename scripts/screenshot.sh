@@ -2,7 +2,8 @@
 # Saves a picture of KEYPAD32's main window beside the virtual scanner's front
 # panel, taken on a private Xvfb, as docs/keypad32.png (or the path given),
 # and the fax configuration sheet's two tabs beside it as fax-profiles.png
-# and fax-speed-dial.png.
+# and fax-speed-dial.png, and the I/O address dialog after an Auto. Verify as
+# io-address.png.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 out=${1:-$here/../docs/keypad32.png}
@@ -21,6 +22,13 @@ sleep 1
 mkdir -p "$(dirname "$out")"
 import -window root -crop 830x470+0+0 "$out"
 wine "$KP_BUILD/bin/winctl.exe" restore 100 100 600 500
+# The card moved to 330h since the program started: Auto. Verify finds it there.
+ctl port 330
+wine "$KP_BUILD/bin/winctl.exe" menu 1012
+io=$(wine "$KP_BUILD/bin/winctl.exe" dialog "I/O Addresses Verification" 1 | tr -d '\r')
+sleep 1
+import -window root -crop "$io" "$(dirname "$out")/io-address.png"
+wine "$KP_BUILD/bin/winctl.exe" dialog "I/O Addresses Verification" 2 >/dev/null
 wine "$KP_BUILD/bin/winctl.exe" menu 1004
 sheet=$(wine "$KP_BUILD/bin/winctl.exe" sheet | tr -d '\r')
 sleep 1

@@ -4,8 +4,9 @@
 // minimised window at a given place (`winctl restore x y width height`),
 // `winctl wait` waits until the window exists, `winctl sheet` waits for the
 // fax configuration sheet and prints its screen rectangle as WxH+X+Y,
-// `winctl tab <n>` shows tab n of the open sheet. Exit code 0 on success, 1 when the window is not
-// found.
+// `winctl tab <n>` shows tab n of the open sheet, `winctl dialog <caption> [id]` waits for a
+// dialog of the program, presses its button id when given and prints its rectangle likewise.
+// Exit code 0 on success, 1 when the window is not found.
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -25,10 +26,26 @@ static HWND WaitForMainWindow(int present, DWORD timeout) {
     }
 }
 
+// Waits up to ten seconds for a top-level window of the class and caption.
+static HWND WaitForWindow(const char *windowClass, const char *caption) {
+    HWND found = NULL;
+    for (int i = 0; i < 200 && !found; i++, Sleep(found ? 0 : 50)) {
+        found = FindWindowA(windowClass, caption);
+    }
+    return found;
+}
+
+static void PrintRect(HWND window) {
+    RECT r;
+    GetWindowRect(window, &r);
+    printf("%ldx%ld+%ld+%ld\n", r.right - r.left, r.bottom - r.top, r.left, r.top);
+}
+
 int main(int argc, char **argv) {
     if (argc < 2) {
         fprintf(stderr,
-                "usage: winctl exit | menu <id> | restore [x y w h] | wait | sheet | tab <n>\n");
+                "usage: winctl exit | menu <id> | restore [x y w h] | wait | sheet | tab <n> | "
+                "dialog <caption> [id]\n");
         return 2;
     }
     HWND window = WaitForMainWindow(1, 10000);
@@ -49,10 +66,7 @@ int main(int argc, char **argv) {
         return 0;
     }
     if (strcmp(argv[1], "sheet") == 0 || strcmp(argv[1], "tab") == 0) {
-        HWND sheet = NULL;
-        for (int i = 0; i < 200 && !sheet; i++, Sleep(sheet ? 0 : 50)) {
-            sheet = FindWindowA("SoftelGrayDialog32", "Varnel: Fax Configuration");
-        }
+        HWND sheet = WaitForWindow("SoftelGrayDialog32", "Varnel: Fax Configuration");
         if (!sheet) {
             return 1;
         }
@@ -61,9 +75,18 @@ int main(int argc, char **argv) {
             SendMessageA(tabs, TCM_SETCURFOCUS, (WPARAM)atoi(argv[2]), 0);
             return 0;
         }
-        RECT r;
-        GetWindowRect(sheet, &r);
-        printf("%ldx%ld+%ld+%ld\n", r.right - r.left, r.bottom - r.top, r.left, r.top);
+        PrintRect(sheet);
+        return 0;
+    }
+    if (strcmp(argv[1], "dialog") == 0 && argc > 2) {
+        HWND dialog = WaitForWindow("#32770", argv[2]);
+        if (!dialog) {
+            return 1;
+        }
+        if (argc > 3) {
+            PostMessageA(dialog, WM_COMMAND, (WPARAM)atoi(argv[3]), 0);
+        }
+        PrintRect(dialog);
         return 0;
     }
     if (strcmp(argv[1], "menu") == 0 && argc > 2) {
