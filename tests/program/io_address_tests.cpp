@@ -19,6 +19,7 @@ const char SystemIni[] = "C:\\windows\\system.ini";
 class IoAddress : public ProgramFixture {
   protected:
     FileBackup System{SystemIni};
+    FileBackup Store{ProductFile("TELVEX.INI")}; // the mail profiles of the fax/e-mail key
     HWND Dialog = NULL;
 
     void SetUp() override {
@@ -140,14 +141,27 @@ TEST_F(IoAddress, AutoVerifyTestsOnlyTheSelectedPortWhenItAnswers) {
     EXPECT_EQ(std::vector<unsigned>{0x330}, TestedPorts(log));
     EXPECT_TRUE(ClosedLast(log));
     EXPECT_FALSE(ApplyEnabled()) << "the port the device already has";
-    // The panel's fax/e-mail key sends its page's button ids to the open
-    // settings dialog: they choose no port here.
-    SendMessageA(Dialog, WM_COMMAND, IDC_FAX_PROFILE_BUTTON, 0);
-    SendMessageA(Dialog, WM_COMMAND, IDC_MAIL_PROFILE_BUTTON, 0);
+    Close();
+    EXPECT_EQ("(missing)", IniValue(SystemIni, "386Enh", "Varnel_IO"));
+}
+
+// The panel's fax/e-mail key sends the profile page's button ids to whichever
+// settings dialog is open: here they choose no port.
+TEST_F(IoAddress, ThePanelsFaxMailKeyChoosesNoPort) {
+    WriteFileText(ProductFile("TELVEX.INI"), "[Telvex]\r\n[Profile:Varnel Fax]\r\nServices=25\r\n"
+                                             "[Profile:Varnel Mail]\r\nServices=28\r\n");
+    WriteFileText(SettingsFile, "[Varnel]\r\nFaxService=1\r\nCopyService=0\r\n[Varnel FAX]\r\n"
+                                "MS Exchange Fax=Varnel Fax\r\nMS Exchange Email=Varnel Mail\r\n"
+                                "UseProfile=0\r\n");
+    Open("330");
+    PressKey("destination");
+    EXPECT_EQ(" I", WaitForLcd(0, "LT TXT DFT 050 I").substr(14));
+    PressKey("destination");
+    EXPECT_EQ(" F", WaitForLcd(0, "LT TXT DFT 050 F").substr(14));
+    ASSERT_TRUE(SettlePanel());
     EXPECT_FALSE(ApplyEnabled());
     EXPECT_EQ(std::vector<int>{608}, CheckedButtons());
     Close();
-    EXPECT_EQ("(missing)", IniValue(SystemIni, "386Enh", "Varnel_IO"));
 }
 
 // The device's 278h is not in the table: no button is checked, so a chosen
