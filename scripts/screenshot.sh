@@ -25,10 +25,11 @@ wine "$KP_BUILD/bin/winctl.exe" restore 100 100 600 500
 # The card moved to 330h since the program started: Auto. Verify finds it there.
 ctl port 330
 wine "$KP_BUILD/bin/winctl.exe" menu 1012
-io=$(wine "$KP_BUILD/bin/winctl.exe" dialog "I/O Addresses Verification" 1 | tr -d '\r')
+wine "$KP_BUILD/bin/winctl.exe" press "I/O Addresses Verification" 1
+io=$(wine "$KP_BUILD/bin/winctl.exe" dialog "I/O Addresses Verification" | tr -d '\r')
 sleep 1
 import -window root -crop "$io" "$(dirname "$out")/io-address.png"
-wine "$KP_BUILD/bin/winctl.exe" dialog "I/O Addresses Verification" 2 >/dev/null
+wine "$KP_BUILD/bin/winctl.exe" cancel "I/O Addresses Verification"
 wine "$KP_BUILD/bin/winctl.exe" menu 1004
 sheet=$(wine "$KP_BUILD/bin/winctl.exe" sheet | tr -d '\r')
 sleep 1

@@ -4,9 +4,10 @@
 // minimised window at a given place (`winctl restore x y width height`),
 // `winctl wait` waits until the window exists, `winctl sheet` waits for the
 // fax configuration sheet and prints its screen rectangle as WxH+X+Y,
-// `winctl tab <n>` shows tab n of the open sheet, `winctl dialog <caption> [id]` waits for a
-// dialog of the program, presses its button id when given and prints its rectangle likewise.
-// Exit code 0 on success, 1 when the window is not found.
+// `winctl tab <n>` shows tab n of the open sheet, `winctl dialog <caption>`
+// waits for a dialog box of the program and prints its rectangle the same
+// way, `winctl cancel <caption>` cancels it and waits until it is gone, `winctl press <caption>
+// <id>` presses its button id. Exit code 0 on success, 1 when the window is not found.
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -26,13 +27,12 @@ static HWND WaitForMainWindow(int present, DWORD timeout) {
     }
 }
 
-// Waits up to ten seconds for a top-level window of the class and caption.
-static HWND WaitForWindow(const char *windowClass, const char *caption) {
-    HWND found = NULL;
-    for (int i = 0; i < 200 && !found; i++, Sleep(found ? 0 : 50)) {
-        found = FindWindowA(windowClass, caption);
+static HWND WaitForDialog(const char *windowClass, const char *caption) {
+    HWND dialog = NULL;
+    for (int i = 0; i < 200 && !dialog; i++, Sleep(dialog ? 0 : 50)) {
+        dialog = FindWindowA(windowClass, caption);
     }
-    return found;
+    return dialog;
 }
 
 static void PrintRect(HWND window) {
@@ -45,7 +45,7 @@ int main(int argc, char **argv) {
     if (argc < 2) {
         fprintf(stderr,
                 "usage: winctl exit | menu <id> | restore [x y w h] | wait | sheet | tab <n> | "
-                "dialog <caption> [id]\n");
+                "dialog <caption> | cancel <caption> | press <caption> <id>\n");
         return 2;
     }
     HWND window = WaitForMainWindow(1, 10000);
@@ -66,7 +66,7 @@ int main(int argc, char **argv) {
         return 0;
     }
     if (strcmp(argv[1], "sheet") == 0 || strcmp(argv[1], "tab") == 0) {
-        HWND sheet = WaitForWindow("SoftelGrayDialog32", "Varnel: Fax Configuration");
+        HWND sheet = WaitForDialog("SoftelGrayDialog32", "Varnel: Fax Configuration");
         if (!sheet) {
             return 1;
         }
@@ -78,15 +78,28 @@ int main(int argc, char **argv) {
         PrintRect(sheet);
         return 0;
     }
-    if (strcmp(argv[1], "dialog") == 0 && argc > 2) {
-        HWND dialog = WaitForWindow("#32770", argv[2]);
+    if ((strcmp(argv[1], "dialog") == 0 || strcmp(argv[1], "cancel") == 0) && argc > 2) {
+        HWND dialog = WaitForDialog("#32770", argv[2]);
         if (!dialog) {
             return 1;
         }
-        if (argc > 3) {
-            PostMessageA(dialog, WM_COMMAND, (WPARAM)atoi(argv[3]), 0);
+        if (argv[1][0] == 'c') {
+            PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+            for (int i = 0; i < 200 && IsWindow(dialog); i++) {
+                Sleep(50);
+            }
+            return IsWindow(dialog) ? 1 : 0;
+        } else {
+            PrintRect(dialog);
         }
-        PrintRect(dialog);
+        return 0;
+    }
+    if (strcmp(argv[1], "press") == 0 && argc > 3) {
+        HWND dialog = WaitForDialog("#32770", argv[2]);
+        if (!dialog) {
+            return 1;
+        }
+        PostMessageA(dialog, WM_COMMAND, (WPARAM)atoi(argv[3]), 0);
         return 0;
     }
     if (strcmp(argv[1], "menu") == 0 && argc > 2) {
