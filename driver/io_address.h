@@ -9,12 +9,13 @@ enum : WORD { PortCount = 8, NoPortIndex = 8 };
 // The port table; index i belongs to radio button IDC_PORT_FIRST + i.
 extern const WORD PortAddresses[PortCount];
 
-// Dialog state, valid while the dialog is open.
-extern WORD
-    InitialPortIndex; // the device's port when the dialog opened, NoPortIndex when not in the table
-extern WORD SelectedPortIndex; // the checked button's index, NoPortIndex while none is checked
-extern WORD
-    VerifyMode; // button that started the last verification: IDOK (automatic) or IDC_VERIFY_PORT
+// Dialog state, valid while the dialog is open: the index of the device's
+// port when the dialog opened (NoPortIndex when not in the table), the checked
+// button's index (NoPortIndex while none is), and the button that started the
+// last verification, IDOK (automatic) or IDC_VERIFY_PORT.
+extern WORD InitialPortIndex;
+extern WORD SelectedPortIndex;
+extern WORD VerifyMode;
 
 // Index of a port in the table, or NoPortIndex.
 WORD PortIndexOf(WORD port);
