@@ -8,6 +8,7 @@
 #include "copy/copy_dialog.h"
 #include "copy/scanner_settings.h"
 #include "driver/driver.h"
+#include "driver/io_address.h"
 #include "fax/profiles.h"
 #include "fax/telvex.h"
 #include "panel/panel.h"
@@ -181,6 +182,10 @@ static void OnCommand(HWND window, WORD id) {
     case IDM_SCANNER_DEFAULTS:
         DialogBoxParamA(AppInstance, MAKEINTRESOURCEA(IDD_SCANNER_SETTINGS), window,
                         ScannerSettingsDialogProc, 0);
+        break;
+    case IDM_IO_ADDRESS_VERIFY:
+        DialogBoxParamA(AppInstance, MAKEINTRESOURCEA(IDD_IO_ADDRESS), window, IoAddressDialogProc,
+                        0);
         break;
     case IDM_CREATE_FAX_PROFILE:
     case IDM_CREATE_MSN_PROFILE:

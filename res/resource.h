@@ -112,6 +112,14 @@
 #define IDC_BRIGHTNESS_VALUE 510
 #define IDC_CONTRAST_SLIDER 511
 #define IDC_CONTRAST_VALUE 512
+/* Dialog 600 (I/O address verification); IDOK is "&Auto. Verify", IDCANCEL "Cancel" */
+#define IDC_VERIFY_PORT 601
+#define IDC_APPLY_PORT 602
+#define IDC_PORT_FIRST 603 /* eight address buttons 603..610, in port-table order */
+#define IDC_PORT_LAST 610
+#define IDC_VERIFY_LINE 611
+#define IDC_PORT_FRAME 634
+#define IDS_ADDRESS_NOT_CHANGED 600
 
 /* String table: titles and start-up */
 #define IDS_APP_TITLE 0

@@ -2,8 +2,9 @@
 # Saves a picture of KEYPAD32's main window beside the virtual scanner's front
 # panel, taken on a private Xvfb, as docs/keypad32.png (or the path given),
 # the copy configuration and scanner settings dialogs beside it as
-# copy-config.png and scanner-settings.png, and the fax
-# configuration sheet's two tabs as fax-profiles.png and fax-speed-dial.png.
+# copy-config.png and scanner-settings.png, the fax configuration sheet's
+# two tabs as fax-profiles.png and fax-speed-dial.png, and the I/O address
+# dialog after an Auto. Verify as io-address.png.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 out=${1:-$here/../docs/keypad32.png}
@@ -22,16 +23,23 @@ sleep 1
 mkdir -p "$(dirname "$out")"
 import -window root -crop 830x470+0+0 "$out"
 wine "$KP_BUILD/bin/winctl.exe" restore 100 100 600 500
-wine "$KP_BUILD/bin/winctl.exe" menu 1005
-copy=$(wine "$KP_BUILD/bin/winctl.exe" dialog "Varnel: Copy Configuration" | tr -d '\r')
-sleep 1
-import -window root -crop "$copy" "$(dirname "$out")/copy-config.png"
-wine "$KP_BUILD/bin/winctl.exe" cancel "Varnel: Copy Configuration"
-wine "$KP_BUILD/bin/winctl.exe" menu 1011
-settings=$(wine "$KP_BUILD/bin/winctl.exe" dialog "Scanner Settings" | tr -d '\r')
-sleep 1
-import -window root -crop "$settings" "$(dirname "$out")/scanner-settings.png"
-wine "$KP_BUILD/bin/winctl.exe" cancel "Scanner Settings"
+# Opens a dialog with its menu command, presses the buttons given after the
+# picture's name, saves the picture and cancels the dialog.
+shoot_dialog() {
+    local command=$1 caption=$2 picture=$3 rect id
+    shift 3
+    wine "$KP_BUILD/bin/winctl.exe" menu "$command"
+    for id in "$@"; do wine "$KP_BUILD/bin/winctl.exe" press "$caption" "$id"; done
+    rect=$(wine "$KP_BUILD/bin/winctl.exe" dialog "$caption" | tr -d '\r')
+    sleep 1
+    import -window root -crop "$rect" "$(dirname "$out")/$picture"
+    wine "$KP_BUILD/bin/winctl.exe" cancel "$caption"
+}
+shoot_dialog 1005 "Varnel: Copy Configuration" copy-config.png
+shoot_dialog 1011 "Scanner Settings" scanner-settings.png
+# The card moved to 330h since the program started: Auto. Verify finds it there.
+ctl port 330
+shoot_dialog 1012 "I/O Addresses Verification" io-address.png 1
 wine "$KP_BUILD/bin/winctl.exe" menu 1004
 sheet=$(wine "$KP_BUILD/bin/winctl.exe" sheet | tr -d '\r')
 sleep 1

@@ -95,6 +95,7 @@ const FaultSwitch FaultSwitches[] = {
     {"abort", &DeviceFaults::AbortLine, Number},
     {"slow", &DeviceFaults::SlowMs, Number},
     {"out-of-memory", &DeviceFaults::OutOfMemory, OnOff},
+    {"slow-port", &DeviceFaults::PortSlowMs, Number},
 };
 
 int SetFault(char *args, ReplyText *reply) {
@@ -113,6 +114,45 @@ int SetFault(char *args, ReplyText *reply) {
         return CommandDone;
     }
     return Refuse(reply, "unknown fault");
+}
+
+// "port" reports the port the card answers at (0 for VNLSCAN.INI's), "port 330" moves
+// it there (hexadecimal, as the keypad manager writes ports), "port config" back.
+int SetPort(const char *args, ReplyText *reply) {
+    DeviceState *state = Device.State;
+    if (!args[0]) {
+        Reply(reply, "OK\n%lx\n", (unsigned long)state->IoPort);
+        return CommandDone;
+    }
+    if (lstrcmpiA(args, "config") == 0) {
+        state->IoPort = 0;
+    } else {
+        char *end;
+        unsigned long port = strtoul(args, &end, 16);
+        if (*end || port == 0 || port > 0xFFFF)
+            return Refuse(reply, "bad port");
+        state->IoPort = (LONG)port;
+    }
+    Reply(reply, "OK\n");
+    return CommandDone;
+}
+
+// "hold on": the device program itself holds the device, as another program would, so
+// every open is refused until "hold off".
+int HoldDevice(const char *args, ReplyText *reply) {
+    DeviceState *state = Device.State;
+    DWORD me = GetCurrentProcessId(), holder = state->HolderProcessId;
+    LONG on;
+    if (!OnOff(args, &on))
+        return Refuse(reply, "hold on or off");
+    if (on && holder && holder != me && IsProcessAlive(holder))
+        return Refuse(reply, "held by a program");
+    if (on)
+        state->HolderProcessId = me;
+    else if (holder == me)
+        state->HolderProcessId = 0;
+    Reply(reply, "OK\n");
+    return CommandDone;
 }
 
 void ListLog(ReplyText *reply) {
@@ -170,6 +210,10 @@ int ExecuteStateCommand(const char *word, char *args, ReplyText *reply) {
     } else if (lstrcmpiA(word, "fault") == 0) {
         if (!SetFault(args, reply))
             return CommandFailed;
+    } else if (lstrcmpiA(word, "port") == 0) {
+        return SetPort(args, reply);
+    } else if (lstrcmpiA(word, "hold") == 0) {
+        return HoldDevice(args, reply);
     } else {
         return Refuse(reply, "unknown command");
     }

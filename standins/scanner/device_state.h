@@ -62,6 +62,7 @@ struct DeviceFaults {
     LONG AbortLine;     // DeviceNoFaultLine when not armed
     LONG SlowMs;
     LONG OutOfMemory; // from the next scan set-up (request 7) until the device is closed
+    LONG PortSlowMs;  // each port test (request 11) takes this long
 };
 
 struct DeviceState {
@@ -71,6 +72,7 @@ struct DeviceState {
     DeviceNotification Keys[DeviceKeyCount];
     DeviceNotification Job;
     DWORD HolderProcessId;
+    LONG IoPort;       // the port the card answers at, set by the control channel; 0: VNLSCAN.INI's
     LONG AbortPending; // Stop pressed during a job: the read in progress or the next one aborts
     DeviceFaults Faults;
     LONG PageCount;

@@ -80,13 +80,27 @@ int ConnectDevice() {
     return up && OpenDeviceLink(&Link);
 }
 
+// The port the card answers at: the control channel's, else the configured one.
+WORD CurrentPort() {
+    LONG set = Link.State->IoPort;
+    return set ? (WORD)set : ConfiguredPort;
+}
+
+// Outside the section's mutex, so that a slow test holds up nobody else.
+WORD TestPort(const DriverRequest *request) {
+    LONG slow = Link.State->Faults.PortSlowMs;
+    if (slow > 0)
+        Sleep((DWORD)slow);
+    return (request->Value & 0xFFFF) == CurrentPort() ? 0 : 1;
+}
+
 WORD Bind(DriverRequest *request) {
     if (!ConnectDevice())
         return 1;
     DeviceInfoRecord *info = (DeviceInfoRecord *)(UINT_PTR)request->Buffer;
     if (info) {
         memset(info, 0, sizeof(*info));
-        info->IoPort = ConfiguredPort;
+        info->IoPort = CurrentPort();
         info->Capabilities = CapAnswersReady | CapFrontPanel;
     }
     return 0;
@@ -236,8 +250,6 @@ WORD AnswerFromState(DriverRequest *request) {
         return state->PageCount > 0 && !faults->Failure ? 0 : 1;
     case DrvQueryPaper: // the paper sensor, which the no-paper fault blinds
         return state->PageCount > 0 && !faults->NoPaper && !faults->Failure ? 0 : 1;
-    case DrvTestIoPort:
-        return (request->Value & 0xFFFF) == ConfiguredPort ? 0 : 1;
     case DrvRegisterKey:
         return low < DeviceKeyCount ? SetNotification(&state->Keys[low], request, high != 0) : 1;
     case DrvJobNotification:
@@ -263,6 +275,8 @@ WORD Dispatch(DriverRequest *request) {
         return 0;
     case DrvReleasePage:
         return ReleasePage();
+    case DrvTestIoPort:
+        return TestPort(request);
     case DrvSetScanParameters: {
         WORD status = SetParameters(request);
         if (Link.State->Faults.OutOfMemory)

@@ -66,6 +66,23 @@ int PressJobKey(const char *key) {
     return 1;
 }
 
+int StartDevice() {
+    if (!DeviceIsRunning()) {
+        std::string program = ProductFile("DLL32\\VNLPANEL.EXE");
+        std::string folder = ProductFile("DLL32");
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process = {};
+        if (!CreateProcessA(program.c_str(), NULL, NULL, NULL, FALSE, DETACHED_PROCESS, NULL,
+                            folder.c_str(), &startup, &process)) {
+            return 0;
+        }
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    return WaitUntil([] { return Device("ping") == ""; }, 10000);
+}
+
 int QuitDevice() {
     Device("quit");
     return WaitUntil([] { return !DeviceIsRunning(); }, 5000);

@@ -32,6 +32,10 @@ int SettlePanel();
 // job, so that the log and the LCD afterwards are that key's alone; 0 when
 // the panel did not settle.
 int PressJobKey(const char *key);
+// Starts the device program from the product's library folder when none
+// runs, as the driver's first bind would, so that it can be set up before
+// the program binds it: 1 when it answers.
+int StartDevice();
 // Ends the device program: 1 when it is gone.
 int QuitDevice();
 // Both LCD lines.

@@ -249,6 +249,28 @@ TEST_F(ScannerDevice, TestIoPortAnswersOnlyAtTheConfiguredPort) {
     EXPECT_EQ(Call(DrvTestIoPort, nullptr, 0x278), 0);
 }
 
+// The control channel moves the card to another port (the binding's
+// DeviceInfo follows) and back to the configured one, and holds the device
+// as another program would.
+TEST_F(ScannerDevice, TheControlChannelSetsThePortAndHoldsTheDevice) {
+    EXPECT_EQ("OK\n0\n", Ask("port"));
+    Ask("port 330");
+    EXPECT_EQ(Call(DrvTestIoPort, nullptr, 0x330), 0);
+    EXPECT_NE(Call(DrvTestIoPort, nullptr, 0x278), 0);
+    DeviceInfoRecord info;
+    ASSERT_EQ(Call(DrvBind, &info), 0);
+    EXPECT_EQ(info.IoPort, 0x330);
+    EXPECT_EQ(DeviceCommand("port 10000", nullptr, 0), DeviceReplyError);
+    Ask("port config");
+    EXPECT_EQ(Call(DrvTestIoPort, nullptr, 0x278), 0);
+    Ask("hold on");
+    EXPECT_NE(Call(DrvOpen), 0) << "held by the device program";
+    Ask("hold off");
+    EXPECT_EQ(Call(DrvOpen), 0);
+    EXPECT_EQ(DeviceCommand("hold on", nullptr, 0), DeviceReplyError) << "we hold it now";
+    Call(DrvClose);
+}
+
 TEST_F(ScannerDevice, EveryKeyNameReachesItsRegisteredWindow) {
     // The names of the control channel, by key index; the spare keys have none.
     const char *names[] = {"fax",     "copy",        nullptr,   "mode",    "resolution",

@@ -6,7 +6,8 @@
 // fax configuration sheet and prints its screen rectangle as WxH+X+Y,
 // `winctl tab <n>` shows tab n of the open sheet, `winctl dialog <caption>`
 // waits for a dialog of that caption and prints its rectangle the same way,
-// `winctl cancel <caption>` closes that dialog with its Cancel button.
+// `winctl cancel <caption>` closes that dialog with its Cancel button and
+// waits until it is gone, `winctl press <caption> <id>` presses its button id.
 // Exit code 0 on success, 1 when the window is not found.
 #include <windows.h>
 #include <stdio.h>
@@ -48,7 +49,7 @@ int main(int argc, char **argv) {
     if (argc < 2) {
         fprintf(stderr,
                 "usage: winctl exit | menu <id> | restore [x y w h] | wait | sheet | tab <n> | "
-                "dialog <caption> | cancel <caption>\n");
+                "dialog <caption> | cancel <caption> | press <caption> <id>\n");
         return 2;
     }
     HWND window = WaitForMainWindow(1, 10000);
@@ -93,6 +94,10 @@ int main(int argc, char **argv) {
             Sleep(50);
         }
         return IsWindow(dialog) ? 1 : 0;
+    }
+    if (strcmp(argv[1], "press") == 0 && argc > 3) {
+        HWND dialog = WaitForDialog("#32770", argv[2]);
+        return dialog && PostMessageA(dialog, WM_COMMAND, (WPARAM)atoi(argv[3]), 0) ? 0 : 1;
     }
     if (strcmp(argv[1], "menu") == 0 && argc > 2) {
         PostMessageA(window, WM_COMMAND, (WPARAM)atoi(argv[2]), 0);

@@ -293,6 +293,7 @@ const struct {
     {IDS_HELP_VIEWER_MISSING,
      "Help cannot be shown: the HTML Help viewer (hhctrl.ocx) cannot be loaded to open %s."},
     {IDS_LEVELS_NOT_SAVED, "The scanner settings could not be written to SYS.INI."},
+    {IDS_ADDRESS_NOT_CHANGED, "The I/O address could not be written to SYSTEM.INI."},
 };
 
 std::string Loaded(UINT id) {
