@@ -52,7 +52,7 @@ kp_display() {
     while [ -e "/tmp/.X${n}-lock" ]; do n=$((n + 1)); done
     Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
     KP_XVFB_PID=$!
-    export DISPLAY=":$n"
+    export DISPLAY=":$n" KP_PRIVATE_DISPLAY=1
     for _ in $(seq 50); do [ -S "/tmp/.X11-unix/X$n" ] && return 0; sleep 0.1; done
     kp_fail "Xvfb did not start on display :$n" "check that the xvfb package is installed (bash scripts/setup.sh)"
 }

@@ -21,6 +21,15 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
 fi
 
+# A private Xvfb has no window manager, and Wine waits up to two seconds for
+# one whenever it hides a window that a manager would own: there Wine manages
+# its windows itself. On a user's display the window manager keeps them.
+if [ -n "${KP_PRIVATE_DISPLAY:-}" ]; then
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+else
+    wine reg delete 'HKCU\Software\Wine\X11 Driver' /v Managed /f >/dev/null 2>&1 || true
+fi
+
 drive_c="$WINEPREFIX/drive_c"
 mkdir -p "$drive_c/pages"
 

@@ -273,10 +273,7 @@ TEST_F(FaxSheet, OkWritesTheChoiceAndCancelLeavesTheNewDestinationUnsaved) {
     EXPECT_EQ("Varnel Fax", Saved("MS Exchange Fax"));
     EXPECT_EQ("LT TXT DFT 050 I", LcdStatus());
 
-    PostMessageA(Keypad.Window, WM_COMMAND, 1004, 0);
-    Sheet = WaitForWindow(SheetClass, SheetTitle);
-    ASSERT_NE((HWND)NULL, Sheet);
-    ASSERT_TRUE(WaitUntil([&] { return Page(622) != NULL; }));
+    OpenAgain();
     EXPECT_TRUE(Checked(623)) << "the destination in force";
     Close(1);
     EXPECT_EQ("1", Saved("UseProfile"));
