@@ -189,8 +189,8 @@ int ExecuteStateCommand(const char *word, char *args, ReplyText *reply) {
         Reply(reply, "OK\nstatus=%s\nmessage=%s\n", state->Lcd[0], state->Lcd[1]);
         return CommandDone;
     } else if (lstrcmpiA(word, "counters") == 0) {
-        Reply(reply, "OK\npolls=%ld\nrequests=%ld\nscanned=%ld\n", state->PollCount,
-              state->RequestCount, state->PagesScanned);
+        Reply(reply, "OK\npolls=%ld\nrequests=%ld\nscanned=%ld\nslow=%ld\n", state->PollCount,
+              state->RequestCount, state->PagesScanned, state->SlowReads);
         return CommandDone;
     } else if (lstrcmpiA(word, "show") == 0) {
         char *text = args;

@@ -84,6 +84,7 @@ struct DeviceState {
     LONG PollCount;
     LONG RequestCount;
     LONG PagesScanned;
+    LONG SlowReads; // reads held by the slow fault right now
 };
 
 #pragma pack(pop)

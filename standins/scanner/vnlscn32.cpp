@@ -183,8 +183,11 @@ WORD ReadLines(DriverRequest *request) {
     if (PageFinished)
         return ReadEndOfPage;
     DeviceState *state = Link.State;
-    if (state->Faults.SlowMs > 0)
+    if (state->Faults.SlowMs > 0) {
+        InterlockedIncrement(&state->SlowReads);
         WaitForSingleObject(Link.StopEvent, (DWORD)state->Faults.SlowMs);
+        InterlockedDecrement(&state->SlowReads);
+    }
     LockDevice(&Link);
     int aborted = state->AbortPending;
     state->AbortPending = 0;

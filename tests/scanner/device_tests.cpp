@@ -148,12 +148,11 @@ ScanParameterRecord GreyWindow(WORD width, WORD height, WORD flags) {
 struct Reader {
     DriverRequest Block;
     BYTE Lines[64 * 40];
-    volatile LONG Entered, Done;
+    volatile LONG Done;
 };
 
 DWORD WINAPI ReadOnThread(LPVOID parameter) {
     Reader *reader = (Reader *)parameter;
-    reader->Entered = 1;
     Entry(&reader->Block);
     reader->Done = 1;
     return 0;
@@ -347,10 +346,9 @@ TEST_F(ScannerDevice, StopDuringASlowReadAbortsItAndOtherRequestsDoNotWait) {
     reader.Block.Value = sizeof(reader.Lines);
     HANDLE thread = CreateThread(NULL, 0, ReadOnThread, &reader, 0, NULL);
     ASSERT_NE(thread, nullptr);
-    for (int i = 0; i < 500 && !reader.Entered; i++)
+    for (int i = 0; i < 500 && Ask("counters").find("slow=1\n") == std::string::npos; i++)
         Sleep(10);
-    ASSERT_TRUE(reader.Entered) << "the reading thread did not start";
-    Sleep(300); // well inside the slow read by now
+    ASSERT_NE(Ask("counters").find("slow=1\n"), std::string::npos) << "the read is not held";
     EXPECT_EQ(Call(DrvShowText, "Still here", 2), 0);
     EXPECT_EQ(Call(DrvQueryReady), 0);
     EXPECT_FALSE(reader.Done) << "the read was not slow, or the text waited for it";
