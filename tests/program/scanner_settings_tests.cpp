@@ -237,17 +237,11 @@ TEST_F(ScannerSettings, FocusTabOrderAndContextHelp) {
             << "after " << order[i];
     }
 
-    HelpViewer viewer;
     for (int id : {509, 511, 510, 512, 508}) {
-        HELPINFO help = {};
-        help.cbSize = sizeof help;
-        help.iContextType = HELPINFO_WINDOW;
-        help.iCtrlId = id;
-        help.hItemHandle = Item(id);
-        SendMessageA(Dialog, WM_HELP, 0, (LPARAM)&help);
+        AskContextHelp(Dialog, id);
     }
-    EXPECT_EQ((std::vector<DWORD>{16, 17, 16, 17, 15}), viewer.Contexts());
-    EXPECT_EQ(ProductFile("KELBO.HLP"), viewer.File());
+    EXPECT_EQ((std::vector<DWORD>{16, 17, 16, 17, 15}), Help.Contexts());
+    EXPECT_EQ(ProductFile("KELBO.CHM"), Help.File());
     Close(IDCANCEL);
 }
 
