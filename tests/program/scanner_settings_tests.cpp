@@ -6,6 +6,7 @@
 #include "program_fixture.h"
 
 #include <commctrl.h>
+#include <htmlhelp.h>
 
 namespace {
 
@@ -214,7 +215,8 @@ TEST_F(ScannerSettings, AFailedWriteAtOkIsReported) {
 }
 
 // The mode buttons show the keyboard focus; the sliders stand in the tab
-// order where they are drawn and have the help topics of their rows.
+// order where they are drawn and have the help topics of their rows; help is
+// closed when the program ends.
 TEST_F(ScannerSettings, FocusTabOrderAndContextHelp) {
     Start();
     Open();
@@ -243,6 +245,11 @@ TEST_F(ScannerSettings, FocusTabOrderAndContextHelp) {
     EXPECT_EQ((std::vector<DWORD>{16, 17, 16, 17, 15}), Help.Contexts());
     EXPECT_EQ(ProductFile("KELBO.CHM"), Help.File());
     Close(IDCANCEL);
+    // The viewer's windows close with the program.
+    EXPECT_EQ(0, ExitProgram(&Keypad));
+    std::vector<UINT> commands(5, HH_HELP_CONTEXT);
+    commands.push_back(HH_CLOSE_ALL);
+    EXPECT_EQ(commands, Help.Commands());
 }
 
 } // namespace
