@@ -464,7 +464,8 @@ class CopyConfig : public CopyJob {
 };
 
 // A stored printer that is gone shows the default; Cancel writes nothing, and
-// OK with no printer selected keeps the stored one.
+// OK with no printer selected keeps the stored one. F1 on a control opens its
+// topic.
 TEST_F(CopyConfig, AGonePrinterShowsTheDefaultAndCancelWritesNothing) {
     UseSettings("Printer=Gone Printer, wineps.drv, LPT1:\r\nAlwaysDefault=0\r\nFitInPage=0\r\n");
     Start();
@@ -485,6 +486,10 @@ TEST_F(CopyConfig, AGonePrinterShowsTheDefaultAndCancelWritesNothing) {
     GetWindowRect(Dialog, &dialog);
     EXPECT_NEAR(main.left + main.right, dialog.left + dialog.right, 2) << "centred across";
     EXPECT_NEAR(main.top + main.bottom, dialog.top + dialog.bottom, 2) << "centred down";
+    for (int id : {702, 704, 706, 709}) {
+        AskContextHelp(Dialog, id);
+    }
+    EXPECT_EQ((std::vector<DWORD>{2, 2, 22, 23}), Help.Contexts()) << "the topics of F1";
     Choose(GrayPrinter);
     EXPECT_EQ("No", Text(706));
     EXPECT_EQ(PortOf(GrayPrinter), Text(705));

@@ -166,7 +166,8 @@ TEST_F(IoAddress, ThePanelsFaxMailKeyChoosesNoPort) {
 
 // The device's 278h is not in the table: no button is checked, so a chosen
 // one enables Apply; Auto. Verify tries it first, then the table in order,
-// and the device is closed by the time the outcome shows.
+// and the device is closed by the time the outcome shows. F1 on a control
+// opens its topic.
 TEST_F(IoAddress, APortNotInTheTableChecksNoneAndAutoVerifyTriesTheChosenFirst) {
     Open("config");
     EXPECT_TRUE(CheckedButtons().empty());
@@ -182,6 +183,10 @@ TEST_F(IoAddress, APortNotInTheTableChecksNoneAndAutoVerifyTriesTheChosenFirst) 
     EXPECT_EQ("", Line());
     EXPECT_EQ(std::vector<int>{608}, CheckedButtons());
     EXPECT_TRUE(ApplyEnabled());
+    for (int id : {IDOK, IDC_VERIFY_PORT, IDC_APPLY_PORT, 608}) {
+        AskContextHelp(Dialog, id);
+    }
+    EXPECT_EQ((std::vector<DWORD>{19, 20, 21, 18}), Help.Contexts()) << "the topics of F1";
     Close();
 }
 

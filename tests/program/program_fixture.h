@@ -15,6 +15,8 @@ class ProgramFixture : public ::testing::Test {
     FileBackup Settings{SettingsFile};
     RunningProgram Keypad = {};
     bool Started = false;
+    // What the program asked of the help viewer; it goes after the program is closed.
+    HelpViewer Help;
 
     void SetUp() override {
         Device("fault clear");

@@ -1,6 +1,7 @@
 #include "program_harness.h"
 
 #include <commctrl.h>
+#include <htmlhelp.h>
 #include <psapi.h>
 #include <math.h>
 #include <stdio.h>
@@ -13,6 +14,7 @@
 #include "page_image.h"
 #include "abi/driver_abi.h"
 #include "res/resource.h"
+#include "tests/tools/help_record.h"
 
 std::string Device(const std::string &command) {
     static char reply[256 * 1024];
@@ -502,31 +504,34 @@ int BitmapMismatches(HWND control, int bitmapId, int inset) {
     return mismatches;
 }
 
-// The request record that the help functions hand to the viewer.
-struct ViewerRequest {
-    WORD Size;
-    WORD Command;
-    LONG Data;
-    LONG Reserved;
-    WORD FileOffset;
-    WORD DataOffset;
-};
+void AskContextHelp(HWND dialog, int id) {
+    HELPINFO help = {};
+    help.cbSize = sizeof help;
+    help.iContextType = HELPINFO_WINDOW;
+    help.iCtrlId = id;
+    help.hItemHandle = FindControl(dialog, id);
+    SendMessageA(dialog, WM_HELP, 0, (LPARAM)&help);
+}
+
+std::string HelpRecorderFile() {
+    return ProductFile("EXE32\\hhctrl.ocx");
+}
 
 LRESULT CALLBACK HelpViewer::Receive(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     HelpViewer *viewer = (HelpViewer *)GetWindowLongPtrA(window, GWLP_USERDATA);
     const COPYDATASTRUCT *copy = (const COPYDATASTRUCT *)lParam;
-    if (message != WM_COPYDATA || !viewer || copy->dwData != 0xA1DE505 ||
-        copy->cbData < sizeof(ViewerRequest)) {
+    if (message != WM_COPYDATA || !viewer || copy->dwData != HelpRecordTag ||
+        copy->cbData != sizeof(HelpRecord)) {
         return DefWindowProcA(window, message, wParam, lParam);
     }
-    const ViewerRequest *request = (const ViewerRequest *)copy->lpData;
+    const HelpRecord *request = (const HelpRecord *)copy->lpData;
     EnterCriticalSection(&viewer->Lock);
-    if (request->Command == HELP_CONTEXT) {
+    viewer->RequestCommands.push_back(request->Command);
+    if (request->Command == HH_HELP_CONTEXT) {
         viewer->Requests.push_back((DWORD)request->Data);
     }
-    if (request->FileOffset && request->FileOffset < copy->cbData) {
-        const char *file = (const char *)copy->lpData + request->FileOffset;
-        viewer->LastFile.assign(file, strnlen(file, copy->cbData - request->FileOffset));
+    if (request->HasFile) {
+        viewer->LastFile.assign(request->File, strnlen(request->File, sizeof request->File));
     }
     LeaveCriticalSection(&viewer->Lock);
     return TRUE;
@@ -537,10 +542,10 @@ DWORD WINAPI HelpViewer::Run(void *self) {
     WNDCLASSA kind = {};
     kind.lpfnWndProc = Receive;
     kind.hInstance = GetModuleHandleA(NULL);
-    kind.lpszClassName = "MS_WINHELP";
+    kind.lpszClassName = HelpRecorderClass;
     RegisterClassA(&kind);
-    HWND window =
-        CreateWindowA("MS_WINHELP", "Help", 0, 0, 0, 10, 10, NULL, NULL, kind.hInstance, NULL);
+    HWND window = CreateWindowA(HelpRecorderClass, "Help recorder", 0, 0, 0, 10, 10, NULL, NULL,
+                                kind.hInstance, NULL);
     SetWindowLongPtrA(window, GWLP_USERDATA, (LONG_PTR)viewer);
     SetEvent(viewer->Ready);
     MSG message;
@@ -551,14 +556,49 @@ DWORD WINAPI HelpViewer::Run(void *self) {
     return 0;
 }
 
+// Windows looks for a library in the program's own folder first, so the
+// recorder laid there is the viewer the program loads. Wine takes its
+// builtin hhctrl.ocx before one on disk unless told otherwise for the
+// program, which is told so while the recorder is in place (native first,
+// so that a key left behind still finds the builtin viewer).
+static const char RecorderProgram[] = "Software\\Wine\\AppDefaults\\KEYPAD32.EXE";
+static const char RecorderOverrides[] = "Software\\Wine\\AppDefaults\\KEYPAD32.EXE\\DllOverrides";
+
+static void PreferRecorder(int prefer) {
+    if (!prefer) {
+        RegDeleteKeyA(HKEY_CURRENT_USER, RecorderOverrides);
+        RegDeleteKeyA(HKEY_CURRENT_USER, RecorderProgram); // only when nothing else is kept there
+        return;
+    }
+    HKEY key;
+    if (RegCreateKeyExA(HKEY_CURRENT_USER, RecorderOverrides, 0, NULL, 0, KEY_SET_VALUE, NULL, &key,
+                        NULL) == ERROR_SUCCESS) {
+        static const char order[] = "native,builtin";
+        RegSetValueExA(key, "hhctrl.ocx", 0, REG_SZ, (const BYTE *)order, sizeof order);
+        RegCloseKey(key);
+    }
+}
+
+// The recorder is built into helprecorder\ beside the test programs.
 HelpViewer::HelpViewer() {
     InitializeCriticalSection(&Lock);
     Ready = CreateEventA(NULL, TRUE, FALSE, NULL);
     Thread = CreateThread(NULL, 0, Run, this, 0, &ThreadId);
     WaitForSingleObject(Ready, 5000);
+    char recorder[MAX_PATH];
+    DWORD length = GetModuleFileNameA(NULL, recorder, sizeof recorder);
+    char *name = strrchr(recorder, '\\');
+    if (length > 0 && length < sizeof recorder && name) {
+        lstrcpynA(name + 1, "helprecorder\\hhctrl.ocx",
+                  (int)(recorder + sizeof recorder - name - 1));
+        CopyFileA(recorder, HelpRecorderFile().c_str(), FALSE);
+    }
+    PreferRecorder(1);
 }
 
 HelpViewer::~HelpViewer() {
+    DeleteFileA(HelpRecorderFile().c_str());
+    PreferRecorder(0);
     PostThreadMessageA(ThreadId, WM_QUIT, 0, 0);
     WaitForSingleObject(Thread, 5000);
     CloseHandle(Thread);
@@ -571,6 +611,13 @@ std::vector<DWORD> HelpViewer::Contexts() {
     std::vector<DWORD> contexts = Requests;
     LeaveCriticalSection(&Lock);
     return contexts;
+}
+
+std::vector<UINT> HelpViewer::Commands() {
+    EnterCriticalSection(&Lock);
+    std::vector<UINT> commands = RequestCommands;
+    LeaveCriticalSection(&Lock);
+    return commands;
 }
 
 std::string HelpViewer::File() {

@@ -108,15 +108,20 @@ std::vector<COLORREF> ScreenPixels(HWND control);
 // than the bitmap.
 int BitmapMismatches(HWND control, int bitmapId, int inset);
 
-// Stands in for the help viewer while it lives: a window of the viewer's
-// class, which the program's help requests find and are handed to.
+// Records the program's help requests while it lives. It lays the recording
+// viewer (tests/tools/help_recorder.cpp) beside KEYPAD32.EXE as hhctrl.ocx,
+// which the program loads at its first help request, and keeps what the
+// recorder hands to its window; on the way out it takes the recorder away,
+// which it can once no program holds it loaded, so it outlives the program.
 class HelpViewer {
   public:
     HelpViewer();
     ~HelpViewer();
     // The context numbers of the context-help requests so far, in order.
     std::vector<DWORD> Contexts();
-    // The help file that the last request named.
+    // The commands (HH_...) of all requests so far, in order.
+    std::vector<UINT> Commands();
+    // The help file that the last request naming one named.
     std::string File();
 
   private:
@@ -124,11 +129,16 @@ class HelpViewer {
     static LRESULT CALLBACK Receive(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     CRITICAL_SECTION Lock;
     std::vector<DWORD> Requests;
+    std::vector<UINT> RequestCommands;
     std::string LastFile;
     HANDLE Ready;
     HANDLE Thread;
     DWORD ThreadId = 0;
 };
+// Asks the program's dialog for the help topic of its control id, as F1 on it does.
+void AskContextHelp(HWND dialog, int id);
+// Where HelpViewer lays the recorder: EXE32\hhctrl.ocx of the product.
+std::string HelpRecorderFile();
 
 // Answers a box or dialog that the caller's own call opens, on a helper thread
 // while that call runs its modal loop: the first visible dialog captioned

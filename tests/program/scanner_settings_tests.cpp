@@ -6,6 +6,7 @@
 #include "program_fixture.h"
 
 #include <commctrl.h>
+#include <htmlhelp.h>
 
 namespace {
 
@@ -214,7 +215,8 @@ TEST_F(ScannerSettings, AFailedWriteAtOkIsReported) {
 }
 
 // The mode buttons show the keyboard focus; the sliders stand in the tab
-// order where they are drawn and have the help topics of their rows.
+// order where they are drawn and have the help topics of their rows; help is
+// closed when the program ends.
 TEST_F(ScannerSettings, FocusTabOrderAndContextHelp) {
     Start();
     Open();
@@ -237,18 +239,17 @@ TEST_F(ScannerSettings, FocusTabOrderAndContextHelp) {
             << "after " << order[i];
     }
 
-    HelpViewer viewer;
     for (int id : {509, 511, 510, 512, 508}) {
-        HELPINFO help = {};
-        help.cbSize = sizeof help;
-        help.iContextType = HELPINFO_WINDOW;
-        help.iCtrlId = id;
-        help.hItemHandle = Item(id);
-        SendMessageA(Dialog, WM_HELP, 0, (LPARAM)&help);
+        AskContextHelp(Dialog, id);
     }
-    EXPECT_EQ((std::vector<DWORD>{16, 17, 16, 17, 15}), viewer.Contexts());
-    EXPECT_EQ(ProductFile("KELBO.HLP"), viewer.File());
+    EXPECT_EQ((std::vector<DWORD>{16, 17, 16, 17, 15}), Help.Contexts());
+    EXPECT_EQ(ProductFile("KELBO.CHM"), Help.File());
     Close(IDCANCEL);
+    // The viewer's windows close with the program.
+    EXPECT_EQ(0, ExitProgram(&Keypad));
+    std::vector<UINT> commands(5, HH_HELP_CONTEXT);
+    commands.push_back(HH_CLOSE_ALL);
+    EXPECT_EQ(commands, Help.Commands());
 }
 
 } // namespace
