@@ -703,3 +703,13 @@ int ClickTab(HWND strip, int index) {
     PostMessageA(strip, WM_LBUTTONUP, 0, at);
     return 1;
 }
+
+void PumpDialog(HWND dialog) {
+    MSG msg;
+    while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
+        if (!IsDialogMessageA(dialog, &msg)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+}

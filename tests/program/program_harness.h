@@ -165,6 +165,9 @@ class DialogAnswer {
     HANDLE Thread;
     volatile LONG Found = 0;
 };
+// Handles every message waiting for this thread, the dialog's keys through
+// the dialog as its modal loop would.
+void PumpDialog(HWND dialog);
 // Presses a dialog button as a user would.
 void PressButton(HWND dialog, int id);
 // An action for a message box: its text goes to *(std::string *)text when

@@ -5,6 +5,7 @@
 #include <commctrl.h>
 #include <set>
 #include "app/app.h"
+#include "program_harness.h"
 #include "res/resource.h"
 #include "ui/fax_sheet.h"
 #include "ui/tab_library.h"
@@ -49,16 +50,7 @@ class SheetTabs : public ::testing::Test {
         DestroyWindow(sheet);
         UnregisterTabLibrary(AppInstance);
     }
-    // Handles every message waiting, as the modal loop would.
-    void Pump() {
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            if (!IsDialogMessageA(sheet, &msg)) {
-                TranslateMessage(&msg);
-                DispatchMessageA(&msg);
-            }
-        }
-    }
+    void Pump() { PumpDialog(sheet); }
     HWND Control(int id) {
         HWND page = FindWindowExA(sheet, nullptr, TAB_DIALOG_CLASS, nullptr);
         for (; page; page = FindWindowExA(sheet, page, TAB_DIALOG_CLASS, nullptr))

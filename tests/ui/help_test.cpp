@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 #include "app/app.h"
+#include "program_harness.h"
 #include "app/settings.h"
 #include "help/contexts.h"
 #include "panel/panel_state.h"
@@ -97,15 +98,7 @@ class HelpRequests : public ::testing::Test {
         HelpFailureTold = 0;
         Destination = 0;
     }
-    void Pump() {
-        MSG msg;
-        while (PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            if (!IsDialogMessageA(sheet, &msg)) {
-                TranslateMessage(&msg);
-                DispatchMessageA(&msg);
-            }
-        }
-    }
+    void Pump() { PumpDialog(sheet); }
     // Presses F1 on the keyboard with the focus on window and handles every
     // message until the key's release has come through the sheet's loop.
     void PressF1(HWND window) {
