@@ -108,14 +108,7 @@ static int LoadSender(const char *profile, Sender *sender, char *outbox) {
     }
     ProfileText(profile, "EmailAddress", address, sizeof address);
     ProfileText(profile, "FaxNumber", number, sizeof number);
-    ProfileText(profile, "Outbox", outbox, MAX_PATH);
-    if (!outbox[0]) {
-        ProductFilePath(outbox, MAX_PATH, "OUTBOX\\");
-    }
-    int length = lstrlenA(outbox);
-    if (length && outbox[length - 1] != '\\' && length < MAX_PATH - 1) {
-        lstrcpynA(outbox + length, "\\", MAX_PATH - length);
-    }
+    ProfileOutbox(profile, outbox, MAX_PATH);
     CreateDirectoryA(outbox, NULL);
     return MakeSender(name[0] ? name : profile, address, number, gateway, GetACP(), sender);
 }

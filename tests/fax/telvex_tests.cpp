@@ -7,6 +7,7 @@
 #include <string.h>
 
 #include "fax_fixture.h"
+#include "mail_settings.h"
 #include "mime.h"
 #include "vcard.h"
 #include "tests/core/fuzz_replay.h"
@@ -185,6 +186,7 @@ TEST_F(Transport, SendTelvexLeavesOneCompleteMessageInTheOutbox) {
     std::vector<std::string> messages = OutboxFiles("*.eml");
     ASSERT_EQ(1u, messages.size());
     EXPECT_TRUE(OutboxFiles("*.tmp").empty());
+    EXPECT_TRUE(OutboxFiles("*.env").empty()) << "a profile without a server has no envelopes";
     std::string message = ReadFileText(Outbox + messages[0]);
     std::string header = message.substr(0, message.find("\r\n\r\n"));
     EXPECT_EQ(std::string::npos, header.find("\r\nBcc:"));
@@ -301,6 +303,82 @@ TEST_F(Transport, SettingsAreReadAndWrittenPerProfile) {
     EXPECT_NE(0u, TelvexBinding.RegistryGetSetting("Lan Mail", &full));
     EXPECT_STREQ("Scan \"Desk\"", name);
     EXPECT_EQ(0u, TelvexBinding.RegistryGetSetting("No Such Profile", &full));
+}
+
+// Runs a program of the library's folder with these arguments: its exit code, or -1.
+int RunLibraryTool(const std::string &arguments) {
+    std::string line = "\"" + ProductFile("DLL32\\TelvexMail.exe") + "\" " + arguments;
+    std::vector<char> command(line.begin(), line.end());
+    command.push_back(0);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+        return -1;
+    }
+    DWORD code = (DWORD)-1;
+    if (WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0) {
+        GetExitCodeProcess(process.hProcess, &code);
+    }
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return (int)code;
+}
+
+// Every file under folder (and its subfolders) that holds text.
+std::vector<std::string> FilesHolding(const std::string &folder, const std::string &text) {
+    std::vector<std::string> holding;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
+    while (search != INVALID_HANDLE_VALUE) {
+        std::string name = found.cFileName;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (name != "." && name != "..") {
+                for (const std::string &inner : FilesHolding(folder + name + "\\", text)) {
+                    holding.push_back(inner);
+                }
+            }
+        } else if (ReadFileText(folder + name).find(text) != std::string::npos) {
+            holding.push_back(folder + name);
+        }
+        if (!FindNextFileA(search, &found)) {
+            FindClose(search);
+            break;
+        }
+    }
+    return holding;
+}
+
+TEST_F(Transport, DeliverySettingsAreCheckedAndThePasswordIsKeptOnlyEncrypted) {
+    const char *password = "Kp32-Secret-Passphrase";
+    ASSERT_EQ(0, RunLibraryTool("\"Lan Mail\" server=127.0.0.1 port=2525 security=none user=scan "
+                                "password=" +
+                                std::string(password) + " sender=scan@varnel.example"));
+    MailProfile mail;
+    ASSERT_EQ(1, LoadMailProfile("Lan Mail", &mail));
+    EXPECT_STREQ("127.0.0.1", mail.Server);
+    EXPECT_EQ(2525, mail.Port);
+    EXPECT_EQ(SecurityNone, mail.Security);
+    EXPECT_STREQ("scan", mail.User);
+    EXPECT_STREQ("scan@varnel.example", mail.Sender);
+    char decrypted[PasswordSize] = "";
+    EXPECT_EQ(1, MailPassword("Lan Mail", decrypted, sizeof decrypted));
+    EXPECT_STREQ(password, decrypted);
+    EXPECT_EQ(std::vector<std::string>(), FilesHolding(ProductDirectory(), password));
+    // Refused, all or nothing: no security off the loopback interface, a
+    // port out of range, an unknown name, a profile that does not exist.
+    EXPECT_EQ(1, RunLibraryTool("\"Lan Mail\" server=mail.example.com port=25"));
+    EXPECT_EQ(1, RunLibraryTool("\"Lan Mail\" port=65536"));
+    EXPECT_EQ(1, RunLibraryTool("\"Lan Mail\" port=25 colour=blue"));
+    EXPECT_EQ(1, RunLibraryTool("\"No Such Profile\" port=25"));
+    ASSERT_EQ(1, LoadMailProfile("Lan Mail", &mail));
+    EXPECT_STREQ("127.0.0.1", mail.Server);
+    EXPECT_EQ(2525, mail.Port);
+    // A profile with TLS from the first byte gets that port unless it names one.
+    ASSERT_EQ(0, RunLibraryTool("\"Lan Mail\" server=mail.example.com security=tls port="));
+    ASSERT_EQ(1, LoadMailProfile("Lan Mail", &mail));
+    EXPECT_EQ(465, mail.Port);
 }
 
 TEST(SavedFuzzInputs, AddressBooksMessagesAndRecipientFilesAreHandledCleanly) {
