@@ -5,6 +5,8 @@
 #include <string.h>
 #include <wincrypt.h>
 
+#include "telvex_ids.h"
+
 enum : int { ProtectedTextSize = 4096 };
 
 static const char *const SecurityNames[] = {"starttls", "tls", "none"};
@@ -35,6 +37,7 @@ int LoadMailProfile(const char *profile, MailProfile *mail) {
     }
     ProfileText(profile, "SmtpUser", mail->User, sizeof mail->User);
     ProfileText(profile, "SmtpSender", mail->Sender, sizeof mail->Sender);
+    ProfileText(profile, "SmtpCertificate", mail->Certificate, sizeof mail->Certificate);
     return mail->Server[0] && mail->Security >= 0;
 }
 
@@ -69,6 +72,9 @@ static int ValidSetting(const char *name, const char *value) {
     }
     if (strcmp(name, "password") == 0) {
         return lstrlenA(value) < PasswordSize;
+    }
+    if (strcmp(name, "certificate") == 0) {
+        return lstrlenA(value) < MAX_PATH;
     }
     if (strcmp(name, "sender") == 0) {
         return !value[0] || (lstrlenA(value) < MailboxSize && ValidMailbox(value));
@@ -120,10 +126,11 @@ int MailPassword(const char *profile, char *out, int size) {
 
 // The store key of a setting's name.
 static const char *SettingKeyName(const char *name) {
-    static const char *const Names[][2] = {{"server", "SmtpServer"},     {"port", "SmtpPort"},
-                                           {"security", "SmtpSecurity"}, {"user", "SmtpUser"},
-                                           {"password", "SmtpPassword"}, {"sender", "SmtpSender"},
-                                           {"gateway", "FaxGateway"}};
+    static const char *const Names[][2] = {
+        {"server", "SmtpServer"},     {"port", "SmtpPort"},
+        {"security", "SmtpSecurity"}, {"user", "SmtpUser"},
+        {"password", "SmtpPassword"}, {"sender", "SmtpSender"},
+        {"gateway", "FaxGateway"},    {"certificate", "SmtpCertificate"}};
     for (const auto &pair : Names) {
         if (strcmp(name, pair[0]) == 0) {
             return pair[1];
@@ -179,6 +186,12 @@ int SetMailSettings(const char *profile, int count, char *const *settings) {
     }
     if (sealed) {
         HeapFree(GetProcessHeap(), 0, sealed);
+    }
+    if (!refused) {
+        char queue[MAX_PATH];
+        ProfileOutbox(profile, queue, MAX_PATH - 16);
+        lstrcpynA(queue + lstrlenA(queue), TELVEX_QUEUE_FILE, 16);
+        WritePrivateProfileStringA("Stopped", profile, NULL, queue);
     }
     return refused;
 }

@@ -1,8 +1,8 @@
 // TelvexMail.exe: sets a profile's delivery settings from a script.
 //   TelvexMail PROFILE name=value ...
 // Names: server, port, security (starttls, tls, none), user, password,
-// sender, gateway. "password=-" reads the password from standard input, so
-// that it appears on no command line.
+// sender, gateway, certificate (a file: the one certificate to trust). "password=-" reads the
+// password from standard input, so that it appears on no command line.
 #include <stdio.h>
 #include <string.h>
 
@@ -26,7 +26,7 @@ static int ReadPassword(char *setting, int size) {
 int main(int argc, char **argv) {
     if (argc < 3) {
         fprintf(stderr, "usage: TelvexMail PROFILE name=value ...\n"
-                        "names: server port security user password sender gateway\n");
+                        "names: server port security user password sender gateway certificate\n");
         return 2;
     }
     if (!ProfileExists(argv[1])) {

@@ -9,8 +9,10 @@
 
 #include "mail_settings.h"
 #include "telvex_ids.h"
+#include "tls_channel.h"
 
 enum : int { MessageNameSize = 80, QueueSize = 1024, OutboxCount = 16, ReplySize = 512 };
+enum : int { CommandSize = 1024 };
 enum : int { Delivered, Temporary, Permanent, Stopped };
 static const ULONGLONG LongestPause = 3600 * 1000; // the longest pause between tries
 
@@ -18,6 +20,7 @@ static const ULONGLONG LongestPause = 3600 * 1000; // the longest pause between 
 struct SmtpConnection {
     SOCKET Socket;
     DWORD Timeout; // milliseconds for the connection and for each reply
+    int Secure;    // 1 inside TLS
     int Used;
     char Buffer[4096];
 };
@@ -41,6 +44,7 @@ struct Envelope {
 static char MessageNames[QueueSize][MessageNameSize]; // the outbox being delivered, in order
 static char Outboxes[OutboxCount][MAX_PATH];          // the outboxes of profiles with a server
 static int OutboxesFound;
+static SmtpConnection Connection; // the one connection the agent has open at a time
 
 static ULONGLONG NowMs() {
     FILETIME now;
@@ -133,16 +137,21 @@ static int ReadReply(SmtpConnection *link, char *reply) {
         if (link->Used == (int)sizeof link->Buffer) {
             link->Used = 0; // a line longer than any reply: keep its end
         }
-        fd_set readable;
-        FD_ZERO(&readable);
-        FD_SET(link->Socket, &readable);
-        timeval wait = {(long)(link->Timeout / 1000), (long)(link->Timeout % 1000) * 1000};
-        int ready = select(0, &readable, NULL, NULL, &wait);
-        int got = ready == 1 ? recv(link->Socket, link->Buffer + link->Used,
-                                    (int)sizeof link->Buffer - link->Used, 0)
-                             : 0;
+        int got = 0;
+        char *free = link->Buffer + link->Used;
+        int room = (int)sizeof link->Buffer - link->Used;
+        if (link->Secure) {
+            got = TlsReceive(link->Socket, link->Timeout, free, room);
+        } else {
+            fd_set readable;
+            FD_ZERO(&readable);
+            FD_SET(link->Socket, &readable);
+            timeval wait = {(long)(link->Timeout / 1000), (long)(link->Timeout % 1000) * 1000};
+            got = select(0, &readable, NULL, NULL, &wait) == 1 ? recv(link->Socket, free, room, 0)
+                                                               : -1;
+        }
         if (got <= 0) {
-            lstrcpynA(reply, ready == 1 ? "connection closed by the server" : "no reply in time",
+            lstrcpynA(reply, got == 0 ? "connection closed by the server" : "no reply in time",
                       ReplySize);
             return 0;
         }
@@ -151,6 +160,9 @@ static int ReadReply(SmtpConnection *link, char *reply) {
 }
 
 static int SendBytes(SmtpConnection *link, const char *data, int length) {
+    if (link->Secure) {
+        return TlsSend(link->Socket, data, length);
+    }
     while (length > 0) {
         int sent = send(link->Socket, data, length, 0);
         if (sent <= 0) {
@@ -164,7 +176,7 @@ static int SendBytes(SmtpConnection *link, const char *data, int length) {
 
 // Sends a command line and reads its reply: the reply's code, 0 for none.
 static int Command(SmtpConnection *link, const char *command, char *reply) {
-    char line[MailboxSize + 32];
+    char line[CommandSize + 2];
     snprintf(line, sizeof line, "%s\r\n", command);
     if (!SendBytes(link, line, lstrlenA(line))) {
         lstrcpynA(reply, "connection closed by the server", ReplySize);
@@ -199,35 +211,106 @@ static int OutcomeOf(int code) {
     return code >= 500 ? Permanent : Temporary;
 }
 
-// One message through one session; the result says what became of it.
-static void SendOverSmtp(const MailProfile *mail, HANDLE file, const Envelope *envelope,
-                         DeliveryResult *result) {
-    SmtpConnection link = {};
-    link.Timeout = StoreNumber("SmtpTimeoutMs", 60 * 1000);
-    result->Outcome = Temporary;
-    if (!ConnectTo(mail, &link, result->Reply, sizeof result->Reply)) {
-        return;
+// TLS on the connection: 1, or 0 with the result saying why not (an
+// untrusted certificate stops the profile's queue).
+static int Secure(SmtpConnection *link, const MailProfile *mail, DeliveryResult *result) {
+    int state = StartTls(link->Socket, link->Timeout, mail->Server, mail->Certificate,
+                         result->Reply, sizeof result->Reply);
+    link->Secure = state == TlsOpen;
+    result->Outcome = state == TlsUntrusted ? Stopped : Temporary;
+    return link->Secure;
+}
+
+// AUTH PLAIN, or AUTH LOGIN where the server has no PLAIN: the last reply's code.
+static int Authenticate(SmtpConnection *link, const MailProfile *mail, const char *profile,
+                        char *reply) {
+    static char password[PasswordSize], secret[StoreTextSize + PasswordSize + 2],
+        command[CommandSize];
+    if (!MailPassword(profile, password, sizeof password)) {
+        password[0] = 0;
     }
+    int user = lstrlenA(mail->User), length = lstrlenA(password);
+    secret[0] = 0;
+    memcpy(secret + 1, mail->User, user + 1);
+    memcpy(secret + user + 2, password, length);
+    lstrcpynA(command, "AUTH PLAIN ", sizeof command);
+    EncodeBase64((const BYTE *)secret, user + length + 2, command + 11);
+    int code = Command(link, command, reply);
+    if (code == 504 || code == 502) {
+        code = Command(link, "AUTH LOGIN", reply);
+        if (code == 334) {
+            EncodeBase64((const BYTE *)mail->User, user, command);
+            code = Command(link, command, reply);
+        }
+        if (code == 334) {
+            EncodeBase64((const BYTE *)password, length, command);
+            code = Command(link, command, reply);
+        }
+    }
+    SecureZeroMemory(password, sizeof password);
+    SecureZeroMemory(secret, sizeof secret);
+    SecureZeroMemory(command, sizeof command);
+    return code;
+}
+
+// The session up to the envelope: the greeting, EHLO, TLS as the profile
+// asks, and the account inside TLS. 250 when the envelope may follow,
+// else the code that ended it (0: no reply, or the result already says).
+static int OpenSession(SmtpConnection *link, const MailProfile *mail, const char *profile,
+                       DeliveryResult *result) {
     char hello[MAX_COMPUTERNAME_LENGTH + 16], name[MAX_COMPUTERNAME_LENGTH + 1];
     DWORD length = sizeof name;
     if (!GetComputerNameA(name, &length)) {
         lstrcpynA(name, "localhost", sizeof name);
     }
     snprintf(hello, sizeof hello, "EHLO %s", name);
-    char command[MailboxSize + 16];
-    snprintf(command, sizeof command, "MAIL FROM:<%s>", envelope->Sender);
-    int code = ReadReply(&link, result->Reply);
-    if (code == 220) {
-        code = Command(&link, hello, result->Reply);
+    if (mail->Security == SecurityTls && !Secure(link, mail, result)) {
+        return 0;
     }
+    int code = ReadReply(link, result->Reply);
+    if (code == 220) {
+        code = Command(link, hello, result->Reply);
+    }
+    if (code == 250 && mail->Security == SecurityStartTls) {
+        code = Command(link, "STARTTLS", result->Reply);
+        if (code != 220) {
+            result->Outcome = Stopped; // never on without the TLS the profile asks for
+            return 0;
+        }
+        code = Secure(link, mail, result) ? Command(link, hello, result->Reply) : 0;
+    }
+    if (code == 250 && mail->User[0] && link->Secure) {
+        code = Authenticate(link, mail, profile, result->Reply);
+        if (code == 535 || code == 534) {
+            result->Outcome = Stopped; // wrong credentials: no use trying again
+            return 0;
+        }
+        code = code == 235 ? 250 : code;
+    }
+    return code;
+}
+
+// One message through one session; the result says what became of it.
+static void SendOverSmtp(const MailProfile *mail, HANDLE file, const Envelope *envelope,
+                         DeliveryResult *result) {
+    SmtpConnection *link = &Connection;
+    link->Timeout = StoreNumber("SmtpTimeoutMs", 60 * 1000);
+    link->Secure = link->Used = 0;
+    result->Outcome = Temporary;
+    if (!ConnectTo(mail, link, result->Reply, sizeof result->Reply)) {
+        return;
+    }
+    char command[CommandSize], ignored[ReplySize];
+    int code = OpenSession(link, mail, envelope->Profile, result);
     if (code == 250) {
-        code = Command(&link, command, result->Reply);
+        snprintf(command, sizeof command, "MAIL FROM:<%s>", envelope->Sender);
+        code = Command(link, command, result->Reply);
     }
     int accepted = 0;
     const char *recipient = envelope->Recipients;
     for (int i = 0; code == 250 && i < envelope->Count; i++) {
         snprintf(command, sizeof command, "RCPT TO:<%s>", recipient);
-        int answer = Command(&link, command, result->Reply);
+        int answer = Command(link, command, result->Reply);
         if (answer >= 500) {
             // Refused for good: the others still get the message.
             int used = lstrlenA(result->Refused);
@@ -243,25 +326,25 @@ static void SendOverSmtp(const MailProfile *mail, HANDLE file, const Envelope *e
     if (code == 250 && !accepted) {
         code = 550; // every recipient refused: the reply is the last refusal
     } else if (code == 250) {
-        code = Command(&link, "DATA", result->Reply);
+        code = Command(link, "DATA", result->Reply);
         if (code == 354) {
-            if (SendMessageData(&link, file)) {
-                code = ReadReply(&link, result->Reply);
+            if (SendMessageData(link, file)) {
+                code = ReadReply(link, result->Reply);
             } else {
                 code = 0;
                 lstrcpynA(result->Reply, "connection lost while sending the message", ReplySize);
             }
         }
-        if (code == 250) {
-            result->Outcome = Delivered;
-            Command(&link, "QUIT", command);
-        }
+        result->Outcome = code == 250 ? Delivered : result->Outcome;
     }
     if (code && code != 250) {
         result->Outcome = OutcomeOf(code);
-        Command(&link, "QUIT", command);
     }
-    closesocket(link.Socket);
+    if (code) {
+        Command(link, "QUIT", ignored);
+    }
+    EndTls();
+    closesocket(link->Socket);
 }
 
 // ---- the outbox ----
@@ -412,7 +495,7 @@ static int FileMessage(const char *outbox, const char *message, const char *fold
 
 // The outbox's pause after failures in a row: kept in its queue.ini.
 static void QueueStatePath(char *out, const char *outbox) {
-    snprintf(out, MAX_PATH, "%squeue.ini", outbox);
+    snprintf(out, MAX_PATH, "%s%s", outbox, TELVEX_QUEUE_FILE);
 }
 
 static ULONGLONG NextTry(const char *outbox) {
@@ -466,13 +549,12 @@ static int DeliveredBefore(const char *outbox, const char *message, DeliveryResu
     return 1;
 }
 
-// 1 the first time a message is held back for its profile's security, so
-// that the log says so once, not on every pass.
-static int FirstStop(const char *outbox, const char *message) {
+// 1 when the profile's queue stopped (wrong credentials, an untrusted
+// certificate, no TLS); changing its settings starts it again.
+static int ProfileStopped(const char *outbox, const char *profile) {
     char path[MAX_PATH];
     QueueStatePath(path, outbox);
-    return !GetPrivateProfileIntA("Stopped", message, 0, path) &&
-           WritePrivateProfileStringA("Stopped", message, "1", path);
+    return GetPrivateProfileIntA("Stopped", profile, 0, path) != 0;
 }
 
 // The outbox's messages in order until one must wait: the milliseconds
@@ -485,16 +567,10 @@ static DWORD DeliverOutbox(const char *outbox, int deliver) {
         Envelope envelope;
         MailProfile mail;
         QueuePath(path, outbox, "", MessageNames[i], ".env");
-        int deliverable = ReadEnvelope(path, &envelope) && LoadMailProfile(envelope.Profile, &mail);
-        if (deliverable && mail.Security != SecurityNone && deliver &&
-            FirstStop(outbox, MessageNames[i])) {
-            static DeliveryResult stopped = {Stopped,
-                                             "this agent has no secure connection: "
-                                             "the queue of this profile waits",
-                                             ""};
-            LogAttempt(outbox, MessageNames[i], &mail, &stopped, 0);
-        }
-        if (!deliverable || mail.Security != SecurityNone) {
+        int deliverable = ReadEnvelope(path, &envelope) &&
+                          LoadMailProfile(envelope.Profile, &mail) &&
+                          !ProfileStopped(outbox, envelope.Profile);
+        if (!deliverable) {
             FreeEnvelope(&envelope);
             continue;
         }
@@ -516,6 +592,14 @@ static DWORD DeliverOutbox(const char *outbox, int deliver) {
         }
         if (file != INVALID_HANDLE_VALUE) {
             CloseHandle(file);
+        }
+        if (result.Outcome == Stopped) {
+            // Not tried again by itself: the server would only refuse again.
+            QueueStatePath(path, outbox);
+            WritePrivateProfileStringA("Stopped", envelope.Profile, "1", path);
+            FreeEnvelope(&envelope);
+            LogAttempt(outbox, MessageNames[i], &mail, &result, 0);
+            continue;
         }
         FreeEnvelope(&envelope);
         DWORD pause = RecordTry(outbox, result.Outcome == Temporary);

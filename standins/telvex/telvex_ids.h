@@ -26,5 +26,7 @@
 #define TELVEX_AGENT_FILE "TelvexAgent.exe"
 #define TELVEX_AGENT_MUTEX "TelvexDeliveryAgent"
 #define TELVEX_AGENT_WAKE "TelvexDeliveryWake"
+/* An outbox's delivery state, in the outbox. */
+#define TELVEX_QUEUE_FILE "queue.ini"
 
 #endif

@@ -2,22 +2,25 @@
 """A loopback SMTP server for the delivery tests, with scripted replies.
 
 usage: smtp_server.py FOLDER PORT [--refuse ADDRESS]... [--data-replies CODE,...]
-                      [--cut-data COUNT]
+                      [--cut-data COUNT] [--starttls USER PASSWORD]
 
 Each message answered 250 is saved as FOLDER/NNN.eml (the data as received)
 and FOLDER/NNN.env (MAIL FROM, then each accepted recipient, one a line).
 --data-replies answers the first messages' data with these codes instead of
 250; --cut-data drops the connection in the middle of the first COUNT
-messages' data. FOLDER/ready appears once it listens; it stops when
-FOLDER/stop appears.
+messages' data. --starttls requires STARTTLS, with a certificate for
+127.0.0.1 made now (FOLDER/cert.pem), then AUTH with this user and password.
+FOLDER/ready appears once it listens; it stops when FOLDER/stop appears.
 """
 import argparse
 import asyncio
 import os
+import ssl
+import subprocess
 import time
 
 from aiosmtpd.controller import Controller
-from aiosmtpd.smtp import SMTP
+from aiosmtpd.smtp import SMTP, AuthResult
 
 
 class Script:
@@ -66,6 +69,24 @@ class ScriptedController(Controller):
         return CuttingSmtp(self.handler, **self.SMTP_kwargs)
 
 
+def tls_options(folder, user, password):
+    """STARTTLS and AUTH as the server's SMTP options."""
+    cert, key = os.path.join(folder, "cert.pem"), os.path.join(folder, "key.pem")
+    subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
+                    "-keyout", key, "-out", cert, "-subj", "/CN=127.0.0.1",
+                    "-addext", "subjectAltName=IP:127.0.0.1"],
+                   check=True, capture_output=True)
+    context = ssl.create_default_context(ssl.Purpose.CLIENT_AUTH)
+    context.load_cert_chain(cert, key)
+
+    def authenticate(server, session, envelope, mechanism, auth_data):
+        return AuthResult(handled=False, success=auth_data.login == user.encode()
+                          and auth_data.password == password.encode())
+
+    return {"tls_context": context, "require_starttls": True, "auth_required": True,
+            "auth_require_tls": True, "authenticator": authenticate}
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("folder")
@@ -73,8 +94,11 @@ def main():
     parser.add_argument("--refuse", action="append", default=[])
     parser.add_argument("--data-replies", default="")
     parser.add_argument("--cut-data", type=int, default=0)
+    parser.add_argument("--starttls", nargs=2, metavar=("USER", "PASSWORD"))
     options = parser.parse_args()
-    controller = ScriptedController(Script(options), hostname="127.0.0.1", port=options.port)
+    extra = tls_options(options.folder, *options.starttls) if options.starttls else {}
+    controller = ScriptedController(Script(options), hostname="127.0.0.1", port=options.port,
+                                    **extra)
     controller.start()
     open(os.path.join(options.folder, "ready"), "w").close()
     try:

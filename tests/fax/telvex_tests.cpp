@@ -602,6 +602,43 @@ TEST_F(Delivery, AMessageTheServerTookButSentCannotHoldIsFiledLaterNotSentAgain)
                                      .find("Reply: 250 2.0.0 queued as 001"));
 }
 
+TEST_F(Delivery, StartTlsWithAuthDeliversToTheNamedCertificateAndBadCredentialsOrTrustStop) {
+    const std::string password = "Right-Horse-Battery";
+    StartServer("--starttls scan " + password);
+    ASSERT_EQ(0, RunLibraryTool("\"Lan Mail\" security=starttls user=scan password=" + password +
+                                " certificate=\"" + Received + "cert.pem\""));
+    std::string name = Queue({{"Ada", "SMTP:ada@example.com", ""}}, 60000);
+    ASSERT_TRUE(WaitUntil([&] { return Filed("Sent", name); }, 60000)) << ReadFileText(Log);
+    EXPECT_TRUE(ReadFileText(Outbox + "Sent\\" + name) == ReadFileText(Received + "001.eml"));
+    EXPECT_EQ("scan@varnel.example\nada@example.com\n", ReadFileText(Received + "001.env"));
+    // A wrong password stops the queue with the reason, once, keeping the message.
+    std::string server = " 127.0.0.1:" + std::to_string(Port) + " stopped: ";
+    ASSERT_EQ(0, RunLibraryTool("\"Lan Mail\" password=wrong"));
+    std::string kept = Queue({{"Bo", "SMTP:bo@example.com", ""}}, 3000);
+    ASSERT_TRUE(WaitUntil(
+        [&] { return ReadFileText(Log).find(kept + server + "535") != std::string::npos; }, 30000))
+        << ReadFileText(Log);
+    ASSERT_TRUE(WaitUntil([] { return !AgentRunning(); }, 30000));
+    std::string log = ReadFileText(Log);
+    EXPECT_EQ(log.find(kept), log.rfind(kept)) << "tried again with the same password";
+    // Trusting the system's store instead, where the test server's
+    // certificate is not: stopped again, nothing sent.
+    ASSERT_EQ(0, RunLibraryTool("\"Lan Mail\" password=" + password + " certificate="));
+    std::string later = Queue({{"Cy", "SMTP:cy@example.com", ""}}, 3000);
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return ReadFileText(Log).find(kept + server +
+                                          "the server's certificate is not "
+                                          "trusted") != std::string::npos;
+        },
+        30000))
+        << ReadFileText(Log);
+    EXPECT_TRUE(FileExists(Outbox + kept));
+    EXPECT_TRUE(FileExists(Outbox + later));
+    EXPECT_FALSE(FileExists(Received + "002.eml"));
+    EXPECT_EQ(std::vector<std::string>(), FilesHolding(ProductDirectory(), password));
+}
+
 TEST(SavedFuzzInputs, AddressBooksMessagesAndRecipientFilesAreHandledCleanly) {
     ReplaySavedInputs("vcard_reader", ExerciseVCardReader);
     ReplaySavedInputs("message_writer", ExerciseMessageWriter);
