@@ -25,7 +25,8 @@ case "$arch" in "" | i686 | x86_64 | both | all) ;; *)
 esac
 
 common=(cmake ninja-build googletest python3 python3-pil imagemagick libtiff-tools bc
-    libjpeg-turbo-progs ghostscript xvfb xauth mingw-w64-tools clang-format fp-utils nsis)
+    libjpeg-turbo-progs ghostscript xvfb xauth mingw-w64-tools clang-format fp-utils nsis
+    python3-aiosmtpd openssl)
 packages_i686=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386)
 packages_x86_64=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64)
 

@@ -44,6 +44,17 @@ void SetProfileText(const char *profile, const char *key, const char *value) {
     WritePrivateProfileStringA(section, key, value, StorePath(path, sizeof path));
 }
 
+void ProfileOutbox(const char *profile, char *out, int size) {
+    ProfileText(profile, "Outbox", out, size);
+    if (!out[0]) {
+        ProductFilePath(out, size, "OUTBOX\\");
+    }
+    int length = lstrlenA(out);
+    if (length && out[length - 1] != '\\' && length < size - 1) {
+        lstrcpynA(out + length, "\\", size - length);
+    }
+}
+
 DWORD StoreNumber(const char *key, DWORD fallback) {
     char path[MAX_PATH];
     return GetPrivateProfileIntA(TELVEX_SECTION, key, fallback, StorePath(path, sizeof path));

@@ -18,6 +18,8 @@ DWORD ProfileServices(const char *profile);
 // A text value of the profile; "" when absent.
 void ProfileText(const char *profile, const char *key, char *out, int size);
 void SetProfileText(const char *profile, const char *key, const char *value);
+// The profile's outbox folder, ending in a backslash.
+void ProfileOutbox(const char *profile, char *out, int size);
 // A library value of the store's own section.
 DWORD StoreNumber(const char *key, DWORD fallback);
 // Calls visit with each profile name, in the store's order; returns how many.

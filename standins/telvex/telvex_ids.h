@@ -22,4 +22,11 @@
 #define TELVEX_PROFILE_PREFIX "Profile:"
 #define TELVEX_LOCK_NAME "TelvexTransportLock"
 
+/* The delivery agent: one per machine, held by its mutex, woken by its event. */
+#define TELVEX_AGENT_FILE "TelvexAgent.exe"
+#define TELVEX_AGENT_MUTEX "TelvexDeliveryAgent"
+#define TELVEX_AGENT_WAKE "TelvexDeliveryWake"
+/* An outbox's delivery state, in the outbox. */
+#define TELVEX_QUEUE_FILE "queue.ini"
+
 #endif

@@ -3,6 +3,8 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "delivery.h"
+#include "mail_settings.h"
 #include "message.h"
 #include "store.h"
 #include "telvex_ids.h"
@@ -108,14 +110,7 @@ static int LoadSender(const char *profile, Sender *sender, char *outbox) {
     }
     ProfileText(profile, "EmailAddress", address, sizeof address);
     ProfileText(profile, "FaxNumber", number, sizeof number);
-    ProfileText(profile, "Outbox", outbox, MAX_PATH);
-    if (!outbox[0]) {
-        ProductFilePath(outbox, MAX_PATH, "OUTBOX\\");
-    }
-    int length = lstrlenA(outbox);
-    if (length && outbox[length - 1] != '\\' && length < MAX_PATH - 1) {
-        lstrcpynA(outbox + length, "\\", MAX_PATH - length);
-    }
+    ProfileOutbox(profile, outbox, MAX_PATH);
     CreateDirectoryA(outbox, NULL);
     return MakeSender(name[0] ? name : profile, address, number, gateway, GetACP(), sender);
 }
@@ -138,7 +133,7 @@ DWORD SendMessageFiles(const RecipientLink *link) {
     }
     SYSTEMTIME now;
     GetSystemTime(&now);
-    char unique[64], boundary[80], temporary[MAX_PATH], final[MAX_PATH];
+    char unique[64], boundary[80], temporary[MAX_PATH], final[MAX_PATH], envelope[MAX_PATH];
     snprintf(unique, sizeof unique, "%04u%02u%02u%02u%02u%02u%03u-%lu-%ld", now.wYear, now.wMonth,
              now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds,
              GetCurrentProcessId(), InterlockedIncrement(&MessageCounter));
@@ -146,18 +141,31 @@ DWORD SendMessageFiles(const RecipientLink *link) {
     snprintf(boundary, sizeof boundary, "=_%s", unique);
     snprintf(temporary, sizeof temporary, "%s%s.tmp", outbox, unique);
     snprintf(final, sizeof final, "%s%s.eml", outbox, unique);
+    snprintf(envelope, sizeof envelope, "%s%s.env", outbox, unique);
     // A pickup service takes only .eml files: the message gets that name
-    // once it is complete.
+    // once it is complete, and its envelope is there before it.
+    MailProfile mail;
+    int deliver = LoadMailProfile(profile, &mail);
     HANDLE file = CreateFileA(temporary, GENERIC_WRITE, 0, NULL, CREATE_NEW,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, NULL);
     if (file == INVALID_HANDLE_VALUE) {
         return TelvexFailure;
     }
     int ok = WriteMessageFile(file, link, &sender, boundary);
-    ok = CloseHandle(file) && ok && MoveFileExA(temporary, final, MOVEFILE_WRITE_THROUGH);
+    ok =
+        CloseHandle(file) && ok &&
+        (!deliver || WriteEnvelope(envelope, profile, mail.Sender[0] ? mail.Sender : sender.Mailbox,
+                                   link, sender.Gateway)) &&
+        MoveFileExA(temporary, final, MOVEFILE_WRITE_THROUGH);
     if (!ok) {
         DeleteFileA(temporary);
+        if (deliver) {
+            DeleteFileA(envelope);
+        }
         return TelvexFailure;
+    }
+    if (deliver) {
+        WakeDeliveryAgent();
     }
     return TelvexOk;
 }

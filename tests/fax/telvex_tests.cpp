@@ -1,12 +1,18 @@
 // The mail library stand-in on its own: its address-book parser, the safety
 // of the message headers it writes, the message SendTelvex leaves in the
-// outbox, and the transport lock across processes. The message written here
-// is checked once more by a standard MIME parser (mime_check.py).
+// outbox, the transport lock across processes, and the delivery agent against
+// a loopback SMTP server. The message written here is checked once more by a
+// standard MIME parser (mime_check.py).
+#include <winsock2.h>
 #include <gtest/gtest.h>
+
+#include <algorithm>
 
 #include <string.h>
 
 #include "fax_fixture.h"
+#include "mail_settings.h"
+#include "telvex_ids.h"
 #include "mime.h"
 #include "vcard.h"
 #include "tests/core/fuzz_replay.h"
@@ -185,6 +191,7 @@ TEST_F(Transport, SendTelvexLeavesOneCompleteMessageInTheOutbox) {
     std::vector<std::string> messages = OutboxFiles("*.eml");
     ASSERT_EQ(1u, messages.size());
     EXPECT_TRUE(OutboxFiles("*.tmp").empty());
+    EXPECT_TRUE(OutboxFiles("*.env").empty()) << "a profile without a server has no envelopes";
     std::string message = ReadFileText(Outbox + messages[0]);
     std::string header = message.substr(0, message.find("\r\n\r\n"));
     EXPECT_EQ(std::string::npos, header.find("\r\nBcc:"));
@@ -301,6 +308,335 @@ TEST_F(Transport, SettingsAreReadAndWrittenPerProfile) {
     EXPECT_NE(0u, TelvexBinding.RegistryGetSetting("Lan Mail", &full));
     EXPECT_STREQ("Scan \"Desk\"", name);
     EXPECT_EQ(0u, TelvexBinding.RegistryGetSetting("No Such Profile", &full));
+}
+
+// Runs a program of the library's folder with these arguments: its exit code, or -1.
+int RunLibraryTool(const std::string &arguments) {
+    std::string line = "\"" + ProductFile("DLL32\\TelvexMail.exe") + "\" " + arguments;
+    std::vector<char> command(line.begin(), line.end());
+    command.push_back(0);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+        return -1;
+    }
+    DWORD code = (DWORD)-1;
+    if (WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0) {
+        GetExitCodeProcess(process.hProcess, &code);
+    }
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return (int)code;
+}
+
+// Every file under folder (and its subfolders) that holds text.
+std::vector<std::string> FilesHolding(const std::string &folder, const std::string &text) {
+    std::vector<std::string> holding;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
+    while (search != INVALID_HANDLE_VALUE) {
+        std::string name = found.cFileName;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (name != "." && name != "..") {
+                for (const std::string &inner : FilesHolding(folder + name + "\\", text)) {
+                    holding.push_back(inner);
+                }
+            }
+        } else if (ReadFileText(folder + name).find(text) != std::string::npos) {
+            holding.push_back(folder + name);
+        }
+        if (!FindNextFileA(search, &found)) {
+            FindClose(search);
+            break;
+        }
+    }
+    return holding;
+}
+
+TEST_F(Transport, DeliverySettingsAreCheckedAndThePasswordIsKeptOnlyEncrypted) {
+    const char *password = "Kp32-Secret-Passphrase";
+    ASSERT_EQ(0, RunLibraryTool("\"Lan Mail\" server=127.0.0.1 port=2525 security=none user=scan "
+                                "password=" +
+                                std::string(password) + " sender=scan@varnel.example"));
+    MailProfile mail;
+    ASSERT_EQ(1, LoadMailProfile("Lan Mail", &mail));
+    EXPECT_STREQ("127.0.0.1", mail.Server);
+    EXPECT_EQ(2525, mail.Port);
+    EXPECT_EQ(SecurityNone, mail.Security);
+    EXPECT_STREQ("scan", mail.User);
+    EXPECT_STREQ("scan@varnel.example", mail.Sender);
+    char decrypted[PasswordSize] = "";
+    EXPECT_EQ(1, MailPassword("Lan Mail", decrypted, sizeof decrypted));
+    EXPECT_STREQ(password, decrypted);
+    EXPECT_EQ(std::vector<std::string>(), FilesHolding(ProductDirectory(), password));
+    // Refused, all or nothing: no security off the loopback interface, a
+    // port out of range, an unknown name, a profile that does not exist.
+    EXPECT_EQ(1, RunLibraryTool("\"Lan Mail\" server=mail.example.com port=25"));
+    EXPECT_EQ(1, RunLibraryTool("\"Lan Mail\" port=65536"));
+    EXPECT_EQ(1, RunLibraryTool("\"Lan Mail\" port=25 colour=blue"));
+    EXPECT_EQ(1, RunLibraryTool("\"No Such Profile\" port=25"));
+    ASSERT_EQ(1, LoadMailProfile("Lan Mail", &mail));
+    EXPECT_STREQ("127.0.0.1", mail.Server);
+    EXPECT_EQ(2525, mail.Port);
+    // A profile with TLS from the first byte gets that port unless it names one.
+    ASSERT_EQ(0, RunLibraryTool("\"Lan Mail\" server=mail.example.com security=tls port="));
+    ASSERT_EQ(1, LoadMailProfile("Lan Mail", &mail));
+    EXPECT_EQ(465, mail.Port);
+}
+
+int AgentRunning() {
+    HANDLE agent = OpenMutexA(SYNCHRONIZE, FALSE, TELVEX_AGENT_MUTEX);
+    if (agent) {
+        CloseHandle(agent);
+    }
+    return agent != nullptr;
+}
+
+int FileExists(const std::string &path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+void DeleteFiles(const std::string &folder) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
+    while (search != INVALID_HANDLE_VALUE) {
+        DeleteFileA((folder + found.cFileName).c_str());
+        if (!FindNextFileA(search, &found)) {
+            FindClose(search);
+            break;
+        }
+    }
+}
+
+// Delivery through a scripted SMTP server (smtp_server.py) that runs natively
+// on the loopback interface; what it accepted is in its folder, Received, as
+// NNN.eml (the data) and NNN.env (the envelope).
+class Delivery : public Transport {
+  protected:
+    std::string Received = ProductFile("OUTBOX\\received\\");
+    std::string Log = ProductFile("OUTBOX\\delivery.log");
+    int Port = 0;
+    Delivery() { Outbox = ProductFile("OUTBOX\\delivery\\"); }
+    void SetUp() override {
+        ASSERT_TRUE(WaitUntil([] { return !AgentRunning(); }, 60000))
+            << "the agent of an earlier test still runs";
+        Transport::SetUp();
+        CreateDirectoryA(ProductFile("OUTBOX\\").c_str(), nullptr);
+        DeleteFileA((Outbox + "Sent").c_str()); // left as a file by a failed run
+        for (const std::string &folder :
+             {Outbox, Outbox + "Sent\\", Outbox + "Failed\\", Received}) {
+            CreateDirectoryA(folder.c_str(), nullptr);
+            DeleteFiles(folder);
+        }
+        DeleteFileA(Log.c_str());
+        Port = FreePort();
+        ASSERT_NE(0, Port);
+        ASSERT_EQ(0, RunLibraryTool("\"Lan Mail\" server=127.0.0.1 security=none port=" +
+                                    std::to_string(Port)));
+        WritePrivateProfileStringA("Telvex", "RetryPauseMs", "50",
+                                   ProductFile("TELVEX.INI").c_str());
+    }
+    void TearDown() override {
+        StopServer();
+        EXPECT_TRUE(WaitUntil([] { return !AgentRunning(); }, 60000)) << "the agent did not end";
+    }
+    // A port on the loopback interface that nothing listens on.
+    static int FreePort() {
+        WSADATA winsock;
+        WSAStartup(MAKEWORD(2, 2), &winsock);
+        SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+        sockaddr_in address = {};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        int length = sizeof address, port = 0;
+        if (bind(probe, (sockaddr *)&address, sizeof address) == 0 &&
+            getsockname(probe, (sockaddr *)&address, &length) == 0) {
+            port = ntohs(address.sin_port);
+        }
+        closesocket(probe);
+        return port;
+    }
+    void StartServer(const std::string &options) {
+        typedef char *(CDECL * UnixName)(const WCHAR *);
+        UnixName unixName = (UnixName)(void *)GetProcAddress(GetModuleHandleA("kernel32"),
+                                                             "wine_get_unix_file_name");
+        ASSERT_NE(nullptr, unixName) << "the test server runs natively, beside Wine";
+        WCHAR folder[MAX_PATH];
+        MultiByteToWideChar(CP_ACP, 0, Received.c_str(), -1, folder, MAX_PATH);
+        char *native = unixName(folder);
+        std::string line = "Z:\\usr\\bin\\python3 " SMTP_SERVER_SCRIPT " " + std::string(native) +
+                           " " + std::to_string(Port) + " " + options;
+        HeapFree(GetProcessHeap(), 0, native);
+        std::vector<char> command(line.begin(), line.end());
+        command.push_back(0);
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process = {};
+        ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
+                                   nullptr, &startup, &process));
+        ASSERT_TRUE(WaitUntil([&] { return FileExists(Received + "ready"); }, 30000))
+            << "the test server did not start";
+    }
+    void StopServer() {
+        if (FileExists(Received + "ready")) {
+            WriteFileText(Received + "stop", "");
+            EXPECT_TRUE(WaitUntil([&] { return !FileExists(Received + "ready"); }, 30000));
+            DeleteFileA((Received + "stop").c_str());
+        }
+    }
+    // The messages in the outbox and those that have left it.
+    std::vector<std::string> AllMessages() {
+        std::vector<std::string> names = OutboxFiles("*.eml");
+        for (const char *folder : {"Sent\\*.eml", "Failed\\*.eml"}) {
+            for (const std::string &name : OutboxFiles(folder)) {
+                names.push_back(name);
+            }
+        }
+        return names;
+    }
+    // Queues a message of one page to the recipients: the name of its file.
+    std::string Queue(const std::vector<Recipient> &records, DWORD pageSize) {
+        std::vector<std::string> before = AllMessages();
+        std::string page = ProductFile("OUTBOX\\delivery-page.bin");
+        WritePage(page, pageSize, (int)before.size());
+        PrepareJob(records);
+        JobLink.PageCount = 1;
+        JobLink.PagePaths = page.c_str();
+        EXPECT_EQ(0u, TelvexBinding.SendTelvex(0, &JobLink));
+        EndJob();
+        DeleteFileA(page.c_str());
+        for (const std::string &name : AllMessages()) {
+            if (std::find(before.begin(), before.end(), name) == before.end()) {
+                return name;
+            }
+        }
+        return "(none queued)";
+    }
+    std::string Stem(const std::string &name) { return name.substr(0, name.size() - 4); }
+    int Filed(const char *folder, const std::string &name) {
+        return FileExists(Outbox + folder + "\\" + name);
+    }
+};
+
+TEST_F(Delivery, AMessageQueuedWhileTheServerIsDownReachesItOnceWholeWithItsEnvelope) {
+    std::string name =
+        Queue({{"Ada", "SMTP:ada@example.com", ""}, {"Front Desk", "FAX:+1 555 0101", ""}}, 60000);
+    ASSERT_TRUE(FileExists(Outbox + Stem(name) + ".env"));
+    ASSERT_TRUE(
+        WaitUntil([&] { return ReadFileText(Log).find(" kept ") != std::string::npos; }, 30000))
+        << "no attempt while the server was down";
+    // Lines that begin with a dot, one of them alone, added while nothing
+    // can be sent: they must arrive as they are.
+    WriteFileText(Outbox + name, ReadFileText(Outbox + name) + ".\r\n..two\r\n");
+    std::string queued = ReadFileText(Outbox + name);
+    StartServer("");
+    ASSERT_TRUE(WaitUntil([&] { return Filed("Sent", name); }, 60000)) << ReadFileText(Log);
+    ASSERT_TRUE(WaitUntil([] { return !AgentRunning(); }, 30000));
+    EXPECT_TRUE(queued == ReadFileText(Received + "001.eml")) << "it arrived changed";
+    EXPECT_EQ("scan@varnel.example\nada@example.com\n+15550101@fax.test.example\n",
+              ReadFileText(Received + "001.env"));
+    EXPECT_FALSE(FileExists(Received + "002.eml")) << "delivered twice";
+    EXPECT_TRUE(OutboxFiles("*.eml").empty());
+    EXPECT_TRUE(OutboxFiles("*.env").empty());
+    std::string record = ReadFileText(Outbox + "Sent\\" + Stem(name) + ".txt");
+    EXPECT_NE(std::string::npos, record.find("Server: 127.0.0.1:" + std::to_string(Port)));
+    EXPECT_NE(std::string::npos, record.find("Reply: 250 2.0.0 queued as 001"));
+    EXPECT_NE(std::string::npos,
+              ReadFileText(Log).find(name + " 127.0.0.1:" + std::to_string(Port) + " delivered"));
+}
+
+TEST_F(Delivery, ADroppedConnectionAndA451AreRetriedAndEachMessageArrivesOnceInOrder) {
+    StartServer("--cut-data 1 --data-replies 451");
+    std::string first = Queue({{"Ada", "SMTP:ada@example.com", ""}}, 200000);
+    std::string second = Queue({{"Bo", "SMTP:bo@example.com", ""}}, 3000);
+    ASSERT_TRUE(WaitUntil([&] { return Filed("Sent", first) && Filed("Sent", second); }, 60000))
+        << ReadFileText(Log);
+    EXPECT_TRUE(ReadFileText(Outbox + "Sent\\" + first) == ReadFileText(Received + "001.eml"));
+    EXPECT_TRUE(ReadFileText(Outbox + "Sent\\" + second) == ReadFileText(Received + "002.eml"));
+    EXPECT_FALSE(FileExists(Received + "003.eml")) << "delivered twice";
+    std::string log = ReadFileText(Log);
+    EXPECT_NE(std::string::npos, log.find(first + " 127.0.0.1:" + std::to_string(Port) + " kept"))
+        << log;
+    EXPECT_NE(std::string::npos, log.find(": 451 scripted reply")) << log;
+    EXPECT_EQ("0", IniValue(Outbox + "queue.ini", "Queue", "Failures"));
+}
+
+TEST_F(Delivery, ARefusedRecipientIsRecordedWhileTheOthersGetItAndA554FailsTheMessage) {
+    StartServer("--refuse bad@example.com --data-replies 554");
+    std::string refused = Queue({{"Ada", "SMTP:ada@example.com", ""}}, 3000);
+    std::string partly = Queue({{"Ada", "SMTP:ada@example.com", ""},
+                                {"Bad", "SMTP:bad@example.com", ""},
+                                {"Cy", "SMTP:cy@example.com", ""}},
+                               3000);
+    ASSERT_TRUE(WaitUntil([&] { return Filed("Failed", refused) && Filed("Sent", partly); }, 60000))
+        << ReadFileText(Log);
+    EXPECT_NE(std::string::npos, ReadFileText(Outbox + "Failed\\" + Stem(refused) + ".txt")
+                                     .find("Reply: 554 scripted reply"));
+    EXPECT_EQ("scan@varnel.example\nada@example.com\ncy@example.com\n",
+              ReadFileText(Received + "001.env"));
+    EXPECT_FALSE(FileExists(Received + "002.eml"));
+    EXPECT_NE(
+        std::string::npos,
+        ReadFileText(Outbox + "Sent\\" + Stem(partly) + ".txt").find("bad@example.com: 550 5.1.1"));
+    EXPECT_NE(std::string::npos, ReadFileText(Log).find("bad@example.com: 550 5.1.1"));
+}
+
+TEST_F(Delivery, AMessageTheServerTookButSentCannotHoldIsFiledLaterNotSentAgain) {
+    for (const std::string &name : OutboxFiles("Sent\\*")) {
+        DeleteFileA((Outbox + "Sent\\" + name).c_str());
+    }
+    RemoveDirectoryA((Outbox + "Sent").c_str());
+    WriteFileText(Outbox + "Sent", "a file where the folder would be");
+    StartServer("");
+    std::string name = Queue({{"Ada", "SMTP:ada@example.com", ""}}, 3000);
+    ASSERT_TRUE(WaitUntil(
+        [&] { return ReadFileText(Log).find("cannot be moved") != std::string::npos; }, 30000))
+        << ReadFileText(Log);
+    DeleteFileA((Outbox + "Sent").c_str());
+    ASSERT_TRUE(WaitUntil([&] { return Filed("Sent", name); }, 60000)) << ReadFileText(Log);
+    EXPECT_TRUE(FileExists(Received + "001.eml"));
+    EXPECT_FALSE(FileExists(Received + "002.eml")) << "sent again";
+    EXPECT_NE(std::string::npos, ReadFileText(Outbox + "Sent\\" + Stem(name) + ".txt")
+                                     .find("Reply: 250 2.0.0 queued as 001"));
+}
+
+TEST_F(Delivery, StartTlsWithAuthDeliversToTheNamedCertificateAndBadCredentialsOrTrustStop) {
+    const std::string password = "Right-Horse-Battery";
+    StartServer("--starttls scan " + password);
+    ASSERT_EQ(0, RunLibraryTool("\"Lan Mail\" security=starttls user=scan password=" + password +
+                                " certificate=\"" + Received + "cert.pem\""));
+    std::string name = Queue({{"Ada", "SMTP:ada@example.com", ""}}, 60000);
+    ASSERT_TRUE(WaitUntil([&] { return Filed("Sent", name); }, 60000)) << ReadFileText(Log);
+    EXPECT_TRUE(ReadFileText(Outbox + "Sent\\" + name) == ReadFileText(Received + "001.eml"));
+    EXPECT_EQ("scan@varnel.example\nada@example.com\n", ReadFileText(Received + "001.env"));
+    // A wrong password stops the queue with the reason, once, keeping the message.
+    std::string server = " 127.0.0.1:" + std::to_string(Port) + " stopped: ";
+    ASSERT_EQ(0, RunLibraryTool("\"Lan Mail\" password=wrong"));
+    std::string kept = Queue({{"Bo", "SMTP:bo@example.com", ""}}, 3000);
+    ASSERT_TRUE(WaitUntil(
+        [&] { return ReadFileText(Log).find(kept + server + "535") != std::string::npos; }, 30000))
+        << ReadFileText(Log);
+    ASSERT_TRUE(WaitUntil([] { return !AgentRunning(); }, 30000));
+    std::string log = ReadFileText(Log);
+    EXPECT_EQ(log.find(kept), log.rfind(kept)) << "tried again with the same password";
+    // Trusting the system's store instead, where the test server's
+    // certificate is not: stopped again, nothing sent.
+    ASSERT_EQ(0, RunLibraryTool("\"Lan Mail\" password=" + password + " certificate="));
+    std::string later = Queue({{"Cy", "SMTP:cy@example.com", ""}}, 3000);
+    ASSERT_TRUE(WaitUntil(
+        [&] {
+            return ReadFileText(Log).find(kept + server +
+                                          "the server's certificate is not "
+                                          "trusted") != std::string::npos;
+        },
+        30000))
+        << ReadFileText(Log);
+    EXPECT_TRUE(FileExists(Outbox + kept));
+    EXPECT_TRUE(FileExists(Outbox + later));
+    EXPECT_FALSE(FileExists(Received + "002.eml"));
+    EXPECT_EQ(std::vector<std::string>(), FilesHolding(ProductDirectory(), password));
 }
 
 TEST(SavedFuzzInputs, AddressBooksMessagesAndRecipientFilesAreHandledCleanly) {

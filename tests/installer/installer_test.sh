@@ -52,7 +52,7 @@ echo "$output" | tail -20
 check "the scripted session runs from a prefix made by Setup" same "$rc" 0
 check "the session printed its copy" grep -q 'printed copy (PostScript)' <<<"$output"
 product=$WINEPREFIX/drive_c/Varnel
-check "the product is in C:\\Varnel" same "$(files_in "$product/EXE32") $(files_in "$product/DLL32" | wc -w)" "KEYPAD32.EXE  7"
+check "the product is in C:\\Varnel" same "$(files_in "$product/EXE32") $(files_in "$product/DLL32" | wc -w)" "KEYPAD32.EXE  9"
 check "VARNEL.INI names it" same "$(ini_value "$WINEPREFIX/drive_c/windows/VARNEL.INI" DLL32 | head -1)" 'C:\Varnel\DLL32\'
 check "registered with Windows" has_uninstall_key
 

@@ -1,0 +1,33 @@
+// A profile's delivery settings in the store: the SMTP server, how to reach
+// it, the account, and the envelope sender. The password is kept encrypted
+// for the Windows user, never as text.
+#pragma once
+#include <windows.h>
+
+#include "mime.h"
+#include "store.h"
+
+enum : int { SecurityStartTls = 0, SecurityTls = 1, SecurityNone = 2 };
+enum : int { PasswordSize = 128 };
+
+struct MailProfile {
+    char Server[StoreTextSize];
+    WORD Port;
+    int Security;
+    char User[StoreTextSize];
+    char Sender[MailboxSize];   // "" when the message's own sender is the envelope sender
+    char Certificate[MAX_PATH]; // the one certificate to trust, "" for the system's trust store
+};
+
+// The profile's delivery settings; 1 when it names a server to deliver to.
+int LoadMailProfile(const char *profile, MailProfile *mail);
+// 1 when the server name is the loopback interface.
+int LoopbackName(const char *server);
+// Applies "name=value" settings (server, port, security, user, password,
+// sender, gateway, certificate) to an existing profile, all or none: 0, or
+// the number (from 1) of the first refused; count + 1 when together they are
+// refused (no security on a server other than loopback). A queue the
+// delivery agent stopped for the profile starts again.
+int SetMailSettings(const char *profile, int count, char *const *settings);
+// The profile's password; 1 when one is stored and could be decrypted.
+int MailPassword(const char *profile, char *out, int size);

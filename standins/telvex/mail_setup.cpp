@@ -1,0 +1,58 @@
+// TelvexMail.exe: sets a profile's delivery settings from a script.
+//   TelvexMail PROFILE name=value ...
+// Names: server, port, security (starttls, tls, none), user, password,
+// sender, gateway, certificate (a file: the one certificate to trust). "password=-" reads the
+// password from standard input, so that it appears on no command line.
+#include <stdio.h>
+#include <string.h>
+
+#include "mail_settings.h"
+
+// Replaces "password=-" by the line read from standard input.
+static int ReadPassword(char *setting, int size) {
+    if (strcmp(setting, "password=-") != 0) {
+        return 1;
+    }
+    char line[PasswordSize];
+    if (!fgets(line, sizeof line, stdin)) {
+        return 0;
+    }
+    line[strcspn(line, "\r\n")] = 0;
+    snprintf(setting, size, "password=%s", line);
+    SecureZeroMemory(line, sizeof line);
+    return 1;
+}
+
+int main(int argc, char **argv) {
+    if (argc < 3) {
+        fprintf(stderr, "usage: TelvexMail PROFILE name=value ...\n"
+                        "names: server port security user password sender gateway certificate\n");
+        return 2;
+    }
+    if (!ProfileExists(argv[1])) {
+        fprintf(stderr, "TelvexMail: no profile named %s\n", argv[1]);
+        return 1;
+    }
+    enum : int { SettingCount = 16 };
+    static char settings[SettingCount][PasswordSize + 16];
+    char *pointers[SettingCount];
+    int count = argc - 2 < SettingCount ? argc - 2 : SettingCount;
+    for (int i = 0; i < count; i++) {
+        lstrcpynA(settings[i], argv[i + 2], sizeof settings[i]);
+        if (!ReadPassword(settings[i], sizeof settings[i])) {
+            fprintf(stderr, "TelvexMail: no password on standard input\n");
+            return 1;
+        }
+        pointers[i] = settings[i];
+    }
+    int refused = SetMailSettings(argv[1], count, pointers);
+    if (refused > count) {
+        fprintf(stderr, "TelvexMail: security=none is only for a loopback server\n");
+    } else if (refused) {
+        fprintf(stderr, "TelvexMail: refused: %s\n",
+                strncmp(pointers[refused - 1], "password=", 9) ? pointers[refused - 1]
+                                                               : "password");
+    }
+    SecureZeroMemory(settings, sizeof settings);
+    return refused ? 1 : 0;
+}

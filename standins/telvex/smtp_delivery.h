@@ -1,0 +1,16 @@
+// The delivery agent's work: each outbox of a profile with a server,
+// delivered in order over SMTP. A message leaves the outbox only after the
+// server's 250 to its data: into Sent\ with a record of the delivery, or
+// into Failed\ with the server's refusal. A temporary failure keeps it and
+// pauses that outbox, longer after each failure in a row; the pause is kept
+// in the outbox's queue.ini across restarts. Every attempt is a line of the
+// log beside the outbox ("<outbox>.log").
+#pragma once
+#include <windows.h>
+
+// Delivers what is due (deliver 1) or only looks (deliver 0). Returns the
+// milliseconds until the next attempt is due, 0 when no message waits.
+DWORD DeliverOutboxes(int deliver);
+// Runs the agent until no message waits: one per machine, by its mutex.
+// 0 when it ran, 1 when another agent was running.
+int RunDeliveryAgent();

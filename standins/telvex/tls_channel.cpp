@@ -1,0 +1,262 @@
+#include "tls_channel.h"
+
+#define SECURITY_WIN32
+#include <schannel.h>
+#include <security.h>
+#include <wincrypt.h>
+
+#include <stdio.h>
+#include <string.h>
+
+enum : int { RecordSize = 16 * 1024 + 512, CertificateSize = 64 * 1024 };
+
+// The one TLS session the agent holds at a time.
+static struct {
+    CredHandle Credentials;
+    CtxtHandle Context;
+    int HaveCredentials, HaveContext;
+    SecPkgContext_StreamSizes Sizes;
+    int Raw;                         // received bytes not yet decrypted, at the start of Incoming
+    char Incoming[2 * RecordSize];   // what the server sent, still encrypted
+    int Plain, PlainAt;              // decrypted bytes not yet handed out
+    char Decrypted[2 * RecordSize];  // what DecryptMessage gave
+    char Outgoing[RecordSize + 256]; // one record being sent
+} Tls;
+
+// Waits for the socket to be readable, then reads into Incoming: the bytes
+// read, 0 when the connection ended, -1 after timeout.
+static int ReceiveRaw(SOCKET socket, DWORD timeout) {
+    if (Tls.Raw == (int)sizeof Tls.Incoming) {
+        return 0; // a record larger than TLS allows: give up on the connection
+    }
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(socket, &readable);
+    timeval wait = {(long)(timeout / 1000), (long)(timeout % 1000) * 1000};
+    if (select(0, &readable, NULL, NULL, &wait) != 1) {
+        return -1;
+    }
+    int got = recv(socket, Tls.Incoming + Tls.Raw, (int)sizeof Tls.Incoming - Tls.Raw, 0);
+    if (got > 0) {
+        Tls.Raw += got;
+    }
+    return got > 0 ? got : 0;
+}
+
+static int SendRaw(SOCKET socket, const char *data, int length) {
+    while (length > 0) {
+        int sent = send(socket, data, length, 0);
+        if (sent <= 0) {
+            return 0;
+        }
+        data += sent;
+        length -= sent;
+    }
+    return 1;
+}
+
+// Keeps the bytes a call left unread (a SECBUFFER_EXTRA) at the start of Incoming.
+static void KeepExtra(const SecBuffer *buffers, int count) {
+    int extra = 0;
+    for (int i = 0; i < count; i++) {
+        if (buffers[i].BufferType == SECBUFFER_EXTRA) {
+            extra = (int)buffers[i].cbBuffer;
+        }
+    }
+    memmove(Tls.Incoming, Tls.Incoming + Tls.Raw - extra, extra);
+    Tls.Raw = extra;
+}
+
+static int Handshake(SOCKET socket, DWORD timeout, const char *server) {
+    const DWORD flags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
+                        ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM | ISC_REQ_MANUAL_CRED_VALIDATION;
+    SECURITY_STATUS status = SEC_I_CONTINUE_NEEDED;
+    int first = 1;
+    while (status == SEC_I_CONTINUE_NEEDED || status == SEC_E_INCOMPLETE_MESSAGE) {
+        if (!first && (Tls.Raw == 0 || status == SEC_E_INCOMPLETE_MESSAGE) &&
+            ReceiveRaw(socket, timeout) <= 0) {
+            return 0;
+        }
+        SecBuffer in[2] = {{(ULONG)Tls.Raw, SECBUFFER_TOKEN, Tls.Incoming},
+                           {0, SECBUFFER_EMPTY, NULL}};
+        SecBuffer out[1] = {{0, SECBUFFER_TOKEN, NULL}};
+        SecBufferDesc inDesc = {SECBUFFER_VERSION, 2, in}, outDesc = {SECBUFFER_VERSION, 1, out};
+        ULONG attributes = 0;
+        status = InitializeSecurityContextA(
+            &Tls.Credentials, first ? NULL : &Tls.Context, (SEC_CHAR *)server, flags, 0, 0,
+            first ? NULL : &inDesc, 0, first ? &Tls.Context : NULL, &outDesc, &attributes, NULL);
+        Tls.HaveContext = 1;
+        if (out[0].pvBuffer) {
+            int sent = out[0].cbBuffer == 0 ||
+                       SendRaw(socket, (const char *)out[0].pvBuffer, (int)out[0].cbBuffer);
+            FreeContextBuffer(out[0].pvBuffer);
+            if (!sent) {
+                return 0;
+            }
+        }
+        if (!first && status != SEC_E_INCOMPLETE_MESSAGE) {
+            KeepExtra(in, 2);
+        }
+        first = 0;
+    }
+    return status == SEC_E_OK &&
+           QueryContextAttributesA(&Tls.Context, SECPKG_ATTR_STREAM_SIZES, &Tls.Sizes) == SEC_E_OK;
+}
+
+// The certificate file's DER bytes into out: their number, 0 when unreadable.
+static DWORD ReadCertificate(const char *path, BYTE *out, DWORD size) {
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        return 0;
+    }
+    static char text[CertificateSize];
+    DWORD got = 0;
+    int ok = ReadFile(file, text, sizeof text - 1, &got, NULL);
+    CloseHandle(file);
+    if (!ok) {
+        return 0;
+    }
+    text[got] = 0;
+    if (!strstr(text, "-----BEGIN")) {
+        memcpy(out, text, got < size ? got : size);
+        return got <= size ? got : 0;
+    }
+    DWORD length = size;
+    return CryptStringToBinaryA(text, 0, CRYPT_STRING_BASE64HEADER, out, &length, NULL, NULL)
+               ? length
+               : 0;
+}
+
+// 1 when the server's certificate is the named one or, with none named, one
+// the system trusts for this server name.
+static int TrustedCertificate(const char *server, const char *certificate, char *why, int size) {
+    PCCERT_CONTEXT presented = NULL;
+    if (QueryContextAttributesA(&Tls.Context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &presented) !=
+            SEC_E_OK ||
+        !presented) {
+        snprintf(why, size, "the server showed no certificate");
+        return 0;
+    }
+    int trusted = 0;
+    if (certificate[0]) {
+        static BYTE expected[CertificateSize];
+        DWORD length = ReadCertificate(certificate, expected, sizeof expected);
+        trusted = length && length == presented->cbCertEncoded &&
+                  memcmp(expected, presented->pbCertEncoded, length) == 0;
+        snprintf(why, size, "the server's certificate is not the one in %s", certificate);
+    } else {
+        CERT_CHAIN_PARA para = {};
+        para.cbSize = sizeof para;
+        PCCERT_CHAIN_CONTEXT chain = NULL;
+        if (CertGetCertificateChain(NULL, presented, NULL, presented->hCertStore, &para, 0, NULL,
+                                    &chain)) {
+            WCHAR name[256];
+            MultiByteToWideChar(CP_ACP, 0, server, -1, name, 256);
+            SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl = {};
+            ssl.cbSize = sizeof ssl;
+            ssl.dwAuthType = AUTHTYPE_SERVER;
+            ssl.pwszServerName = name;
+            CERT_CHAIN_POLICY_PARA policy = {};
+            policy.cbSize = sizeof policy;
+            policy.pvExtraPolicyPara = &ssl;
+            CERT_CHAIN_POLICY_STATUS status = {};
+            status.cbSize = sizeof status;
+            trusted =
+                CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status) &&
+                status.dwError == 0;
+            CertFreeCertificateChain(chain);
+        }
+        snprintf(why, size, "the server's certificate is not trusted for %s", server);
+    }
+    CertFreeCertificateContext(presented);
+    return trusted;
+}
+
+int StartTls(SOCKET socket, DWORD timeout, const char *server, const char *certificate, char *why,
+             int size) {
+    Tls.Raw = Tls.Plain = Tls.PlainAt = 0;
+    SCHANNEL_CRED credentials = {};
+    credentials.dwVersion = SCHANNEL_CRED_VERSION;
+    credentials.dwFlags = SCH_CRED_NO_DEFAULT_CREDS | SCH_CRED_MANUAL_CRED_VALIDATION;
+    Tls.HaveCredentials =
+        AcquireCredentialsHandleA(NULL, (SEC_CHAR *)UNISP_NAME_A, SECPKG_CRED_OUTBOUND, NULL,
+                                  &credentials, NULL, NULL, &Tls.Credentials, NULL) == SEC_E_OK;
+    if (!Tls.HaveCredentials || !Handshake(socket, timeout, server)) {
+        snprintf(why, size, "no TLS session with %s", server);
+        return TlsRefused;
+    }
+    return TrustedCertificate(server, certificate, why, size) ? TlsOpen : TlsUntrusted;
+}
+
+int TlsSend(SOCKET socket, const char *data, int length) {
+    int most = (int)Tls.Sizes.cbMaximumMessage;
+    most = most < RecordSize - 512 ? most : RecordSize - 512;
+    while (length > 0) {
+        int piece = length < most ? length : most;
+        char *header = Tls.Outgoing;
+        char *body = header + Tls.Sizes.cbHeader;
+        memcpy(body, data, piece);
+        SecBuffer buffers[4] = {{Tls.Sizes.cbHeader, SECBUFFER_STREAM_HEADER, header},
+                                {(ULONG)piece, SECBUFFER_DATA, body},
+                                {Tls.Sizes.cbTrailer, SECBUFFER_STREAM_TRAILER, body + piece},
+                                {0, SECBUFFER_EMPTY, NULL}};
+        SecBufferDesc message = {SECBUFFER_VERSION, 4, buffers};
+        if (EncryptMessage(&Tls.Context, 0, &message, 0) != SEC_E_OK ||
+            !SendRaw(socket, Tls.Outgoing,
+                     (int)(buffers[0].cbBuffer + buffers[1].cbBuffer + buffers[2].cbBuffer))) {
+            return 0;
+        }
+        data += piece;
+        length -= piece;
+    }
+    return 1;
+}
+
+int TlsReceive(SOCKET socket, DWORD timeout, char *out, int size) {
+    while (Tls.Plain == 0) {
+        SECURITY_STATUS status = SEC_E_INCOMPLETE_MESSAGE;
+        if (Tls.Raw) {
+            SecBuffer buffers[4] = {{(ULONG)Tls.Raw, SECBUFFER_DATA, Tls.Incoming},
+                                    {0, SECBUFFER_EMPTY, NULL},
+                                    {0, SECBUFFER_EMPTY, NULL},
+                                    {0, SECBUFFER_EMPTY, NULL}};
+            SecBufferDesc message = {SECBUFFER_VERSION, 4, buffers};
+            status = DecryptMessage(&Tls.Context, &message, 0, NULL);
+            if (status == SEC_E_OK) {
+                for (const SecBuffer &buffer : buffers) {
+                    if (buffer.BufferType == SECBUFFER_DATA &&
+                        buffer.cbBuffer <= sizeof Tls.Decrypted) {
+                        memcpy(Tls.Decrypted, buffer.pvBuffer, buffer.cbBuffer);
+                        Tls.Plain = (int)buffer.cbBuffer;
+                        Tls.PlainAt = 0;
+                    }
+                }
+                KeepExtra(buffers, 4);
+                continue;
+            }
+            if (status != SEC_E_INCOMPLETE_MESSAGE) {
+                return 0; // the server closed the session or sent what cannot be read
+            }
+        }
+        int got = ReceiveRaw(socket, timeout);
+        if (got <= 0) {
+            return got;
+        }
+    }
+    int copy = Tls.Plain < size ? Tls.Plain : size;
+    memcpy(out, Tls.Decrypted + Tls.PlainAt, copy);
+    Tls.PlainAt += copy;
+    Tls.Plain -= copy;
+    return copy;
+}
+
+void EndTls() {
+    if (Tls.HaveContext) {
+        DeleteSecurityContext(&Tls.Context);
+    }
+    if (Tls.HaveCredentials) {
+        FreeCredentialsHandle(&Tls.Credentials);
+    }
+    Tls.HaveContext = Tls.HaveCredentials = 0;
+}
