@@ -23,8 +23,9 @@ fi
 
 # A private Xvfb has no window manager, and Wine waits up to two seconds for
 # one whenever it hides a window that a manager would own: there Wine manages
-# its windows itself. On a user's display the window manager keeps them.
-if [ -n "${KP_PRIVATE_DISPLAY:-}" ]; then
+# its windows itself. On a user's display the window manager keeps them, and
+# the screenshots keep the windows' plain look (KP_KEEP_MANAGED).
+if [ -n "${KP_PRIVATE_DISPLAY:-}" ] && [ -z "${KP_KEEP_MANAGED:-}" ]; then
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 else
     wine reg delete 'HKCU\Software\Wine\X11 Driver' /v Managed /f >/dev/null 2>&1 || true

@@ -10,6 +10,7 @@ here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 out=${1:-$here/../docs/keypad32.png}
 source "$here/env.sh"
 KP_FORCE_XVFB=1 kp_setup
+export KP_KEEP_MANAGED=1
 kp_prepare "$(kp_builds | head -1)"
 ctl() { wine "$KP_BUILD/bin/vnlctl.exe" "$@" >/dev/null; }
 
