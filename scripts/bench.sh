@@ -2,7 +2,8 @@
 # Builds everything and runs the benchmarks under Wine for each build that
 # set-up chose; each prints its figures, and one table of every figure
 # (ours, the reference measured in the same run, their ratio, the build)
-# closes the run.
+# closes the run. KP_BENCH=Delivery (a shell pattern) runs only the
+# benchmarks whose name, less "Bench", it matches.
 set -uo pipefail
 here=$(dirname "${BASH_SOURCE[0]}")
 source "$here/env.sh"
@@ -18,15 +19,18 @@ show() {
 }
 for build in $(kp_builds); do
     kp_prepare "$build"
-    for bench in "$KP_BUILD"/bin/*Bench.exe; do
+    for bench in "$KP_BUILD"/bin/${KP_BENCH:-*}Bench.exe; do
+        [ -f "$bench" ] || continue
         echo "== $build: $(basename "$bench" .exe)"
         wine "$bench" >"$out" 2>&1 </dev/null
         show
         # Each benchmark starts without a device or program left by the one before.
         wine taskkill /F /IM KEYPAD32.EXE /IM VNLPANEL.EXE >/dev/null 2>&1
     done
-    bash "$here/bench_imagefile.sh" >"$out" 2>&1 </dev/null
-    show
+    if [[ ImageFile == ${KP_BENCH:-*} ]]; then
+        bash "$here/bench_imagefile.sh" >"$out" 2>&1 </dev/null
+        show
+    fi
     wineserver -k >/dev/null 2>&1 || true
 done
 echo

@@ -14,6 +14,7 @@
 #include "mail_settings.h"
 #include "telvex_ids.h"
 #include "mime.h"
+#include "smtp_server_process.h"
 #include "vcard.h"
 #include "tests/core/fuzz_replay.h"
 
@@ -310,27 +311,6 @@ TEST_F(Transport, SettingsAreReadAndWrittenPerProfile) {
     EXPECT_EQ(0u, TelvexBinding.RegistryGetSetting("No Such Profile", &full));
 }
 
-// Runs a program of the library's folder with these arguments: its exit code, or -1.
-int RunLibraryTool(const std::string &arguments) {
-    std::string line = "\"" + ProductFile("DLL32\\TelvexMail.exe") + "\" " + arguments;
-    std::vector<char> command(line.begin(), line.end());
-    command.push_back(0);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process)) {
-        return -1;
-    }
-    DWORD code = (DWORD)-1;
-    if (WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0) {
-        GetExitCodeProcess(process.hProcess, &code);
-    }
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
-    return (int)code;
-}
-
 // Every file under folder (and its subfolders) that holds text.
 std::vector<std::string> FilesHolding(const std::string &folder, const std::string &text) {
     std::vector<std::string> holding;
@@ -431,7 +411,7 @@ class Delivery : public Transport {
             DeleteFiles(folder);
         }
         DeleteFileA(Log.c_str());
-        Port = FreePort();
+        Port = FreeLoopbackPort();
         ASSERT_NE(0, Port);
         ASSERT_EQ(0, RunLibraryTool("\"Lan Mail\" server=127.0.0.1 security=none port=" +
                                     std::to_string(Port)));
@@ -442,50 +422,10 @@ class Delivery : public Transport {
         StopServer();
         EXPECT_TRUE(WaitUntil([] { return !AgentRunning(); }, 60000)) << "the agent did not end";
     }
-    // A port on the loopback interface that nothing listens on.
-    static int FreePort() {
-        WSADATA winsock;
-        WSAStartup(MAKEWORD(2, 2), &winsock);
-        SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
-        sockaddr_in address = {};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        int length = sizeof address, port = 0;
-        if (bind(probe, (sockaddr *)&address, sizeof address) == 0 &&
-            getsockname(probe, (sockaddr *)&address, &length) == 0) {
-            port = ntohs(address.sin_port);
-        }
-        closesocket(probe);
-        return port;
-    }
     void StartServer(const std::string &options) {
-        typedef char *(CDECL * UnixName)(const WCHAR *);
-        UnixName unixName = (UnixName)(void *)GetProcAddress(GetModuleHandleA("kernel32"),
-                                                             "wine_get_unix_file_name");
-        ASSERT_NE(nullptr, unixName) << "the test server runs natively, beside Wine";
-        WCHAR folder[MAX_PATH];
-        MultiByteToWideChar(CP_ACP, 0, Received.c_str(), -1, folder, MAX_PATH);
-        char *native = unixName(folder);
-        std::string line = "Z:\\usr\\bin\\python3 " SMTP_SERVER_SCRIPT " " + std::string(native) +
-                           " " + std::to_string(Port) + " " + options;
-        HeapFree(GetProcessHeap(), 0, native);
-        std::vector<char> command(line.begin(), line.end());
-        command.push_back(0);
-        STARTUPINFOA startup = {};
-        startup.cb = sizeof startup;
-        PROCESS_INFORMATION process = {};
-        ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                                   nullptr, &startup, &process));
-        ASSERT_TRUE(WaitUntil([&] { return FileExists(Received + "ready"); }, 30000))
-            << "the test server did not start";
+        ASSERT_TRUE(StartSmtpServer(Received, Port, options)) << "the test server did not start";
     }
-    void StopServer() {
-        if (FileExists(Received + "ready")) {
-            WriteFileText(Received + "stop", "");
-            EXPECT_TRUE(WaitUntil([&] { return !FileExists(Received + "ready"); }, 30000));
-            DeleteFileA((Received + "stop").c_str());
-        }
-    }
+    void StopServer() { EXPECT_TRUE(StopSmtpServer(Received)); }
     // The messages in the outbox and those that have left it.
     std::vector<std::string> AllMessages() {
         std::vector<std::string> names = OutboxFiles("*.eml");

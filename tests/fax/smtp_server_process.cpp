@@ -1,0 +1,85 @@
+#include "smtp_server_process.h"
+
+#include <vector>
+
+#include "program_harness.h"
+
+int RunLibraryTool(const std::string &arguments) {
+    std::string line = "\"" + ProductFile("DLL32\\TelvexMail.exe") + "\" " + arguments;
+    std::vector<char> command(line.begin(), line.end());
+    command.push_back(0);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+        return -1;
+    }
+    DWORD code = (DWORD)-1;
+    if (WaitForSingleObject(process.hProcess, 30000) == WAIT_OBJECT_0) {
+        GetExitCodeProcess(process.hProcess, &code);
+    }
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return (int)code;
+}
+
+int FreeLoopbackPort() {
+    WSADATA winsock;
+    WSAStartup(MAKEWORD(2, 2), &winsock);
+    SOCKET probe = socket(AF_INET, SOCK_STREAM, IPPROTO_TCP);
+    sockaddr_in address = {};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    int length = sizeof address, port = 0;
+    if (bind(probe, (sockaddr *)&address, sizeof address) == 0 &&
+        getsockname(probe, (sockaddr *)&address, &length) == 0) {
+        port = ntohs(address.sin_port);
+    }
+    closesocket(probe);
+    return port;
+}
+
+static int Exists(const std::string &path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+int StartSmtpServer(const std::string &folder, int port, const std::string &options) {
+    typedef char *(CDECL * UnixName)(const WCHAR *);
+    UnixName unixName =
+        (UnixName)(void *)GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name");
+    if (!unixName) {
+        return 0; // the server runs natively, beside Wine
+    }
+    WCHAR wide[MAX_PATH];
+    MultiByteToWideChar(CP_ACP, 0, folder.c_str(), -1, wide, MAX_PATH);
+    char *native = unixName(wide);
+    if (!native) {
+        return 0;
+    }
+    std::string line = "Z:\\usr\\bin\\python3 " SMTP_SERVER_SCRIPT " " + std::string(native) + " " +
+                       std::to_string(port) + " " + options;
+    HeapFree(GetProcessHeap(), 0, native);
+    std::vector<char> command(line.begin(), line.end());
+    command.push_back(0);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+        return 0;
+    }
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return WaitUntil([&] { return Exists(folder + "ready") != 0; }, 30000);
+}
+
+int StopSmtpServer(const std::string &folder) {
+    if (!Exists(folder + "ready")) {
+        return 1;
+    }
+    WriteFileText(folder + "stop", "");
+    int stopped = WaitUntil([&] { return !Exists(folder + "ready"); }, 30000);
+    DeleteFileA((folder + "stop").c_str());
+    return stopped;
+}
