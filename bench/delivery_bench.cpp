@@ -182,19 +182,6 @@ DWORD WriteG4Page(WriteImageFileProc writeImage, const char *path, int seed) {
     return result == ImageWritten ? size : 0;
 }
 
-void ClearFolder(const std::string &folder) {
-    CreateDirectoryA(folder.c_str(), nullptr);
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
-    while (search != INVALID_HANDLE_VALUE) {
-        DeleteFileA((folder + found.cFileName).c_str());
-        if (!FindNextFileA(search, &found)) {
-            FindClose(search);
-            break;
-        }
-    }
-}
-
 int CountFiles(const std::string &pattern) {
     WIN32_FIND_DATAA found;
     HANDLE search = FindFirstFileA(pattern.c_str(), &found);

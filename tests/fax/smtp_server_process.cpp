@@ -4,15 +4,19 @@
 
 #include "program_harness.h"
 
-int RunLibraryTool(const std::string &arguments) {
-    std::string line = "\"" + ProductFile("DLL32\\TelvexMail.exe") + "\" " + arguments;
+// Starts a command line; 1 with the process's handles in process, else 0.
+static int Launch(const std::string &line, PROCESS_INFORMATION *process) {
     std::vector<char> command(line.begin(), line.end());
     command.push_back(0);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
+    return CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, process) != 0;
+}
+
+int RunLibraryTool(const std::string &arguments) {
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process)) {
+    if (!Launch("\"" + ProductFile("DLL32\\TelvexMail.exe") + "\" " + arguments, &process)) {
         return -1;
     }
     DWORD code = (DWORD)-1;
@@ -60,13 +64,8 @@ int StartSmtpServer(const std::string &folder, int port, const std::string &opti
     std::string line = "Z:\\usr\\bin\\python3 " SMTP_SERVER_SCRIPT " " + std::string(native) + " " +
                        std::to_string(port) + " " + options;
     HeapFree(GetProcessHeap(), 0, native);
-    std::vector<char> command(line.begin(), line.end());
-    command.push_back(0);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process)) {
+    if (!Launch(line, &process)) {
         return 0;
     }
     CloseHandle(process.hProcess);

@@ -10,6 +10,7 @@
 
 #include <string.h>
 
+#include "app/settings.h"
 #include "fax_fixture.h"
 #include "mail_settings.h"
 #include "telvex_ids.h"
@@ -374,22 +375,6 @@ int AgentRunning() {
     return agent != nullptr;
 }
 
-int FileExists(const std::string &path) {
-    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-void DeleteFiles(const std::string &folder) {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
-    while (search != INVALID_HANDLE_VALUE) {
-        DeleteFileA((folder + found.cFileName).c_str());
-        if (!FindNextFileA(search, &found)) {
-            FindClose(search);
-            break;
-        }
-    }
-}
-
 // Delivery through a scripted SMTP server (smtp_server.py) that runs natively
 // on the loopback interface; what it accepted is in its folder, Received, as
 // NNN.eml (the data) and NNN.env (the envelope).
@@ -407,8 +392,7 @@ class Delivery : public Transport {
         DeleteFileA((Outbox + "Sent").c_str()); // left as a file by a failed run
         for (const std::string &folder :
              {Outbox, Outbox + "Sent\\", Outbox + "Failed\\", Received}) {
-            CreateDirectoryA(folder.c_str(), nullptr);
-            DeleteFiles(folder);
+            ClearFolder(folder);
         }
         DeleteFileA(Log.c_str());
         Port = FreeLoopbackPort();
@@ -456,14 +440,14 @@ class Delivery : public Transport {
     }
     std::string Stem(const std::string &name) { return name.substr(0, name.size() - 4); }
     int Filed(const char *folder, const std::string &name) {
-        return FileExists(Outbox + folder + "\\" + name);
+        return FileExists((Outbox + folder + "\\" + name).c_str());
     }
 };
 
 TEST_F(Delivery, AMessageQueuedWhileTheServerIsDownReachesItOnceWholeWithItsEnvelope) {
     std::string name =
         Queue({{"Ada", "SMTP:ada@example.com", ""}, {"Front Desk", "FAX:+1 555 0101", ""}}, 60000);
-    ASSERT_TRUE(FileExists(Outbox + Stem(name) + ".env"));
+    ASSERT_TRUE(FileExists((Outbox + Stem(name) + ".env").c_str()));
     ASSERT_TRUE(
         WaitUntil([&] { return ReadFileText(Log).find(" kept ") != std::string::npos; }, 30000))
         << "no attempt while the server was down";
@@ -477,7 +461,7 @@ TEST_F(Delivery, AMessageQueuedWhileTheServerIsDownReachesItOnceWholeWithItsEnve
     EXPECT_TRUE(queued == ReadFileText(Received + "001.eml")) << "it arrived changed";
     EXPECT_EQ("scan@varnel.example\nada@example.com\n+15550101@fax.test.example\n",
               ReadFileText(Received + "001.env"));
-    EXPECT_FALSE(FileExists(Received + "002.eml")) << "delivered twice";
+    EXPECT_FALSE(FileExists((Received + "002.eml").c_str())) << "delivered twice";
     EXPECT_TRUE(OutboxFiles("*.eml").empty());
     EXPECT_TRUE(OutboxFiles("*.env").empty());
     std::string record = ReadFileText(Outbox + "Sent\\" + Stem(name) + ".txt");
@@ -495,7 +479,7 @@ TEST_F(Delivery, ADroppedConnectionAndA451AreRetriedAndEachMessageArrivesOnceInO
         << ReadFileText(Log);
     EXPECT_TRUE(ReadFileText(Outbox + "Sent\\" + first) == ReadFileText(Received + "001.eml"));
     EXPECT_TRUE(ReadFileText(Outbox + "Sent\\" + second) == ReadFileText(Received + "002.eml"));
-    EXPECT_FALSE(FileExists(Received + "003.eml")) << "delivered twice";
+    EXPECT_FALSE(FileExists((Received + "003.eml").c_str())) << "delivered twice";
     std::string log = ReadFileText(Log);
     EXPECT_NE(std::string::npos, log.find(first + " 127.0.0.1:" + std::to_string(Port) + " kept"))
         << log;
@@ -516,7 +500,7 @@ TEST_F(Delivery, ARefusedRecipientIsRecordedWhileTheOthersGetItAndA554FailsTheMe
                                      .find("Reply: 554 scripted reply"));
     EXPECT_EQ("scan@varnel.example\nada@example.com\ncy@example.com\n",
               ReadFileText(Received + "001.env"));
-    EXPECT_FALSE(FileExists(Received + "002.eml"));
+    EXPECT_FALSE(FileExists((Received + "002.eml").c_str()));
     EXPECT_NE(
         std::string::npos,
         ReadFileText(Outbox + "Sent\\" + Stem(partly) + ".txt").find("bad@example.com: 550 5.1.1"));
@@ -536,8 +520,8 @@ TEST_F(Delivery, AMessageTheServerTookButSentCannotHoldIsFiledLaterNotSentAgain)
         << ReadFileText(Log);
     DeleteFileA((Outbox + "Sent").c_str());
     ASSERT_TRUE(WaitUntil([&] { return Filed("Sent", name); }, 60000)) << ReadFileText(Log);
-    EXPECT_TRUE(FileExists(Received + "001.eml"));
-    EXPECT_FALSE(FileExists(Received + "002.eml")) << "sent again";
+    EXPECT_TRUE(FileExists((Received + "001.eml").c_str()));
+    EXPECT_FALSE(FileExists((Received + "002.eml").c_str())) << "sent again";
     EXPECT_NE(std::string::npos, ReadFileText(Outbox + "Sent\\" + Stem(name) + ".txt")
                                      .find("Reply: 250 2.0.0 queued as 001"));
 }
@@ -573,9 +557,9 @@ TEST_F(Delivery, StartTlsWithAuthDeliversToTheNamedCertificateAndBadCredentialsO
         },
         30000))
         << ReadFileText(Log);
-    EXPECT_TRUE(FileExists(Outbox + kept));
-    EXPECT_TRUE(FileExists(Outbox + later));
-    EXPECT_FALSE(FileExists(Received + "002.eml"));
+    EXPECT_TRUE(FileExists((Outbox + kept).c_str()));
+    EXPECT_TRUE(FileExists((Outbox + later).c_str()));
+    EXPECT_FALSE(FileExists((Received + "002.eml").c_str()));
     EXPECT_EQ(std::vector<std::string>(), FilesHolding(ProductDirectory(), password));
 }
 

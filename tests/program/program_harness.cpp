@@ -294,6 +294,13 @@ std::vector<std::string> FilesMatching(const std::string &pattern) {
     return names;
 }
 
+void ClearFolder(const std::string &folder) {
+    CreateDirectoryA(folder.c_str(), NULL);
+    for (const std::string &name : FilesMatching(folder + "*")) {
+        DeleteFileA((folder + name).c_str());
+    }
+}
+
 // The system's handle table (NtQuerySystemInformation class 16).
 struct HandleEntry {
     ULONG OwnerProcessId;

@@ -185,3 +185,5 @@ std::string WriteSourcePage(PageKind kind, const std::string &path);
 std::string TempPath(const char *name);
 // The names of the files a pattern ("C:\\dir\\*.eml") matches.
 std::vector<std::string> FilesMatching(const std::string &pattern);
+// Makes the folder (a path ending in a backslash) when missing and deletes the files in it.
+void ClearFolder(const std::string &folder);
