@@ -128,6 +128,17 @@ class FaxJob : public ProgramFixture {
                 "\r\nNumberOfFaxRecip2=1\r\nFaxAlias2=Head Office\r\n"
                 "NumberOfEmailRecip3=2\r\nEmailAlias3=Team\r\n");
     }
+    // The fax destination, a location dialing 9 for outside lines in area
+    // 415, a long-distance number typed and a text page loaded.
+    void StartWithATypedNumber() {
+        WriteFileText("C:\\windows\\telephon.ini",
+                      "[Locations]\r\nCurrentLocation=1,1\r\n"
+                      "Location1=1,\"Office\",\"9\",\"1\",\"415\",1\r\n");
+        UseSettings(0, "Office Fax");
+        Start();
+        Device("digits 14155551234");
+        Load(TextPage);
+    }
     void Press(const char *key) { Device(std::string("press ") + key); }
     void Load(PageKind kind, int count = 1) {
         for (int i = 0; i < count; i++) {
@@ -204,12 +215,7 @@ TEST_F(FaxJob, ColourPagesByEmailAreJpegsTaggedJpg) {
 }
 
 TEST_F(FaxJob, ATypedNumberIsDialedByTheLocationsRules) {
-    WriteFileText("C:\\windows\\telephon.ini", "[Locations]\r\nCurrentLocation=1,1\r\n"
-                                               "Location1=1,\"Office\",\"9\",\"1\",\"415\",1\r\n");
-    UseSettings(0, "Office Fax");
-    Start();
-    Device("digits 14155551234");
-    Load(TextPage);
+    StartWithATypedNumber();
     ASSERT_EQ("Xferred to Xchg", Fax());
     std::string message = KeepMessage("typed.eml");
     EXPECT_NE(std::string::npos, message.find("<95551234@fax.test.example>"))
@@ -220,12 +226,7 @@ TEST_F(FaxJob, ATypedNumberIsDialedByTheLocationsRules) {
 // The profile page switched to e-mail while a fax is being scanned: the job
 // logs on, addresses and names its pages as the fax it started as.
 TEST_F(FaxJob, ADestinationSwitchedOnThePageDuringAJobLeavesThatJobAFax) {
-    WriteFileText("C:\\windows\\telephon.ini", "[Locations]\r\nCurrentLocation=1,1\r\n"
-                                               "Location1=1,\"Office\",\"9\",\"1\",\"415\",1\r\n");
-    UseSettings(0, "Office Fax");
-    Start();
-    Device("digits 14155551234");
-    Load(TextPage);
+    StartWithATypedNumber();
     Device("fault slow 1000");
     long scanned = DeviceCounter("scanned");
     PressJobKey("fax");
