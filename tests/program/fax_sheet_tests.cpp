@@ -308,18 +308,8 @@ TEST_F(FaxSheet, AKindWithoutProfilesIsDisabledAndTheOtherForced) {
 TEST_F(FaxSheet, AFailedWriteAtOkIsReported) {
     Open();
     Click(623);
-    // A folder where the settings file was cannot be written.
-    std::string kept = SettingsFile + ".kept";
-    ASSERT_TRUE(MoveFileA(SettingsFile.c_str(), kept.c_str()));
-    ASSERT_TRUE(CreateDirectoryA(SettingsFile.c_str(), NULL));
-    PostMessageA(Sheet, WM_COMMAND, IDOK, 0);
-    HWND box = WaitForWindow("#32770", AppTitle);
-    RemoveDirectoryA(SettingsFile.c_str());
-    MoveFileA(kept.c_str(), SettingsFile.c_str());
-    ASSERT_NE((HWND)NULL, box) << "no message";
-    EXPECT_EQ("The fax settings could not be written to SYS.INI.", ControlText(box, 0xFFFF));
-    PostMessageA(box, WM_COMMAND, IDOK, 0);
-    ASSERT_TRUE(WaitForWindowGone(box));
+    EXPECT_EQ("The fax settings could not be written to SYS.INI.",
+              OkWhileSettingsCannotBeWritten(Sheet));
     EXPECT_TRUE(IsWindow(Sheet));
     Close(1);
     EXPECT_EQ("1", Saved("UseProfile"));

@@ -10,8 +10,6 @@
 
 namespace {
 
-const char AppTitle[] = "Varnel Keypad Program";
-
 class ScannerSettings : public ProgramFixture {
   protected:
     HWND Dialog = NULL;
@@ -198,17 +196,8 @@ TEST_F(ScannerSettings, AFailedWriteAtOkIsReported) {
     Open();
     Type(510, "70");
     Leave();
-    std::string kept = SettingsFile + ".kept";
-    ASSERT_TRUE(MoveFileA(SettingsFile.c_str(), kept.c_str()));
-    ASSERT_TRUE(CreateDirectoryA(SettingsFile.c_str(), NULL));
-    PostMessageA(Dialog, WM_COMMAND, IDOK, 0);
-    HWND box = WaitForWindow("#32770", AppTitle);
-    RemoveDirectoryA(SettingsFile.c_str());
-    MoveFileA(kept.c_str(), SettingsFile.c_str());
-    ASSERT_NE((HWND)NULL, box) << "no message";
-    EXPECT_EQ("The scanner settings could not be written to SYS.INI.", ControlText(box, 0xFFFF));
-    PostMessageA(box, WM_COMMAND, IDOK, 0);
-    ASSERT_TRUE(WaitForWindowGone(box));
+    EXPECT_EQ("The scanner settings could not be written to SYS.INI.",
+              OkWhileSettingsCannotBeWritten(Dialog));
     EXPECT_TRUE(IsWindow(Dialog));
     Close(IDOK);
     EXPECT_EQ("70", Saved("BrightText"));
