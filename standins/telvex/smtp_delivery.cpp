@@ -143,12 +143,8 @@ static int ReadReply(SmtpConnection *link, char *reply) {
         if (link->Secure) {
             got = TlsReceive(link->Socket, link->Timeout, free, room);
         } else {
-            fd_set readable;
-            FD_ZERO(&readable);
-            FD_SET(link->Socket, &readable);
-            timeval wait = {(long)(link->Timeout / 1000), (long)(link->Timeout % 1000) * 1000};
-            got = select(0, &readable, NULL, NULL, &wait) == 1 ? recv(link->Socket, free, room, 0)
-                                                               : -1;
+            got =
+                WaitReadable(link->Socket, link->Timeout) ? recv(link->Socket, free, room, 0) : -1;
         }
         if (got <= 0) {
             lstrcpynA(reply, got == 0 ? "connection closed by the server" : "no reply in time",
@@ -160,18 +156,7 @@ static int ReadReply(SmtpConnection *link, char *reply) {
 }
 
 static int SendBytes(SmtpConnection *link, const char *data, int length) {
-    if (link->Secure) {
-        return TlsSend(link->Socket, data, length);
-    }
-    while (length > 0) {
-        int sent = send(link->Socket, data, length, 0);
-        if (sent <= 0) {
-            return 0;
-        }
-        data += sent;
-        length -= sent;
-    }
-    return 1;
+    return link->Secure ? TlsSend(link->Socket, data, length) : SendAll(link->Socket, data, length);
 }
 
 // Sends a command line and reads its reply: the reply's code, 0 for none.
