@@ -514,10 +514,11 @@ static DWORD RecordTry(const char *outbox, int failed) {
 static void NoteDelivery(const char *outbox, const char *message, const char *reply) {
     char path[MAX_PATH];
     QueueStatePath(path, outbox);
-    WritePrivateProfileStringA("Delivered", NULL, NULL, path);
     if (message) {
         WritePrivateProfileStringA("Delivered", "Message", message, path);
         WritePrivateProfileStringA("Delivered", "Reply", reply, path);
+    } else {
+        WritePrivateProfileStringA("Delivered", NULL, NULL, path);
     }
 }
 
