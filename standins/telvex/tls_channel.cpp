@@ -89,7 +89,7 @@ static int Handshake(SOCKET socket, DWORD timeout, const char *server) {
         status = InitializeSecurityContextA(
             &Tls.Credentials, first ? NULL : &Tls.Context, (SEC_CHAR *)server, flags, 0, 0,
             first ? NULL : &inDesc, 0, first ? &Tls.Context : NULL, &outDesc, &attributes, NULL);
-        Tls.HaveContext = 1;
+        Tls.HaveContext = !first || !FAILED(status); // a first call that failed made none
         if (out[0].pvBuffer) {
             int sent = out[0].cbBuffer == 0 ||
                        SendAll(socket, (const char *)out[0].pvBuffer, (int)out[0].cbBuffer);
