@@ -566,18 +566,17 @@ static DWORD DeliverOutbox(const char *outbox, int deliver) {
         }
         static DeliveryResult result;
         result = DeliveryResult();
-        QueuePath(path, outbox, "", MessageNames[i], ".eml");
-        HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, NULL);
-        if (DeliveredBefore(outbox, MessageNames[i], &result)) {
-            // the server has it: only its filing is left
-        } else if (file != INVALID_HANDLE_VALUE) {
-            SendOverSmtp(&mail, file, &envelope, &result);
-        } else {
-            lstrcpynA(result.Reply, "the message file cannot be read", ReplySize);
-        }
-        if (file != INVALID_HANDLE_VALUE) {
-            CloseHandle(file);
+        if (!DeliveredBefore(outbox, MessageNames[i], &result)) {
+            // Opened only to send it: one the server has is only filed.
+            QueuePath(path, outbox, "", MessageNames[i], ".eml");
+            HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, NULL);
+            if (file != INVALID_HANDLE_VALUE) {
+                SendOverSmtp(&mail, file, &envelope, &result);
+                CloseHandle(file);
+            } else {
+                lstrcpynA(result.Reply, "the message file cannot be read", ReplySize);
+            }
         }
         if (result.Outcome == Stopped) {
             // Not tried again by itself: the server would only refuse again.
