@@ -143,12 +143,8 @@ static int ReadReply(SmtpConnection *link, char *reply) {
         if (link->Secure) {
             got = TlsReceive(link->Socket, link->Timeout, free, room);
         } else {
-            fd_set readable;
-            FD_ZERO(&readable);
-            FD_SET(link->Socket, &readable);
-            timeval wait = {(long)(link->Timeout / 1000), (long)(link->Timeout % 1000) * 1000};
-            got = select(0, &readable, NULL, NULL, &wait) == 1 ? recv(link->Socket, free, room, 0)
-                                                               : -1;
+            got =
+                WaitReadable(link->Socket, link->Timeout) ? recv(link->Socket, free, room, 0) : -1;
         }
         if (got <= 0) {
             lstrcpynA(reply, got == 0 ? "connection closed by the server" : "no reply in time",
@@ -160,18 +156,7 @@ static int ReadReply(SmtpConnection *link, char *reply) {
 }
 
 static int SendBytes(SmtpConnection *link, const char *data, int length) {
-    if (link->Secure) {
-        return TlsSend(link->Socket, data, length);
-    }
-    while (length > 0) {
-        int sent = send(link->Socket, data, length, 0);
-        if (sent <= 0) {
-            return 0;
-        }
-        data += sent;
-        length -= sent;
-    }
-    return 1;
+    return link->Secure ? TlsSend(link->Socket, data, length) : SendAll(link->Socket, data, length);
 }
 
 // Sends a command line and reads its reply: the reply's code, 0 for none.
@@ -529,10 +514,11 @@ static DWORD RecordTry(const char *outbox, int failed) {
 static void NoteDelivery(const char *outbox, const char *message, const char *reply) {
     char path[MAX_PATH];
     QueueStatePath(path, outbox);
-    WritePrivateProfileStringA("Delivered", NULL, NULL, path);
     if (message) {
         WritePrivateProfileStringA("Delivered", "Message", message, path);
         WritePrivateProfileStringA("Delivered", "Reply", reply, path);
+    } else {
+        WritePrivateProfileStringA("Delivered", NULL, NULL, path);
     }
 }
 
@@ -580,18 +566,17 @@ static DWORD DeliverOutbox(const char *outbox, int deliver) {
         }
         static DeliveryResult result;
         result = DeliveryResult();
-        QueuePath(path, outbox, "", MessageNames[i], ".eml");
-        HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                                  FILE_ATTRIBUTE_NORMAL, NULL);
-        if (DeliveredBefore(outbox, MessageNames[i], &result)) {
-            // the server has it: only its filing is left
-        } else if (file != INVALID_HANDLE_VALUE) {
-            SendOverSmtp(&mail, file, &envelope, &result);
-        } else {
-            lstrcpynA(result.Reply, "the message file cannot be read", ReplySize);
-        }
-        if (file != INVALID_HANDLE_VALUE) {
-            CloseHandle(file);
+        if (!DeliveredBefore(outbox, MessageNames[i], &result)) {
+            // Opened only to send it: one the server has is only filed.
+            QueuePath(path, outbox, "", MessageNames[i], ".eml");
+            HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                                      FILE_ATTRIBUTE_NORMAL, NULL);
+            if (file != INVALID_HANDLE_VALUE) {
+                SendOverSmtp(&mail, file, &envelope, &result);
+                CloseHandle(file);
+            } else {
+                lstrcpynA(result.Reply, "the message file cannot be read", ReplySize);
+            }
         }
         if (result.Outcome == Stopped) {
             // Not tried again by itself: the server would only refuse again.

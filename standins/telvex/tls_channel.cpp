@@ -23,17 +23,21 @@ static struct {
     char Outgoing[RecordSize + 256]; // one record being sent
 } Tls;
 
+int WaitReadable(SOCKET socket, DWORD timeout) {
+    fd_set readable;
+    FD_ZERO(&readable);
+    FD_SET(socket, &readable);
+    timeval wait = {(long)(timeout / 1000), (long)(timeout % 1000) * 1000};
+    return select(0, &readable, NULL, NULL, &wait) == 1;
+}
+
 // Waits for the socket to be readable, then reads into Incoming: the bytes
 // read, 0 when the connection ended, -1 after timeout.
 static int ReceiveRaw(SOCKET socket, DWORD timeout) {
     if (Tls.Raw == (int)sizeof Tls.Incoming) {
         return 0; // a record larger than TLS allows: give up on the connection
     }
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(socket, &readable);
-    timeval wait = {(long)(timeout / 1000), (long)(timeout % 1000) * 1000};
-    if (select(0, &readable, NULL, NULL, &wait) != 1) {
+    if (!WaitReadable(socket, timeout)) {
         return -1;
     }
     int got = recv(socket, Tls.Incoming + Tls.Raw, (int)sizeof Tls.Incoming - Tls.Raw, 0);
@@ -43,7 +47,7 @@ static int ReceiveRaw(SOCKET socket, DWORD timeout) {
     return got > 0 ? got : 0;
 }
 
-static int SendRaw(SOCKET socket, const char *data, int length) {
+int SendAll(SOCKET socket, const char *data, int length) {
     while (length > 0) {
         int sent = send(socket, data, length, 0);
         if (sent <= 0) {
@@ -85,10 +89,10 @@ static int Handshake(SOCKET socket, DWORD timeout, const char *server) {
         status = InitializeSecurityContextA(
             &Tls.Credentials, first ? NULL : &Tls.Context, (SEC_CHAR *)server, flags, 0, 0,
             first ? NULL : &inDesc, 0, first ? &Tls.Context : NULL, &outDesc, &attributes, NULL);
-        Tls.HaveContext = 1;
+        Tls.HaveContext = !first || !FAILED(status); // a first call that failed made none
         if (out[0].pvBuffer) {
             int sent = out[0].cbBuffer == 0 ||
-                       SendRaw(socket, (const char *)out[0].pvBuffer, (int)out[0].cbBuffer);
+                       SendAll(socket, (const char *)out[0].pvBuffer, (int)out[0].cbBuffer);
             FreeContextBuffer(out[0].pvBuffer);
             if (!sent) {
                 return 0;
@@ -203,7 +207,7 @@ int TlsSend(SOCKET socket, const char *data, int length) {
                                 {0, SECBUFFER_EMPTY, NULL}};
         SecBufferDesc message = {SECBUFFER_VERSION, 4, buffers};
         if (EncryptMessage(&Tls.Context, 0, &message, 0) != SEC_E_OK ||
-            !SendRaw(socket, Tls.Outgoing,
+            !SendAll(socket, Tls.Outgoing,
                      (int)(buffers[0].cbBuffer + buffers[1].cbBuffer + buffers[2].cbBuffer))) {
             return 0;
         }

@@ -6,6 +6,10 @@
 
 enum : int { TlsRefused = 0, TlsOpen = 1, TlsUntrusted = 2 };
 
+// 1 when the socket has bytes (or its end) to read within timeout milliseconds.
+int WaitReadable(SOCKET socket, DWORD timeout);
+// Sends all of data as it is: 1/0.
+int SendAll(SOCKET socket, const char *data, int length);
 // Negotiates TLS with the server: TlsOpen, TlsUntrusted (the certificate
 // is not the one trusted; why says so), or TlsRefused (no TLS; why says why).
 int StartTls(SOCKET socket, DWORD timeout, const char *server, const char *certificate, char *why,
