@@ -575,6 +575,8 @@ static DWORD DeliverOutbox(const char *outbox, int deliver) {
                 SendOverSmtp(&mail, file, &envelope, &result);
                 CloseHandle(file);
             } else {
+                // Held by another program for now: tried again, never filed unsent.
+                result.Outcome = Temporary;
                 lstrcpynA(result.Reply, "the message file cannot be read", ReplySize);
             }
         }

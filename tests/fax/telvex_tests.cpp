@@ -507,6 +507,27 @@ TEST_F(Delivery, ARefusedRecipientIsRecordedWhileTheOthersGetItAndA554FailsTheMe
     EXPECT_NE(std::string::npos, ReadFileText(Log).find("bad@example.com: 550 5.1.1"));
 }
 
+// A message another program holds open is tried again once it can be read,
+// never filed as sent unsent.
+TEST_F(Delivery, AMessageThatCannotBeReadWaitsAndIsSentOnceItCan) {
+    std::string name = Queue({{"Ada", "SMTP:ada@example.com", ""}}, 3000);
+    ASSERT_TRUE(
+        WaitUntil([&] { return ReadFileText(Log).find(" kept ") != std::string::npos; }, 30000))
+        << "no attempt while the server was down";
+    HANDLE held = CreateFileA((Outbox + name).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(INVALID_HANDLE_VALUE, held);
+    StartServer("");
+    bool seen = WaitUntil(
+        [&] { return ReadFileText(Log).find("cannot be read") != std::string::npos; }, 30000);
+    bool filed = Filed("Sent", name) != 0;
+    CloseHandle(held);
+    ASSERT_TRUE(seen) << ReadFileText(Log);
+    EXPECT_FALSE(filed) << "filed as sent without being sent";
+    ASSERT_TRUE(WaitUntil([&] { return Filed("Sent", name); }, 60000)) << ReadFileText(Log);
+    EXPECT_TRUE(FileExists((Received + "001.eml").c_str()));
+}
+
 TEST_F(Delivery, AMessageTheServerTookButSentCannotHoldIsFiledLaterNotSentAgain) {
     for (const std::string &name : OutboxFiles("Sent\\*")) {
         DeleteFileA((Outbox + "Sent\\" + name).c_str());
