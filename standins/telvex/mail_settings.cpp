@@ -149,15 +149,14 @@ static const char *SplitSetting(const char *setting, char *name, int size) {
     return equals + 1;
 }
 
-int SetMailSettings(const char *profile, int count, char *const *settings) {
-    if (!ProfileExists(profile)) {
-        return 1;
-    }
-    MailProfile now;
-    LoadMailProfile(profile, &now);
+const char *SecurityName(int security) {
+    return security >= 0 && security < 3 ? SecurityNames[security] : "";
+}
+
+int CheckMailSettings(const MailProfile *now, int count, char *const *settings) {
     char server[StoreTextSize], name[16];
-    lstrcpynA(server, now.Server, sizeof server);
-    int security = now.Security;
+    lstrcpynA(server, now->Server, sizeof server);
+    int security = now->Security;
     for (int i = 0; i < count; i++) {
         const char *value = SplitSetting(settings[i], name, sizeof name);
         if (!value || !ValidSetting(name, value)) {
@@ -169,9 +168,20 @@ int SetMailSettings(const char *profile, int count, char *const *settings) {
             security = SecurityNumber(value);
         }
     }
-    if (security == SecurityNone && server[0] && !LoopbackName(server)) {
-        return count + 1;
+    return security == SecurityNone && server[0] && !LoopbackName(server) ? count + 1 : 0;
+}
+
+int SetMailSettings(const char *profile, int count, char *const *settings) {
+    if (!ProfileExists(profile)) {
+        return 1;
     }
+    MailProfile now;
+    LoadMailProfile(profile, &now);
+    int checked = CheckMailSettings(&now, count, settings);
+    if (checked) {
+        return checked;
+    }
+    char name[16];
     char *sealed = (char *)HeapAlloc(GetProcessHeap(), 0, ProtectedTextSize);
     int refused = sealed ? 0 : 1;
     for (int i = 0; i < count && !refused; i++) {

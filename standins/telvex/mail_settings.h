@@ -23,10 +23,15 @@ struct MailProfile {
 int LoadMailProfile(const char *profile, MailProfile *mail);
 // 1 when the server name is the loopback interface.
 int LoopbackName(const char *server);
+// The setting's value for a security (starttls, tls, none).
+const char *SecurityName(int security);
+// Checks "name=value" settings against a profile's present ones: 0, or the
+// number (from 1) of the first refused; count + 1 when together they are
+// refused (no security on a server other than loopback).
+int CheckMailSettings(const MailProfile *now, int count, char *const *settings);
 // Applies "name=value" settings (server, port, security, user, password,
 // sender, gateway, certificate) to an existing profile, all or none: 0, or
-// the number (from 1) of the first refused; count + 1 when together they are
-// refused (no security on a server other than loopback). A queue the
+// what CheckMailSettings refused (1 for a profile that does not exist). A queue the
 // delivery agent stopped for the profile starts again.
 int SetMailSettings(const char *profile, int count, char *const *settings);
 // The profile's password; 1 when one is stored and could be decrypted.

@@ -15,6 +15,13 @@
 #define IDC_SECOND_VALUE 204
 #define IDC_THIRD_LABEL 205
 #define IDC_THIRD_VALUE 206
+/* ... and, optional, the SMTP server that delivers the profile's outbox. */
+#define IDC_SMTP_SERVER 207
+#define IDC_SMTP_PORT 208
+#define IDC_SMTP_SECURITY 209
+#define IDC_SMTP_USER 210
+#define IDC_SMTP_PASSWORD 211
+#define IDC_SMTP_SENDER 212
 
 /* The store, in the product directory, and its library section. */
 #define TELVEX_STORE_NAME "TELVEX.INI"

@@ -367,6 +367,52 @@ TEST_F(Transport, DeliverySettingsAreCheckedAndThePasswordIsKeptOnlyEncrypted) {
     EXPECT_EQ(465, mail.Port);
 }
 
+// What a user types into the new profile dialog's delivery fields, and what
+// the dialog answered.
+struct DeliveryForm {
+    const char *Server, *Password;
+    int Security;
+    std::string Refusal;
+    int KeptOpen = 0;
+};
+
+void FillDeliveryFields(HWND dialog, void *context) {
+    DeliveryForm *form = (DeliveryForm *)context;
+    SetDlgItemTextA(dialog, IDC_SMTP_SERVER, form->Server);
+    SetDlgItemTextA(dialog, IDC_SMTP_USER, "scan");
+    SetDlgItemTextA(dialog, IDC_SMTP_PASSWORD, form->Password);
+    SetDlgItemTextA(dialog, IDC_SMTP_SENDER, "desk@varnel.example");
+    SendDlgItemMessageA(dialog, IDC_SMTP_SECURITY, CB_SETCURSEL, SecurityNone, 0);
+    {
+        DialogAnswer box("Delivery Settings", ReadAndPressOk, &form->Refusal);
+        PressButton(dialog, IDOK);
+        box.Wait();
+    }
+    form->KeptOpen = IsWindowVisible(dialog);
+    SendDlgItemMessageA(dialog, IDC_SMTP_SECURITY, CB_SETCURSEL, form->Security, 0);
+    PressButton(dialog, IDOK);
+}
+
+TEST_F(Transport, TheNewProfileDialogStoresDeliverySettingsAndRefusesWhatCannotWork) {
+    DeliveryForm form = {"mail.example.com", "Typed-In-The-Dialog", SecurityStartTls, ""};
+    DialogAnswer answer("New Profile", FillDeliveryFields, &form);
+    EXPECT_EQ(1u, TelvexBinding.InstallTelvex(nullptr, ProfileKindInternet, "Desk Mail"));
+    ASSERT_EQ(1, answer.Wait());
+    EXPECT_EQ("Without security, mail can only go to a server on this computer.", form.Refusal);
+    EXPECT_EQ(1, form.KeptOpen);
+    MailProfile mail;
+    ASSERT_EQ(1, LoadMailProfile("Desk Mail", &mail));
+    EXPECT_STREQ("mail.example.com", mail.Server);
+    EXPECT_EQ(587, mail.Port);
+    EXPECT_EQ(SecurityStartTls, mail.Security);
+    EXPECT_STREQ("scan", mail.User);
+    EXPECT_STREQ("desk@varnel.example", mail.Sender);
+    char decrypted[PasswordSize] = "";
+    EXPECT_EQ(1, MailPassword("Desk Mail", decrypted, sizeof decrypted));
+    EXPECT_STREQ(form.Password, decrypted);
+    EXPECT_EQ(std::vector<std::string>(), FilesHolding(ProductDirectory(), form.Password));
+}
+
 int AgentRunning() {
     HANDLE agent = OpenMutexA(SYNCHRONIZE, FALSE, TELVEX_AGENT_MUTEX);
     if (agent) {
