@@ -13,7 +13,9 @@
 
 enum : int { MessageNameSize = 80, QueueSize = 1024, OutboxCount = 16, ReplySize = 512 };
 enum : int { CommandSize = 1024 };
-enum : int { Delivered, Temporary, Permanent, Stopped };
+// Partial: some recipients have it, the others are to be tried again.
+enum : int { Delivered, Temporary, Permanent, Stopped, Partial };
+enum : int { ListSize = 4 * 1024 };
 static const ULONGLONG LongestPause = 3600 * 1000; // the longest pause between tries
 
 // One connection to a server and what it has sent that is not read yet.
@@ -28,9 +30,22 @@ struct SmtpConnection {
 // What became of one message.
 struct DeliveryResult {
     int Outcome;
-    char Reply[ReplySize];  // the last reply, or why there was none
-    char Refused[4 * 1024]; // "address: reply" lines of refused recipients
+    char Reply[ReplySize];   // the last reply, or why there was none
+    char Refused[ListSize];  // "address: reply" lines of recipients refused for good
+    char Deferred[ListSize]; // the same for recipients to try again later
+    char Later[ListSize];    // their addresses, one a line, as the envelope lists them
 };
+
+// Adds a formatted line to a list; 0 when it does not fit whole.
+static int AddToList(char *list, const char *first, const char *second) {
+    int used = lstrlenA(list), room = ListSize - used;
+    int length = snprintf(list + used, room, second ? "%s: %s\r\n" : "%s\n", first, second);
+    if (length < 0 || length >= room) {
+        list[used] = 0;
+        return 0;
+    }
+    return 1;
+}
 
 // A message's envelope, read from its .env file: lines made strings.
 struct Envelope {
@@ -291,25 +306,27 @@ static void SendOverSmtp(const MailProfile *mail, HANDLE file, const Envelope *e
         snprintf(command, sizeof command, "MAIL FROM:<%s>", envelope->Sender);
         code = Command(link, command, result->Reply);
     }
-    int accepted = 0;
+    int accepted = 0, deferred = 0;
     const char *recipient = envelope->Recipients;
     for (int i = 0; code == 250 && i < envelope->Count; i++) {
         snprintf(command, sizeof command, "RCPT TO:<%s>", recipient);
         int answer = Command(link, command, result->Reply);
         if (answer >= 500) {
             // Refused for good: the others still get the message.
-            int used = lstrlenA(result->Refused);
-            snprintf(result->Refused + used, sizeof result->Refused - used, "%s: %s\r\n", recipient,
-                     result->Reply);
+            AddToList(result->Refused, recipient, result->Reply);
         } else if (answer / 100 == 2) {
             accepted++;
+        } else if (answer < 400 || !AddToList(result->Later, recipient, NULL)) {
+            code = answer; // no answer, or more than the list holds: the whole message waits
         } else {
-            code = answer; // a recipient to try again later holds back the whole message
+            // Busy for now: the others get the message, this one is tried later.
+            AddToList(result->Deferred, recipient, result->Reply);
+            deferred = answer;
         }
         recipient += strlen(recipient) + 1;
     }
     if (code == 250 && !accepted) {
-        code = 550; // every recipient refused: the reply is the last refusal
+        code = deferred ? deferred : 550; // none took it: the reply is the last answer
     } else if (code == 250) {
         code = Command(link, "DATA", result->Reply);
         if (code == 354) {
@@ -320,7 +337,9 @@ static void SendOverSmtp(const MailProfile *mail, HANDLE file, const Envelope *e
                 lstrcpynA(result->Reply, "connection lost while sending the message", ReplySize);
             }
         }
-        result->Outcome = code == 250 ? Delivered : result->Outcome;
+        if (code == 250) {
+            result->Outcome = result->Later[0] ? Partial : Delivered;
+        }
     }
     if (code && code != 250) {
         result->Outcome = OutcomeOf(code);
@@ -334,24 +353,31 @@ static void SendOverSmtp(const MailProfile *mail, HANDLE file, const Envelope *e
 
 // ---- the outbox ----
 
+// Reads a file whole into out, NUL-terminated: its length, or -1 (out
+// empty) when it cannot be read or does not fit in size bytes.
+static int ReadWhole(const char *path, char *out, DWORD size) {
+    out[0] = 0;
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        return -1;
+    }
+    DWORD length = GetFileSize(file, NULL), got = 0;
+    int ok = length < size && ReadFile(file, out, length, &got, NULL) && got == length;
+    CloseHandle(file);
+    out[ok ? length : 0] = 0;
+    return ok ? (int)length : -1;
+}
+
 // Reads the envelope beside a message; 1 when it names a profile, a sender
 // and a recipient. Free its Text with FreeEnvelope.
 static int ReadEnvelope(const char *path, Envelope *envelope) {
     enum : DWORD { EnvelopeLimit = 256 * 1024 };
     *envelope = Envelope();
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE) {
+    envelope->Text = (char *)HeapAlloc(GetProcessHeap(), 0, EnvelopeLimit);
+    if (!envelope->Text || ReadWhole(path, envelope->Text, EnvelopeLimit) < 0) {
         return 0;
     }
-    DWORD size = GetFileSize(file, NULL), got = 0;
-    envelope->Text = size < EnvelopeLimit ? (char *)HeapAlloc(GetProcessHeap(), 0, size + 1) : NULL;
-    int ok = envelope->Text && ReadFile(file, envelope->Text, size, &got, NULL) && got == size;
-    CloseHandle(file);
-    if (!ok) {
-        return 0;
-    }
-    envelope->Text[size] = 0;
     int lines = 0;
     char *write = envelope->Text;
     for (const char *read = envelope->Text; *read; read++) {
@@ -422,26 +448,32 @@ static void AppendLine(const char *path, const char *line) {
 // The attempt as a line of the log beside the outbox.
 static void LogAttempt(const char *outbox, const char *message, const MailProfile *mail,
                        const DeliveryResult *result, DWORD pause) {
-    static const char *const Words[] = {"delivered", "kept", "failed", "stopped"};
-    char path[MAX_PATH], time[32], line[ReplySize + sizeof result->Refused + 256];
+    static const char *const Words[] = {"delivered", "kept", "failed", "stopped",
+                                        "partly delivered"};
+    char path[MAX_PATH], time[32], line[ReplySize + 2 * ListSize + 256];
     lstrcpynA(path, outbox, MAX_PATH - 4);
     lstrcpynA(path + lstrlenA(path) - 1, ".log", 5);
     TimeText(time, sizeof time);
     int used = snprintf(line, sizeof line, "%s %s %s:%u %s", time, message, mail->Server,
                         mail->Port, Words[result->Outcome]);
-    if (result->Outcome == Temporary) {
+    if (result->Outcome == Temporary || result->Outcome == Partial) {
         used += snprintf(line + used, sizeof line - used, " (next try in %lu s)",
                          (unsigned long)(pause + 999) / 1000);
     }
-    used += snprintf(line + used, sizeof line - used, ": %s%s", result->Reply,
-                     result->Refused[0] ? "; refused" : "");
-    // Refused recipients on the same line, each as "; address: reply".
-    const char *refused = result->Refused;
-    while (*refused && used < (int)sizeof line - 1) {
-        const char *end = strstr(refused, "\r\n");
-        used += snprintf(line + used, sizeof line - used, " %.*s%s", (int)(end - refused), refused,
-                         end[2] ? ";" : "");
-        refused = end + 2;
+    used += snprintf(line + used, sizeof line - used, ": %s", result->Reply);
+    // Refused and deferred recipients on the same line, each as "; address: reply".
+    const char *lists[2][2] = {{"refused", result->Refused}, {"deferred", result->Deferred}};
+    for (const auto &list : lists) {
+        if (list[1][0] && used < (int)sizeof line - 1) {
+            used += snprintf(line + used, sizeof line - used, "; %s", list[0]);
+        }
+        const char *item = list[1];
+        while (*item && used < (int)sizeof line - 1) {
+            const char *end = strstr(item, "\r\n");
+            used += snprintf(line + used, sizeof line - used, " %.*s%s", (int)(end - item), item,
+                             end[2] ? ";" : "");
+            item = end + 2;
+        }
     }
     if (used > (int)sizeof line - 3) {
         used = (int)sizeof line - 3;
@@ -450,32 +482,80 @@ static void LogAttempt(const char *outbox, const char *message, const MailProfil
     AppendLine(path, line);
 }
 
+// Writes the whole of text to a new file at path, through to the disk; 1/0.
+static int WriteWhole(const char *path, const char *text, DWORD length) {
+    HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, NULL);
+    DWORD written = 0;
+    int ok = file != INVALID_HANDLE_VALUE && WriteFile(file, text, length, &written, NULL) &&
+             written == length;
+    return file != INVALID_HANDLE_VALUE && CloseHandle(file) && ok;
+}
+
+// What an attempt did, as the lines of a delivery record; the records of
+// earlier partial deliveries come before it, as far as they fit.
+enum : int { RecordSize = ReplySize + 2 * ListSize + 512, EarlierSize = 4 * RecordSize };
+static int AtLeastNone(int length) {
+    return length > 0 ? length : 0;
+}
+static void RecordText(char *out, const MailProfile *mail, const DeliveryResult *result) {
+    char time[32];
+    TimeText(time, sizeof time);
+    snprintf(out, RecordSize, "Time: %s\r\nServer: %s:%u\r\nReply: %s\r\n%s%s%s%s", time,
+             mail->Server, mail->Port, result->Reply, result->Refused[0] ? "Refused:\r\n" : "",
+             result->Refused, result->Deferred[0] ? "Deferred:\r\n" : "", result->Deferred);
+}
+
 // Moves the message and its envelope into folder ("Sent\" or "Failed\")
-// beside its record; 1/0. The record comes first: a message that has left
-// the outbox always says why.
+// beside its record, which holds the records of earlier partial deliveries
+// (the outbox's <message>.txt) first; 1/0. The record comes first: a
+// message that has left the outbox always says why.
 static int FileMessage(const char *outbox, const char *message, const char *folder,
                        const MailProfile *mail, const DeliveryResult *result) {
-    char path[MAX_PATH], target[MAX_PATH], time[32];
+    static char record[EarlierSize + RecordSize];
+    char path[MAX_PATH], target[MAX_PATH], earlier[MAX_PATH];
     snprintf(path, sizeof path, "%s%s", outbox, folder);
     CreateDirectoryA(path, NULL);
-    TimeText(time, sizeof time);
-    char record[ReplySize + sizeof result->Refused + 512];
-    snprintf(record, sizeof record, "Time: %s\r\nServer: %s:%u\r\nReply: %s\r\n%s%s", time,
-             mail->Server, mail->Port, result->Reply, result->Refused[0] ? "Refused:\r\n" : "",
-             result->Refused);
+    QueuePath(earlier, outbox, "", message, ".txt");
+    RecordText(record + AtLeastNone(ReadWhole(earlier, record, EarlierSize)), mail, result);
     QueuePath(target, outbox, folder, message, ".txt");
-    HANDLE file = CreateFileA(target, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, NULL);
-    DWORD length = lstrlenA(record), written = 0;
-    int ok = file != INVALID_HANDLE_VALUE && WriteFile(file, record, length, &written, NULL) &&
-             written == length;
-    ok = file != INVALID_HANDLE_VALUE && CloseHandle(file) && ok;
+    int ok = WriteWhole(target, record, lstrlenA(record));
     QueuePath(path, outbox, "", message, ".eml");
     QueuePath(target, outbox, folder, message, ".eml");
     ok = ok && MoveFileExA(path, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
     QueuePath(path, outbox, "", message, ".env");
     QueuePath(target, outbox, folder, message, ".env");
-    return ok && MoveFileExA(path, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    ok = ok && MoveFileExA(path, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    if (ok) {
+        DeleteFileA(earlier);
+    }
+    return ok;
+}
+
+// After a partial delivery: the attempt's record joins the message's
+// earlier ones in the outbox, then the envelope names only the recipients
+// still to get it (replaced whole, so a crash leaves the old or the new
+// one); 1/0.
+static int KeepForLater(const char *outbox, const char *message, const Envelope *envelope,
+                        const MailProfile *mail, const DeliveryResult *result) {
+    static char text[EarlierSize + RecordSize];
+    char path[MAX_PATH], temporary[MAX_PATH];
+    QueuePath(path, outbox, "", message, ".txt");
+    RecordText(text + AtLeastNone(ReadWhole(path, text, EarlierSize)), mail, result);
+    int ok = WriteWhole(path, text, lstrlenA(text));
+    snprintf(text, sizeof text, "%s\r\n%s\r\n", envelope->Profile, envelope->Sender);
+    for (const char *address = result->Later; ok && *address;) {
+        const char *end = strchr(address, '\n');
+        int used = lstrlenA(text);
+        snprintf(text + used, sizeof text - used, "%.*s\r\n", (int)(end - address), address);
+        address = end + 1;
+    }
+    QueuePath(temporary, outbox, "", message, ".new");
+    QueuePath(path, outbox, "", message, ".env");
+    ok = ok && WriteWhole(temporary, text, lstrlenA(text)) &&
+         MoveFileExA(temporary, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    DeleteFileA(temporary);
+    return ok;
 }
 
 // The outbox's pause after failures in a row: kept in its queue.ini.
@@ -588,10 +668,17 @@ static DWORD DeliverOutbox(const char *outbox, int deliver) {
             LogAttempt(outbox, MessageNames[i], &mail, &result, 0);
             continue;
         }
+        if (result.Outcome == Partial &&
+            !KeepForLater(outbox, MessageNames[i], &envelope, &mail, &result)) {
+            // Filed with the others' delivery rather than sent to them twice;
+            // the record names the recipients that are not tried again.
+            result.Outcome = Delivered;
+        }
         FreeEnvelope(&envelope);
-        DWORD pause = RecordTry(outbox, result.Outcome == Temporary);
+        int again = result.Outcome == Temporary || result.Outcome == Partial;
+        DWORD pause = RecordTry(outbox, again);
         LogAttempt(outbox, MessageNames[i], &mail, &result, pause);
-        if (result.Outcome == Temporary) {
+        if (again) {
             return pause ? pause : 1;
         }
         if (result.Outcome == Delivered) {
@@ -601,7 +688,7 @@ static DWORD DeliverOutbox(const char *outbox, int deliver) {
                          result.Outcome == Delivered ? "Sent\\" : "Failed\\", &mail, &result)) {
             // Tried again after a pause, without sending it again.
             static DeliveryResult unfiled = {
-                Temporary, "it cannot be moved out of the outbox (the disk full?)", ""};
+                Temporary, "it cannot be moved out of the outbox (the disk full?)", "", "", ""};
             pause = RecordTry(outbox, 1);
             LogAttempt(outbox, MessageNames[i], &mail, &unfiled, pause);
             return pause;

@@ -1,11 +1,13 @@
 #!/usr/bin/python3
 """A loopback SMTP server for the delivery tests, with scripted replies.
 
-usage: smtp_server.py FOLDER PORT [--refuse ADDRESS]... [--data-replies CODE,...]
+usage: smtp_server.py FOLDER PORT [--refuse ADDRESS]... [--defer ADDRESS]...
+                      [--data-replies CODE,...]
                       [--cut-data COUNT] [--starttls USER PASSWORD]
 
 Each message answered 250 is saved as FOLDER/NNN.eml (the data as received)
 and FOLDER/NNN.env (MAIL FROM, then each accepted recipient, one a line).
+--defer answers 451 to an address's first RCPT and takes it after that.
 --data-replies answers the first messages' data with these codes instead of
 250; --cut-data drops the connection in the middle of the first COUNT
 messages' data. --starttls requires STARTTLS, with a certificate for
@@ -27,6 +29,7 @@ class Script:
     def __init__(self, options):
         self.folder = options.folder
         self.refused = {a.lower() for a in options.refuse}
+        self.deferred = {a.lower() for a in options.defer}
         self.data_replies = [int(c) for c in options.data_replies.split(",") if c]
         self.cuts = options.cut_data
         self.saved = 0
@@ -34,6 +37,9 @@ class Script:
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         if address.lower() in self.refused:
             return "550 5.1.1 <%s>: no such mailbox here" % address
+        if address.lower() in self.deferred:
+            self.deferred.remove(address.lower())
+            return "451 4.2.1 <%s>: mailbox busy, try later" % address
         envelope.rcpt_tos.append(address)
         return "250 OK"
 
@@ -92,6 +98,7 @@ def main():
     parser.add_argument("folder")
     parser.add_argument("port", type=int)
     parser.add_argument("--refuse", action="append", default=[])
+    parser.add_argument("--defer", action="append", default=[])
     parser.add_argument("--data-replies", default="")
     parser.add_argument("--cut-data", type=int, default=0)
     parser.add_argument("--starttls", nargs=2, metavar=("USER", "PASSWORD"))

@@ -553,6 +553,31 @@ TEST_F(Delivery, ARefusedRecipientIsRecordedWhileTheOthersGetItAndA554FailsTheMe
     EXPECT_NE(std::string::npos, ReadFileText(Log).find("bad@example.com: 550 5.1.1"));
 }
 
+// A recipient whose server says "later" does not hold the message back
+// from the others, and is not sent it twice.
+TEST_F(Delivery, ARecipientDeferredByTheServerGetsTheMessageLaterAndTheOthersOnlyOnce) {
+    StartServer("--defer busy@example.com --refuse bad@example.com");
+    std::string name = Queue({{"Ada", "SMTP:ada@example.com", ""},
+                              {"Busy", "SMTP:busy@example.com", ""},
+                              {"Bad", "SMTP:bad@example.com", ""}},
+                             3000);
+    ASSERT_TRUE(WaitUntil([&] { return Filed("Sent", name); }, 60000)) << ReadFileText(Log);
+    EXPECT_EQ("scan@varnel.example\nada@example.com\n", ReadFileText(Received + "001.env"));
+    EXPECT_EQ("scan@varnel.example\nbusy@example.com\n", ReadFileText(Received + "002.env"));
+    EXPECT_TRUE(ReadFileText(Received + "001.eml") == ReadFileText(Received + "002.eml"));
+    EXPECT_FALSE(FileExists((Received + "003.eml").c_str())) << "sent again";
+    std::string record = ReadFileText(Outbox + "Sent\\" + Stem(name) + ".txt");
+    EXPECT_NE(std::string::npos, record.find("Deferred:\r\nbusy@example.com: 451 4.2.1")) << record;
+    EXPECT_NE(std::string::npos, record.find("bad@example.com: 550 5.1.1")) << record;
+    EXPECT_NE(std::string::npos, record.find("Reply: 250 2.0.0 queued as 002")) << record;
+    EXPECT_NE(
+        std::string::npos,
+        ReadFileText(Log).find(name + " 127.0.0.1:" + std::to_string(Port) + " partly delivered"));
+    for (const char *left : {"*.eml", "*.env", "*.txt", "*.new"}) {
+        EXPECT_EQ(std::vector<std::string>(), OutboxFiles(left)) << left;
+    }
+}
+
 // A message another program holds open is tried again once it can be read,
 // never filed as sent unsent.
 TEST_F(Delivery, AMessageThatCannotBeReadWaitsAndIsSentOnceItCan) {
