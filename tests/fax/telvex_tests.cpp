@@ -336,22 +336,29 @@ std::vector<std::string> FilesHolding(const std::string &folder, const std::stri
     return holding;
 }
 
+// The profile's delivery settings as stored, the password only encrypted.
+void ExpectDelivery(const char *profile, const MailProfile &expected, const char *password) {
+    MailProfile mail;
+    ASSERT_EQ(1, LoadMailProfile(profile, &mail));
+    EXPECT_STREQ(expected.Server, mail.Server);
+    EXPECT_EQ(expected.Port, mail.Port);
+    EXPECT_EQ(expected.Security, mail.Security);
+    EXPECT_STREQ(expected.User, mail.User);
+    EXPECT_STREQ(expected.Sender, mail.Sender);
+    char decrypted[PasswordSize] = "";
+    EXPECT_EQ(1, MailPassword(profile, decrypted, sizeof decrypted));
+    EXPECT_STREQ(password, decrypted);
+    EXPECT_EQ(std::vector<std::string>(), FilesHolding(ProductDirectory(), password));
+}
+
 TEST_F(Transport, DeliverySettingsAreCheckedAndThePasswordIsKeptOnlyEncrypted) {
     const char *password = "Kp32-Secret-Passphrase";
     ASSERT_EQ(0, RunLibraryTool("\"Lan Mail\" server=127.0.0.1 port=2525 security=none user=scan "
                                 "password=" +
                                 std::string(password) + " sender=scan@varnel.example"));
+    ExpectDelivery("Lan Mail", {"127.0.0.1", 2525, SecurityNone, "scan", "scan@varnel.example", ""},
+                   password);
     MailProfile mail;
-    ASSERT_EQ(1, LoadMailProfile("Lan Mail", &mail));
-    EXPECT_STREQ("127.0.0.1", mail.Server);
-    EXPECT_EQ(2525, mail.Port);
-    EXPECT_EQ(SecurityNone, mail.Security);
-    EXPECT_STREQ("scan", mail.User);
-    EXPECT_STREQ("scan@varnel.example", mail.Sender);
-    char decrypted[PasswordSize] = "";
-    EXPECT_EQ(1, MailPassword("Lan Mail", decrypted, sizeof decrypted));
-    EXPECT_STREQ(password, decrypted);
-    EXPECT_EQ(std::vector<std::string>(), FilesHolding(ProductDirectory(), password));
     // Refused, all or nothing: no security off the loopback interface, a
     // port out of range, an unknown name, a profile that does not exist.
     EXPECT_EQ(1, RunLibraryTool("\"Lan Mail\" server=mail.example.com port=25"));
@@ -400,17 +407,9 @@ TEST_F(Transport, TheNewProfileDialogStoresDeliverySettingsAndRefusesWhatCannotW
     ASSERT_EQ(1, answer.Wait());
     EXPECT_EQ("Without security, mail can only go to a server on this computer.", form.Refusal);
     EXPECT_EQ(1, form.KeptOpen);
-    MailProfile mail;
-    ASSERT_EQ(1, LoadMailProfile("Desk Mail", &mail));
-    EXPECT_STREQ("mail.example.com", mail.Server);
-    EXPECT_EQ(587, mail.Port);
-    EXPECT_EQ(SecurityStartTls, mail.Security);
-    EXPECT_STREQ("scan", mail.User);
-    EXPECT_STREQ("desk@varnel.example", mail.Sender);
-    char decrypted[PasswordSize] = "";
-    EXPECT_EQ(1, MailPassword("Desk Mail", decrypted, sizeof decrypted));
-    EXPECT_STREQ(form.Password, decrypted);
-    EXPECT_EQ(std::vector<std::string>(), FilesHolding(ProductDirectory(), form.Password));
+    ExpectDelivery("Desk Mail",
+                   {"mail.example.com", 587, SecurityStartTls, "scan", "desk@varnel.example", ""},
+                   form.Password);
 }
 
 int AgentRunning() {
