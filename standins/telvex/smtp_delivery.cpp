@@ -374,8 +374,13 @@ static int ReadWhole(const char *path, char *out, DWORD size) {
 static int ReadEnvelope(const char *path, Envelope *envelope) {
     enum : DWORD { EnvelopeLimit = 256 * 1024 };
     *envelope = Envelope();
-    envelope->Text = (char *)HeapAlloc(GetProcessHeap(), 0, EnvelopeLimit);
-    if (!envelope->Text || ReadWhole(path, envelope->Text, EnvelopeLimit) < 0) {
+    WIN32_FILE_ATTRIBUTE_DATA file;
+    if (!GetFileAttributesExA(path, GetFileExInfoStandard, &file) || file.nFileSizeHigh ||
+        file.nFileSizeLow >= EnvelopeLimit) {
+        return 0;
+    }
+    envelope->Text = (char *)HeapAlloc(GetProcessHeap(), 0, file.nFileSizeLow + 1);
+    if (!envelope->Text || ReadWhole(path, envelope->Text, file.nFileSizeLow + 1) < 0) {
         return 0;
     }
     int lines = 0;
