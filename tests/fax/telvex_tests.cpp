@@ -312,30 +312,6 @@ TEST_F(Transport, SettingsAreReadAndWrittenPerProfile) {
     EXPECT_EQ(0u, TelvexBinding.RegistryGetSetting("No Such Profile", &full));
 }
 
-// Every file under folder (and its subfolders) that holds text.
-std::vector<std::string> FilesHolding(const std::string &folder, const std::string &text) {
-    std::vector<std::string> holding;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
-    while (search != INVALID_HANDLE_VALUE) {
-        std::string name = found.cFileName;
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            if (name != "." && name != "..") {
-                for (const std::string &inner : FilesHolding(folder + name + "\\", text)) {
-                    holding.push_back(inner);
-                }
-            }
-        } else if (ReadFileText(folder + name).find(text) != std::string::npos) {
-            holding.push_back(folder + name);
-        }
-        if (!FindNextFileA(search, &found)) {
-            FindClose(search);
-            break;
-        }
-    }
-    return holding;
-}
-
 TEST_F(Transport, DeliverySettingsAreCheckedAndThePasswordIsKeptOnlyEncrypted) {
     const char *password = "Kp32-Secret-Passphrase";
     ASSERT_EQ(0, RunLibraryTool("\"Lan Mail\" server=127.0.0.1 port=2525 security=none user=scan "
@@ -367,14 +343,6 @@ TEST_F(Transport, DeliverySettingsAreCheckedAndThePasswordIsKeptOnlyEncrypted) {
     EXPECT_EQ(465, mail.Port);
 }
 
-int AgentRunning() {
-    HANDLE agent = OpenMutexA(SYNCHRONIZE, FALSE, TELVEX_AGENT_MUTEX);
-    if (agent) {
-        CloseHandle(agent);
-    }
-    return agent != nullptr;
-}
-
 // Delivery through a scripted SMTP server (smtp_server.py) that runs natively
 // on the loopback interface; what it accepted is in its folder, Received, as
 // NNN.eml (the data) and NNN.env (the envelope).
@@ -385,7 +353,7 @@ class Delivery : public Transport {
     int Port = 0;
     Delivery() { Outbox = ProductFile("OUTBOX\\delivery\\"); }
     void SetUp() override {
-        ASSERT_TRUE(WaitUntil([] { return !AgentRunning(); }, 60000))
+        ASSERT_TRUE(WaitUntil([] { return !DeliveryAgentRunning(); }, 60000))
             << "the agent of an earlier test still runs";
         Transport::SetUp();
         CreateDirectoryA(ProductFile("OUTBOX\\").c_str(), nullptr);
@@ -404,7 +372,8 @@ class Delivery : public Transport {
     }
     void TearDown() override {
         StopServer();
-        EXPECT_TRUE(WaitUntil([] { return !AgentRunning(); }, 60000)) << "the agent did not end";
+        EXPECT_TRUE(WaitUntil([] { return !DeliveryAgentRunning(); }, 60000))
+            << "the agent did not end";
     }
     void StartServer(const std::string &options) {
         ASSERT_TRUE(StartSmtpServer(Received, Port, options)) << "the test server did not start";
@@ -457,7 +426,7 @@ TEST_F(Delivery, AMessageQueuedWhileTheServerIsDownReachesItOnceWholeWithItsEnve
     std::string queued = ReadFileText(Outbox + name);
     StartServer("");
     ASSERT_TRUE(WaitUntil([&] { return Filed("Sent", name); }, 60000)) << ReadFileText(Log);
-    ASSERT_TRUE(WaitUntil([] { return !AgentRunning(); }, 30000));
+    ASSERT_TRUE(WaitUntil([] { return !DeliveryAgentRunning(); }, 30000));
     EXPECT_TRUE(queued == ReadFileText(Received + "001.eml")) << "it arrived changed";
     EXPECT_EQ("scan@varnel.example\nada@example.com\n+15550101@fax.test.example\n",
               ReadFileText(Received + "001.env"));
@@ -563,7 +532,7 @@ TEST_F(Delivery, StartTlsWithAuthDeliversToTheNamedCertificateAndBadCredentialsO
     ASSERT_TRUE(WaitUntil(
         [&] { return ReadFileText(Log).find(kept + server + "535") != std::string::npos; }, 30000))
         << ReadFileText(Log);
-    ASSERT_TRUE(WaitUntil([] { return !AgentRunning(); }, 30000));
+    ASSERT_TRUE(WaitUntil([] { return !DeliveryAgentRunning(); }, 30000));
     std::string log = ReadFileText(Log);
     EXPECT_EQ(log.find(kept), log.rfind(kept)) << "tried again with the same password";
     // Trusting the system's store instead, where the test server's
