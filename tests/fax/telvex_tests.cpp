@@ -411,6 +411,18 @@ class Delivery : public Transport {
     int Filed(const char *folder, const std::string &name) {
         return FileExists((Outbox + folder + "\\" + name).c_str());
     }
+    // Starts the server with TLS as security asks ("starttls", or "tls" from
+    // the first byte) and AUTH as scan, points the profile at it trusting its
+    // certificate alone, and has one message delivered: whole, to its recipient.
+    void DeliverOverTls(const std::string &security, const std::string &password) {
+        StartServer("--" + security + " scan " + password);
+        ASSERT_EQ(0, RunLibraryTool("\"Lan Mail\" security=" + security + " user=scan password=" +
+                                    password + " certificate=\"" + Received + "cert.pem\""));
+        std::string name = Queue({{"Ada", "SMTP:ada@example.com", ""}}, 60000);
+        ASSERT_TRUE(WaitUntil([&] { return Filed("Sent", name); }, 60000)) << ReadFileText(Log);
+        EXPECT_TRUE(ReadFileText(Outbox + "Sent\\" + name) == ReadFileText(Received + "001.eml"));
+        EXPECT_EQ("scan@varnel.example\nada@example.com\n", ReadFileText(Received + "001.env"));
+    }
 };
 
 TEST_F(Delivery, AMessageQueuedWhileTheServerIsDownReachesItOnceWholeWithItsEnvelope) {
@@ -518,13 +530,8 @@ TEST_F(Delivery, AMessageTheServerTookButSentCannotHoldIsFiledLaterNotSentAgain)
 
 TEST_F(Delivery, StartTlsWithAuthDeliversToTheNamedCertificateAndBadCredentialsOrTrustStop) {
     const std::string password = "Right-Horse-Battery";
-    StartServer("--starttls scan " + password);
-    ASSERT_EQ(0, RunLibraryTool("\"Lan Mail\" security=starttls user=scan password=" + password +
-                                " certificate=\"" + Received + "cert.pem\""));
-    std::string name = Queue({{"Ada", "SMTP:ada@example.com", ""}}, 60000);
-    ASSERT_TRUE(WaitUntil([&] { return Filed("Sent", name); }, 60000)) << ReadFileText(Log);
-    EXPECT_TRUE(ReadFileText(Outbox + "Sent\\" + name) == ReadFileText(Received + "001.eml"));
-    EXPECT_EQ("scan@varnel.example\nada@example.com\n", ReadFileText(Received + "001.env"));
+    DeliverOverTls("starttls", password);
+    ASSERT_FALSE(HasFatalFailure());
     // A wrong password stops the queue with the reason, once, keeping the message.
     std::string server = " 127.0.0.1:" + std::to_string(Port) + " stopped: ";
     ASSERT_EQ(0, RunLibraryTool("\"Lan Mail\" password=wrong"));
@@ -551,6 +558,11 @@ TEST_F(Delivery, StartTlsWithAuthDeliversToTheNamedCertificateAndBadCredentialsO
     EXPECT_TRUE(FileExists((Outbox + later).c_str()));
     EXPECT_FALSE(FileExists((Received + "002.eml").c_str()));
     EXPECT_EQ(std::vector<std::string>(), FilesHolding(ProductDirectory(), password));
+}
+
+// TLS from the first byte, as on port 465, here on a port of its own.
+TEST_F(Delivery, TlsFromTheFirstByteWithAuthDeliversTheMessageWhole) {
+    DeliverOverTls("tls", "Quiet-Harbour-Lamp");
 }
 
 TEST(SavedFuzzInputs, AddressBooksMessagesAndRecipientFilesAreHandledCleanly) {
