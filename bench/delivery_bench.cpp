@@ -292,14 +292,6 @@ int RunMeasured(const std::string &line, RunFigures *figures) {
     return waited == WAIT_OBJECT_0;
 }
 
-int AgentRunning() {
-    HANDLE agent = OpenMutexA(SYNCHRONIZE, FALSE, TELVEX_AGENT_MUTEX);
-    if (agent) {
-        CloseHandle(agent);
-    }
-    return agent != nullptr;
-}
-
 double Mebibytes(SIZE_T bytes) {
     return (double)bytes / 1048576.0;
 }
@@ -307,7 +299,7 @@ double Mebibytes(SIZE_T bytes) {
 int Bench() {
     std::string outbox = ProductFile("OUTBOX\\bench\\"),
                 received = ProductFile("OUTBOX\\bench-in\\");
-    if (!WaitUntil([] { return !AgentRunning(); }, 60000)) {
+    if (!WaitUntil([] { return !DeliveryAgentRunning(); }, 60000)) {
         printf("a delivery agent still runs\n");
         return 1;
     }

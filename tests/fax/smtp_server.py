@@ -2,8 +2,8 @@
 """A loopback SMTP server for the delivery tests, with scripted replies.
 
 usage: smtp_server.py FOLDER PORT [--refuse ADDRESS]... [--defer ADDRESS]...
-                      [--data-replies CODE,...]
-                      [--cut-data COUNT] [--starttls USER PASSWORD]
+                      [--data-replies CODE,...] [--cut-data COUNT]
+                      [--starttls USER PASSWORD] [--tls USER PASSWORD]
 
 Each message answered 250 is saved as FOLDER/NNN.eml (the data as received)
 and FOLDER/NNN.env (MAIL FROM, then each accepted recipient, one a line).
@@ -11,15 +11,19 @@ and FOLDER/NNN.env (MAIL FROM, then each accepted recipient, one a line).
 --data-replies answers the first messages' data with these codes instead of
 250; --cut-data drops the connection in the middle of the first COUNT
 messages' data. --starttls requires STARTTLS, with a certificate for
-127.0.0.1 made now (FOLDER/cert.pem), then AUTH with this user and password.
+127.0.0.1 made now (FOLDER/cert.pem), then AUTH with this user and password;
+--tls speaks TLS from the first byte instead (as on port 465), with the same
+certificate and AUTH.
 FOLDER/ready appears once it listens; it stops when FOLDER/stop appears.
 """
 import argparse
 import asyncio
+import logging
 import os
 import ssl
 import subprocess
 import time
+import warnings
 
 from aiosmtpd.controller import Controller
 from aiosmtpd.smtp import SMTP, AuthResult
@@ -75,8 +79,9 @@ class ScriptedController(Controller):
         return CuttingSmtp(self.handler, **self.SMTP_kwargs)
 
 
-def tls_options(folder, user, password):
-    """STARTTLS and AUTH as the server's SMTP options."""
+def tls_options(folder, user, password, implicit):
+    """TLS and AUTH as the controller's options: STARTTLS required, or
+    (implicit) TLS on the connection from its first byte."""
     cert, key = os.path.join(folder, "cert.pem"), os.path.join(folder, "key.pem")
     subprocess.run(["openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
                     "-keyout", key, "-out", cert, "-subj", "/CN=127.0.0.1",
@@ -89,8 +94,15 @@ def tls_options(folder, user, password):
         return AuthResult(handled=False, success=auth_data.login == user.encode()
                           and auth_data.password == password.encode())
 
-    return {"tls_context": context, "require_starttls": True, "auth_required": True,
-            "auth_require_tls": True, "authenticator": authenticate}
+    options = {"auth_required": True, "authenticator": authenticate}
+    if implicit:
+        # aiosmtpd counts only STARTTLS as TLS and warns of AUTH without it on
+        # every connection; this one is TLS throughout.
+        warnings.filterwarnings("ignore", "Requiring AUTH while not requiring TLS")
+        logging.getLogger("mail.log").addFilter(
+            lambda record: "auth_require_tls" not in record.getMessage())
+        return dict(options, ssl_context=context, auth_require_tls=False)
+    return dict(options, tls_context=context, require_starttls=True, auth_require_tls=True)
 
 
 def main():
@@ -102,8 +114,10 @@ def main():
     parser.add_argument("--data-replies", default="")
     parser.add_argument("--cut-data", type=int, default=0)
     parser.add_argument("--starttls", nargs=2, metavar=("USER", "PASSWORD"))
+    parser.add_argument("--tls", nargs=2, metavar=("USER", "PASSWORD"))
     options = parser.parse_args()
-    extra = tls_options(options.folder, *options.starttls) if options.starttls else {}
+    account = options.starttls or options.tls
+    extra = tls_options(options.folder, *account, options.tls is not None) if account else {}
     controller = ScriptedController(Script(options), hostname="127.0.0.1", port=options.port,
                                     **extra)
     controller.start()

@@ -312,30 +312,6 @@ TEST_F(Transport, SettingsAreReadAndWrittenPerProfile) {
     EXPECT_EQ(0u, TelvexBinding.RegistryGetSetting("No Such Profile", &full));
 }
 
-// Every file under folder (and its subfolders) that holds text.
-std::vector<std::string> FilesHolding(const std::string &folder, const std::string &text) {
-    std::vector<std::string> holding;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
-    while (search != INVALID_HANDLE_VALUE) {
-        std::string name = found.cFileName;
-        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-            if (name != "." && name != "..") {
-                for (const std::string &inner : FilesHolding(folder + name + "\\", text)) {
-                    holding.push_back(inner);
-                }
-            }
-        } else if (ReadFileText(folder + name).find(text) != std::string::npos) {
-            holding.push_back(folder + name);
-        }
-        if (!FindNextFileA(search, &found)) {
-            FindClose(search);
-            break;
-        }
-    }
-    return holding;
-}
-
 // The profile's delivery settings as stored, the password only encrypted.
 void ExpectDelivery(const char *profile, const MailProfile &expected, const char *password) {
     MailProfile mail;
@@ -412,14 +388,6 @@ TEST_F(Transport, TheNewProfileDialogStoresDeliverySettingsAndRefusesWhatCannotW
                    form.Password);
 }
 
-int AgentRunning() {
-    HANDLE agent = OpenMutexA(SYNCHRONIZE, FALSE, TELVEX_AGENT_MUTEX);
-    if (agent) {
-        CloseHandle(agent);
-    }
-    return agent != nullptr;
-}
-
 // Delivery through a scripted SMTP server (smtp_server.py) that runs natively
 // on the loopback interface; what it accepted is in its folder, Received, as
 // NNN.eml (the data) and NNN.env (the envelope).
@@ -430,7 +398,7 @@ class Delivery : public Transport {
     int Port = 0;
     Delivery() { Outbox = ProductFile("OUTBOX\\delivery\\"); }
     void SetUp() override {
-        ASSERT_TRUE(WaitUntil([] { return !AgentRunning(); }, 60000))
+        ASSERT_TRUE(WaitUntil([] { return !DeliveryAgentRunning(); }, 60000))
             << "the agent of an earlier test still runs";
         Transport::SetUp();
         CreateDirectoryA(ProductFile("OUTBOX\\").c_str(), nullptr);
@@ -449,7 +417,8 @@ class Delivery : public Transport {
     }
     void TearDown() override {
         StopServer();
-        EXPECT_TRUE(WaitUntil([] { return !AgentRunning(); }, 60000)) << "the agent did not end";
+        EXPECT_TRUE(WaitUntil([] { return !DeliveryAgentRunning(); }, 60000))
+            << "the agent did not end";
     }
     void StartServer(const std::string &options) {
         ASSERT_TRUE(StartSmtpServer(Received, Port, options)) << "the test server did not start";
@@ -487,6 +456,18 @@ class Delivery : public Transport {
     int Filed(const char *folder, const std::string &name) {
         return FileExists((Outbox + folder + "\\" + name).c_str());
     }
+    // Starts the server with TLS as security asks ("starttls", or "tls" from
+    // the first byte) and AUTH as scan, points the profile at it trusting its
+    // certificate alone, and has one message delivered: whole, to its recipient.
+    void DeliverOverTls(const std::string &security, const std::string &password) {
+        StartServer("--" + security + " scan " + password);
+        ASSERT_EQ(0, RunLibraryTool("\"Lan Mail\" security=" + security + " user=scan password=" +
+                                    password + " certificate=\"" + Received + "cert.pem\""));
+        std::string name = Queue({{"Ada", "SMTP:ada@example.com", ""}}, 60000);
+        ASSERT_TRUE(WaitUntil([&] { return Filed("Sent", name); }, 60000)) << ReadFileText(Log);
+        EXPECT_TRUE(ReadFileText(Outbox + "Sent\\" + name) == ReadFileText(Received + "001.eml"));
+        EXPECT_EQ("scan@varnel.example\nada@example.com\n", ReadFileText(Received + "001.env"));
+    }
 };
 
 TEST_F(Delivery, AMessageQueuedWhileTheServerIsDownReachesItOnceWholeWithItsEnvelope) {
@@ -502,7 +483,7 @@ TEST_F(Delivery, AMessageQueuedWhileTheServerIsDownReachesItOnceWholeWithItsEnve
     std::string queued = ReadFileText(Outbox + name);
     StartServer("");
     ASSERT_TRUE(WaitUntil([&] { return Filed("Sent", name); }, 60000)) << ReadFileText(Log);
-    ASSERT_TRUE(WaitUntil([] { return !AgentRunning(); }, 30000));
+    ASSERT_TRUE(WaitUntil([] { return !DeliveryAgentRunning(); }, 30000));
     EXPECT_TRUE(queued == ReadFileText(Received + "001.eml")) << "it arrived changed";
     EXPECT_EQ("scan@varnel.example\nada@example.com\n+15550101@fax.test.example\n",
               ReadFileText(Received + "001.env"));
@@ -619,13 +600,8 @@ TEST_F(Delivery, AMessageTheServerTookButSentCannotHoldIsFiledLaterNotSentAgain)
 
 TEST_F(Delivery, StartTlsWithAuthDeliversToTheNamedCertificateAndBadCredentialsOrTrustStop) {
     const std::string password = "Right-Horse-Battery";
-    StartServer("--starttls scan " + password);
-    ASSERT_EQ(0, RunLibraryTool("\"Lan Mail\" security=starttls user=scan password=" + password +
-                                " certificate=\"" + Received + "cert.pem\""));
-    std::string name = Queue({{"Ada", "SMTP:ada@example.com", ""}}, 60000);
-    ASSERT_TRUE(WaitUntil([&] { return Filed("Sent", name); }, 60000)) << ReadFileText(Log);
-    EXPECT_TRUE(ReadFileText(Outbox + "Sent\\" + name) == ReadFileText(Received + "001.eml"));
-    EXPECT_EQ("scan@varnel.example\nada@example.com\n", ReadFileText(Received + "001.env"));
+    DeliverOverTls("starttls", password);
+    ASSERT_FALSE(HasFatalFailure());
     // A wrong password stops the queue with the reason, once, keeping the message.
     std::string server = " 127.0.0.1:" + std::to_string(Port) + " stopped: ";
     ASSERT_EQ(0, RunLibraryTool("\"Lan Mail\" password=wrong"));
@@ -633,7 +609,7 @@ TEST_F(Delivery, StartTlsWithAuthDeliversToTheNamedCertificateAndBadCredentialsO
     ASSERT_TRUE(WaitUntil(
         [&] { return ReadFileText(Log).find(kept + server + "535") != std::string::npos; }, 30000))
         << ReadFileText(Log);
-    ASSERT_TRUE(WaitUntil([] { return !AgentRunning(); }, 30000));
+    ASSERT_TRUE(WaitUntil([] { return !DeliveryAgentRunning(); }, 30000));
     std::string log = ReadFileText(Log);
     EXPECT_EQ(log.find(kept), log.rfind(kept)) << "tried again with the same password";
     // Trusting the system's store instead, where the test server's
@@ -652,6 +628,11 @@ TEST_F(Delivery, StartTlsWithAuthDeliversToTheNamedCertificateAndBadCredentialsO
     EXPECT_TRUE(FileExists((Outbox + later).c_str()));
     EXPECT_FALSE(FileExists((Received + "002.eml").c_str()));
     EXPECT_EQ(std::vector<std::string>(), FilesHolding(ProductDirectory(), password));
+}
+
+// TLS from the first byte, as on port 465, here on a port of its own.
+TEST_F(Delivery, TlsFromTheFirstByteWithAuthDeliversTheMessageWhole) {
+    DeliverOverTls("tls", "Quiet-Harbour-Lamp");
 }
 
 TEST(SavedFuzzInputs, AddressBooksMessagesAndRecipientFilesAreHandledCleanly) {

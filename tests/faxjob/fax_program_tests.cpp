@@ -3,13 +3,16 @@
 // message as an .eml file in the profile's outbox. Judged by the LCD, the
 // outbox, the temporary directory and the settings files. The messages of the
 // successful cases are kept under C:\Varnel\FAXJOB\ beside their source pages,
-// and check_pages.py decodes the attachments natively.
+// and check_pages.py decodes the attachments natively. One case goes on to
+// the mail library's delivery agent and a loopback SMTP server.
+#include <winsock2.h>
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <psapi.h>
 
 #include <stdio.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -17,6 +20,7 @@
 #include "abi/driver_abi.h"
 #include "abi/telvex_abi.h"
 #include "program_fixture.h"
+#include "smtp_server_process.h"
 
 namespace {
 
@@ -74,6 +78,8 @@ class FaxJob : public ProgramFixture {
     FileBackup Telephony{"C:\\windows\\telephon.ini"};
     std::vector<FileBackup *> KeyFiles;
     std::string Outbox = ProductFile("OUTBOX\\faxjob\\");
+    // What the SMTP server of a delivering case took: NNN.eml and NNN.env.
+    std::string Received = ProductFile("OUTBOX\\faxjob-in\\");
 
     void SetUp() override {
         for (const char *name : {"2.DES", "2.INF", "17.DES", "17.INF"}) {
@@ -91,6 +97,9 @@ class FaxJob : public ProgramFixture {
     }
     void TearDown() override {
         ProgramFixture::TearDown();
+        EXPECT_TRUE(StopSmtpServer(Received));
+        EXPECT_TRUE(WaitUntil([] { return !DeliveryAgentRunning(); }, 60000))
+            << "the delivery agent did not end";
         ClearOutbox();
         for (FileBackup *file : KeyFiles) {
             delete file;
@@ -185,6 +194,55 @@ TEST_F(FaxJob, ThreeTextPagesToAnEmailKeyGoInOneMessageWithConsecutiveNames) {
     EXPECT_EQ(0, ExitProgram(&Keypad));
     Started = false;
     EXPECT_EQ("44", IniValue(SettingsFile, "Varnel", "JobID"));
+}
+
+// Both profiles deliver over STARTTLS with AUTH to the loopback server,
+// trusting its certificate alone. The destination key picks the profile: the
+// fax key's job goes by the fax profile, the e-mail key's by the mail one.
+TEST_F(FaxJob, AFaxKeyAndAnEmailKeyAreDeliveredAsQueuedToTheirRecipients) {
+    const std::string password = "Panel-Staple-Lantern";
+    const char *const profiles[2] = {"Office Fax", "Lan Mail"};
+    const char *const envelopes[2] = {"scan@varnel.example\n5550102@fax.test.example\n",
+                                      "scan@varnel.example\nann@example.com\nbob@example.com\n"};
+    std::string sent = Outbox + "Sent\\", log = ProductFile("OUTBOX\\faxjob.log");
+    for (const std::string &folder : {sent, Outbox + "Failed\\", Received}) {
+        ClearFolder(folder);
+    }
+    DeleteFileA(log.c_str());
+    int port = FreeLoopbackPort();
+    ASSERT_NE(0, port);
+    ASSERT_TRUE(StartSmtpServer(Received, port, "--starttls scan " + password));
+    for (const char *profile : profiles) {
+        ASSERT_EQ(0, RunLibraryTool("\"" + std::string(profile) +
+                                    "\" server=127.0.0.1 security=starttls port=" +
+                                    std::to_string(port) + " user=scan password=" + password +
+                                    " certificate=\"" + Received + "cert.pem\""));
+    }
+    UseSettings(0, "Office Fax");
+    Start();
+    PressKey("speed2");
+    Load(TextPage);
+    ASSERT_EQ("Xferred to Xchg", Fax());
+    PressKey("destination");
+    PressKey("speed3");
+    Load(TextPage);
+    ASSERT_EQ("Xferred to Xchg", Fax());
+    ASSERT_TRUE(WaitUntil([&] { return FilesMatching(sent + "*.eml").size() == 2; }, 60000))
+        << ReadFileText(log);
+    // Named by the time they were queued, so in the order they were sent.
+    std::vector<std::string> names = FilesMatching(sent + "*.eml");
+    std::sort(names.begin(), names.end());
+    for (int i = 0; i < 2; i++) {
+        std::string filed = sent + names[i].substr(0, names[i].size() - 4);
+        std::string got = Received + "00" + std::to_string(i + 1);
+        EXPECT_TRUE(ReadFileText(filed + ".eml") == ReadFileText(got + ".eml")) << profiles[i];
+        EXPECT_EQ(envelopes[i], ReadFileText(got + ".env"));
+        // The envelope filed beside the message names the profile it went by.
+        std::string profile = std::string(profiles[i]) + "\r\n";
+        EXPECT_EQ(profile, ReadFileText(filed + ".env").substr(0, profile.size()));
+    }
+    EXPECT_FALSE(FileExists((Received + "003.eml").c_str())) << "delivered twice";
+    EXPECT_EQ(std::vector<std::string>(), FilesHolding(ProductDirectory(), password));
 }
 
 TEST_F(FaxJob, PhotoPagesToAFaxKeyAreJpegsTaggedVkz) {

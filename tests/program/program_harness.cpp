@@ -301,6 +301,29 @@ void ClearFolder(const std::string &folder) {
     }
 }
 
+std::vector<std::string> FilesHolding(const std::string &folder, const std::string &text) {
+    std::vector<std::string> holding;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((folder + "*").c_str(), &found);
+    while (search != INVALID_HANDLE_VALUE) {
+        std::string name = found.cFileName;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+            if (name != "." && name != "..") {
+                for (const std::string &inner : FilesHolding(folder + name + "\\", text)) {
+                    holding.push_back(inner);
+                }
+            }
+        } else if (ReadFileText(folder + name).find(text) != std::string::npos) {
+            holding.push_back(folder + name);
+        }
+        if (!FindNextFileA(search, &found)) {
+            FindClose(search);
+            break;
+        }
+    }
+    return holding;
+}
+
 // The system's handle table (NtQuerySystemInformation class 16).
 struct HandleEntry {
     ULONG OwnerProcessId;

@@ -187,3 +187,5 @@ std::string TempPath(const char *name);
 std::vector<std::string> FilesMatching(const std::string &pattern);
 // Makes the folder (a path ending in a backslash) when missing and deletes the files in it.
 void ClearFolder(const std::string &folder);
+// Every file under folder (a path ending in a backslash) and its subfolders that holds text.
+std::vector<std::string> FilesHolding(const std::string &folder, const std::string &text);

@@ -1,6 +1,7 @@
-// The scripted SMTP server (smtp_server.py) run natively beside Wine on the
-// loopback interface, and the library's settings tool; shared by the
-// delivery tests and the delivery benchmark.
+// The scripted SMTP server (tests/fax/smtp_server.py) run natively beside
+// Wine on the loopback interface, the mail library's settings tool and its
+// delivery agent; shared by the delivery tests, the fax job's end-to-end
+// delivery and the delivery benchmark.
 #pragma once
 #include <winsock2.h>
 
@@ -15,3 +16,5 @@ int FreeLoopbackPort();
 int StartSmtpServer(const std::string &folder, int port, const std::string &options);
 // Asks the server saving into folder to stop; 1 once it has (or none ran).
 int StopSmtpServer(const std::string &folder);
+// 1 while the mail library's delivery agent runs.
+int DeliveryAgentRunning();

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "program_harness.h"
+#include "standins/telvex/telvex_ids.h"
 
 // Starts a command line; 1 with the process's handles in process, else 0.
 static int Launch(const std::string &line, PROCESS_INFORMATION *process) {
@@ -81,4 +82,12 @@ int StopSmtpServer(const std::string &folder) {
     int stopped = WaitUntil([&] { return !Exists(folder + "ready"); }, 30000);
     DeleteFileA((folder + "stop").c_str());
     return stopped;
+}
+
+int DeliveryAgentRunning() {
+    HANDLE agent = OpenMutexA(SYNCHRONIZE, FALSE, TELVEX_AGENT_MUTEX);
+    if (agent) {
+        CloseHandle(agent);
+    }
+    return agent != nullptr;
 }
