@@ -579,7 +579,11 @@ static ULONGLONG NextTry(const char *outbox) {
 static DWORD RecordTry(const char *outbox, int failed) {
     char path[MAX_PATH], text[32];
     QueueStatePath(path, outbox);
-    DWORD failures = failed ? GetPrivateProfileIntA("Queue", "Failures", 0, path) + 1 : 0;
+    DWORD before = GetPrivateProfileIntA("Queue", "Failures", 0, path);
+    DWORD failures = failed ? before + 1 : 0;
+    if (!failures && !before) {
+        return 0; // no failure before or now: nothing to write
+    }
     ULONGLONG pause = 0;
     if (failures) {
         // 1, 2, 4 ... times the base pause, at most an hour.
@@ -600,8 +604,10 @@ static void NoteDelivery(const char *outbox, const char *message, const char *re
     char path[MAX_PATH];
     QueueStatePath(path, outbox);
     if (message) {
-        WritePrivateProfileStringA("Delivered", "Message", message, path);
-        WritePrivateProfileStringA("Delivered", "Reply", reply, path);
+        // Both in one write; the buffer holds both whole and the closing NUL.
+        char section[MessageNameSize + ReplySize + 32];
+        snprintf(section, sizeof section, "Message=%s%cReply=%s%c", message, 0, reply, 0);
+        WritePrivateProfileSectionA("Delivered", section, path);
     } else {
         WritePrivateProfileStringA("Delivered", NULL, NULL, path);
     }
