@@ -1,6 +1,6 @@
 // The scripted SMTP server (smtp_server.py) run natively beside Wine on the
-// loopback interface, and the library's settings tool; shared by the
-// delivery tests and the delivery benchmark.
+// loopback interface, other native scripts, and the library's settings tool;
+// shared by the delivery tests and the delivery benchmark.
 #pragma once
 #include <winsock2.h>
 
@@ -8,6 +8,13 @@
 
 // Runs a program of the library's folder with these arguments: its exit code, or -1.
 int RunLibraryTool(const std::string &arguments);
+// A Windows path as native programs beside Wine name it, or "".
+std::string UnixPath(const std::string &path);
+// Starts a Python script natively beside Wine with these arguments; 1 once
+// the file done (a Windows path) exists. Wine gives no handle to a native
+// program: it says what it has to say in files.
+int StartHostScript(const std::string &script, const std::string &arguments,
+                    const std::string &done);
 // A port on the loopback interface that nothing listens on, or 0.
 int FreeLoopbackPort();
 // Starts the server on port with its options, saving what it accepts in

@@ -438,6 +438,16 @@ class Delivery : public Transport {
         }
         return "(none queued)";
     }
+    // Queues a message while no server listens, then adds lines that begin
+    // with a dot, one of them alone: they must arrive as they are.
+    std::string QueueWithDotLines(const std::vector<Recipient> &records, DWORD pageSize) {
+        std::string name = Queue(records, pageSize);
+        EXPECT_TRUE(
+            WaitUntil([&] { return ReadFileText(Log).find(" kept ") != std::string::npos; }, 30000))
+            << "no attempt while the server was down";
+        WriteFileText(Outbox + name, ReadFileText(Outbox + name) + ".\r\n..two\r\n");
+        return name;
+    }
     std::string Stem(const std::string &name) { return name.substr(0, name.size() - 4); }
     int Filed(const char *folder, const std::string &name) {
         return FileExists((Outbox + folder + "\\" + name).c_str());
@@ -445,15 +455,9 @@ class Delivery : public Transport {
 };
 
 TEST_F(Delivery, AMessageQueuedWhileTheServerIsDownReachesItOnceWholeWithItsEnvelope) {
-    std::string name =
-        Queue({{"Ada", "SMTP:ada@example.com", ""}, {"Front Desk", "FAX:+1 555 0101", ""}}, 60000);
+    std::string name = QueueWithDotLines(
+        {{"Ada", "SMTP:ada@example.com", ""}, {"Front Desk", "FAX:+1 555 0101", ""}}, 60000);
     ASSERT_TRUE(FileExists((Outbox + Stem(name) + ".env").c_str()));
-    ASSERT_TRUE(
-        WaitUntil([&] { return ReadFileText(Log).find(" kept ") != std::string::npos; }, 30000))
-        << "no attempt while the server was down";
-    // Lines that begin with a dot, one of them alone, added while nothing
-    // can be sent: they must arrive as they are.
-    WriteFileText(Outbox + name, ReadFileText(Outbox + name) + ".\r\n..two\r\n");
     std::string queued = ReadFileText(Outbox + name);
     StartServer("");
     ASSERT_TRUE(WaitUntil([&] { return Filed("Sent", name); }, 60000)) << ReadFileText(Log);
@@ -582,6 +586,28 @@ TEST_F(Delivery, StartTlsWithAuthDeliversToTheNamedCertificateAndBadCredentialsO
     EXPECT_TRUE(FileExists((Outbox + later).c_str()));
     EXPECT_FALSE(FileExists((Received + "002.eml").c_str()));
     EXPECT_EQ(std::vector<std::string>(), FilesHolding(ProductDirectory(), password));
+}
+
+// The same through Debian's Exim, a production server (smtp_server.py
+// --exim, delivering to a maildir); Python's standard e-mail package reads
+// what it delivered (delivered_check.py).
+TEST_F(Delivery, EximDeliversTheMessageWholeToTheMailboxOfEachRecipient) {
+    std::string name = QueueWithDotLines(
+        {{"Ada", "SMTP:ada@example.com", ""}, {"Bo", "SMTP:bo@example.com", ""}}, 200000);
+    StartServer("--exim");
+    std::string maildir = Received + "exim\\Maildir\\";
+    ASSERT_TRUE(WaitUntil([&] { return Filed("Sent", name); }, 60000)) << ReadFileText(Log);
+    ASSERT_TRUE(WaitUntil([&] { return !FilesMatching(maildir + "new\\*").empty(); }, 60000))
+        << ReadFileText(Received + "exim\\mainlog");
+    std::string verdict = Received + "verdict.txt";
+    ASSERT_TRUE(StartHostScript(DELIVERED_CHECK_SCRIPT,
+                                UnixPath(verdict) + " " + UnixPath(maildir) + " " +
+                                    UnixPath(Outbox + "Sent\\" + name) + " " +
+                                    UnixPath(Outbox + "Sent\\" + Stem(name) + ".txt") +
+                                    " scan@varnel.example ada@example.com bo@example.com",
+                                verdict))
+        << "no verdict: the check's own output is above";
+    EXPECT_EQ("delivered whole\n", ReadFileText(verdict));
 }
 
 TEST(SavedFuzzInputs, AddressBooksMessagesAndRecipientFilesAreHandledCleanly) {
