@@ -367,6 +367,23 @@ TEST_F(Transport, DeliverySettingsAreCheckedAndThePasswordIsKeptOnlyEncrypted) {
     EXPECT_EQ(465, mail.Port);
 }
 
+// Names this machine (as GetComputerName says) for the programs started
+// from now on: the name it had.
+std::string SetComputerName(const std::string &name) {
+    char previous[MAX_COMPUTERNAME_LENGTH + 1] = "";
+    DWORD size = sizeof previous;
+    GetComputerNameA(previous, &size);
+    HKEY key;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE,
+                      "System\\CurrentControlSet\\Control\\ComputerName\\ActiveComputerName", 0,
+                      KEY_SET_VALUE, &key) == ERROR_SUCCESS) {
+        RegSetValueExA(key, "ComputerName", 0, REG_SZ, (const BYTE *)name.c_str(),
+                       (DWORD)name.size() + 1);
+        RegCloseKey(key);
+    }
+    return previous;
+}
+
 int AgentRunning() {
     HANDLE agent = OpenMutexA(SYNCHRONIZE, FALSE, TELVEX_AGENT_MUTEX);
     if (agent) {
@@ -591,12 +608,17 @@ TEST_F(Delivery, StartTlsWithAuthDeliversToTheNamedCertificateAndBadCredentialsO
 // The same through Debian's Exim, a production server (smtp_server.py
 // --exim, delivering to a maildir); Python's standard e-mail package reads
 // what it delivered (delivered_check.py).
+// The machine's name has a character that Windows allows and a mail
+// server's greeting does not.
 TEST_F(Delivery, EximDeliversTheMessageWholeToTheMailboxOfEachRecipient) {
+    std::string machine = SetComputerName("SCAN_DESK");
     std::string name = QueueWithDotLines(
         {{"Ada", "SMTP:ada@example.com", ""}, {"Bo", "SMTP:bo@example.com", ""}}, 200000);
     StartServer("--exim");
     std::string maildir = Received + "exim\\Maildir\\";
-    ASSERT_TRUE(WaitUntil([&] { return Filed("Sent", name); }, 60000)) << ReadFileText(Log);
+    bool filed = WaitUntil([&] { return Filed("Sent", name) || Filed("Failed", name); }, 60000);
+    SetComputerName(machine);
+    ASSERT_TRUE(filed && Filed("Sent", name)) << ReadFileText(Log);
     ASSERT_TRUE(WaitUntil([&] { return !FilesMatching(maildir + "new\\*").empty(); }, 60000))
         << ReadFileText(Received + "exim\\mainlog");
     std::string verdict = Received + "verdict.txt";
