@@ -606,10 +606,10 @@ TEST_F(Delivery, StartTlsWithAuthDeliversToTheNamedCertificateAndBadCredentialsO
 }
 
 // The same through Debian's Exim, a production server (smtp_server.py
-// --exim, delivering to a maildir); Python's standard e-mail package reads
-// what it delivered (delivered_check.py).
-// The machine's name has a character that Windows allows and a mail
-// server's greeting does not.
+// --exim, delivering to a maildir), from a machine whose name has a
+// character that Windows allows and a mail server's greeting does not;
+// Python's standard e-mail package reads what Exim delivered
+// (delivered_check.py).
 TEST_F(Delivery, EximDeliversTheMessageWholeToTheMailboxOfEachRecipient) {
     std::string machine = SetComputerName("SCAN_DESK");
     std::string name = QueueWithDotLines(
