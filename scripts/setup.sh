@@ -26,7 +26,7 @@ esac
 
 common=(cmake ninja-build googletest python3 python3-pil imagemagick libtiff-tools bc
     libjpeg-turbo-progs ghostscript xvfb xauth mingw-w64-tools clang-format fp-utils nsis
-    python3-aiosmtpd openssl)
+    python3-aiosmtpd openssl exim4-daemon-light)
 packages_i686=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386)
 packages_x86_64=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64)
 
@@ -40,6 +40,8 @@ missing() {
         dpkg-query -W -f='${db:Status-Abbrev}' "$p" 2>/dev/null | grep -q '^ii' || echo "$p"
     done
 }
+
+mta_was_missing=$(missing exim4-daemon-light)
 
 # 1 when the kernel runs a 32-bit program: a 96-byte static i386 ELF that
 # exits with status 42. Debian's 32-bit Wine loader needs the same.
@@ -160,6 +162,12 @@ if [ ${#need[@]} -gt 0 ] && ! install "${need[@]}"; then
     apt_reason | sed 's/^/  /' >&2
     echo "Check the machine's package sources (apt-get update), then run the command again; the whole log is $log." >&2
     exit 1
+fi
+# Debian starts the mail server it installs as the system's own, where
+# services may start; the delivery tests run theirs on ports of their own, so
+# one installed here is stopped and left off.
+if [ -n "$mta_was_missing" ] && [ -x /etc/init.d/exim4 ]; then
+    { /etc/init.d/exim4 stop; update-rc.d exim4 disable; } >>"$log" 2>&1
 fi
 for n in "${notes[@]}"; do echo "$n"; done
 printf '%s\n%s\n' "$builds" "$reason" >"$build_root/route"

@@ -3,6 +3,7 @@
 #include <winsock2.h>
 #include <ws2tcpip.h>
 
+#include <ctype.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -253,17 +254,38 @@ static int Authenticate(SmtpConnection *link, const MailProfile *mail, const cha
     return code;
 }
 
+// The name given in EHLO: the machine's name where it is a domain name, else
+// the address literal of the connection's own end. Windows names may hold
+// characters, such as "_", for which servers refuse the greeting.
+static void HelloName(SOCKET socket, char *out, int size) {
+    char name[MAX_COMPUTERNAME_LENGTH + 1];
+    DWORD length = sizeof name;
+    int valid = GetComputerNameA(name, &length) && length && isalnum((BYTE)name[0]) &&
+                isalnum((BYTE)name[length - 1]);
+    for (DWORD i = 0; valid && i < length; i++) {
+        valid = isalnum((BYTE)name[i]) || name[i] == '-';
+    }
+    if (valid) {
+        lstrcpynA(out, name, size);
+        return;
+    }
+    sockaddr_storage own = {};
+    int ownLength = sizeof own;
+    char host[NI_MAXHOST] = "127.0.0.1";
+    if (getsockname(socket, (sockaddr *)&own, &ownLength) == 0) {
+        getnameinfo((sockaddr *)&own, ownLength, host, sizeof host, NULL, 0, NI_NUMERICHOST);
+    }
+    snprintf(out, size, own.ss_family == AF_INET6 ? "[IPv6:%s]" : "[%s]", host);
+}
+
 // The session up to the envelope: the greeting, EHLO, TLS as the profile
 // asks, and the account inside TLS. 250 when the envelope may follow,
 // else the code that ended it (0: no reply, or the result already says).
 static int OpenSession(SmtpConnection *link, const MailProfile *mail, const char *profile,
                        DeliveryResult *result) {
-    char hello[MAX_COMPUTERNAME_LENGTH + 16], name[MAX_COMPUTERNAME_LENGTH + 1];
-    DWORD length = sizeof name;
-    if (!GetComputerNameA(name, &length)) {
-        lstrcpynA(name, "localhost", sizeof name);
-    }
-    snprintf(hello, sizeof hello, "EHLO %s", name);
+    char hello[NI_MAXHOST + 16];
+    lstrcpynA(hello, "EHLO ", sizeof hello);
+    HelloName(link->Socket, hello + 5, sizeof hello - 5);
     if (mail->Security == SecurityTls && !Secure(link, mail, result)) {
         return 0;
     }

@@ -3,7 +3,7 @@
 
 usage: smtp_server.py FOLDER PORT [--refuse ADDRESS]... [--defer ADDRESS]...
                       [--data-replies CODE,...] [--cut-data COUNT]
-                      [--starttls USER PASSWORD] [--tls USER PASSWORD]
+                      [--starttls USER PASSWORD] [--tls USER PASSWORD] [--exim]
 
 Each message answered 250 is saved as FOLDER/NNN.eml (the data as received)
 and FOLDER/NNN.env (MAIL FROM, then each accepted recipient, one a line).
@@ -14,12 +14,18 @@ messages' data. --starttls requires STARTTLS, with a certificate for
 127.0.0.1 made now (FOLDER/cert.pem), then AUTH with this user and password;
 --tls speaks TLS from the first byte instead (as on port 465), with the same
 certificate and AUTH.
-FOLDER/ready appears once it listens; it stops when FOLDER/stop appears.
+--exim runs Debian's Exim in its place instead, a production server with a
+configuration of its own in FOLDER/exim: mail for example.com delivered to
+FOLDER/exim/Maildir, every other domain refused, no DNS.
+FOLDER/ready appears once it listens; it stops when FOLDER/stop appears, or
+after ten minutes, whoever started it.
 """
 import argparse
 import asyncio
 import logging
 import os
+import shutil
+import socket
 import ssl
 import subprocess
 import time
@@ -105,6 +111,78 @@ def tls_options(folder, user, password, implicit):
     return dict(options, tls_context=context, require_starttls=True, auth_require_tls=True)
 
 
+EXIM_CONFIG = """\
+primary_hostname = mta.test.example
+domainlist local_domains = example.com
+local_interfaces = <; 127.0.0.1
+daemon_smtp_ports = {port}
+spool_directory = {home}/spool
+log_file_path = {home}/%slog
+host_lookup =
+rfc1413_hosts =
+tls_advertise_hosts =
+keep_environment =
+acl_smtp_rcpt = recipient
+
+begin acl
+recipient:
+  accept domains = +local_domains
+  deny message = relay not permitted
+
+begin routers
+mailbox:
+  driver = accept
+  domains = +local_domains
+  transport = maildir
+
+begin transports
+maildir:
+  driver = appendfile
+  directory = {home}/Maildir
+  maildir_format
+  use_crlf
+  batch_max = 100
+  envelope_to_add
+  return_path_add
+
+begin retry
+* * F,1m,1m
+"""
+
+
+class Exim:
+    """Debian's Exim as a daemon in the foreground, with start and stop as
+    the scripted server's controller has them."""
+
+    def __init__(self, folder, port):
+        # Its option -C and some of its settings are lists split at colons:
+        # no Wine drive letter ("dosdevices/c:") in these paths.
+        self.home = os.path.join(os.path.realpath(folder), "exim")
+        self.port = port
+        shutil.rmtree(self.home, ignore_errors=True)
+        os.mkdir(self.home)
+        shutil.chown(self.home, "Debian-exim", "Debian-exim")  # its spool and log are its own
+        self.config = os.path.join(self.home, "exim.conf")
+        with open(self.config, "w") as out:
+            out.write(EXIM_CONFIG.format(home=self.home, port=port))
+
+    def start(self):
+        self.process = subprocess.Popen(["/usr/sbin/exim4", "-C", self.config, "-bdf"])
+        deadline = time.monotonic() + 30
+        while self.process.poll() is None and time.monotonic() < deadline:
+            try:
+                socket.create_connection(("127.0.0.1", self.port), 1).close()
+                return
+            except OSError:
+                time.sleep(0.05)
+        self.stop()
+        raise SystemExit("exim did not start listening")
+
+    def stop(self):
+        self.process.terminate()
+        self.process.wait(30)
+
+
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("folder")
@@ -115,15 +193,22 @@ def main():
     parser.add_argument("--cut-data", type=int, default=0)
     parser.add_argument("--starttls", nargs=2, metavar=("USER", "PASSWORD"))
     parser.add_argument("--tls", nargs=2, metavar=("USER", "PASSWORD"))
+    parser.add_argument("--exim", action="store_true")
     options = parser.parse_args()
     account = options.starttls or options.tls
-    extra = tls_options(options.folder, *account, options.tls is not None) if account else {}
-    controller = ScriptedController(Script(options), hostname="127.0.0.1", port=options.port,
-                                    **extra)
+    if options.exim:
+        controller = Exim(options.folder, options.port)
+    else:
+        extra = tls_options(options.folder, *account, options.tls is not None) if account else {}
+        controller = ScriptedController(Script(options), hostname="127.0.0.1", port=options.port,
+                                        **extra)
     controller.start()
     open(os.path.join(options.folder, "ready"), "w").close()
+    # Bounded, so that a test that died before stopping it leaves nothing running.
+    deadline = time.monotonic() + 600
     try:
-        while not os.path.exists(os.path.join(options.folder, "stop")):
+        while not os.path.exists(os.path.join(options.folder, "stop")) \
+                and time.monotonic() < deadline:
             time.sleep(0.05)
     finally:
         controller.stop()

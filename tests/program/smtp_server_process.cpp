@@ -49,29 +49,37 @@ static int Exists(const std::string &path) {
     return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
-int StartSmtpServer(const std::string &folder, int port, const std::string &options) {
+std::string UnixPath(const std::string &path) {
     typedef char *(CDECL * UnixName)(const WCHAR *);
     UnixName unixName =
         (UnixName)(void *)GetProcAddress(GetModuleHandleA("kernel32"), "wine_get_unix_file_name");
-    if (!unixName) {
-        return 0; // the server runs natively, beside Wine
-    }
     WCHAR wide[MAX_PATH];
-    MultiByteToWideChar(CP_ACP, 0, folder.c_str(), -1, wide, MAX_PATH);
-    char *native = unixName(wide);
-    if (!native) {
-        return 0;
+    char *native = unixName && MultiByteToWideChar(CP_ACP, 0, path.c_str(), -1, wide, MAX_PATH)
+                       ? unixName(wide)
+                       : nullptr;
+    std::string name = native ? native : "";
+    if (native) {
+        HeapFree(GetProcessHeap(), 0, native);
     }
-    std::string line = "Z:\\usr\\bin\\python3 " SMTP_SERVER_SCRIPT " " + std::string(native) + " " +
-                       std::to_string(port) + " " + options;
-    HeapFree(GetProcessHeap(), 0, native);
+    return name;
+}
+
+int StartHostScript(const std::string &script, const std::string &arguments,
+                    const std::string &done) {
     PROCESS_INFORMATION process = {};
-    if (!Launch(line, &process)) {
+    if (!Launch("Z:\\usr\\bin\\python3 " + script + " " + arguments, &process)) {
         return 0;
     }
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
-    return WaitUntil([&] { return Exists(folder + "ready") != 0; }, 30000);
+    return WaitUntil([&] { return Exists(done) != 0; }, 30000);
+}
+
+int StartSmtpServer(const std::string &folder, int port, const std::string &options) {
+    std::string native = UnixPath(folder);
+    return !native.empty() && // the server runs natively, beside Wine
+           StartHostScript(SMTP_SERVER_SCRIPT, native + " " + std::to_string(port) + " " + options,
+                           folder + "ready");
 }
 
 int StopSmtpServer(const std::string &folder) {

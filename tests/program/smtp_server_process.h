@@ -1,7 +1,7 @@
 // The scripted SMTP server (tests/fax/smtp_server.py) run natively beside
-// Wine on the loopback interface, the mail library's settings tool and its
-// delivery agent; shared by the delivery tests, the fax job's end-to-end
-// delivery and the delivery benchmark.
+// Wine on the loopback interface, other native scripts, the mail library's
+// settings tool and its delivery agent; shared by the delivery tests, the fax
+// job's end-to-end delivery and the delivery benchmark.
 #pragma once
 #include <winsock2.h>
 
@@ -9,6 +9,13 @@
 
 // Runs a program of the library's folder with these arguments: its exit code, or -1.
 int RunLibraryTool(const std::string &arguments);
+// A Windows path as native programs beside Wine name it, or "".
+std::string UnixPath(const std::string &path);
+// Starts a Python script natively beside Wine with these arguments; 1 once
+// the file done (a Windows path) exists. Wine gives no handle to a native
+// program: it says what it has to say in files.
+int StartHostScript(const std::string &script, const std::string &arguments,
+                    const std::string &done);
 // A port on the loopback interface that nothing listens on, or 0.
 int FreeLoopbackPort();
 // Starts the server on port with its options, saving what it accepts in
