@@ -6,8 +6,9 @@
 
 #include <string>
 
-// Runs a program of the library's folder with these arguments: its exit code, or -1.
-int RunLibraryTool(const std::string &arguments);
+// Runs a program of the library's folder (the settings tool unless named)
+// with these arguments: its exit code, or -1.
+int RunLibraryTool(const std::string &arguments, const char *program = "TelvexMail.exe");
 // A port on the loopback interface that nothing listens on, or 0.
 int FreeLoopbackPort();
 // Starts the server on port with its options, saving what it accepts in

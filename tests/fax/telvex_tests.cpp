@@ -4,6 +4,7 @@
 // a loopback SMTP server. The message written here is checked once more by a
 // standard MIME parser (mime_check.py).
 #include <winsock2.h>
+#include <tlhelp32.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -375,6 +376,27 @@ int AgentRunning() {
     return agent != nullptr;
 }
 
+// Ends the running agent as a crash or a power cut would; 1 once it is gone.
+int KillAgent() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    int killed = 0;
+    for (BOOL more = Process32First(snapshot, &entry); more;
+         more = Process32Next(snapshot, &entry)) {
+        if (_stricmp(entry.szExeFile, TELVEX_AGENT_FILE) == 0) {
+            HANDLE agent = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
+            killed = agent && TerminateProcess(agent, 9) &&
+                     WaitForSingleObject(agent, 30000) == WAIT_OBJECT_0;
+            if (agent) {
+                CloseHandle(agent);
+            }
+        }
+    }
+    CloseHandle(snapshot);
+    return killed;
+}
+
 // Delivery through a scripted SMTP server (smtp_server.py) that runs natively
 // on the loopback interface; what it accepted is in its folder, Received, as
 // NNN.eml (the data) and NNN.env (the envelope).
@@ -485,6 +507,40 @@ TEST_F(Delivery, ADroppedConnectionAndA451AreRetriedAndEachMessageArrivesOnceInO
         << log;
     EXPECT_NE(std::string::npos, log.find(": 451 scripted reply")) << log;
     EXPECT_EQ("0", IniValue(Outbox + "queue.ini", "Queue", "Failures"));
+}
+
+// The agent killed in the middle of the data, and started again by the
+// library with the next message and by hand: what the server did not take
+// is sent again, each message arriving once, in order.
+TEST_F(Delivery, AnAgentKilledWhileSendingIsStartedAgainAndEachMessageArrivesOnceInOrder) {
+    StartServer("--hold-data 2");
+    std::string first = Queue({{"Ada", "SMTP:ada@example.com", ""}}, 200000);
+    ASSERT_TRUE(WaitUntil([&] { return FileExists((Received + "held1").c_str()); }, 30000))
+        << ReadFileText(Log);
+    ASSERT_TRUE(KillAgent());
+    std::string second = Queue({{"Bo", "SMTP:bo@example.com", ""}}, 3000);
+    ASSERT_TRUE(WaitUntil([&] { return FileExists((Received + "held2").c_str()); }, 30000))
+        << "the library did not start the agent again: " << ReadFileText(Log);
+    ASSERT_TRUE(KillAgent());
+    EXPECT_EQ(0, RunLibraryTool("", TELVEX_AGENT_FILE));
+    ASSERT_TRUE(Filed("Sent", first) && Filed("Sent", second)) << ReadFileText(Log);
+    EXPECT_TRUE(ReadFileText(Outbox + "Sent\\" + first) == ReadFileText(Received + "001.eml"));
+    EXPECT_TRUE(ReadFileText(Outbox + "Sent\\" + second) == ReadFileText(Received + "002.eml"));
+    EXPECT_FALSE(FileExists((Received + "003.eml").c_str())) << "delivered twice";
+    for (const char *pattern : {"*.eml", "*.env", "*.tmp"}) {
+        EXPECT_TRUE(OutboxFiles(pattern).empty()) << pattern << " left in the outbox";
+    }
+    std::vector<std::string> filed = OutboxFiles("Sent\\*.*");
+    std::sort(filed.begin(), filed.end());
+    std::vector<std::string> expected = {".", ".."};
+    for (const std::string &name : {first, second}) {
+        for (const char *extension : {".eml", ".env", ".txt"}) {
+            expected.push_back(Stem(name) + extension);
+        }
+    }
+    EXPECT_EQ(expected, filed);
+    EXPECT_EQ("0", IniValue(Outbox + "queue.ini", "Queue", "Failures"));
+    EXPECT_EQ("(missing)", IniValue(Outbox + "queue.ini", "Delivered", "Message"));
 }
 
 TEST_F(Delivery, ARefusedRecipientIsRecordedWhileTheOthersGetItAndA554FailsTheMessage) {
