@@ -450,11 +450,24 @@ static void LogAttempt(const char *outbox, const char *message, const MailProfil
     AppendLine(path, line);
 }
 
-// Moves the message and its envelope into folder ("Sent\" or "Failed\")
-// beside its record; 1/0. The record comes first: a message that has left
-// the outbox always says why.
-static int FileMessage(const char *outbox, const char *message, const char *folder,
-                       const MailProfile *mail, const DeliveryResult *result) {
+// The system's words for an error, on one line ("" when it has none).
+static void ErrorText(DWORD error, char *out, int size) {
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL,
+                                  error, 0, out, size, NULL);
+    while (length && (out[length - 1] == '\r' || out[length - 1] == '\n')) {
+        length--;
+    }
+    out[length] = 0;
+}
+
+// Files the message and its envelope in folder ("Sent\" or "Failed\")
+// beside its record: 0, or the system's error with nothing of the message
+// left in folder, the message still whole in the outbox. The record comes
+// first and the message leaves the outbox last, so that a message that has
+// left it always says why. The folder may be on another disk: what cannot
+// be moved there is copied, and a full disk cuts a copy short.
+static DWORD FileMessage(const char *outbox, const char *message, const char *folder,
+                         const MailProfile *mail, const DeliveryResult *result) {
     char path[MAX_PATH], target[MAX_PATH], time[32];
     snprintf(path, sizeof path, "%s%s", outbox, folder);
     CreateDirectoryA(path, NULL);
@@ -467,15 +480,32 @@ static int FileMessage(const char *outbox, const char *message, const char *fold
     HANDLE file = CreateFileA(target, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, NULL);
     DWORD length = lstrlenA(record), written = 0;
+    SetLastError(0); // a write cut short sets none
     int ok = file != INVALID_HANDLE_VALUE && WriteFile(file, record, length, &written, NULL) &&
              written == length;
     ok = file != INVALID_HANDLE_VALUE && CloseHandle(file) && ok;
-    QueuePath(path, outbox, "", message, ".eml");
-    QueuePath(target, outbox, folder, message, ".eml");
-    ok = ok && MoveFileExA(path, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
     QueuePath(path, outbox, "", message, ".env");
     QueuePath(target, outbox, folder, message, ".env");
-    return ok && MoveFileExA(path, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    ok = ok && CopyFileA(path, target, FALSE);
+    QueuePath(path, outbox, "", message, ".eml");
+    QueuePath(target, outbox, folder, message, ".eml");
+    ok = ok &&
+         MoveFileExA(path, target,
+                     MOVEFILE_COPY_ALLOWED | MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    if (ok) {
+        QueuePath(path, outbox, "", message, ".env");
+        DeleteFileA(path);
+        return 0;
+    }
+    DWORD error = GetLastError();
+    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) {
+        static const char *const Written[] = {".txt", ".env", ".eml"};
+        for (const char *extension : Written) {
+            QueuePath(target, outbox, folder, message, extension);
+            DeleteFileA(target);
+        }
+    }
+    return error ? error : ERROR_DISK_FULL; // none: a write cut short
 }
 
 // The outbox's pause after failures in a row: kept in its queue.ini.
@@ -566,7 +596,8 @@ static DWORD DeliverOutbox(const char *outbox, int deliver) {
         }
         static DeliveryResult result;
         result = DeliveryResult();
-        if (!DeliveredBefore(outbox, MessageNames[i], &result)) {
+        int taken = DeliveredBefore(outbox, MessageNames[i], &result);
+        if (!taken) {
             // Opened only to send it: one the server has is only filed.
             QueuePath(path, outbox, "", MessageNames[i], ".eml");
             HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
@@ -589,23 +620,34 @@ static DWORD DeliverOutbox(const char *outbox, int deliver) {
             continue;
         }
         FreeEnvelope(&envelope);
-        DWORD pause = RecordTry(outbox, result.Outcome == Temporary);
-        LogAttempt(outbox, MessageNames[i], &mail, &result, pause);
-        if (result.Outcome == Temporary) {
-            return pause ? pause : 1;
+        if (!taken) {
+            // Logged once: filing it again later is no new delivery.
+            DWORD pause = result.Outcome == Temporary ? RecordTry(outbox, 1) : 0;
+            LogAttempt(outbox, MessageNames[i], &mail, &result, pause);
+            if (result.Outcome == Temporary) {
+                return pause ? pause : 1;
+            }
         }
         if (result.Outcome == Delivered) {
             NoteDelivery(outbox, MessageNames[i], result.Reply);
         }
-        if (!FileMessage(outbox, MessageNames[i],
-                         result.Outcome == Delivered ? "Sent\\" : "Failed\\", &mail, &result)) {
-            // Tried again after a pause, without sending it again.
-            static DeliveryResult unfiled = {
-                Temporary, "it cannot be moved out of the outbox (the disk full?)", ""};
-            pause = RecordTry(outbox, 1);
-            LogAttempt(outbox, MessageNames[i], &mail, &unfiled, pause);
-            return pause;
+        DWORD error =
+            FileMessage(outbox, MessageNames[i],
+                        result.Outcome == Delivered ? "Sent\\" : "Failed\\", &mail, &result);
+        if (error) {
+            // Tried again after a pause that grows while it fails, without sending it again.
+            char why[ReplySize - 64];
+            ErrorText(error, why, sizeof why);
+            result = DeliveryResult();
+            result.Outcome = Temporary;
+            snprintf(result.Reply, sizeof result.Reply,
+                     "it cannot be moved out of the outbox (error %lu: %s)", (unsigned long)error,
+                     why);
+            DWORD pause = RecordTry(outbox, 1);
+            LogAttempt(outbox, MessageNames[i], &mail, &result, pause);
+            return pause ? pause : 1;
         }
+        RecordTry(outbox, 0);
         NoteDelivery(outbox, NULL, NULL);
     }
     return 0;

@@ -17,6 +17,7 @@
 #include "telvex_ids.h"
 #include "mime.h"
 #include "smtp_server_process.h"
+#include "store.h"
 #include "vcard.h"
 #include "tests/core/fuzz_replay.h"
 
@@ -376,6 +377,14 @@ int AgentRunning() {
     return agent != nullptr;
 }
 
+int Occurrences(const std::string &text, const std::string &part) {
+    int count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        count++;
+    }
+    return count;
+}
+
 // Ends the running agent as a crash or a power cut would; 1 once it is gone.
 int KillAgent() {
     HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
@@ -411,12 +420,8 @@ class Delivery : public Transport {
             << "the agent of an earlier test still runs";
         Transport::SetUp();
         CreateDirectoryA(ProductFile("OUTBOX\\").c_str(), nullptr);
-        DeleteFileA((Outbox + "Sent").c_str()); // left as a file by a failed run
-        for (const std::string &folder :
-             {Outbox, Outbox + "Sent\\", Outbox + "Failed\\", Received}) {
-            ClearFolder(folder);
-        }
-        DeleteFileA(Log.c_str());
+        UseOutbox(Outbox);
+        ClearFolder(Received);
         Port = FreeLoopbackPort();
         ASSERT_NE(0, Port);
         ASSERT_EQ(0, RunLibraryTool("\"Lan Mail\" server=127.0.0.1 security=none port=" +
@@ -432,6 +437,17 @@ class Delivery : public Transport {
         ASSERT_TRUE(StartSmtpServer(Received, Port, options)) << "the test server did not start";
     }
     void StopServer() { EXPECT_TRUE(StopSmtpServer(Received)); }
+    // Makes folder the profile's outbox, empty, with its log.
+    void UseOutbox(const std::string &folder) {
+        Outbox = folder;
+        Log = folder.substr(0, folder.size() - 1) + ".log";
+        SetProfileText("Lan Mail", "Outbox", folder.c_str());
+        DeleteFileA((Outbox + "Sent").c_str()); // left as a file by a failed run
+        for (const std::string &inner : {Outbox, Outbox + "Sent\\", Outbox + "Failed\\"}) {
+            ClearFolder(inner);
+        }
+        DeleteFileA(Log.c_str());
+    }
     // The messages in the outbox and those that have left it.
     std::vector<std::string> AllMessages() {
         std::vector<std::string> names = OutboxFiles("*.eml");
@@ -601,6 +617,46 @@ TEST_F(Delivery, AMessageTheServerTookButSentCannotHoldIsFiledLaterNotSentAgain)
     EXPECT_FALSE(FileExists((Received + "002.eml").c_str())) << "sent again";
     EXPECT_NE(std::string::npos, ReadFileText(Outbox + "Sent\\" + Stem(name) + ".txt")
                                      .find("Reply: 250 2.0.0 queued as 001"));
+}
+
+// Sent\ on a disk of its own of 64 KB (mounted by the test run, see
+// small_disk.sh) filled up to 8 KB: the record and the envelope of a message
+// of about 27 KB fit, the message does not. It stays whole in the outbox,
+// nothing of it in Sent\, until there is room.
+TEST_F(Delivery, AMessageTakenWhileSentIsFullStaysWholeInTheOutboxAndIsFiledOnceThereIsRoom) {
+    UseOutbox(ProductFile("OUTBOX\\smalldisk\\"));
+    std::string sent = Outbox + "Sent\\";
+    ULARGE_INTEGER room = {}, size = {};
+    if (!GetDiskFreeSpaceExA(sent.c_str(), &room, &size, nullptr) || size.QuadPart > 1024 * 1024) {
+        GTEST_SKIP() << sent << " is not a small disk of its own: mounting one needs root";
+    }
+    std::string filler = sent + "filler.bin";
+    WriteFileText(filler, std::string((size_t)room.QuadPart - 8192, 'x'));
+    StartServer("");
+    std::string name = Queue({{"Ada", "SMTP:ada@example.com", ""}}, 20000);
+    // Tried again after a pause that grows, without sending it again.
+    std::string full = name + " 127.0.0.1:" + std::to_string(Port) +
+                       " kept (next try in 1 s): it cannot be moved out of the outbox (error " +
+                       std::to_string(ERROR_DISK_FULL) + ": ";
+    ASSERT_TRUE(WaitUntil([&] { return Occurrences(ReadFileText(Log), full) >= 2; }, 30000))
+        << "not filed for want of room, and not said so: " << ReadFileText(Log);
+    EXPECT_LE(2, std::stoi(IniValue(Outbox + "queue.ini", "Queue", "Failures")));
+    std::string message = ReadFileText(Outbox + name);
+    std::string envelope = ReadFileText(Outbox + Stem(name) + ".env");
+    EXPECT_NE(std::string::npos, envelope.find("ada@example.com")) << "the envelope was lost";
+    EXPECT_TRUE(OutboxFiles(("Sent\\" + Stem(name) + ".*").c_str()).empty()) << "half filed";
+    DeleteFileA(filler.c_str());
+    ASSERT_TRUE(WaitUntil([&] { return Filed("Sent", name); }, 60000)) << ReadFileText(Log);
+    ASSERT_TRUE(WaitUntil([] { return !AgentRunning(); }, 30000));
+    EXPECT_TRUE(message == ReadFileText(Received + "001.eml"));
+    EXPECT_TRUE(message == ReadFileText(Outbox + "Sent\\" + name));
+    EXPECT_FALSE(FileExists((Received + "002.eml").c_str())) << "sent again";
+    EXPECT_EQ(envelope, ReadFileText(Outbox + "Sent\\" + Stem(name) + ".env"));
+    std::string record = ReadFileText(Outbox + "Sent\\" + Stem(name) + ".txt");
+    EXPECT_EQ("Reply: 250 2.0.0 queued as 001\r\n", record.substr(record.find("Reply: ")));
+    EXPECT_EQ(1, Occurrences(ReadFileText(Log), " delivered: ")) << ReadFileText(Log);
+    EXPECT_TRUE(OutboxFiles("*.eml").empty());
+    EXPECT_TRUE(OutboxFiles("*.env").empty());
 }
 
 TEST_F(Delivery, StartTlsWithAuthDeliversToTheNamedCertificateAndBadCredentialsOrTrustStop) {
