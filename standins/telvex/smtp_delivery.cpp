@@ -21,6 +21,7 @@ struct SmtpConnection {
     SOCKET Socket;
     DWORD Timeout; // milliseconds for the connection and for each reply
     int Secure;    // 1 inside TLS
+    int Answering; // 1 while the server answers: the session ends with QUIT
     int Used;
     char Buffer[4096];
 };
@@ -275,7 +276,8 @@ static int OpenSession(SmtpConnection *link, const MailProfile *mail, const char
     return code;
 }
 
-// One message through one session; the result says what became of it.
+// One message through one session, left open for EndSession; the result
+// says what became of it.
 static void SendOverSmtp(const MailProfile *mail, HANDLE file, const Envelope *envelope,
                          DeliveryResult *result) {
     SmtpConnection *link = &Connection;
@@ -283,9 +285,10 @@ static void SendOverSmtp(const MailProfile *mail, HANDLE file, const Envelope *e
     link->Secure = link->Used = 0;
     result->Outcome = Temporary;
     if (!ConnectTo(mail, link, result->Reply, sizeof result->Reply)) {
+        link->Socket = INVALID_SOCKET;
         return;
     }
-    char command[CommandSize], ignored[ReplySize];
+    char command[CommandSize];
     int code = OpenSession(link, mail, envelope->Profile, result);
     if (code == 250) {
         snprintf(command, sizeof command, "MAIL FROM:<%s>", envelope->Sender);
@@ -325,11 +328,21 @@ static void SendOverSmtp(const MailProfile *mail, HANDLE file, const Envelope *e
     if (code && code != 250) {
         result->Outcome = OutcomeOf(code);
     }
-    if (code) {
+    link->Answering = code != 0;
+}
+
+// Ends the session SendOverSmtp left open.
+static void EndSession(SmtpConnection *link) {
+    if (link->Socket == INVALID_SOCKET) {
+        return;
+    }
+    char ignored[ReplySize];
+    if (link->Answering) {
         Command(link, "QUIT", ignored);
     }
     EndTls();
     closesocket(link->Socket);
+    link->Socket = INVALID_SOCKET;
 }
 
 // ---- the outbox ----
@@ -565,6 +578,45 @@ static int DeliveredBefore(const char *outbox, const char *message, DeliveryResu
     return 1;
 }
 
+// Sends the outbox's message; the result says what became of it. One the
+// server took is noted and logged before the session ends: an agent ended
+// meanwhile (a slow QUIT, a crash) files it later, never sends it again.
+static void SendQueued(const char *outbox, const char *message, const MailProfile *mail,
+                       const Envelope *envelope, DeliveryResult *result) {
+    char path[MAX_PATH];
+    QueuePath(path, outbox, "", message, ".eml");
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        // Held by another program for now: tried again, never filed unsent.
+        result->Outcome = Temporary;
+        lstrcpynA(result->Reply, "the message file cannot be read", ReplySize);
+        return;
+    }
+    SendOverSmtp(mail, file, envelope, result);
+    CloseHandle(file);
+    if (result->Outcome == Delivered) {
+        NoteDelivery(outbox, message, result->Reply);
+        LogAttempt(outbox, message, mail, result, 0);
+    }
+    EndSession(&Connection);
+}
+
+// A message filed by an agent that ended before the envelope left the
+// outbox: the envelope goes, and the note of its delivery.
+static void FinishFiling(const char *outbox) {
+    char path[MAX_PATH], name[MessageNameSize];
+    QueueStatePath(path, outbox);
+    GetPrivateProfileStringA("Delivered", "Message", "", name, sizeof name, path);
+    QueuePath(path, outbox, "", name, ".eml");
+    if (!name[0] || GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) {
+        return; // none, or still to be filed
+    }
+    QueuePath(path, outbox, "", name, ".env");
+    DeleteFileA(path);
+    NoteDelivery(outbox, NULL, NULL);
+}
+
 // 1 when the profile's queue stopped (wrong credentials, an untrusted
 // certificate, no TLS); changing its settings starts it again.
 static int ProfileStopped(const char *outbox, const char *profile) {
@@ -576,6 +628,9 @@ static int ProfileStopped(const char *outbox, const char *profile) {
 // The outbox's messages in order until one must wait: the milliseconds
 // until it is due, 0 when none waits.
 static DWORD DeliverOutbox(const char *outbox, int deliver) {
+    if (deliver) {
+        FinishFiling(outbox);
+    }
     ULONGLONG due = NextTry(outbox), now = NowMs();
     int count = ListMessages(outbox);
     for (int i = 0; i < count; i++) {
@@ -596,20 +651,9 @@ static DWORD DeliverOutbox(const char *outbox, int deliver) {
         }
         static DeliveryResult result;
         result = DeliveryResult();
-        int taken = DeliveredBefore(outbox, MessageNames[i], &result);
-        if (!taken) {
-            // Opened only to send it: one the server has is only filed.
-            QueuePath(path, outbox, "", MessageNames[i], ".eml");
-            HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, NULL);
-            if (file != INVALID_HANDLE_VALUE) {
-                SendOverSmtp(&mail, file, &envelope, &result);
-                CloseHandle(file);
-            } else {
-                // Held by another program for now: tried again, never filed unsent.
-                result.Outcome = Temporary;
-                lstrcpynA(result.Reply, "the message file cannot be read", ReplySize);
-            }
+        if (!DeliveredBefore(outbox, MessageNames[i], &result)) {
+            // One the server took before is only filed.
+            SendQueued(outbox, MessageNames[i], &mail, &envelope, &result);
         }
         if (result.Outcome == Stopped) {
             // Not tried again by itself: the server would only refuse again.
@@ -620,16 +664,12 @@ static DWORD DeliverOutbox(const char *outbox, int deliver) {
             continue;
         }
         FreeEnvelope(&envelope);
-        if (!taken) {
-            // Logged once: filing it again later is no new delivery.
+        if (result.Outcome != Delivered) { // a delivery is logged once, as it is noted
             DWORD pause = result.Outcome == Temporary ? RecordTry(outbox, 1) : 0;
             LogAttempt(outbox, MessageNames[i], &mail, &result, pause);
             if (result.Outcome == Temporary) {
                 return pause ? pause : 1;
             }
-        }
-        if (result.Outcome == Delivered) {
-            NoteDelivery(outbox, MessageNames[i], result.Reply);
         }
         DWORD error =
             FileMessage(outbox, MessageNames[i],

@@ -2,15 +2,16 @@
 """A loopback SMTP server for the delivery tests, with scripted replies.
 
 usage: smtp_server.py FOLDER PORT [--refuse ADDRESS]... [--data-replies CODE,...]
-                      [--cut-data COUNT] [--hold-data COUNT] [--starttls USER PASSWORD]
+                      [--cut-data COUNT] [--hold-data COUNT] [--hold-quit COUNT]
+                      [--starttls USER PASSWORD]
 
 Each message answered 250 is saved as FOLDER/NNN.eml (the data as received)
 and FOLDER/NNN.env (MAIL FROM, then each accepted recipient, one a line).
 --data-replies answers the first messages' data with these codes instead of
 250; --cut-data drops the connection in the middle of the first COUNT
 messages' data. --hold-data stops reading in the middle of the first COUNT
-messages' data: each hold lasts as long as the session, FOLDER/heldN
-appearing for the Nth.
+messages' data, --hold-quit never answers the first COUNT QUITs: each hold
+lasts as long as the session, FOLDER/heldN appearing for the Nth.
 --starttls requires STARTTLS, with a certificate for 127.0.0.1 made now
 (FOLDER/cert.pem), then AUTH with this user and password.
 FOLDER/ready appears once it listens; it stops when FOLDER/stop appears.
@@ -33,6 +34,7 @@ class Script:
         self.data_replies = [int(c) for c in options.data_replies.split(",") if c]
         self.cuts = options.cut_data
         self.holds = options.hold_data
+        self.quit_holds = options.hold_quit
         self.held = 0
         self.saved = 0
 
@@ -63,7 +65,8 @@ class Script:
 
 
 class FaultySmtp(SMTP):
-    """Drops the connection or stops reading in the middle of the data."""
+    """Drops the connection or stops reading in the middle of the data, or
+    holds back the reply to QUIT."""
 
     async def smtp_DATA(self, arg):
         script = self.event_handler
@@ -76,6 +79,13 @@ class FaultySmtp(SMTP):
             self.transport.abort()
             return
         script.holds -= 1
+        await script.hold()
+
+    async def smtp_QUIT(self, arg):
+        script = self.event_handler
+        if script.quit_holds <= 0:
+            return await super().smtp_QUIT(arg)
+        script.quit_holds -= 1
         await script.hold()
 
 
@@ -110,6 +120,7 @@ def main():
     parser.add_argument("--data-replies", default="")
     parser.add_argument("--cut-data", type=int, default=0)
     parser.add_argument("--hold-data", type=int, default=0)
+    parser.add_argument("--hold-quit", type=int, default=0)
     parser.add_argument("--starttls", nargs=2, metavar=("USER", "PASSWORD"))
     options = parser.parse_args()
     extra = tls_options(options.folder, *options.starttls) if options.starttls else {}

@@ -525,11 +525,13 @@ TEST_F(Delivery, ADroppedConnectionAndA451AreRetriedAndEachMessageArrivesOnceInO
     EXPECT_EQ("0", IniValue(Outbox + "queue.ini", "Queue", "Failures"));
 }
 
-// The agent killed in the middle of the data, and started again by the
-// library with the next message and by hand: what the server did not take
-// is sent again, each message arriving once, in order.
-TEST_F(Delivery, AnAgentKilledWhileSendingIsStartedAgainAndEachMessageArrivesOnceInOrder) {
-    StartServer("--hold-data 2");
+// The agent killed while it sends: in the middle of the data, and after
+// the server took the message but before it answered QUIT. Started again,
+// by the library with the next message and by hand, it sends again only
+// what the server did not take: each message arrives once, in order, and
+// nothing is left behind, even by an agent ended while it filed.
+TEST_F(Delivery, AnAgentKilledWhileSendingOrFilingIsStartedAgainAndEachMessageArrivesOnce) {
+    StartServer("--hold-data 1 --hold-quit 1");
     std::string first = Queue({{"Ada", "SMTP:ada@example.com", ""}}, 200000);
     ASSERT_TRUE(WaitUntil([&] { return FileExists((Received + "held1").c_str()); }, 30000))
         << ReadFileText(Log);
@@ -537,6 +539,7 @@ TEST_F(Delivery, AnAgentKilledWhileSendingIsStartedAgainAndEachMessageArrivesOnc
     std::string second = Queue({{"Bo", "SMTP:bo@example.com", ""}}, 3000);
     ASSERT_TRUE(WaitUntil([&] { return FileExists((Received + "held2").c_str()); }, 30000))
         << "the library did not start the agent again: " << ReadFileText(Log);
+    ASSERT_TRUE(FileExists((Received + "001.eml").c_str()));
     ASSERT_TRUE(KillAgent());
     EXPECT_EQ(0, RunLibraryTool("", TELVEX_AGENT_FILE));
     ASSERT_TRUE(Filed("Sent", first) && Filed("Sent", second)) << ReadFileText(Log);
@@ -557,6 +560,22 @@ TEST_F(Delivery, AnAgentKilledWhileSendingIsStartedAgainAndEachMessageArrivesOnc
     EXPECT_EQ(expected, filed);
     EXPECT_EQ("0", IniValue(Outbox + "queue.ini", "Queue", "Failures"));
     EXPECT_EQ("(missing)", IniValue(Outbox + "queue.ini", "Delivered", "Message"));
+    std::string log = ReadFileText(Log);
+    for (const std::string &name : {first, second}) {
+        EXPECT_EQ(1, Occurrences(log, name + " 127.0.0.1:" + std::to_string(Port) + " delivered"))
+            << log;
+    }
+    // Ended between moving the message into Sent\ and taking its envelope
+    // out of the outbox, the agent finishes the filing when it runs again.
+    std::string envelope = Outbox + Stem(second) + ".env";
+    ASSERT_TRUE(
+        CopyFileA((Outbox + "Sent\\" + Stem(second) + ".env").c_str(), envelope.c_str(), FALSE));
+    WritePrivateProfileStringA("Delivered", "Message", second.c_str(),
+                               (Outbox + "queue.ini").c_str());
+    EXPECT_EQ(0, RunLibraryTool("", TELVEX_AGENT_FILE));
+    EXPECT_FALSE(FileExists(envelope.c_str())) << "left in the outbox";
+    EXPECT_EQ("(missing)", IniValue(Outbox + "queue.ini", "Delivered", "Message"));
+    EXPECT_FALSE(FileExists((Received + "003.eml").c_str()));
 }
 
 TEST_F(Delivery, ARefusedRecipientIsRecordedWhileTheOthersGetItAndA554FailsTheMessage) {
