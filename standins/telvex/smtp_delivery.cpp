@@ -24,6 +24,7 @@ struct SmtpConnection {
     SOCKET Socket;
     DWORD Timeout; // milliseconds for the connection and for each reply
     int Secure;    // 1 inside TLS
+    int Answering; // 1 while the server answers: the session ends with QUIT
     int Used;
     char Buffer[4096];
 };
@@ -312,7 +313,8 @@ static int OpenSession(SmtpConnection *link, const MailProfile *mail, const char
     return code;
 }
 
-// One message through one session; the result says what became of it.
+// One message through one session, left open for EndSession; the result
+// says what became of it.
 static void SendOverSmtp(const MailProfile *mail, HANDLE file, const Envelope *envelope,
                          DeliveryResult *result) {
     SmtpConnection *link = &Connection;
@@ -320,9 +322,10 @@ static void SendOverSmtp(const MailProfile *mail, HANDLE file, const Envelope *e
     link->Secure = link->Used = 0;
     result->Outcome = Temporary;
     if (!ConnectTo(mail, link, result->Reply, sizeof result->Reply)) {
+        link->Socket = INVALID_SOCKET;
         return;
     }
-    char command[CommandSize], ignored[ReplySize];
+    char command[CommandSize];
     int code = OpenSession(link, mail, envelope->Profile, result);
     if (code == 250) {
         snprintf(command, sizeof command, "MAIL FROM:<%s>", envelope->Sender);
@@ -366,11 +369,21 @@ static void SendOverSmtp(const MailProfile *mail, HANDLE file, const Envelope *e
     if (code && code != 250) {
         result->Outcome = OutcomeOf(code);
     }
-    if (code) {
+    link->Answering = code != 0;
+}
+
+// Ends the session SendOverSmtp left open.
+static void EndSession(SmtpConnection *link) {
+    if (link->Socket == INVALID_SOCKET) {
+        return;
+    }
+    char ignored[ReplySize];
+    if (link->Answering) {
         Command(link, "QUIT", ignored);
     }
     EndTls();
     closesocket(link->Socket);
+    link->Socket = INVALID_SOCKET;
 }
 
 // ---- the outbox ----
@@ -509,8 +522,19 @@ static void LogAttempt(const char *outbox, const char *message, const MailProfil
     AppendLine(path, line);
 }
 
+// The system's words for an error, on one line ("" when it has none).
+static void ErrorText(DWORD error, char *out, int size) {
+    DWORD length = FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, NULL,
+                                  error, 0, out, size, NULL);
+    while (length && (out[length - 1] == '\r' || out[length - 1] == '\n')) {
+        length--;
+    }
+    out[length] = 0;
+}
+
 // Writes the whole of text to a new file at path, through to the disk; 1/0.
 static int WriteWhole(const char *path, const char *text, DWORD length) {
+    SetLastError(0); // a write cut short sets none
     HANDLE file = CreateFileA(path, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_WRITE_THROUGH, NULL);
     DWORD written = 0;
@@ -533,12 +557,16 @@ static void RecordText(char *out, const MailProfile *mail, const DeliveryResult 
              result->Refused, result->Deferred[0] ? "Deferred:\r\n" : "", result->Deferred);
 }
 
-// Moves the message and its envelope into folder ("Sent\" or "Failed\")
+// Files the message and its envelope in folder ("Sent\" or "Failed\")
 // beside its record, which holds the records of earlier partial deliveries
-// (the outbox's <message>.txt) first; 1/0. The record comes first: a
-// message that has left the outbox always says why.
-static int FileMessage(const char *outbox, const char *message, const char *folder,
-                       const MailProfile *mail, const DeliveryResult *result) {
+// (the outbox's <message>.txt) first: 0, or the system's error with nothing
+// of the message left in folder, the message still whole in the outbox. The
+// record comes first and the message leaves the outbox last, so that a
+// message that has left it always says why. The folder may be on another
+// disk: what cannot be moved there is copied, and a full disk cuts a copy
+// short.
+static DWORD FileMessage(const char *outbox, const char *message, const char *folder,
+                         const MailProfile *mail, const DeliveryResult *result) {
     static char record[EarlierSize + RecordSize];
     char path[MAX_PATH], target[MAX_PATH], earlier[MAX_PATH];
     snprintf(path, sizeof path, "%s%s", outbox, folder);
@@ -547,16 +575,29 @@ static int FileMessage(const char *outbox, const char *message, const char *fold
     RecordText(record + AtLeastNone(ReadWhole(earlier, record, EarlierSize)), mail, result);
     QueuePath(target, outbox, folder, message, ".txt");
     int ok = WriteWhole(target, record, lstrlenA(record));
-    QueuePath(path, outbox, "", message, ".eml");
-    QueuePath(target, outbox, folder, message, ".eml");
-    ok = ok && MoveFileExA(path, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
     QueuePath(path, outbox, "", message, ".env");
     QueuePath(target, outbox, folder, message, ".env");
-    ok = ok && MoveFileExA(path, target, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+    ok = ok && CopyFileA(path, target, FALSE);
+    QueuePath(path, outbox, "", message, ".eml");
+    QueuePath(target, outbox, folder, message, ".eml");
+    ok = ok &&
+         MoveFileExA(path, target,
+                     MOVEFILE_COPY_ALLOWED | MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
     if (ok) {
+        QueuePath(path, outbox, "", message, ".env");
+        DeleteFileA(path);
         DeleteFileA(earlier);
+        return 0;
     }
-    return ok;
+    DWORD error = GetLastError();
+    if (GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) {
+        static const char *const Written[] = {".txt", ".env", ".eml"};
+        for (const char *extension : Written) {
+            QueuePath(target, outbox, folder, message, extension);
+            DeleteFileA(target);
+        }
+    }
+    return error ? error : ERROR_DISK_FULL; // none: a write cut short
 }
 
 // After a partial delivery: the attempt's record joins the message's
@@ -648,6 +689,55 @@ static int DeliveredBefore(const char *outbox, const char *message, DeliveryResu
     return 1;
 }
 
+// Sends the outbox's message; the result says what became of it. One the
+// server took is noted and logged, or kept for the recipients it deferred,
+// before the session ends: an agent ended meanwhile (a slow QUIT, a crash)
+// files it later, never sends it again.
+static void SendQueued(const char *outbox, const char *message, const MailProfile *mail,
+                       const Envelope *envelope, DeliveryResult *result) {
+    char path[MAX_PATH];
+    QueuePath(path, outbox, "", message, ".eml");
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        // Held by another program for now: tried again, never filed unsent.
+        result->Outcome = Temporary;
+        lstrcpynA(result->Reply, "the message file cannot be read", ReplySize);
+        return;
+    }
+    SendOverSmtp(mail, file, envelope, result);
+    CloseHandle(file);
+    if (result->Outcome == Partial && !KeepForLater(outbox, message, envelope, mail, result)) {
+        // Filed with the others' delivery rather than sent to them twice;
+        // the record names the recipients that are not tried again.
+        result->Outcome = Delivered;
+    }
+    if (result->Outcome == Delivered) {
+        NoteDelivery(outbox, message, result->Reply);
+        LogAttempt(outbox, message, mail, result, 0);
+    }
+    EndSession(&Connection);
+}
+
+// A message filed by an agent that ended before its envelope (and the
+// records of its partial deliveries) left the outbox: they go, and the note
+// of its delivery.
+static void FinishFiling(const char *outbox) {
+    char path[MAX_PATH], name[MessageNameSize];
+    QueueStatePath(path, outbox);
+    GetPrivateProfileStringA("Delivered", "Message", "", name, sizeof name, path);
+    QueuePath(path, outbox, "", name, ".eml");
+    if (!name[0] || GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) {
+        return; // none, or still to be filed
+    }
+    static const char *const Left[] = {".env", ".txt"};
+    for (const char *extension : Left) {
+        QueuePath(path, outbox, "", name, extension);
+        DeleteFileA(path);
+    }
+    NoteDelivery(outbox, NULL, NULL);
+}
+
 // 1 when the profile's queue stopped (wrong credentials, an untrusted
 // certificate, no TLS); changing its settings starts it again.
 static int ProfileStopped(const char *outbox, const char *profile) {
@@ -659,6 +749,9 @@ static int ProfileStopped(const char *outbox, const char *profile) {
 // The outbox's messages in order until one must wait: the milliseconds
 // until it is due, 0 when none waits.
 static DWORD DeliverOutbox(const char *outbox, int deliver) {
+    if (deliver) {
+        FinishFiling(outbox);
+    }
     ULONGLONG due = NextTry(outbox), now = NowMs();
     int count = ListMessages(outbox);
     for (int i = 0; i < count; i++) {
@@ -680,18 +773,8 @@ static DWORD DeliverOutbox(const char *outbox, int deliver) {
         static DeliveryResult result;
         result = DeliveryResult();
         if (!DeliveredBefore(outbox, MessageNames[i], &result)) {
-            // Opened only to send it: one the server has is only filed.
-            QueuePath(path, outbox, "", MessageNames[i], ".eml");
-            HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                                      FILE_ATTRIBUTE_NORMAL, NULL);
-            if (file != INVALID_HANDLE_VALUE) {
-                SendOverSmtp(&mail, file, &envelope, &result);
-                CloseHandle(file);
-            } else {
-                // Held by another program for now: tried again, never filed unsent.
-                result.Outcome = Temporary;
-                lstrcpynA(result.Reply, "the message file cannot be read", ReplySize);
-            }
+            // One the server took before is only filed.
+            SendQueued(outbox, MessageNames[i], &mail, &envelope, &result);
         }
         if (result.Outcome == Stopped) {
             // Not tried again by itself: the server would only refuse again.
@@ -701,31 +784,32 @@ static DWORD DeliverOutbox(const char *outbox, int deliver) {
             LogAttempt(outbox, MessageNames[i], &mail, &result, 0);
             continue;
         }
-        if (result.Outcome == Partial &&
-            !KeepForLater(outbox, MessageNames[i], &envelope, &mail, &result)) {
-            // Filed with the others' delivery rather than sent to them twice;
-            // the record names the recipients that are not tried again.
-            result.Outcome = Delivered;
-        }
         FreeEnvelope(&envelope);
-        int again = result.Outcome == Temporary || result.Outcome == Partial;
-        DWORD pause = RecordTry(outbox, again);
-        LogAttempt(outbox, MessageNames[i], &mail, &result, pause);
-        if (again) {
+        if (result.Outcome != Delivered) { // a delivery is logged once, as it is noted
+            int again = result.Outcome == Temporary || result.Outcome == Partial;
+            DWORD pause = again ? RecordTry(outbox, 1) : 0;
+            LogAttempt(outbox, MessageNames[i], &mail, &result, pause);
+            if (again) {
+                return pause ? pause : 1;
+            }
+        }
+        DWORD error =
+            FileMessage(outbox, MessageNames[i],
+                        result.Outcome == Delivered ? "Sent\\" : "Failed\\", &mail, &result);
+        if (error) {
+            // Tried again after a pause that grows while it fails, without sending it again.
+            char why[ReplySize - 64];
+            ErrorText(error, why, sizeof why);
+            result = DeliveryResult();
+            result.Outcome = Temporary;
+            snprintf(result.Reply, sizeof result.Reply,
+                     "it cannot be moved out of the outbox (error %lu: %s)", (unsigned long)error,
+                     why);
+            DWORD pause = RecordTry(outbox, 1);
+            LogAttempt(outbox, MessageNames[i], &mail, &result, pause);
             return pause ? pause : 1;
         }
-        if (result.Outcome == Delivered) {
-            NoteDelivery(outbox, MessageNames[i], result.Reply);
-        }
-        if (!FileMessage(outbox, MessageNames[i],
-                         result.Outcome == Delivered ? "Sent\\" : "Failed\\", &mail, &result)) {
-            // Tried again after a pause, without sending it again.
-            static DeliveryResult unfiled = {
-                Temporary, "it cannot be moved out of the outbox (the disk full?)", "", "", ""};
-            pause = RecordTry(outbox, 1);
-            LogAttempt(outbox, MessageNames[i], &mail, &unfiled, pause);
-            return pause;
-        }
+        RecordTry(outbox, 0);
         NoteDelivery(outbox, NULL, NULL);
     }
     return 0;

@@ -1,10 +1,13 @@
 // The delivery agent's work: each outbox of a profile with a server,
 // delivered in order over SMTP. A message leaves the outbox only after the
 // server's 250 to its data: into Sent\ with a record of the delivery, or
-// into Failed\ with the server's refusal. A temporary failure keeps it and
-// pauses that outbox, longer after each failure in a row; the pause is kept
-// in the outbox's queue.ini across restarts. Every attempt is a line of the
-// log beside the outbox ("<outbox>.log").
+// into Failed\ with the server's refusal. The 250 is noted in queue.ini at
+// once: a message the server has is only filed, never sent again, even by
+// an agent started after one that crashed; one that cannot be filed yet (a
+// full disk) stays whole in the outbox and is filed later. A temporary
+// failure keeps it and pauses that outbox, longer after each failure in a
+// row; the pause is kept in the outbox's queue.ini across restarts. Every
+// attempt is a line of the log beside the outbox ("<outbox>.log").
 #pragma once
 #include <windows.h>
 

@@ -3,6 +3,7 @@
 
 usage: smtp_server.py FOLDER PORT [--refuse ADDRESS]... [--defer ADDRESS]...
                       [--data-replies CODE,...] [--cut-data COUNT]
+                      [--hold-data COUNT] [--hold-quit COUNT]
                       [--starttls USER PASSWORD] [--tls USER PASSWORD] [--exim]
 
 Each message answered 250 is saved as FOLDER/NNN.eml (the data as received)
@@ -10,10 +11,13 @@ and FOLDER/NNN.env (MAIL FROM, then each accepted recipient, one a line).
 --defer answers 451 to an address's first RCPT and takes it after that.
 --data-replies answers the first messages' data with these codes instead of
 250; --cut-data drops the connection in the middle of the first COUNT
-messages' data. --starttls requires STARTTLS, with a certificate for
-127.0.0.1 made now (FOLDER/cert.pem), then AUTH with this user and password;
---tls speaks TLS from the first byte instead (as on port 465), with the same
-certificate and AUTH.
+messages' data. --hold-data stops reading in the middle of the first COUNT
+messages' data, --hold-quit never answers the first COUNT QUITs: each hold
+lasts as long as the session, FOLDER/heldN appearing for the Nth.
+--starttls requires STARTTLS, with a certificate for 127.0.0.1 made now
+(FOLDER/cert.pem), then AUTH with this user and password; --tls speaks TLS
+from the first byte instead (as on port 465), with the same certificate and
+AUTH.
 --exim runs Debian's Exim in its place instead, a production server with a
 configuration of its own in FOLDER/exim: mail for example.com delivered to
 FOLDER/exim/Maildir, every other domain refused, no DNS.
@@ -42,7 +46,16 @@ class Script:
         self.deferred = {a.lower() for a in options.defer}
         self.data_replies = [int(c) for c in options.data_replies.split(",") if c]
         self.cuts = options.cut_data
+        self.holds = options.hold_data
+        self.quit_holds = options.hold_quit
+        self.held = 0
         self.saved = 0
+
+    async def hold(self):
+        """Signals the hold, then neither answers nor reads while the session lasts."""
+        self.held += 1
+        open(os.path.join(self.folder, "held%d" % self.held), "w").close()
+        await asyncio.get_running_loop().create_future()
 
     async def handle_RCPT(self, server, session, envelope, address, rcpt_options):
         if address.lower() in self.refused:
@@ -67,22 +80,34 @@ class Script:
         return "250 2.0.0 queued as %03d" % self.saved
 
 
-class CuttingSmtp(SMTP):
-    """Drops the connection once part of a message's data has come."""
+class FaultySmtp(SMTP):
+    """Drops the connection or stops reading in the middle of the data, or
+    holds back the reply to QUIT."""
 
     async def smtp_DATA(self, arg):
         script = self.event_handler
-        if script.cuts <= 0 or not self.envelope.rcpt_tos:
+        if script.cuts + script.holds <= 0 or not self.envelope.rcpt_tos:
             return await super().smtp_DATA(arg)
-        script.cuts -= 1
         await self.push("354 End data with <CR><LF>.<CR><LF>")
         await self._reader.readexactly(512)
-        self.transport.abort()
+        if script.cuts > 0:
+            script.cuts -= 1
+            self.transport.abort()
+            return
+        script.holds -= 1
+        await script.hold()
+
+    async def smtp_QUIT(self, arg):
+        script = self.event_handler
+        if script.quit_holds <= 0:
+            return await super().smtp_QUIT(arg)
+        script.quit_holds -= 1
+        await script.hold()
 
 
 class ScriptedController(Controller):
     def factory(self):
-        return CuttingSmtp(self.handler, **self.SMTP_kwargs)
+        return FaultySmtp(self.handler, **self.SMTP_kwargs)
 
 
 def tls_options(folder, user, password, implicit):
@@ -191,6 +216,8 @@ def main():
     parser.add_argument("--defer", action="append", default=[])
     parser.add_argument("--data-replies", default="")
     parser.add_argument("--cut-data", type=int, default=0)
+    parser.add_argument("--hold-data", type=int, default=0)
+    parser.add_argument("--hold-quit", type=int, default=0)
     parser.add_argument("--starttls", nargs=2, metavar=("USER", "PASSWORD"))
     parser.add_argument("--tls", nargs=2, metavar=("USER", "PASSWORD"))
     parser.add_argument("--exim", action="store_true")

@@ -4,6 +4,7 @@
 // a loopback SMTP server. The message written here is checked once more by a
 // standard MIME parser (mime_check.py).
 #include <winsock2.h>
+#include <tlhelp32.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -16,6 +17,7 @@
 #include "telvex_ids.h"
 #include "mime.h"
 #include "smtp_server_process.h"
+#include "store.h"
 #include "vcard.h"
 #include "tests/core/fuzz_replay.h"
 
@@ -405,6 +407,35 @@ std::string SetComputerName(const std::string &name) {
     return previous;
 }
 
+int Occurrences(const std::string &text, const std::string &part) {
+    int count = 0;
+    for (size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) {
+        count++;
+    }
+    return count;
+}
+
+// Ends the running agent as a crash or a power cut would; 1 once it is gone.
+int KillAgent() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    int killed = 0;
+    for (BOOL more = Process32First(snapshot, &entry); more;
+         more = Process32Next(snapshot, &entry)) {
+        if (_stricmp(entry.szExeFile, TELVEX_AGENT_FILE) == 0) {
+            HANDLE agent = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, entry.th32ProcessID);
+            killed = agent && TerminateProcess(agent, 9) &&
+                     WaitForSingleObject(agent, 30000) == WAIT_OBJECT_0;
+            if (agent) {
+                CloseHandle(agent);
+            }
+        }
+    }
+    CloseHandle(snapshot);
+    return killed;
+}
+
 // Delivery through a scripted SMTP server (smtp_server.py) that runs natively
 // on the loopback interface; what it accepted is in its folder, Received, as
 // NNN.eml (the data) and NNN.env (the envelope).
@@ -419,12 +450,8 @@ class Delivery : public Transport {
             << "the agent of an earlier test still runs";
         Transport::SetUp();
         CreateDirectoryA(ProductFile("OUTBOX\\").c_str(), nullptr);
-        DeleteFileA((Outbox + "Sent").c_str()); // left as a file by a failed run
-        for (const std::string &folder :
-             {Outbox, Outbox + "Sent\\", Outbox + "Failed\\", Received}) {
-            ClearFolder(folder);
-        }
-        DeleteFileA(Log.c_str());
+        UseOutbox(Outbox);
+        ClearFolder(Received);
         Port = FreeLoopbackPort();
         ASSERT_NE(0, Port);
         ASSERT_EQ(0, RunLibraryTool("\"Lan Mail\" server=127.0.0.1 security=none port=" +
@@ -441,6 +468,17 @@ class Delivery : public Transport {
         ASSERT_TRUE(StartSmtpServer(Received, Port, options)) << "the test server did not start";
     }
     void StopServer() { EXPECT_TRUE(StopSmtpServer(Received)); }
+    // Makes folder the profile's outbox, empty, with its log.
+    void UseOutbox(const std::string &folder) {
+        Outbox = folder;
+        Log = folder.substr(0, folder.size() - 1) + ".log";
+        SetProfileText("Lan Mail", "Outbox", folder.c_str());
+        DeleteFileA((Outbox + "Sent").c_str()); // left as a file by a failed run
+        for (const std::string &inner : {Outbox, Outbox + "Sent\\", Outbox + "Failed\\"}) {
+            ClearFolder(inner);
+        }
+        DeleteFileA(Log.c_str());
+    }
     // The messages in the outbox and those that have left it.
     std::vector<std::string> AllMessages() {
         std::vector<std::string> names = OutboxFiles("*.eml");
@@ -534,6 +572,59 @@ TEST_F(Delivery, ADroppedConnectionAndA451AreRetriedAndEachMessageArrivesOnceInO
     EXPECT_EQ("0", IniValue(Outbox + "queue.ini", "Queue", "Failures"));
 }
 
+// The agent killed while it sends: in the middle of the data, and after
+// the server took the message but before it answered QUIT. Started again,
+// by the library with the next message and by hand, it sends again only
+// what the server did not take: each message arrives once, in order, and
+// nothing is left behind, even by an agent ended while it filed.
+TEST_F(Delivery, AnAgentKilledWhileSendingOrFilingIsStartedAgainAndEachMessageArrivesOnce) {
+    StartServer("--hold-data 1 --hold-quit 1");
+    std::string first = Queue({{"Ada", "SMTP:ada@example.com", ""}}, 200000);
+    ASSERT_TRUE(WaitUntil([&] { return FileExists((Received + "held1").c_str()); }, 30000))
+        << ReadFileText(Log);
+    ASSERT_TRUE(KillAgent());
+    std::string second = Queue({{"Bo", "SMTP:bo@example.com", ""}}, 3000);
+    ASSERT_TRUE(WaitUntil([&] { return FileExists((Received + "held2").c_str()); }, 30000))
+        << "the library did not start the agent again: " << ReadFileText(Log);
+    ASSERT_TRUE(FileExists((Received + "001.eml").c_str()));
+    ASSERT_TRUE(KillAgent());
+    EXPECT_EQ(0, RunLibraryTool("", TELVEX_AGENT_FILE));
+    ASSERT_TRUE(Filed("Sent", first) && Filed("Sent", second)) << ReadFileText(Log);
+    EXPECT_TRUE(ReadFileText(Outbox + "Sent\\" + first) == ReadFileText(Received + "001.eml"));
+    EXPECT_TRUE(ReadFileText(Outbox + "Sent\\" + second) == ReadFileText(Received + "002.eml"));
+    EXPECT_FALSE(FileExists((Received + "003.eml").c_str())) << "delivered twice";
+    for (const char *pattern : {"*.eml", "*.env", "*.tmp"}) {
+        EXPECT_TRUE(OutboxFiles(pattern).empty()) << pattern << " left in the outbox";
+    }
+    std::vector<std::string> filed = OutboxFiles("Sent\\*.*");
+    std::sort(filed.begin(), filed.end());
+    std::vector<std::string> expected = {".", ".."};
+    for (const std::string &name : {first, second}) {
+        for (const char *extension : {".eml", ".env", ".txt"}) {
+            expected.push_back(Stem(name) + extension);
+        }
+    }
+    EXPECT_EQ(expected, filed);
+    EXPECT_EQ(0u, GetPrivateProfileIntA("Queue", "Failures", 0, (Outbox + "queue.ini").c_str()));
+    EXPECT_EQ("(missing)", IniValue(Outbox + "queue.ini", "Delivered", "Message"));
+    std::string log = ReadFileText(Log);
+    for (const std::string &name : {first, second}) {
+        EXPECT_EQ(1, Occurrences(log, name + " 127.0.0.1:" + std::to_string(Port) + " delivered"))
+            << log;
+    }
+    // Ended between moving the message into Sent\ and taking its envelope
+    // out of the outbox, the agent finishes the filing when it runs again.
+    std::string envelope = Outbox + Stem(second) + ".env";
+    ASSERT_TRUE(
+        CopyFileA((Outbox + "Sent\\" + Stem(second) + ".env").c_str(), envelope.c_str(), FALSE));
+    WritePrivateProfileStringA("Delivered", "Message", second.c_str(),
+                               (Outbox + "queue.ini").c_str());
+    EXPECT_EQ(0, RunLibraryTool("", TELVEX_AGENT_FILE));
+    EXPECT_FALSE(FileExists(envelope.c_str())) << "left in the outbox";
+    EXPECT_EQ("(missing)", IniValue(Outbox + "queue.ini", "Delivered", "Message"));
+    EXPECT_FALSE(FileExists((Received + "003.eml").c_str()));
+}
+
 TEST_F(Delivery, ARefusedRecipientIsRecordedWhileTheOthersGetItAndA554FailsTheMessage) {
     StartServer("--refuse bad@example.com --data-replies 554");
     std::string refused = Queue({{"Ada", "SMTP:ada@example.com", ""}}, 3000);
@@ -617,6 +708,46 @@ TEST_F(Delivery, AMessageTheServerTookButSentCannotHoldIsFiledLaterNotSentAgain)
     EXPECT_FALSE(FileExists((Received + "002.eml").c_str())) << "sent again";
     EXPECT_NE(std::string::npos, ReadFileText(Outbox + "Sent\\" + Stem(name) + ".txt")
                                      .find("Reply: 250 2.0.0 queued as 001"));
+}
+
+// Sent\ on a disk of its own of 64 KB (mounted by the test run, see
+// small_disk.sh) filled up to 8 KB: the record and the envelope of a message
+// of about 27 KB fit, the message does not. It stays whole in the outbox,
+// nothing of it in Sent\, until there is room.
+TEST_F(Delivery, AMessageTakenWhileSentIsFullStaysWholeInTheOutboxAndIsFiledOnceThereIsRoom) {
+    UseOutbox(ProductFile("OUTBOX\\smalldisk\\"));
+    std::string sent = Outbox + "Sent\\";
+    ULARGE_INTEGER room = {}, size = {};
+    if (!GetDiskFreeSpaceExA(sent.c_str(), &room, &size, nullptr) || size.QuadPart > 1024 * 1024) {
+        GTEST_SKIP() << sent << " is not a small disk of its own: mounting one needs root";
+    }
+    std::string filler = sent + "filler.bin";
+    WriteFileText(filler, std::string((size_t)room.QuadPart - 8192, 'x'));
+    StartServer("");
+    std::string name = Queue({{"Ada", "SMTP:ada@example.com", ""}}, 20000);
+    // Tried again after a pause that grows, without sending it again.
+    std::string full = name + " 127.0.0.1:" + std::to_string(Port) +
+                       " kept (next try in 1 s): it cannot be moved out of the outbox (error " +
+                       std::to_string(ERROR_DISK_FULL) + ": ";
+    ASSERT_TRUE(WaitUntil([&] { return Occurrences(ReadFileText(Log), full) >= 2; }, 30000))
+        << "not filed for want of room, and not said so: " << ReadFileText(Log);
+    EXPECT_LE(2, std::stoi(IniValue(Outbox + "queue.ini", "Queue", "Failures")));
+    std::string message = ReadFileText(Outbox + name);
+    std::string envelope = ReadFileText(Outbox + Stem(name) + ".env");
+    EXPECT_NE(std::string::npos, envelope.find("ada@example.com")) << "the envelope was lost";
+    EXPECT_TRUE(OutboxFiles(("Sent\\" + Stem(name) + ".*").c_str()).empty()) << "half filed";
+    DeleteFileA(filler.c_str());
+    ASSERT_TRUE(WaitUntil([&] { return Filed("Sent", name); }, 60000)) << ReadFileText(Log);
+    ASSERT_TRUE(WaitUntil([] { return !DeliveryAgentRunning(); }, 30000));
+    EXPECT_TRUE(message == ReadFileText(Received + "001.eml"));
+    EXPECT_TRUE(message == ReadFileText(Outbox + "Sent\\" + name));
+    EXPECT_FALSE(FileExists((Received + "002.eml").c_str())) << "sent again";
+    EXPECT_EQ(envelope, ReadFileText(Outbox + "Sent\\" + Stem(name) + ".env"));
+    std::string record = ReadFileText(Outbox + "Sent\\" + Stem(name) + ".txt");
+    EXPECT_EQ("Reply: 250 2.0.0 queued as 001\r\n", record.substr(record.find("Reply: ")));
+    EXPECT_EQ(1, Occurrences(ReadFileText(Log), " delivered: ")) << ReadFileText(Log);
+    EXPECT_TRUE(OutboxFiles("*.eml").empty());
+    EXPECT_TRUE(OutboxFiles("*.env").empty());
 }
 
 TEST_F(Delivery, StartTlsWithAuthDeliversToTheNamedCertificateAndBadCredentialsOrTrustStop) {

@@ -15,9 +15,9 @@ static int Launch(const std::string &line, PROCESS_INFORMATION *process) {
                           &startup, process) != 0;
 }
 
-int RunLibraryTool(const std::string &arguments) {
+int RunLibraryTool(const std::string &arguments, const char *program) {
     PROCESS_INFORMATION process = {};
-    if (!Launch("\"" + ProductFile("DLL32\\TelvexMail.exe") + "\" " + arguments, &process)) {
+    if (!Launch("\"" + ProductFile("DLL32\\") + program + "\" " + arguments, &process)) {
         return -1;
     }
     DWORD code = (DWORD)-1;

@@ -7,8 +7,9 @@
 
 #include <string>
 
-// Runs a program of the library's folder with these arguments: its exit code, or -1.
-int RunLibraryTool(const std::string &arguments);
+// Runs a program of the library's folder (the settings tool unless named)
+// with these arguments: its exit code, or -1.
+int RunLibraryTool(const std::string &arguments, const char *program = "TelvexMail.exe");
 // A Windows path as native programs beside Wine name it, or "".
 std::string UnixPath(const std::string &path);
 // Starts a Python script natively beside Wine with these arguments; 1 once
