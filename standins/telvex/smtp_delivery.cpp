@@ -130,6 +130,10 @@ static int ConnectTo(const MailProfile *mail, SmtpConnection *link, char *why, i
     }
     DWORD timeout = link->Timeout;
     setsockopt(link->Socket, SOL_SOCKET, SO_SNDTIMEO, (const char *)&timeout, sizeof timeout);
+    // Commands and the end of the data go at once, not held back until the
+    // server acknowledges what came before (each message waited for that).
+    BOOL noDelay = TRUE;
+    setsockopt(link->Socket, IPPROTO_TCP, TCP_NODELAY, (const char *)&noDelay, sizeof noDelay);
     link->Used = 0;
     return 1;
 }
