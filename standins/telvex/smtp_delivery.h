@@ -4,8 +4,10 @@
 // into Failed\ with the server's refusal. The 250 is noted in queue.ini at
 // once: a message the server has is only filed, never sent again, even by
 // an agent started after one that crashed; one that cannot be filed yet (a
-// full disk) stays whole in the outbox and is filed later. A temporary
-// failure keeps it and pauses that outbox, longer after each failure in a
+// full disk) stays whole in the outbox and is filed later. Recipients the
+// server defers (a 4xx to their RCPT) do not hold the message back from
+// the others: it waits in the outbox for them alone. A temporary failure
+// keeps it and pauses that outbox, longer after each failure in a
 // row; the pause is kept in the outbox's queue.ini across restarts. Every
 // attempt is a line of the log beside the outbox ("<outbox>.log").
 #pragma once
