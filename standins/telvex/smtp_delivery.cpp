@@ -758,14 +758,21 @@ static DWORD DeliverOutbox(const char *outbox, int deliver) {
     }
     ULONGLONG due = NextTry(outbox), now = NowMs();
     int count = ListMessages(outbox);
+    // The settings of the profile of the message before: most messages of an
+    // outbox share one, read once a pass.
+    char loaded[StoreNameSize] = "";
+    int known = 0;
+    MailProfile mail;
     for (int i = 0; i < count; i++) {
         char path[MAX_PATH];
         Envelope envelope;
-        MailProfile mail;
         QueuePath(path, outbox, "", MessageNames[i], ".env");
-        int deliverable = ReadEnvelope(path, &envelope) &&
-                          LoadMailProfile(envelope.Profile, &mail) &&
-                          !ProfileStopped(outbox, envelope.Profile);
+        int read = ReadEnvelope(path, &envelope);
+        if (read && strcmp(loaded, envelope.Profile) != 0) {
+            known = LoadMailProfile(envelope.Profile, &mail);
+            lstrcpynA(loaded, envelope.Profile, sizeof loaded);
+        }
+        int deliverable = read && known && !ProfileStopped(outbox, envelope.Profile);
         if (!deliverable) {
             FreeEnvelope(&envelope);
             continue;
