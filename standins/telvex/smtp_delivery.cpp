@@ -866,7 +866,9 @@ int RunDeliveryAgent() {
     for (;;) {
         DWORD pause = DeliverOutboxes(1);
         if (pause) {
-            WaitForSingleObject(wake, pause);
+            if (!wake || WaitForSingleObject(wake, pause) == WAIT_FAILED) {
+                Sleep(pause); // cannot be woken: the pause is kept all the same
+            }
             continue;
         }
         // A message queued while the mutex was held found the agent running:
