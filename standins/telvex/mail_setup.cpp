@@ -36,7 +36,11 @@ int main(int argc, char **argv) {
     enum : int { SettingCount = 16 };
     static char settings[SettingCount][PasswordSize + 16];
     char *pointers[SettingCount];
-    int count = argc - 2 < SettingCount ? argc - 2 : SettingCount;
+    int count = argc - 2;
+    if (count > SettingCount) {
+        fprintf(stderr, "TelvexMail: at most %d settings at a time\n", SettingCount);
+        return 1;
+    }
     for (int i = 0; i < count; i++) {
         lstrcpynA(settings[i], argv[i + 2], sizeof settings[i]);
         if (!ReadPassword(settings[i], sizeof settings[i])) {
