@@ -104,6 +104,8 @@ static int ConnectTo(const MailProfile *mail, SmtpConnection *link, char *why, i
                     (connect(link->Socket, found->ai_addr, (int)found->ai_addrlen) == 0 ||
                      WSAGetLastError() == WSAEWOULDBLOCK);
     freeaddrinfo(found);
+    snprintf(why, size, "no connection to %s:%u (error %d)", mail->Server, mail->Port,
+             WSAGetLastError());
     if (connected) {
         fd_set writable, failed;
         FD_ZERO(&writable);
