@@ -200,10 +200,7 @@ static void StoreCopyConfig(HWND dialog) {
                         sizeof WorkingCopySettings.Printer);
     }
     WorkingCopySettings.FitInPage = IsDlgButtonChecked(dialog, IDC_COPY_FIT_IN_PAGE) == BST_CHECKED;
-    const char *file = SettingsPathFor("SYS.INI");
-    WriteIntSetting("Varnel COPY", "FitInPage", file, WorkingCopySettings.FitInPage);
-    WriteIntSetting("Varnel COPY", "AlwaysDefault", file, WorkingCopySettings.AlwaysDefault);
-    WritePrivateProfileStringA("Varnel COPY", "Printer", WorkingCopySettings.Printer, file);
+    SaveCopySettings();
 }
 
 INT_PTR CALLBACK CopyConfigDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {

@@ -83,6 +83,13 @@ int LoadCopySettings() {
     return 1;
 }
 
+void SaveCopySettings() {
+    const char *file = SettingsPathFor("SYS.INI");
+    WriteIntSetting(CopySection, "FitInPage", file, WorkingCopySettings.FitInPage);
+    WriteIntSetting(CopySection, "AlwaysDefault", file, WorkingCopySettings.AlwaysDefault);
+    WritePrivateProfileStringA(CopySection, "Printer", WorkingCopySettings.Printer, file);
+}
+
 // Skips leading delimiters, ends the token at the next one and moves the cursor
 // past it; the token is empty when the text is used up.
 static char *NextToken(char **cursor, const char *delimiters) {

@@ -33,6 +33,8 @@ void UnbindPrinterLibrary();
 // Binds the library and reads "Varnel COPY" into WorkingCopySettings and CopyUnit;
 // without the library shows string 45 and returns 0.
 int LoadCopySettings();
+// Writes what the copy dialog edits of WorkingCopySettings to "Varnel COPY".
+void SaveCopySettings();
 
 // Splits a printer description in place the way the settings hold it: the device
 // name up to the first comma, then driver and port each delimited by commas and
