@@ -43,7 +43,7 @@ void CloseDialogPrinter() {
     if (DialogContextOpen) {
         ClosePrinterContext(&DialogPrinterContext);
     }
-    DialogContextOpen = DialogPrinterOpen = 0;
+    DialogContextOpen = 0;
 }
 
 int OpenDialogPrinter(char *description, WORD paper, WORD option) {
@@ -61,9 +61,7 @@ int OpenDialogPrinter(char *description, WORD paper, WORD option) {
     if (option) {
         DialogPrinterInfo.QueryOption = option;
     }
-    DialogPrinterOpen =
-        QueryPrinter(&DialogPrinterEntry, &DialogPrinterContext, &DialogPrinterInfo);
-    return DialogPrinterOpen;
+    return QueryPrinter(&DialogPrinterEntry, &DialogPrinterContext, &DialogPrinterInfo);
 }
 
 int OnPrinterSelChange(WORD notification, HWND comboBox) {
@@ -77,8 +75,7 @@ int OnPrinterSelChange(WORD notification, HWND comboBox) {
     const PrinterEntry *entry = &DialogPrinterList->Entries[chosen];
     if (SelectPrinter(&DialogPrinterContext, entry)) {
         DialogContextOpen = 1;
-        DialogPrinterOpen = QueryPrinter(entry, &DialogPrinterContext, &DialogPrinterInfo);
-        if (DialogPrinterOpen) {
+        if (QueryPrinter(entry, &DialogPrinterContext, &DialogPrinterInfo)) {
             DialogPrinterList->Current = (WORD)chosen;
             return 2;
         }

@@ -18,7 +18,6 @@ ClosePrinterContextProc ClosePrinterContext;
 HGLOBAL DialogPrinterListHandle;
 PrinterContext DialogPrinterContext;
 int DialogContextOpen;
-int DialogPrinterOpen;
 CopySettingsRecord CopySettings;
 CopySettingsRecord WorkingCopySettings;
 int CopyUnit;
@@ -55,7 +54,7 @@ void UnbindPrinterLibrary() {
     if (DialogContextOpen && ClosePrinterContext) {
         ClosePrinterContext(&DialogPrinterContext);
     }
-    DialogContextOpen = DialogPrinterOpen = 0;
+    DialogContextOpen = 0;
     ReleaseBlock(&DialogPrinterListHandle);
     FreeLibrary(PrinterLibrary);
     PrinterLibrary = NULL;

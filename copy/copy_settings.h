@@ -23,7 +23,6 @@ extern ClosePrinterContextProc ClosePrinterContext; // ordinal 9
 extern HGLOBAL DialogPrinterListHandle;        // the copy dialog's printer list, empty when freed
 extern PrinterContext DialogPrinterContext;    // the copy dialog's own context
 extern int DialogContextOpen;                  // the dialog's context holds an open printer
-extern int DialogPrinterOpen;                  // ... which was also queried
 extern CopySettingsRecord CopySettings;        // in use by the copy job
 extern CopySettingsRecord WorkingCopySettings; // edited by the copy dialog
 extern int CopyUnit;                           // "Unit": 0 inches, else centimetres
