@@ -39,13 +39,6 @@ void ClosePrinterList() {
     DialogPrinterList = NULL;
 }
 
-void CloseDialogPrinter() {
-    if (DialogContextOpen) {
-        ClosePrinterContext(&DialogPrinterContext);
-    }
-    DialogContextOpen = 0;
-}
-
 int OpenDialogPrinter(char *description, WORD paper, WORD option) {
     // The library forgets what a context held when it is opened again.
     CloseDialogPrinter();

@@ -47,14 +47,19 @@ int BindPrinterLibrary() {
     return 1;
 }
 
+// The context is open only after OpenCopyConfig found every entry it needs.
+void CloseDialogPrinter() {
+    if (DialogContextOpen) {
+        ClosePrinterContext(&DialogPrinterContext);
+    }
+    DialogContextOpen = 0;
+}
+
 void UnbindPrinterLibrary() {
     if (!PrinterLibrary) {
         return;
     }
-    if (DialogContextOpen && ClosePrinterContext) {
-        ClosePrinterContext(&DialogPrinterContext);
-    }
-    DialogContextOpen = 0;
+    CloseDialogPrinter();
     ReleaseBlock(&DialogPrinterListHandle);
     FreeLibrary(PrinterLibrary);
     PrinterLibrary = NULL;

@@ -28,6 +28,8 @@ extern CopySettingsRecord WorkingCopySettings; // edited by the copy dialog
 extern int CopyUnit;                           // "Unit": 0 inches, else centimetres
 
 int BindPrinterLibrary();
+// Closes the dialog's context when it holds a printer.
+void CloseDialogPrinter();
 void UnbindPrinterLibrary();
 // Binds the library and reads "Varnel COPY" into WorkingCopySettings and CopyUnit;
 // without the library shows string 45 and returns 0.
