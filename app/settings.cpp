@@ -105,6 +105,28 @@ static SHORT ReadLevel(const char *key) {
     return (SHORT)(level < 0 ? 0 : level > 100 ? 100 : level);
 }
 
+// The level keys of the settings file; the Text mode has no contrast key.
+struct LevelKey {
+    const char *Key;
+    WORD Mode;
+    WORD Contrast; // 1 the mode's contrast, 0 its brightness
+};
+static const LevelKey LevelKeys[] = {
+    {"BrightText", ModeText, 0},           {"BrightPhoto", ModePhoto, 0},
+    {"BrightCPhoto", ModeColorPhoto, 0},   {"ContrastPhoto", ModePhoto, 1},
+    {"ContrastCPhoto", ModeColorPhoto, 1},
+};
+
+int SaveLevelDefaults(const LevelPair *levels, const char *file) {
+    int written = 1;
+    for (const LevelKey &key : LevelKeys) {
+        const LevelPair &pair = levels[key.Mode];
+        written &= WriteIntSetting(VarnelSection, key.Key, file,
+                                   key.Contrast ? pair.Contrast : pair.Brightness) != 0;
+    }
+    return written;
+}
+
 void LoadJobCounter(const SYSTEMTIME *today) {
     char stamp[16];
     FormatDayStamp(today, stamp, sizeof(stamp));
@@ -129,11 +151,10 @@ void LoadSettings() {
     StartRunEnabled = StartRunAtLoad = ReadVarnelInt("StartRun", 0);
     FaxServiceEnabled = ReadVarnelInt("FaxService", 0);
     CopyServiceEnabled = ReadVarnelInt("CopyService", 0);
-    LevelDefaults[ModeText].Brightness = ReadLevel("BrightText");
-    LevelDefaults[ModePhoto].Brightness = ReadLevel("BrightPhoto");
-    LevelDefaults[ModeColorPhoto].Brightness = ReadLevel("BrightCPhoto");
-    LevelDefaults[ModePhoto].Contrast = ReadLevel("ContrastPhoto");
-    LevelDefaults[ModeColorPhoto].Contrast = ReadLevel("ContrastCPhoto");
+    for (const LevelKey &key : LevelKeys) {
+        LevelPair &pair = LevelDefaults[key.Mode];
+        (key.Contrast ? pair.Contrast : pair.Brightness) = ReadLevel(key.Key);
+    }
     LevelDefaults[ModeText].Contrast = 50; // text scans have no contrast setting
     WindowRect.X = ReadVarnelInt("Win-X", -1);
     WindowRect.Y = ReadVarnelInt("Win-Y", -1);

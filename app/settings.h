@@ -55,6 +55,8 @@ void LoadJobCounter(const SYSTEMTIME *today);
 const char *SettingsPathFor(const char *fileName);
 
 BOOL WriteIntSetting(const char *section, const char *key, const char *file, int value);
+// Writes the five level keys that LoadSettings reads: 1 when all were written.
+int SaveLevelDefaults(const LevelPair *levels, const char *file);
 void ProductPath(char *out, WORD size, const char *fileName);
 int ProductFileExists(char *out, WORD size, const char *fileName);
 // 1 when path names a file (not a folder), whatever its length.

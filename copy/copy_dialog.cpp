@@ -39,13 +39,6 @@ void ClosePrinterList() {
     DialogPrinterList = NULL;
 }
 
-void CloseDialogPrinter() {
-    if (DialogContextOpen) {
-        ClosePrinterContext(&DialogPrinterContext);
-    }
-    DialogContextOpen = DialogPrinterOpen = 0;
-}
-
 int OpenDialogPrinter(char *description, WORD paper, WORD option) {
     // The library forgets what a context held when it is opened again.
     CloseDialogPrinter();
@@ -61,9 +54,7 @@ int OpenDialogPrinter(char *description, WORD paper, WORD option) {
     if (option) {
         DialogPrinterInfo.QueryOption = option;
     }
-    DialogPrinterOpen =
-        QueryPrinter(&DialogPrinterEntry, &DialogPrinterContext, &DialogPrinterInfo);
-    return DialogPrinterOpen;
+    return QueryPrinter(&DialogPrinterEntry, &DialogPrinterContext, &DialogPrinterInfo);
 }
 
 int OnPrinterSelChange(WORD notification, HWND comboBox) {
@@ -77,8 +68,7 @@ int OnPrinterSelChange(WORD notification, HWND comboBox) {
     const PrinterEntry *entry = &DialogPrinterList->Entries[chosen];
     if (SelectPrinter(&DialogPrinterContext, entry)) {
         DialogContextOpen = 1;
-        DialogPrinterOpen = QueryPrinter(entry, &DialogPrinterContext, &DialogPrinterInfo);
-        if (DialogPrinterOpen) {
+        if (QueryPrinter(entry, &DialogPrinterContext, &DialogPrinterInfo)) {
             DialogPrinterList->Current = (WORD)chosen;
             return 2;
         }
@@ -200,10 +190,7 @@ static void StoreCopyConfig(HWND dialog) {
                         sizeof WorkingCopySettings.Printer);
     }
     WorkingCopySettings.FitInPage = IsDlgButtonChecked(dialog, IDC_COPY_FIT_IN_PAGE) == BST_CHECKED;
-    const char *file = SettingsPathFor("SYS.INI");
-    WriteIntSetting("Varnel COPY", "FitInPage", file, WorkingCopySettings.FitInPage);
-    WriteIntSetting("Varnel COPY", "AlwaysDefault", file, WorkingCopySettings.AlwaysDefault);
-    WritePrivateProfileStringA("Varnel COPY", "Printer", WorkingCopySettings.Printer, file);
+    SaveCopySettings();
 }
 
 INT_PTR CALLBACK CopyConfigDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {

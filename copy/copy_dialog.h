@@ -26,8 +26,6 @@ void ShowPrinterProperties(HWND dialog);
 // Writes the printable area of info as "8.00x10.50 " (centimetres when unit
 // is non-zero) and returns the address of its terminating zero.
 char *FormatPrintableArea(char *buffer, int size, const PrinterInfo *info, int unit);
-// Closes the dialog's context when it holds a printer.
-void CloseDialogPrinter();
 INT_PTR CALLBACK CopyConfigDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam);
 // Menu command 1005: the dialog edits a copy of the settings in use, which
 // takes their place on OK. Without the printer library it says so instead.

@@ -18,7 +18,6 @@ ClosePrinterContextProc ClosePrinterContext;
 HGLOBAL DialogPrinterListHandle;
 PrinterContext DialogPrinterContext;
 int DialogContextOpen;
-int DialogPrinterOpen;
 CopySettingsRecord CopySettings;
 CopySettingsRecord WorkingCopySettings;
 int CopyUnit;
@@ -48,14 +47,19 @@ int BindPrinterLibrary() {
     return 1;
 }
 
+// The context is open only after OpenCopyConfig found every entry it needs.
+void CloseDialogPrinter() {
+    if (DialogContextOpen) {
+        ClosePrinterContext(&DialogPrinterContext);
+    }
+    DialogContextOpen = 0;
+}
+
 void UnbindPrinterLibrary() {
     if (!PrinterLibrary) {
         return;
     }
-    if (DialogContextOpen && ClosePrinterContext) {
-        ClosePrinterContext(&DialogPrinterContext);
-    }
-    DialogContextOpen = DialogPrinterOpen = 0;
+    CloseDialogPrinter();
     ReleaseBlock(&DialogPrinterListHandle);
     FreeLibrary(PrinterLibrary);
     PrinterLibrary = NULL;
@@ -81,6 +85,13 @@ int LoadCopySettings() {
     WorkingCopySettings.FitInPage = (int)GetPrivateProfileIntA(CopySection, "FitInPage", 1, file);
     CopyUnit = (int)GetPrivateProfileIntA(CopySection, "Unit", 0, file);
     return 1;
+}
+
+void SaveCopySettings() {
+    const char *file = SettingsPathFor("SYS.INI");
+    WriteIntSetting(CopySection, "FitInPage", file, WorkingCopySettings.FitInPage);
+    WriteIntSetting(CopySection, "AlwaysDefault", file, WorkingCopySettings.AlwaysDefault);
+    WritePrivateProfileStringA(CopySection, "Printer", WorkingCopySettings.Printer, file);
 }
 
 // Skips leading delimiters, ends the token at the next one and moves the cursor

@@ -23,16 +23,19 @@ extern ClosePrinterContextProc ClosePrinterContext; // ordinal 9
 extern HGLOBAL DialogPrinterListHandle;        // the copy dialog's printer list, empty when freed
 extern PrinterContext DialogPrinterContext;    // the copy dialog's own context
 extern int DialogContextOpen;                  // the dialog's context holds an open printer
-extern int DialogPrinterOpen;                  // ... which was also queried
 extern CopySettingsRecord CopySettings;        // in use by the copy job
 extern CopySettingsRecord WorkingCopySettings; // edited by the copy dialog
 extern int CopyUnit;                           // "Unit": 0 inches, else centimetres
 
 int BindPrinterLibrary();
+// Closes the dialog's context when it holds a printer.
+void CloseDialogPrinter();
 void UnbindPrinterLibrary();
 // Binds the library and reads "Varnel COPY" into WorkingCopySettings and CopyUnit;
 // without the library shows string 45 and returns 0.
 int LoadCopySettings();
+// Writes what the copy dialog edits of WorkingCopySettings to "Varnel COPY".
+void SaveCopySettings();
 
 // Splits a printer description in place the way the settings hold it: the device
 // name up to the first comma, then driver and port each delimited by commas and

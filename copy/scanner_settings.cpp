@@ -50,18 +50,6 @@ static const TipTableEntry SettingsTips[] = {
     {0, 0, TipTableEnd},
 };
 
-// The keys of the settings file; the Text mode has no contrast key.
-struct LevelKey {
-    const char *Key;
-    WORD Mode;
-    WORD Contrast; // 1 the mode's contrast, 0 its brightness
-};
-static const LevelKey LevelKeys[] = {
-    {"BrightText", ModeText, 0},           {"BrightPhoto", ModePhoto, 0},
-    {"BrightCPhoto", ModeColorPhoto, 0},   {"ContrastPhoto", ModePhoto, 1},
-    {"ContrastCPhoto", ModeColorPhoto, 1},
-};
-
 SHORT ScrolledLevel(const LevelSlider *slider, SHORT value, WORD code, SHORT thumb) {
     int step = slider->PageStep;
     int next = value;
@@ -125,16 +113,6 @@ int ParseLevel(const LevelSlider *slider, const char *text, SHORT *value) {
     }
     *value = (SHORT)number;
     return 1;
-}
-
-int SaveLevelDefaults(const LevelPair *levels, const char *file) {
-    int written = 1;
-    for (const LevelKey &key : LevelKeys) {
-        const LevelPair &pair = levels[key.Mode];
-        written &= WriteIntSetting("Varnel", key.Key, file,
-                                   key.Contrast ? pair.Contrast : pair.Brightness) != 0;
-    }
-    return written;
 }
 
 // Moves a slider's control to its Position and writes its edit box.

@@ -50,5 +50,3 @@ SHORT ScrolledLevel(const LevelSlider *slider, SHORT value, WORD code, SHORT thu
 // Reads a typed level: 1 and *value when text is a number of the slider's
 // kind within its range, else 0.
 int ParseLevel(const LevelSlider *slider, const char *text, SHORT *value);
-// Writes the five level keys of the settings file: 1 when all were written.
-int SaveLevelDefaults(const LevelPair *levels, const char *file);

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
-# Compiles the help sources in folder $1 into the help file $3, staging them
-# in folder $2 (emptied first).
+# Compiles the help sources in folder $1 into the help file $3 with the
+# compiler $4, staging them in folder $2 (emptied first).
 #
 # chmcmd 3.2 records the topic of each context number under the project's
 # absolute folder (/stage/topic.htm) while the archive holds /topic.htm, so
@@ -11,6 +11,7 @@ set -euo pipefail
 src=$1
 stage=$2
 out=$3
+chmcmd=$4
 rm -rf "$stage"
 mkdir -p "$stage"
 cp "$src"/KELBO.hhp "$src"/KELBO.hhc "$src"/KELBO.hhk "$src"/contexts.h "$src"/aliases.ali "$stage"/
@@ -24,7 +25,7 @@ for page in $(sed -n '/^\[FILES\]/,$p' "$src/KELBO.hhp" | tail -n +2); do
 done
 # Its link check takes the two copies for one page; the tests check the links.
 cd "$stage"
-if ! log=$(chmcmd --no-html-scan "$stage/KELBO.hhp" 2>&1) || grep -q '^Error' <<<"$log"; then
+if ! log=$("$chmcmd" --no-html-scan "$stage/KELBO.hhp" 2>&1) || grep -q '^Error' <<<"$log"; then
     echo "$log" >&2
     echo "KEYPAD32: chmcmd could not compile the help file $out" >&2
     exit 1

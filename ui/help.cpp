@@ -26,7 +26,7 @@ static void TellHelpFailure(HWND owner, WORD id) {
 // Hands one request to the viewer, loading it the first time; a missing
 // file or viewer is told to the user instead.
 static void ShowHelp(HWND owner, UINT command, DWORD_PTR data) {
-    if (GetFileAttributesA(HelpFilePath) == INVALID_FILE_ATTRIBUTES) {
+    if (!FileExists(HelpFilePath)) {
         TellHelpFailure(owner, IDS_HELP_FILE_MISSING);
         return;
     }

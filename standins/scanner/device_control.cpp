@@ -141,15 +141,15 @@ int SetPort(const char *args, ReplyText *reply) {
 // every open is refused until "hold off".
 int HoldDevice(const char *args, ReplyText *reply) {
     DeviceState *state = Device.State;
-    DWORD me = GetCurrentProcessId(), holder = state->HolderProcessId;
+    DWORD me = GetCurrentProcessId();
     LONG on;
     if (!OnOff(args, &on))
         return Refuse(reply, "hold on or off");
-    if (on && holder && holder != me && IsProcessAlive(holder))
+    if (on && HeldByOther(state, me))
         return Refuse(reply, "held by a program");
     if (on)
         state->HolderProcessId = me;
-    else if (holder == me)
+    else if (state->HolderProcessId == me)
         state->HolderProcessId = 0;
     Reply(reply, "OK\n");
     return CommandDone;

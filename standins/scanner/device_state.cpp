@@ -143,6 +143,11 @@ int IsProcessAlive(DWORD processId) {
     return alive;
 }
 
+int HeldByOther(const DeviceState *state, DWORD me) {
+    DWORD holder = state->HolderProcessId;
+    return holder && holder != me && IsProcessAlive(holder);
+}
+
 int FindPanelKey(const char *word) {
     if (word[0] >= '0' && word[0] <= '9') {
         char *end;

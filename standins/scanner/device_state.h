@@ -121,6 +121,8 @@ int PathBesideModule(HMODULE module, const char *name, char *path, int size);
 
 int IsDeviceRunning();
 int IsProcessAlive(DWORD processId);
+// 1 when a live process other than me holds the device open.
+int HeldByOther(const DeviceState *state, DWORD me);
 
 // Panel keys: the label on the device's button and the name used by the control channel.
 struct PanelKeyInfo {

@@ -108,8 +108,8 @@ WORD Bind(DriverRequest *request) {
 
 WORD OpenForCaller() {
     DeviceState *state = Link.State;
-    DWORD me = GetCurrentProcessId(), holder = state->HolderProcessId;
-    if (state->Faults.OpenRefused || (holder && holder != me && IsProcessAlive(holder)))
+    DWORD me = GetCurrentProcessId();
+    if (state->Faults.OpenRefused || HeldByOther(state, me))
         return 1;
     state->HolderProcessId = me;
     state->AbortPending = 0;
