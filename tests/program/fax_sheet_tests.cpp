@@ -309,7 +309,7 @@ TEST_F(FaxSheet, AFailedWriteAtOkIsReported) {
     Open();
     Click(623);
     EXPECT_EQ("The fax settings could not be written to SYS.INI.",
-              OkWhileSettingsCannotBeWritten(Sheet));
+              PressWhileUnwritable(Sheet, IDOK, SettingsFile));
     EXPECT_TRUE(IsWindow(Sheet));
     Close(1);
     EXPECT_EQ("1", Saved("UseProfile"));

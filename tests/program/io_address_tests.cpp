@@ -248,14 +248,8 @@ TEST_F(IoAddress, ApplyWritesSystemIniAndSaysSo) {
 TEST_F(IoAddress, AnUnwritableSystemIniIsReportedNotTheChange) {
     Open("220");
     Choose(608);
-    std::string kept = std::string(SystemIni) + ".kept";
-    ASSERT_TRUE(MoveFileA(SystemIni, kept.c_str()));
-    ASSERT_TRUE(CreateDirectoryA(SystemIni, NULL));
-    std::vector<LoggedRequest> log;
-    std::string text = PressForBox(IDC_APPLY_PORT, AppTitle, &log);
-    RemoveDirectoryA(SystemIni);
-    MoveFileA(kept.c_str(), SystemIni);
-    EXPECT_EQ("The I/O address could not be written to SYSTEM.INI.", text);
+    EXPECT_EQ("The I/O address could not be written to SYSTEM.INI.",
+              PressWhileUnwritable(Dialog, IDC_APPLY_PORT, SystemIni));
     EXPECT_TRUE(IsWindow(Dialog));
     Close();
     EXPECT_EQ("(missing)", IniValue(SystemIni, "386Enh", "Varnel_IO"));

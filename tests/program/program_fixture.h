@@ -32,26 +32,6 @@ class ProgramFixture : public ::testing::Test {
         Started = StartProgram(&Keypad) != 0;
         ASSERT_TRUE(Started) << "KEYPAD32.EXE did not come up";
     }
-    // Presses OK of a set-up dialog while SYS.INI cannot be written (a folder
-    // stands in its place), then puts the file back: the text of the message
-    // box that came, which is then closed, or "(no message)".
-    std::string OkWhileSettingsCannotBeWritten(HWND dialog) {
-        std::string kept = SettingsFile + ".kept";
-        if (!MoveFileA(SettingsFile.c_str(), kept.c_str())) {
-            return "(SYS.INI could not be moved)";
-        }
-        CreateDirectoryA(SettingsFile.c_str(), NULL);
-        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
-        HWND box = WaitForWindow("#32770", "Varnel Keypad Program");
-        RemoveDirectoryA(SettingsFile.c_str());
-        MoveFileA(kept.c_str(), SettingsFile.c_str());
-        if (!box) {
-            return "(no message)";
-        }
-        std::string text = ControlText(box, 0xFFFF);
-        PostMessageA(box, WM_COMMAND, IDOK, 0);
-        return WaitForWindowGone(box) ? text : "(the message stayed)";
-    }
     // Presses a job key and waits for one of the job's final texts; at once
     // when the program is not running, so that a failed start costs no timeouts.
     std::string RunJob(const char *key, const char *const *finalTexts, size_t count,

@@ -452,6 +452,25 @@ void PressButton(HWND dialog, int id) {
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(dialog, id));
 }
 
+std::string PressWhileUnwritable(HWND dialog, int id, const std::string &file) {
+    // Replacing: a copy kept by a run that died here would stop every later one.
+    std::string kept = file + ".kept";
+    if (!MoveFileExA(file.c_str(), kept.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        return "(" + file + " could not be moved)";
+    }
+    CreateDirectoryA(file.c_str(), NULL);
+    PressButton(dialog, id);
+    HWND box = WaitForWindow("#32770", "Varnel Keypad Program");
+    RemoveDirectoryA(file.c_str());
+    MoveFileA(kept.c_str(), file.c_str());
+    if (!box) {
+        return "(no message)";
+    }
+    std::string text = ControlText(box, 0xFFFF);
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    return WaitForWindowGone(box) ? text : "(the message stayed)";
+}
+
 void ReadAndPressOk(HWND box, void *text) {
     if (text) {
         *(std::string *)text = WindowText(GetDlgItem(box, 0xFFFF)); // the box's text control

@@ -170,6 +170,10 @@ class DialogAnswer {
 void PumpDialog(HWND dialog);
 // Presses a dialog button as a user would.
 void PressButton(HWND dialog, int id);
+// Presses a button of the program's dialog while file cannot be written (a
+// folder stands in its place), then puts the file back: the text of the
+// program's message box that came, which is then closed, or "(no message)".
+std::string PressWhileUnwritable(HWND dialog, int id, const std::string &file);
 // An action for a message box: its text goes to *(std::string *)text when
 // that is given, then OK is pressed.
 void ReadAndPressOk(HWND box, void *text);

@@ -197,7 +197,7 @@ TEST_F(ScannerSettings, AFailedWriteAtOkIsReported) {
     Type(510, "70");
     Leave();
     EXPECT_EQ("The scanner settings could not be written to SYS.INI.",
-              OkWhileSettingsCannotBeWritten(Dialog));
+              PressWhileUnwritable(Dialog, IDOK, SettingsFile));
     EXPECT_TRUE(IsWindow(Dialog));
     Close(IDOK);
     EXPECT_EQ("70", Saved("BrightText"));
