@@ -260,14 +260,9 @@ struct RunFigures {
 // Runs the command line to its end, its memory read through its handle meanwhile; 1/0.
 int RunMeasured(const std::string &line, RunFigures *figures) {
     *figures = RunFigures();
-    std::vector<char> command(line.begin(), line.end());
-    command.push_back(0);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
     double start = Now();
-    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process)) {
+    if (!LaunchCommand(line, &process)) {
         return 0;
     }
     DWORD waited = WAIT_TIMEOUT;

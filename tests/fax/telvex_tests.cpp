@@ -3,7 +3,7 @@
 // outbox, the transport lock across processes, and the delivery agent against
 // a loopback SMTP server. The message written here is checked once more by a
 // standard MIME parser (mime_check.py).
-#include <winsock2.h>
+#include <windows.h>
 #include <tlhelp32.h>
 #include <gtest/gtest.h>
 
