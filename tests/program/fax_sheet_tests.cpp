@@ -628,10 +628,7 @@ TEST_F(FaxSheet, EmptyingAKeyFiftyTimesLeavesHandlesAndMemoryFlat) {
 TEST_F(FaxSheet, JobsDuringEditsOfTheirKeySendOneWholeList) {
     KeepKeyFiles();
     std::string outbox = TempPath("keypad-sheet-outbox\\");
-    CreateDirectoryA(outbox.c_str(), NULL);
-    for (const std::string &name : FilesMatching(outbox + "*.eml")) {
-        DeleteFileA((outbox + name).c_str());
-    }
+    ClearFolder(outbox);
     WriteStore(std::string(FaxProfile) + "FaxGateway=fax.test.example\r\nOutbox=" + outbox +
                "\r\n" + MailProfile);
     Open();
