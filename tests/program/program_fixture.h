@@ -17,6 +17,7 @@ class ProgramFixture : public ::testing::Test {
     bool Started = false;
     // What the program asked of the help viewer; it goes after the program is closed.
     HelpViewer Help;
+    HWND Dialog = NULL; // the dialog that OpenDialog opened
 
     void SetUp() override {
         Device("fault clear");
@@ -32,6 +33,24 @@ class ProgramFixture : public ::testing::Test {
         Started = StartProgram(&Keypad) != 0;
         ASSERT_TRUE(Started) << "KEYPAD32.EXE did not come up";
     }
+    // A dialog of the program, opened from the main window's menu: the
+    // command is posted and the dialog waited for until it shows itself,
+    // which it does once its initialisation is over.
+    void OpenDialog(int command, const char *caption) {
+        PostMessageA(Keypad.Window, WM_COMMAND, command, 0);
+        Dialog = WaitForWindow("#32770", caption);
+        ASSERT_NE((HWND)NULL, Dialog) << "the dialog did not open";
+        ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(Dialog); }));
+    }
+    // Ends the dialog with OK (1) or Cancel (2) and waits until it is gone.
+    void CloseDialog(int id) {
+        PostMessageA(Dialog, WM_COMMAND, id, 0);
+        ASSERT_TRUE(WaitForWindowGone(Dialog));
+    }
+    HWND Item(int id) { return GetDlgItem(Dialog, id); }
+    bool Checked(int id) { return SendMessageA(Item(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+    bool Enabled(int id) { return IsWindowEnabled(Item(id)) != 0; }
+    void Click(int id) { SendMessageA(Item(id), BM_CLICK, 0, 0); }
     // Presses a job key and waits for one of the job's final texts; at once
     // when the program is not running, so that a failed start costs no timeouts.
     std::string RunJob(const char *key, const char *const *finalTexts, size_t count,
