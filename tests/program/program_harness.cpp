@@ -562,7 +562,8 @@ void AskContextHelp(HWND dialog, int id) {
     SendMessageA(dialog, WM_HELP, 0, (LPARAM)&help);
 }
 
-std::string HelpRecorderFile() {
+// Where HelpViewer lays the recorder.
+static std::string HelpRecorderFile() {
     return ProductFile("EXE32\\hhctrl.ocx");
 }
 

@@ -137,8 +137,6 @@ class HelpViewer {
 };
 // Asks the program's dialog for the help topic of its control id, as F1 on it does.
 void AskContextHelp(HWND dialog, int id);
-// Where HelpViewer lays the recorder: EXE32\hhctrl.ocx of the product.
-std::string HelpRecorderFile();
 
 // Answers a box or dialog that the caller's own call opens, on a helper thread
 // while that call runs its modal loop: the first visible dialog captioned
