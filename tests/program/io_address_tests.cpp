@@ -65,19 +65,13 @@ class IoAddress : public ProgramFixture {
         });
         return box;
     }
-    // Presses a button that brings a box captioned caption; the box's text
-    // once the box is gone, and *log the requests made up to its showing.
+    // Presses a button that brings a box captioned caption: AnswerBox of it,
+    // and *log the requests made up to its showing.
     std::string PressForBox(int id, const char *caption, std::vector<LoggedRequest> *log) {
         PressButton(Dialog, id);
         HWND box = WaitForBox(caption);
-        if (!box) {
-            return "(no box)";
-        }
         *log = RequestLog();
-        std::string text = ControlText(box, 0xFFFF);
-        PostMessageA(box, WM_COMMAND, IDOK, 0);
-        EXPECT_TRUE(WaitForWindowGone(box));
-        return text;
+        return AnswerBox(box);
     }
     // Presses a verification button and waits until the line shows the text.
     void Verify(int id, const std::string &line) {

@@ -452,6 +452,15 @@ void PressButton(HWND dialog, int id) {
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(dialog, id));
 }
 
+std::string AnswerBox(HWND box) {
+    if (!box) {
+        return "(no message)";
+    }
+    std::string text = ControlText(box, 0xFFFF);
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    return WaitForWindowGone(box) ? text : "(the message stayed)";
+}
+
 std::string PressWhileUnwritable(HWND dialog, int id, const std::string &file) {
     // Replacing: a copy kept by a run that died here would stop every later one.
     std::string kept = file + ".kept";
@@ -463,12 +472,7 @@ std::string PressWhileUnwritable(HWND dialog, int id, const std::string &file) {
     HWND box = WaitForWindow("#32770", "Varnel Keypad Program");
     RemoveDirectoryA(file.c_str());
     MoveFileA(kept.c_str(), file.c_str());
-    if (!box) {
-        return "(no message)";
-    }
-    std::string text = ControlText(box, 0xFFFF);
-    PostMessageA(box, WM_COMMAND, IDOK, 0);
-    return WaitForWindowGone(box) ? text : "(the message stayed)";
+    return AnswerBox(box);
 }
 
 void ReadAndPressOk(HWND box, void *text) {

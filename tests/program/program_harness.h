@@ -168,9 +168,12 @@ class DialogAnswer {
 void PumpDialog(HWND dialog);
 // Presses a dialog button as a user would.
 void PressButton(HWND dialog, int id);
+// The text of a message box of the program, once OK has closed it; "(no
+// message)" for no box, "(the message stayed)" when it did not close.
+std::string AnswerBox(HWND box);
 // Presses a button of the program's dialog while file cannot be written (a
-// folder stands in its place), then puts the file back: the text of the
-// program's message box that came, which is then closed, or "(no message)".
+// folder stands in its place), then puts the file back: AnswerBox of the
+// program's message box that came.
 std::string PressWhileUnwritable(HWND dialog, int id, const std::string &file);
 // An action for a message box: its text goes to *(std::string *)text when
 // that is given, then OK is pressed.
