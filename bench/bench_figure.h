@@ -1,7 +1,17 @@
 // One row of the table that scripts/bench.sh prints at the end: a figure
-// of ours against its reference measured in the same run, in one unit.
+// of ours against its reference measured in the same run, in one unit; and
+// the clock the benchmarks time with.
 #pragma once
+#include <windows.h>
 #include <stdio.h>
+
+// Seconds on the performance counter.
+inline double Now() {
+    LARGE_INTEGER counter, frequency;
+    QueryPerformanceCounter(&counter);
+    QueryPerformanceFrequency(&frequency);
+    return (double)counter.QuadPart / frequency.QuadPart;
+}
 
 inline void PrintFigure(const char *figure, double ours, double reference, const char *unit) {
     printf("FIGURE %s|%.3f|%.3f|%s\n", figure, ours, reference, unit);

@@ -23,13 +23,6 @@
 
 namespace {
 
-double Now() {
-    LARGE_INTEGER counter, frequency;
-    QueryPerformanceCounter(&counter);
-    QueryPerformanceFrequency(&frequency);
-    return (double)counter.QuadPart / frequency.QuadPart;
-}
-
 // A colour page at 100 dpi, 8.5 inches wide and heightInches high.
 std::string MakePage(const char *name, LONG heightInches) {
     const LONG width = 850, height = heightInches * 100;

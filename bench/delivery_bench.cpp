@@ -31,13 +31,6 @@ const char *const Profile = "Bench Mail";
 const char *const SenderAddress = "scan@varnel.example";
 const char *const Gateway = "fax.test.example";
 
-double Now() {
-    LARGE_INTEGER counter, frequency;
-    QueryPerformanceCounter(&counter);
-    QueryPerformanceFrequency(&frequency);
-    return (double)counter.QuadPart / frequency.QuadPart;
-}
-
 // ---- the plain copy ----
 
 // Reads a reply up to its last line ("ddd text"): its code, 0 for none.
@@ -117,22 +110,14 @@ int CopyMessage(int port, const std::string &path) {
 int CopyFolder(int port, const std::string &folder) {
     WSADATA winsock;
     WSAStartup(MAKEWORD(2, 2), &winsock);
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA((folder + "*.eml").c_str(), &found);
-    int copied = 0;
-    while (search != INVALID_HANDLE_VALUE) {
-        if (!CopyMessage(port, folder + found.cFileName)) {
-            printf("copy: %s was not taken\n", found.cFileName);
-            FindClose(search);
+    std::vector<std::string> names = FilesMatching(folder + "*.eml");
+    for (const std::string &name : names) {
+        if (!CopyMessage(port, folder + name)) {
+            printf("copy: %s was not taken\n", name.c_str());
             return 1;
         }
-        copied++;
-        if (!FindNextFileA(search, &found)) {
-            FindClose(search);
-            break;
-        }
     }
-    return copied == MessageCount ? 0 : 1;
+    return (int)names.size() == MessageCount ? 0 : 1;
 }
 
 // ---- the queue ----
@@ -180,20 +165,6 @@ DWORD WriteG4Page(WriteImageFileProc writeImage, const char *path, int seed) {
     DWORD size = GetFileSize((HANDLE)(LONG_PTR)file, nullptr);
     _lclose(file);
     return result == ImageWritten ? size : 0;
-}
-
-int CountFiles(const std::string &pattern) {
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(pattern.c_str(), &found);
-    int count = 0;
-    while (search != INVALID_HANDLE_VALUE) {
-        count++;
-        if (!FindNextFileA(search, &found)) {
-            FindClose(search);
-            break;
-        }
-    }
-    return count;
 }
 
 // Queues MessageCount copies of one message of PageCount G4 pages in the
@@ -260,14 +231,9 @@ struct RunFigures {
 // Runs the command line to its end, its memory read through its handle meanwhile; 1/0.
 int RunMeasured(const std::string &line, RunFigures *figures) {
     *figures = RunFigures();
-    std::vector<char> command(line.begin(), line.end());
-    command.push_back(0);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
     double start = Now();
-    if (!CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                        &startup, &process)) {
+    if (!LaunchCommand(line, &process)) {
         return 0;
     }
     DWORD waited = WAIT_TIMEOUT;
@@ -329,10 +295,11 @@ int Bench() {
     int copied =
         RunMeasured("\"" + std::string(self) + "\" copy " + std::to_string(port) + " " + outbox,
                     &copy) &&
-        copy.ExitCode == 0 && CountFiles(received + "*.eml") == MessageCount;
+        copy.ExitCode == 0 && (int)FilesMatching(received + "*.eml").size() == MessageCount;
     int delivered = RunMeasured("\"" + ProductFile("DLL32\\" TELVEX_AGENT_FILE) + "\"", &agent) &&
-                    agent.ExitCode == 0 && CountFiles(outbox + "Sent\\*.eml") == MessageCount &&
-                    CountFiles(received + "*.eml") == 2 * MessageCount;
+                    agent.ExitCode == 0 &&
+                    (int)FilesMatching(outbox + "Sent\\*.eml").size() == MessageCount &&
+                    (int)FilesMatching(received + "*.eml").size() == 2 * MessageCount;
     StopSmtpServer(received);
     printf("%d messages of %d G4 pages (%lu bytes of pages, %lu bytes a message) to "
            "127.0.0.1:%d\n",

@@ -416,29 +416,11 @@ class WorkingOffline {
 // The copy configuration dialog of the running program, opened from its menu.
 class CopyConfig : public CopyJob {
   protected:
-    HWND Dialog = NULL;
-
-    void Open() {
-        PostMessageA(Keypad.Window, WM_COMMAND, 1005, 0);
-        Dialog = WaitForWindow("#32770", ConfigTitle);
-        ASSERT_NE((HWND)NULL, Dialog) << "the dialog did not open";
-        // Shown once its initialisation is over.
-        ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(Dialog); }));
-    }
-    // Closes it with OK (1) or Cancel (2) and waits until it is gone.
-    void Close(int id) {
-        PostMessageA(Dialog, WM_COMMAND, id, 0);
-        ASSERT_TRUE(WaitForWindowGone(Dialog));
-    }
+    void Open() { OpenDialog(1005, ConfigTitle); }
     std::string Text(int id) { return ControlText(Dialog, id); }
-    bool Checked(int id) {
-        return SendMessageA(GetDlgItem(Dialog, id), BM_GETCHECK, 0, 0) == BST_CHECKED;
-    }
-    bool Enabled(int id) { return IsWindowEnabled(GetDlgItem(Dialog, id)) != 0; }
-    void Click(int id) { SendMessageA(GetDlgItem(Dialog, id), BM_CLICK, 0, 0); }
     // Picks a printer in the list as a user would, so that the dialog hears of it.
     void Choose(const char *printer) {
-        HWND list = GetDlgItem(Dialog, 704);
+        HWND list = Item(704);
         LRESULT count = SendMessageA(list, CB_GETCOUNT, 0, 0);
         for (LRESULT i = 0; i < count; i++) {
             // Asked across processes, which Wine answers in UTF-16.
@@ -495,14 +477,14 @@ TEST_F(CopyConfig, AGonePrinterShowsTheDefaultAndCancelWritesNothing) {
     EXPECT_EQ(PortOf(GrayPrinter), Text(705));
     Click(701);
     Click(709);
-    Close(IDCANCEL);
+    CloseDialog(IDCANCEL);
     EXPECT_EQ(stored, ReadFileText(SettingsFile));
 
     Open();
     EXPECT_TRUE(Checked(702)) << "the settings in use after a Cancel";
-    SendMessageA(GetDlgItem(Dialog, 704), CB_SETCURSEL, (WPARAM)-1, 0);
+    SendMessageA(Item(704), CB_SETCURSEL, (WPARAM)-1, 0);
     Click(709);
-    Close(IDOK);
+    CloseDialog(IDOK);
     EXPECT_EQ("1", Stored("FitInPage")) << "OK wrote";
     EXPECT_EQ("Gone Printer, wineps.drv, LPT1:", Stored("Printer"));
     EXPECT_EQ("0", Stored("AlwaysDefault"));
@@ -526,7 +508,7 @@ TEST_F(CopyConfig, AlwaysDefaultShowsTheDefaultAndOkStoresTheListedPrinter) {
     EXPECT_FALSE(Enabled(704));
     EXPECT_EQ("Yes", Text(706));
     EXPECT_EQ(PortOf(ColorPrinter), Text(705));
-    Close(IDOK);
+    CloseDialog(IDOK);
     EXPECT_EQ(Description(GrayPrinter), Stored("Printer"));
     EXPECT_EQ("1", Stored("AlwaysDefault"));
     EXPECT_EQ("1", Stored("FitInPage"));
@@ -542,7 +524,7 @@ TEST_F(CopyConfig, ALongNamedPrinterChosenAndStoredIsTheOneACopyPrintsOn) {
     Open();
     Choose(LongPrinter);
     EXPECT_EQ("No", Text(706));
-    Close(IDOK);
+    CloseDialog(IDOK);
     EXPECT_GT(Description(LongPrinter).size(), 80u);
     EXPECT_EQ(Description(LongPrinter), Stored("Printer"));
     Load(TextPage);
@@ -554,7 +536,7 @@ TEST_F(CopyConfig, ALongNamedPrinterChosenAndStoredIsTheOneACopyPrintsOn) {
     Start();
     Open();
     EXPECT_EQ(LongPrinter, Text(704));
-    Close(IDCANCEL);
+    CloseDialog(IDCANCEL);
 }
 
 TEST_F(CopyConfig, APrinterThatCannotBeQueriedTurnsCopyingOff) {
@@ -602,7 +584,7 @@ TEST_F(CopyConfig, TenSwitchesLeaveHandlesAndGdiObjectsWhereTheyWere) {
     EXPECT_LE(handlesAfter, handlesBefore);
     EXPECT_LE(gdiAfter, gdiBefore);
     EXPECT_GT(handlesBefore, 0u);
-    Close(IDCANCEL);
+    CloseDialog(IDCANCEL);
 }
 
 TEST_F(CopyConfig, WithoutThePrinterLibraryCtrlCSaysSo) {

@@ -10,7 +10,6 @@
 
 #include <string.h>
 
-#include <memory>
 #include <string>
 
 #include "app/app.h"
@@ -489,8 +488,8 @@ void SwitchTenTimes(HWND dialog, void *) {
 // The main window of the program with its menu, and the dialog over it.
 class CopyDialog : public ::testing::Test {
   protected:
-    std::unique_ptr<FileBackup> Settings;
-    std::string SettingsText;
+    FileBackup Settings{ProductFile("SYS.INI")};
+    std::string SettingsText = ReadFileText(ProductFile("SYS.INI"));
     HWND Window = NULL;
 
     void SetUp() override {
@@ -498,9 +497,6 @@ class CopyDialog : public ::testing::Test {
         lstrcpynA(AppTitle, "Varnel Keypad Program", sizeof AppTitle);
         ProductPath(SettingsPath, sizeof SettingsPath, "");
         SettingsDirEnd = lstrlenA(SettingsPath);
-        std::string file = SettingsPathFor("SYS.INI");
-        Settings.reset(new FileBackup(file));
-        SettingsText = ReadFileText(file);
         ASSERT_EQ(1, BindPrinterLibrary());
         LibraryOpen = OpenPrinterContext;
         LibrarySelect = SelectPrinter;

@@ -3,7 +3,7 @@
 // outbox, the transport lock across processes, and the delivery agent against
 // a loopback SMTP server. The message written here is checked once more by a
 // standard MIME parser (mime_check.py).
-#include <winsock2.h>
+#include <windows.h>
 #include <tlhelp32.h>
 #include <gtest/gtest.h>
 
@@ -130,17 +130,7 @@ class Transport : public ::testing::Test {
         ASSERT_EQ(0, BindTelvex());
     }
     std::vector<std::string> OutboxFiles(const char *pattern) {
-        std::vector<std::string> names;
-        WIN32_FIND_DATAA found;
-        HANDLE search = FindFirstFileA((Outbox + pattern).c_str(), &found);
-        while (search != INVALID_HANDLE_VALUE) {
-            names.push_back(found.cFileName);
-            if (!FindNextFileA(search, &found)) {
-                FindClose(search);
-                break;
-            }
-        }
-        return names;
+        return FilesMatching(Outbox + pattern);
     }
     void ClearOutbox() {
         for (const std::string &name : OutboxFiles("*.*")) {
@@ -444,6 +434,7 @@ class Delivery : public Transport {
     std::string Received = ProductFile("OUTBOX\\received\\");
     std::string Log = ProductFile("OUTBOX\\delivery.log");
     int Port = 0;
+    std::string Server; // " 127.0.0.1:port", as the log and the records name it
     Delivery() { Outbox = ProductFile("OUTBOX\\delivery\\"); }
     void SetUp() override {
         ASSERT_TRUE(WaitUntil([] { return !DeliveryAgentRunning(); }, 60000))
@@ -454,6 +445,7 @@ class Delivery : public Transport {
         ClearFolder(Received);
         Port = FreeLoopbackPort();
         ASSERT_NE(0, Port);
+        Server = " 127.0.0.1:" + std::to_string(Port);
         ASSERT_EQ(0, RunLibraryTool("\"Lan Mail\" server=127.0.0.1 security=none port=" +
                                     std::to_string(Port)));
         WritePrivateProfileStringA("Telvex", "RetryPauseMs", "50",
@@ -550,10 +542,9 @@ TEST_F(Delivery, AMessageQueuedWhileTheServerIsDownReachesItOnceWholeWithItsEnve
     EXPECT_TRUE(OutboxFiles("*.eml").empty());
     EXPECT_TRUE(OutboxFiles("*.env").empty());
     std::string record = ReadFileText(Outbox + "Sent\\" + Stem(name) + ".txt");
-    EXPECT_NE(std::string::npos, record.find("Server: 127.0.0.1:" + std::to_string(Port)));
+    EXPECT_NE(std::string::npos, record.find("Server:" + Server));
     EXPECT_NE(std::string::npos, record.find("Reply: 250 2.0.0 queued as 001"));
-    EXPECT_NE(std::string::npos,
-              ReadFileText(Log).find(name + " 127.0.0.1:" + std::to_string(Port) + " delivered"));
+    EXPECT_NE(std::string::npos, ReadFileText(Log).find(name + Server + " delivered"));
 }
 
 TEST_F(Delivery, ADroppedConnectionAndA451AreRetriedAndEachMessageArrivesOnceInOrder) {
@@ -566,8 +557,7 @@ TEST_F(Delivery, ADroppedConnectionAndA451AreRetriedAndEachMessageArrivesOnceInO
     EXPECT_TRUE(ReadFileText(Outbox + "Sent\\" + second) == ReadFileText(Received + "002.eml"));
     EXPECT_FALSE(FileExists((Received + "003.eml").c_str())) << "delivered twice";
     std::string log = ReadFileText(Log);
-    EXPECT_NE(std::string::npos, log.find(first + " 127.0.0.1:" + std::to_string(Port) + " kept"))
-        << log;
+    EXPECT_NE(std::string::npos, log.find(first + Server + " kept")) << log;
     EXPECT_NE(std::string::npos, log.find(": 451 scripted reply")) << log;
     EXPECT_EQ("0", IniValue(Outbox + "queue.ini", "Queue", "Failures"));
 }
@@ -609,8 +599,7 @@ TEST_F(Delivery, AnAgentKilledWhileSendingOrFilingIsStartedAgainAndEachMessageAr
     EXPECT_EQ("(missing)", IniValue(Outbox + "queue.ini", "Delivered", "Message"));
     std::string log = ReadFileText(Log);
     for (const std::string &name : {first, second}) {
-        EXPECT_EQ(1, Occurrences(log, name + " 127.0.0.1:" + std::to_string(Port) + " delivered"))
-            << log;
+        EXPECT_EQ(1, Occurrences(log, name + Server + " delivered")) << log;
     }
     // Ended between moving the message into Sent\ and taking its envelope
     // out of the outbox, the agent finishes the filing when it runs again.
@@ -662,9 +651,7 @@ TEST_F(Delivery, ARecipientDeferredByTheServerGetsTheMessageLaterAndTheOthersOnl
     EXPECT_NE(std::string::npos, record.find("Deferred:\r\nbusy@example.com: 451 4.2.1")) << record;
     EXPECT_NE(std::string::npos, record.find("bad@example.com: 550 5.1.1")) << record;
     EXPECT_NE(std::string::npos, record.find("Reply: 250 2.0.0 queued as 002")) << record;
-    EXPECT_NE(
-        std::string::npos,
-        ReadFileText(Log).find(name + " 127.0.0.1:" + std::to_string(Port) + " partly delivered"));
+    EXPECT_NE(std::string::npos, ReadFileText(Log).find(name + Server + " partly delivered"));
     for (const char *left : {"*.eml", "*.env", "*.txt", "*.new"}) {
         EXPECT_EQ(std::vector<std::string>(), OutboxFiles(left)) << left;
     }
@@ -692,10 +679,7 @@ TEST_F(Delivery, AMessageThatCannotBeReadWaitsAndIsSentOnceItCan) {
 }
 
 TEST_F(Delivery, AMessageTheServerTookButSentCannotHoldIsFiledLaterNotSentAgain) {
-    for (const std::string &name : OutboxFiles("Sent\\*")) {
-        DeleteFileA((Outbox + "Sent\\" + name).c_str());
-    }
-    RemoveDirectoryA((Outbox + "Sent").c_str());
+    RemoveDirectoryA((Outbox + "Sent").c_str()); // emptied by UseOutbox
     WriteFileText(Outbox + "Sent", "a file where the folder would be");
     StartServer("");
     std::string name = Queue({{"Ada", "SMTP:ada@example.com", ""}}, 3000);
@@ -726,7 +710,7 @@ TEST_F(Delivery, AMessageTakenWhileSentIsFullStaysWholeInTheOutboxAndIsFiledOnce
     StartServer("");
     std::string name = Queue({{"Ada", "SMTP:ada@example.com", ""}}, 20000);
     // Tried again after a pause that grows, without sending it again.
-    std::string full = name + " 127.0.0.1:" + std::to_string(Port) +
+    std::string full = name + Server +
                        " kept (next try in 1 s): it cannot be moved out of the outbox (error " +
                        std::to_string(ERROR_DISK_FULL) + ": ";
     ASSERT_TRUE(WaitUntil([&] { return Occurrences(ReadFileText(Log), full) >= 2; }, 30000))
@@ -755,11 +739,11 @@ TEST_F(Delivery, StartTlsWithAuthDeliversToTheNamedCertificateAndBadCredentialsO
     DeliverOverTls("starttls", password);
     ASSERT_FALSE(HasFatalFailure());
     // A wrong password stops the queue with the reason, once, keeping the message.
-    std::string server = " 127.0.0.1:" + std::to_string(Port) + " stopped: ";
+    std::string stopped = Server + " stopped: ";
     ASSERT_EQ(0, RunLibraryTool("\"Lan Mail\" password=wrong"));
     std::string kept = Queue({{"Bo", "SMTP:bo@example.com", ""}}, 3000);
     ASSERT_TRUE(WaitUntil(
-        [&] { return ReadFileText(Log).find(kept + server + "535") != std::string::npos; }, 30000))
+        [&] { return ReadFileText(Log).find(kept + stopped + "535") != std::string::npos; }, 30000))
         << ReadFileText(Log);
     ASSERT_TRUE(WaitUntil([] { return !DeliveryAgentRunning(); }, 30000));
     std::string log = ReadFileText(Log);
@@ -770,7 +754,7 @@ TEST_F(Delivery, StartTlsWithAuthDeliversToTheNamedCertificateAndBadCredentialsO
     std::string later = Queue({{"Cy", "SMTP:cy@example.com", ""}}, 3000);
     ASSERT_TRUE(WaitUntil(
         [&] {
-            return ReadFileText(Log).find(kept + server +
+            return ReadFileText(Log).find(kept + stopped +
                                           "the server's certificate is not "
                                           "trusted") != std::string::npos;
         },

@@ -5,7 +5,6 @@
 // successful cases are kept under C:\Varnel\FAXJOB\ beside their source pages,
 // and check_pages.py decodes the attachments natively. One case goes on to
 // the mail library's delivery agent and a loopback SMTP server.
-#include <winsock2.h>
 #include <gtest/gtest.h>
 #include <windows.h>
 #include <psapi.h>

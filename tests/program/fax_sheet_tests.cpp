@@ -309,7 +309,7 @@ TEST_F(FaxSheet, AFailedWriteAtOkIsReported) {
     Open();
     Click(623);
     EXPECT_EQ("The fax settings could not be written to SYS.INI.",
-              OkWhileSettingsCannotBeWritten(Sheet));
+              PressWhileUnwritable(Sheet, IDOK, SettingsFile));
     EXPECT_TRUE(IsWindow(Sheet));
     Close(1);
     EXPECT_EQ("1", Saved("UseProfile"));
@@ -323,10 +323,7 @@ TEST_F(FaxSheet, WithoutTheTabLibraryTheSheetSaysItCannotOpen) {
     PostMessageA(Keypad.Window, WM_COMMAND, 1004, 0);
     HWND box = WaitForWindow("#32770", AppTitle);
     MoveFileA(away.c_str(), library.c_str());
-    ASSERT_NE((HWND)NULL, box);
-    EXPECT_EQ("The fax configuration cannot be opened.", ControlText(box, 0xFFFF));
-    PostMessageA(box, WM_COMMAND, IDOK, 0);
-    ASSERT_TRUE(WaitForWindowGone(box));
+    ASSERT_EQ("The fax configuration cannot be opened.", AnswerBox(box));
     EXPECT_EQ("0", Saved("UseProfile"));
     EXPECT_EQ(0, ExitProgram(&Keypad));
 }
@@ -511,11 +508,7 @@ TEST_F(FaxSheet, AnAddressBookThatFailsLeavesTheList) {
     Pick({"Ada"});
     ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 1; }));
     DeleteFileA(ProductFile("ADDRESS.VCF").c_str());
-    HWND box = OpenAddressBook();
-    ASSERT_NE((HWND)NULL, box);
-    EXPECT_EQ("Failed to open the Address Book!", ControlText(box, 0xFFFF));
-    PostMessageA(box, WM_COMMAND, IDOK, 0);
-    ASSERT_TRUE(WaitForWindowGone(box));
+    ASSERT_EQ("Failed to open the Address Book!", AnswerBox(OpenAddressBook()));
     EXPECT_EQ((std::vector<std::string>{"Ada Brandt"}), Lines());
     EXPECT_TRUE(IsWindow(Sheet));
     Close(2);
@@ -531,11 +524,7 @@ TEST_F(FaxSheet, AnAddressBookOutOfMemoryCancelsTheSheet) {
     ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 1; }));
     std::string settings = ReadFileText(SettingsFile);
     WriteStore(std::string("AddressBookFault=7\r\n") + FaxProfile + MailProfile);
-    HWND box = OpenAddressBook();
-    ASSERT_NE((HWND)NULL, box);
-    EXPECT_EQ("Insufficient memory.", ControlText(box, 0xFFFF));
-    PostMessageA(box, WM_COMMAND, IDOK, 0);
-    ASSERT_TRUE(WaitForWindowGone(box));
+    ASSERT_EQ("Insufficient memory.", AnswerBox(OpenAddressBook()));
     ASSERT_TRUE(WaitForWindowGone(Sheet));
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(ProductFile("1.DES").c_str()));
     EXPECT_EQ(settings, ReadFileText(SettingsFile));
@@ -628,10 +617,7 @@ TEST_F(FaxSheet, EmptyingAKeyFiftyTimesLeavesHandlesAndMemoryFlat) {
 TEST_F(FaxSheet, JobsDuringEditsOfTheirKeySendOneWholeList) {
     KeepKeyFiles();
     std::string outbox = TempPath("keypad-sheet-outbox\\");
-    CreateDirectoryA(outbox.c_str(), NULL);
-    for (const std::string &name : FilesMatching(outbox + "*.eml")) {
-        DeleteFileA((outbox + name).c_str());
-    }
+    ClearFolder(outbox);
     WriteStore(std::string(FaxProfile) + "FaxGateway=fax.test.example\r\nOutbox=" + outbox +
                "\r\n" + MailProfile);
     Open();

@@ -20,7 +20,6 @@ class IoAddress : public ProgramFixture {
   protected:
     FileBackup System{SystemIni};
     FileBackup Store{ProductFile("TELVEX.INI")}; // the mail profiles of the fax/e-mail key
-    HWND Dialog = NULL;
 
     void SetUp() override {
         WriteFileText(SettingsFile, "[Varnel]\r\nFaxService=0\r\nCopyService=1\r\n"
@@ -42,24 +41,18 @@ class IoAddress : public ProgramFixture {
         Start();
         OpenDialog();
     }
-    // Menu command 1012, as Ctrl+V sends it.
-    void OpenDialog() {
-        PostMessageA(Keypad.Window, WM_COMMAND, IDM_IO_ADDRESS_VERIFY, 0);
-        Dialog = WaitForWindow("#32770", Title);
-        ASSERT_NE((HWND)NULL, Dialog) << "the dialog did not open";
-        // Shown once it has set itself up.
-        ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(Dialog); }));
-    }
+    // The menu command that Ctrl+V sends.
+    void OpenDialog() { ProgramFixture::OpenDialog(IDM_IO_ADDRESS_VERIFY, Title); }
     std::vector<int> CheckedButtons() {
         std::vector<int> checked;
         for (int id = IDC_PORT_FIRST; id <= IDC_PORT_LAST; id++) {
-            if (SendMessageA(GetDlgItem(Dialog, id), BM_GETCHECK, 0, 0) == BST_CHECKED) {
+            if (Checked(id)) {
                 checked.push_back(id);
             }
         }
         return checked;
     }
-    bool ApplyEnabled() { return IsWindowEnabled(GetDlgItem(Dialog, IDC_APPLY_PORT)) != 0; }
+    bool ApplyEnabled() { return Enabled(IDC_APPLY_PORT); }
     std::string Line() { return ControlText(Dialog, IDC_VERIFY_LINE); }
     // A box of the program captioned caption, other than the dialog itself; null when none came.
     HWND WaitForBox(const char *caption) {
@@ -72,29 +65,18 @@ class IoAddress : public ProgramFixture {
         });
         return box;
     }
-    void Choose(int id) { SendMessageA(GetDlgItem(Dialog, id), BM_CLICK, 0, 0); }
-    // Presses a button that brings a box captioned caption; the box's text
-    // once the box is gone, and *log the requests made up to its showing.
+    // Presses a button that brings a box captioned caption: AnswerBox of it,
+    // and *log the requests made up to its showing.
     std::string PressForBox(int id, const char *caption, std::vector<LoggedRequest> *log) {
         PressButton(Dialog, id);
         HWND box = WaitForBox(caption);
-        if (!box) {
-            return "(no box)";
-        }
         *log = RequestLog();
-        std::string text = ControlText(box, 0xFFFF);
-        PostMessageA(box, WM_COMMAND, IDOK, 0);
-        EXPECT_TRUE(WaitForWindowGone(box));
-        return text;
+        return AnswerBox(box);
     }
     // Presses a verification button and waits until the line shows the text.
     void Verify(int id, const std::string &line) {
         PressButton(Dialog, id);
         EXPECT_TRUE(WaitUntil([&] { return Line() == line; })) << Line();
-    }
-    void Close() {
-        PressButton(Dialog, IDCANCEL);
-        ASSERT_TRUE(WaitForWindowGone(Dialog));
     }
 };
 
@@ -141,7 +123,7 @@ TEST_F(IoAddress, AutoVerifyTestsOnlyTheSelectedPortWhenItAnswers) {
     EXPECT_EQ(std::vector<unsigned>{0x330}, TestedPorts(log));
     EXPECT_TRUE(ClosedLast(log));
     EXPECT_FALSE(ApplyEnabled()) << "the port the device already has";
-    Close();
+    CloseDialog(IDCANCEL);
     EXPECT_EQ("(missing)", IniValue(SystemIni, "386Enh", "Varnel_IO"));
 }
 
@@ -161,7 +143,7 @@ TEST_F(IoAddress, ThePanelsFaxMailKeyChoosesNoPort) {
     ASSERT_TRUE(SettlePanel());
     EXPECT_FALSE(ApplyEnabled());
     EXPECT_EQ(std::vector<int>{608}, CheckedButtons());
-    Close();
+    CloseDialog(IDCANCEL);
 }
 
 // The device's 278h is not in the table: no button is checked, so a chosen
@@ -172,7 +154,7 @@ TEST_F(IoAddress, APortNotInTheTableChecksNoneAndAutoVerifyTriesTheChosenFirst) 
     Open("config");
     EXPECT_TRUE(CheckedButtons().empty());
     EXPECT_FALSE(ApplyEnabled());
-    Choose(608);
+    Click(608);
     EXPECT_TRUE(ApplyEnabled());
     Device("log clear");
     std::vector<LoggedRequest> log;
@@ -187,7 +169,7 @@ TEST_F(IoAddress, APortNotInTheTableChecksNoneAndAutoVerifyTriesTheChosenFirst) 
         AskContextHelp(Dialog, id);
     }
     EXPECT_EQ((std::vector<DWORD>{19, 20, 21, 18}), Help.Contexts()) << "the topics of F1";
-    Close();
+    CloseDialog(IDCANCEL);
 }
 
 // The device moved after the program read its port: Verify of a port that
@@ -200,7 +182,7 @@ TEST_F(IoAddress, VerifyOfAPortThatDoesNotAnswerLeavesApplyAsItWas) {
               PressForBox(IDC_VERIFY_PORT, Title, &log));
     EXPECT_EQ(std::vector<unsigned>{0x330}, TestedPorts(log));
     EXPECT_FALSE(ApplyEnabled());
-    Choose(603);
+    Click(603);
     Device("log clear");
     EXPECT_EQ("Port is invalid, please try another one!",
               PressForBox(IDC_VERIFY_PORT, Title, &log));
@@ -210,14 +192,14 @@ TEST_F(IoAddress, VerifyOfAPortThatDoesNotAnswerLeavesApplyAsItWas) {
     // Auto. Verify finds it and checks its button.
     Verify(IDOK, "Port 360h has been successfully verified!");
     EXPECT_EQ(std::vector<int>{609}, CheckedButtons());
-    Close();
+    CloseDialog(IDCANCEL);
 }
 
 // Each port's line shows while the driver is still testing that port.
 TEST_F(IoAddress, TheLineIsPaintedWhileEachPortIsTested) {
     Open("config");
-    Choose(605);
-    HWND line = GetDlgItem(Dialog, IDC_VERIFY_LINE);
+    Click(605);
+    HWND line = Item(IDC_VERIFY_LINE);
     ASSERT_TRUE(WaitUntil(
         [&] { return !GetUpdateRect(Dialog, NULL, FALSE) && !GetUpdateRect(line, NULL, FALSE); }));
     Device("fault slow-port 1500");
@@ -230,14 +212,14 @@ TEST_F(IoAddress, TheLineIsPaintedWhileEachPortIsTested) {
     ASSERT_NE((HWND)NULL, box);
     PostMessageA(box, WM_COMMAND, IDOK, 0);
     ASSERT_TRUE(WaitForWindowGone(box));
-    Close();
+    CloseDialog(IDCANCEL);
 }
 
 // Apply writes the chosen port, verified or not, and ends the dialog.
 TEST_F(IoAddress, ApplyWritesSystemIniAndSaysSo) {
     Open("220");
     EXPECT_EQ(std::vector<int>{603}, CheckedButtons());
-    Choose(608);
+    Click(608);
     std::vector<LoggedRequest> log;
     EXPECT_EQ("I/O address has been changed to 330h!", PressForBox(IDC_APPLY_PORT, AppTitle, &log));
     EXPECT_TRUE(WaitForWindowGone(Dialog));
@@ -247,17 +229,11 @@ TEST_F(IoAddress, ApplyWritesSystemIniAndSaysSo) {
 // A SYSTEM.INI that cannot be written is reported, and the dialog stays.
 TEST_F(IoAddress, AnUnwritableSystemIniIsReportedNotTheChange) {
     Open("220");
-    Choose(608);
-    std::string kept = std::string(SystemIni) + ".kept";
-    ASSERT_TRUE(MoveFileA(SystemIni, kept.c_str()));
-    ASSERT_TRUE(CreateDirectoryA(SystemIni, NULL));
-    std::vector<LoggedRequest> log;
-    std::string text = PressForBox(IDC_APPLY_PORT, AppTitle, &log);
-    RemoveDirectoryA(SystemIni);
-    MoveFileA(kept.c_str(), SystemIni);
-    EXPECT_EQ("The I/O address could not be written to SYSTEM.INI.", text);
+    Click(608);
+    EXPECT_EQ("The I/O address could not be written to SYSTEM.INI.",
+              PressWhileUnwritable(Dialog, IDC_APPLY_PORT, SystemIni));
     EXPECT_TRUE(IsWindow(Dialog));
-    Close();
+    CloseDialog(IDCANCEL);
     EXPECT_EQ("(missing)", IniValue(SystemIni, "386Enh", "Varnel_IO"));
 }
 
@@ -270,7 +246,7 @@ TEST_F(IoAddress, ADeviceHeldByAnotherProgramIsReportedAndNothingTested) {
     EXPECT_EQ(1, CountRequests(log, DrvOpen));
     EXPECT_TRUE(TestedPorts(log).empty());
     EXPECT_EQ("", Line());
-    Close();
+    CloseDialog(IDCANCEL);
 }
 
 // The dialog opened during a copy job refuses to verify: the job keeps the
@@ -287,7 +263,7 @@ TEST_F(IoAddress, VerifyDuringACopyJobTestsNothingAndTheJobEndsNormally) {
     OpenDialog();
     std::vector<LoggedRequest> log;
     EXPECT_EQ("Scanner is in use by another program!", PressForBox(IDOK, Title, &log));
-    Close();
+    CloseDialog(IDCANCEL);
     Device("fault clear");
     const char *const ends[] = {"Print Completed", "User cancelled!", "Scanner in use!",
                                 "Scanning error!", "Printer error!"};

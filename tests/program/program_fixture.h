@@ -17,6 +17,7 @@ class ProgramFixture : public ::testing::Test {
     bool Started = false;
     // What the program asked of the help viewer; it goes after the program is closed.
     HelpViewer Help;
+    HWND Dialog = NULL; // the dialog that OpenDialog opened
 
     void SetUp() override {
         Device("fault clear");
@@ -32,26 +33,24 @@ class ProgramFixture : public ::testing::Test {
         Started = StartProgram(&Keypad) != 0;
         ASSERT_TRUE(Started) << "KEYPAD32.EXE did not come up";
     }
-    // Presses OK of a set-up dialog while SYS.INI cannot be written (a folder
-    // stands in its place), then puts the file back: the text of the message
-    // box that came, which is then closed, or "(no message)".
-    std::string OkWhileSettingsCannotBeWritten(HWND dialog) {
-        std::string kept = SettingsFile + ".kept";
-        if (!MoveFileA(SettingsFile.c_str(), kept.c_str())) {
-            return "(SYS.INI could not be moved)";
-        }
-        CreateDirectoryA(SettingsFile.c_str(), NULL);
-        PostMessageA(dialog, WM_COMMAND, IDOK, 0);
-        HWND box = WaitForWindow("#32770", "Varnel Keypad Program");
-        RemoveDirectoryA(SettingsFile.c_str());
-        MoveFileA(kept.c_str(), SettingsFile.c_str());
-        if (!box) {
-            return "(no message)";
-        }
-        std::string text = ControlText(box, 0xFFFF);
-        PostMessageA(box, WM_COMMAND, IDOK, 0);
-        return WaitForWindowGone(box) ? text : "(the message stayed)";
+    // A dialog of the program, opened from the main window's menu: the
+    // command is posted and the dialog waited for until it shows itself,
+    // which it does once its initialisation is over.
+    void OpenDialog(int command, const char *caption) {
+        PostMessageA(Keypad.Window, WM_COMMAND, command, 0);
+        Dialog = WaitForWindow("#32770", caption);
+        ASSERT_NE((HWND)NULL, Dialog) << "the dialog did not open";
+        ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(Dialog); }));
     }
+    // Ends the dialog with OK (1) or Cancel (2) and waits until it is gone.
+    void CloseDialog(int id) {
+        PostMessageA(Dialog, WM_COMMAND, id, 0);
+        ASSERT_TRUE(WaitForWindowGone(Dialog));
+    }
+    HWND Item(int id) { return GetDlgItem(Dialog, id); }
+    bool Checked(int id) { return SendMessageA(Item(id), BM_GETCHECK, 0, 0) == BST_CHECKED; }
+    bool Enabled(int id) { return IsWindowEnabled(Item(id)) != 0; }
+    void Click(int id) { SendMessageA(Item(id), BM_CLICK, 0, 0); }
     // Presses a job key and waits for one of the job's final texts; at once
     // when the program is not running, so that a failed start costs no timeouts.
     std::string RunJob(const char *key, const char *const *finalTexts, size_t count,

@@ -452,6 +452,29 @@ void PressButton(HWND dialog, int id) {
     PostMessageA(dialog, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)GetDlgItem(dialog, id));
 }
 
+std::string AnswerBox(HWND box) {
+    if (!box) {
+        return "(no message)";
+    }
+    std::string text = ControlText(box, 0xFFFF);
+    PostMessageA(box, WM_COMMAND, IDOK, 0);
+    return WaitForWindowGone(box) ? text : "(the message stayed)";
+}
+
+std::string PressWhileUnwritable(HWND dialog, int id, const std::string &file) {
+    // Replacing: a copy kept by a run that died here would stop every later one.
+    std::string kept = file + ".kept";
+    if (!MoveFileExA(file.c_str(), kept.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+        return "(" + file + " could not be moved)";
+    }
+    CreateDirectoryA(file.c_str(), NULL);
+    PressButton(dialog, id);
+    HWND box = WaitForWindow("#32770", "Varnel Keypad Program");
+    RemoveDirectoryA(file.c_str());
+    MoveFileA(kept.c_str(), file.c_str());
+    return AnswerBox(box);
+}
+
 void ReadAndPressOk(HWND box, void *text) {
     if (text) {
         *(std::string *)text = WindowText(GetDlgItem(box, 0xFFFF)); // the box's text control
@@ -543,7 +566,8 @@ void AskContextHelp(HWND dialog, int id) {
     SendMessageA(dialog, WM_HELP, 0, (LPARAM)&help);
 }
 
-std::string HelpRecorderFile() {
+// Where HelpViewer lays the recorder.
+static std::string HelpRecorderFile() {
     return ProductFile("EXE32\\hhctrl.ocx");
 }
 

@@ -137,8 +137,6 @@ class HelpViewer {
 };
 // Asks the program's dialog for the help topic of its control id, as F1 on it does.
 void AskContextHelp(HWND dialog, int id);
-// Where HelpViewer lays the recorder: EXE32\hhctrl.ocx of the product.
-std::string HelpRecorderFile();
 
 // Answers a box or dialog that the caller's own call opens, on a helper thread
 // while that call runs its modal loop: the first visible dialog captioned
@@ -170,6 +168,13 @@ class DialogAnswer {
 void PumpDialog(HWND dialog);
 // Presses a dialog button as a user would.
 void PressButton(HWND dialog, int id);
+// The text of a message box of the program, once OK has closed it; "(no
+// message)" for no box, "(the message stayed)" when it did not close.
+std::string AnswerBox(HWND box);
+// Presses a button of the program's dialog while file cannot be written (a
+// folder stands in its place), then puts the file back: AnswerBox of the
+// program's message box that came.
+std::string PressWhileUnwritable(HWND dialog, int id, const std::string &file);
 // An action for a message box: its text goes to *(std::string *)text when
 // that is given, then OK is pressed.
 void ReadAndPressOk(HWND box, void *text);

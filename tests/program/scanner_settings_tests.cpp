@@ -12,8 +12,6 @@ namespace {
 
 class ScannerSettings : public ProgramFixture {
   protected:
-    HWND Dialog = NULL;
-
     void SetUp() override {
         WriteFileText(SettingsFile, "[Varnel]\r\nCopyService=1\r\nBrightText=50\r\n"
                                     "BrightPhoto=40\r\nBrightCPhoto=60\r\nContrastPhoto=45\r\n"
@@ -26,12 +24,9 @@ class ScannerSettings : public ProgramFixture {
     }
     // Opens the dialog with its menu command (Ctrl+S) and waits for its first paint.
     void Open() {
-        PostMessageA(Keypad.Window, WM_COMMAND, 1011, 0);
-        Dialog = WaitForWindow("#32770", "Scanner Settings");
-        ASSERT_NE((HWND)NULL, Dialog) << "the dialog did not open";
+        OpenDialog(1011, "Scanner Settings");
         ASSERT_TRUE(Drawn(506, 1));
     }
-    HWND Item(int id) { return GetDlgItem(Dialog, id); }
     std::string Value(int id) { return ControlText(Dialog, id); }
     std::string Class(int id) {
         char name[64] = "";
@@ -42,7 +37,6 @@ class ScannerSettings : public ProgramFixture {
         UINT get = Class(id) == "msctls_trackbar32" ? TBM_GETPOS : SBM_GETPOS;
         return (int)SendMessageA(Item(id), get, 0, 0);
     }
-    bool Enabled(int id) { return IsWindowEnabled(Item(id)) != 0; }
     // Waits until the control shows the bitmap; each control paints in its turn.
     bool Drawn(int id, int bitmapId) {
         return WaitUntil([&] { return BitmapMismatches(Item(id), bitmapId, 0) == 0; });
@@ -53,17 +47,12 @@ class ScannerSettings : public ProgramFixture {
         SendMessageA(Item(id), WM_SETTEXT, 0, (LPARAM)text);
     }
     void Leave() { ASSERT_TRUE(FocusControl(Dialog, Item(IDCANCEL))); }
-    void Mode(int id) { SendMessageA(Item(id), BM_CLICK, 0, 0); }
     void Key(int id, WPARAM key) {
         PostMessageA(Item(id), WM_KEYDOWN, key, 1);
         PostMessageA(Item(id), WM_KEYUP, key, 0xC0000001);
     }
     bool Shows(int id, const char *text) {
         return WaitUntil([&] { return Value(id) == text; });
-    }
-    void Close(int id) {
-        PostMessageA(Dialog, WM_COMMAND, id, 0);
-        ASSERT_TRUE(WaitForWindowGone(Dialog));
     }
     std::string Saved(const char *key) { return IniValue(SettingsFile, "Varnel", key); }
 
@@ -119,7 +108,7 @@ TEST_F(ScannerSettings, OpensOnTextWithoutContrastAndPhotoHasIt) {
     EXPECT_TRUE(Drawn(503, 20));
     EXPECT_TRUE(Drawn(200, 4));
 
-    Mode(507);
+    Click(507);
     EXPECT_TRUE(Enabled(511));
     EXPECT_TRUE(Enabled(512));
     EXPECT_EQ("40", Value(510));
@@ -128,17 +117,17 @@ TEST_F(ScannerSettings, OpensOnTextWithoutContrastAndPhotoHasIt) {
     EXPECT_TRUE(Drawn(501, 5));
     EXPECT_TRUE(Drawn(505, 6));
     EXPECT_TRUE(Drawn(503, 7));
-    Mode(506);
+    Click(506);
     EXPECT_FALSE(Enabled(512));
     EXPECT_TRUE(Drawn(501, 18));
-    Close(IDCANCEL);
+    CloseDialog(IDCANCEL);
 }
 
 TEST_F(ScannerSettings, PageStepsClampAndTypedValuesCountOnLeavingTheBox) {
     Start();
     Open();
     StepsAndTypedValues();
-    Close(IDCANCEL);
+    CloseDialog(IDCANCEL);
 }
 
 // Without trackbars the dialog's own scroll bars behave the same.
@@ -149,10 +138,10 @@ TEST_F(ScannerSettings, ScrollBarsServeWhenNoTrackbarCanBeMade) {
     EXPECT_EQ("ScrollBar", Class(509));
     EXPECT_FALSE(Enabled(511));
     StepsAndTypedValues();
-    Mode(508);
+    Click(508);
     EXPECT_TRUE(Enabled(511));
     EXPECT_EQ(55, Slider(511));
-    Close(IDCANCEL);
+    CloseDialog(IDCANCEL);
 }
 
 // Each mode keeps its changes while the dialog is open; Cancel drops them.
@@ -162,18 +151,18 @@ TEST_F(ScannerSettings, CancelDropsChangesAndOkWritesThemForTheNextReset) {
     Start();
     EXPECT_EQ("LT TXT DFT 050 F", WaitForLcd(0, "LT TXT DFT 050 F"));
     Open();
-    Mode(507);
+    Click(507);
     Type(510, "33");
-    Mode(508);
+    Click(508);
     EXPECT_EQ("60", Value(510));
-    Mode(507);
+    Click(507);
     EXPECT_EQ("33", Value(510));
-    Close(IDCANCEL);
+    CloseDialog(IDCANCEL);
     EXPECT_EQ("40", Saved("BrightPhoto"));
 
     Open();
     Type(510, "65");
-    Mode(507);
+    Click(507);
     EXPECT_EQ("40", Value(510)) << "Cancel kept a change";
     Type(512, "80");
     Key(512, VK_RETURN);
@@ -197,9 +186,9 @@ TEST_F(ScannerSettings, AFailedWriteAtOkIsReported) {
     Type(510, "70");
     Leave();
     EXPECT_EQ("The scanner settings could not be written to SYS.INI.",
-              OkWhileSettingsCannotBeWritten(Dialog));
+              PressWhileUnwritable(Dialog, IDOK, SettingsFile));
     EXPECT_TRUE(IsWindow(Dialog));
-    Close(IDOK);
+    CloseDialog(IDOK);
     EXPECT_EQ("70", Saved("BrightText"));
 }
 
@@ -220,7 +209,7 @@ TEST_F(ScannerSettings, FocusTabOrderAndContextHelp) {
     ASSERT_TRUE(FocusControl(Dialog, Item(508)));
     EXPECT_TRUE(WaitUntil([&] { return ScreenPixels(Item(507)) == plain; }));
 
-    Mode(507);
+    Click(507);
     ASSERT_TRUE(WaitUntil([&] { return Enabled(512); }));
     int order[] = {508, 509, 510, 511, 512, IDOK};
     for (int i = 0; i + 1 < 6; i++) {
@@ -233,7 +222,7 @@ TEST_F(ScannerSettings, FocusTabOrderAndContextHelp) {
     }
     EXPECT_EQ((std::vector<DWORD>{16, 17, 16, 17, 15}), Help.Contexts());
     EXPECT_EQ(ProductFile("KELBO.CHM"), Help.File());
-    Close(IDCANCEL);
+    CloseDialog(IDCANCEL);
     // The viewer's windows close with the program.
     EXPECT_EQ(0, ExitProgram(&Keypad));
     std::vector<UINT> commands(5, HH_HELP_CONTEXT);

@@ -1,12 +1,13 @@
 #include "smtp_server_process.h"
 
+#include <winsock2.h>
+
 #include <vector>
 
 #include "program_harness.h"
 #include "standins/telvex/telvex_ids.h"
 
-// Starts a command line; 1 with the process's handles in process, else 0.
-static int Launch(const std::string &line, PROCESS_INFORMATION *process) {
+int LaunchCommand(const std::string &line, PROCESS_INFORMATION *process) {
     std::vector<char> command(line.begin(), line.end());
     command.push_back(0);
     STARTUPINFOA startup = {};
@@ -17,7 +18,7 @@ static int Launch(const std::string &line, PROCESS_INFORMATION *process) {
 
 int RunLibraryTool(const std::string &arguments, const char *program) {
     PROCESS_INFORMATION process = {};
-    if (!Launch("\"" + ProductFile("DLL32\\") + program + "\" " + arguments, &process)) {
+    if (!LaunchCommand("\"" + ProductFile("DLL32\\") + program + "\" " + arguments, &process)) {
         return -1;
     }
     DWORD code = (DWORD)-1;
@@ -67,7 +68,7 @@ std::string UnixPath(const std::string &path) {
 int StartHostScript(const std::string &script, const std::string &arguments,
                     const std::string &done) {
     PROCESS_INFORMATION process = {};
-    if (!Launch("Z:\\usr\\bin\\python3 " + script + " " + arguments, &process)) {
+    if (!LaunchCommand("Z:\\usr\\bin\\python3 " + script + " " + arguments, &process)) {
         return 0;
     }
     CloseHandle(process.hProcess);

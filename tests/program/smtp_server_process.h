@@ -3,10 +3,13 @@
 // settings tool and its delivery agent; shared by the delivery tests, the fax
 // job's end-to-end delivery and the delivery benchmark.
 #pragma once
-#include <winsock2.h>
+#include <windows.h>
 
 #include <string>
 
+// Starts a command line: 1 with the process's handles (the caller's to
+// close) in process, else 0.
+int LaunchCommand(const std::string &line, PROCESS_INFORMATION *process);
 // Runs a program of the library's folder (the settings tool unless named)
 // with these arguments: its exit code, or -1.
 int RunLibraryTool(const std::string &arguments, const char *program = "TelvexMail.exe");

@@ -126,10 +126,6 @@ class HelpRequests : public ::testing::Test {
         Pump();
         ASSERT_TRUE(released) << "F1 never reached the sheet";
     }
-    HWND PageControl(int id) {
-        HWND page = FindWindowExA(sheet, nullptr, TAB_DIALOG_CLASS, nullptr);
-        return page ? GetDlgItem(page, id) : nullptr;
-    }
     ViewerCall Contents(HWND caller) { return {caller, HelpFilePath, HelpShowContents, 0}; }
     ViewerCall Context(HWND caller, DWORD number) {
         return {caller, HelpFilePath, HelpShowContext, number};
@@ -143,7 +139,7 @@ TEST_F(HelpRequests, EachKindOfRequestGivesTheViewerTheFileAndItsCommand) {
     MainWindowProc(window, WM_COMMAND, IDM_HELP_TOPICS, 0);
     MainWindowProc(window, WM_COMMAND, IDM_WIZARD_HELP, 0);
     SendMessageA(sheet, WM_COMMAND, IDC_SHEET_HELP, 0);
-    HWND field = PageControl(IDC_DETAIL_FIRST);
+    HWND field = FindControl(sheet, IDC_DETAIL_FIRST);
     ASSERT_NE(nullptr, field);
     HELPINFO help = {sizeof help, HELPINFO_WINDOW, IDC_DETAIL_FIRST, field, 0, {0, 0}};
     Destination = 1;
@@ -165,7 +161,7 @@ TEST_F(HelpRequests, EachKindOfRequestGivesTheViewerTheFileAndItsCommand) {
 // F1 also brings WM_HELP: the control's topic when it has one, else the
 // contents, never both.
 TEST_F(HelpRequests, OneF1PressInTheSheetGivesOneViewerCall) {
-    HWND field = PageControl(IDC_DETAIL_FIRST);
+    HWND field = FindControl(sheet, IDC_DETAIL_FIRST);
     ASSERT_NE(nullptr, field);
     PressF1(field);
     EXPECT_EQ(std::vector<ViewerCall>{Context(GetParent(field), IDH_FAX_USER)}, Calls);
@@ -178,7 +174,7 @@ TEST_F(HelpRequests, OneF1PressInTheSheetGivesOneViewerCall) {
 TEST_F(HelpRequests, AMissingHelpFileIsToldOnceNamingIt) {
     DeleteFileA(HelpFilePath);
     SendMessageA(sheet, WM_COMMAND, IDC_SHEET_HELP, 0);
-    PressF1(PageControl(IDC_DETAIL_FIRST));
+    PressF1(FindControl(sheet, IDC_DETAIL_FIRST));
     SendMessageA(sheet, WM_COMMAND, IDC_SHEET_HELP, 0);
     EXPECT_TRUE(Calls.empty());
     ASSERT_EQ(1u, Boxes.size());
