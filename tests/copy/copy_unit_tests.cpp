@@ -14,17 +14,17 @@
 
 #include "app/app.h"
 #include "app/settings.h"
-#include "copy/copy_dialog.h"
 #include "copy/copy_geometry.h"
 #include "copy/copy_job.h"
 #include "copy/copy_job_steps.h"
 #include "copy/copy_settings.h"
-#include "copy/scanner_settings.h"
 #include "driver/driver.h"
 #include "fax/telvex.h"
 #include "res/resource.h"
 #include "scripted_fixture.h"
 #include "program_harness.h"
+#include "ui/copy_dialog.h"
+#include "ui/scanner_settings.h"
 
 namespace {
 

@@ -1,10 +1,9 @@
-// Dialog 600: tests the eight ports through the driver and records the chosen
-// one in SYSTEM.INI.
-#include "driver/io_address.h"
+#include "ui/io_address_dialog.h"
 
 #include "app/app.h"
 #include "app/settings.h"
 #include "driver/driver.h"
+#include "driver/io_address.h"
 #include "panel/panel_state.h"
 #include "res/resource.h"
 #include "ui/dialog_tools.h"

@@ -1,4 +1,4 @@
-#include "copy/scanner_settings.h"
+#include "ui/scanner_settings.h"
 
 #include <commctrl.h>
 

@@ -1,4 +1,4 @@
-#include "copy/copy_dialog.h"
+#include "ui/copy_dialog.h"
 
 #include <stdio.h>
 
