@@ -202,6 +202,16 @@ int LoadProductLibrary(HMODULE *module, const char *fileName) {
     return *module != nullptr;
 }
 
+void HoldLock(volatile LONG *lock) {
+    while (InterlockedExchange(lock, 1)) {
+        Sleep(0);
+    }
+}
+
+void FreeLock(volatile LONG *lock) {
+    InterlockedExchange(lock, 0);
+}
+
 void ReleaseBlock(HGLOBAL *block) {
     if (*block) {
         GlobalUnlock(*block);

@@ -63,6 +63,10 @@ int ProductFileExists(char *out, WORD size, const char *fileName);
 int FileExists(const char *path);
 int LoadProductLibrary(HMODULE *module, const char *fileName);
 int ShowStringMessage(HINSTANCE instance, HWND owner, const char *caption, WORD id);
+// A lock that the main thread and a job hold only while they copy a few
+// settings, so that waiting for it spins.
+void HoldLock(volatile LONG *lock);
+void FreeLock(volatile LONG *lock);
 // Unlocks, frees and empties a movable block (held locked once, or not locked);
 // an empty handle is left as it is.
 void ReleaseBlock(HGLOBAL *block);

@@ -9,6 +9,7 @@
 // It counts the lines off ScanParameters.Lines itself.
 typedef WORD (*BandConsumer)(DWORD lines, const BYTE *pixels);
 
+extern CopySettingsRecord JobCopySettings;          // the settings this job took at its start
 extern char JobPrinterName[PrinterDescriptionSize]; // description of this job's printer
 extern DWORD LinesSpooled;                          // lines of the current page in the spool file
 

@@ -182,6 +182,7 @@
 #define IDS_NO 49
 #define IDS_NO_PRINTERS 50
 #define IDS_PRINT_DRIVER_FAILED 51
+#define IDS_COPY_SETTINGS_NOT_SAVED 56
 
 /* String table: profile discovery */
 #define IDS_NO_MAIL_PROFILE 52

@@ -180,8 +180,9 @@ static void OnDefaultChoice(HWND dialog, int alwaysDefault) {
 }
 
 // OK: the printer listed is stored even while the default one is used, so
-// that it is there when the user turns AlwaysDefault off.
-static void StoreCopyConfig(HWND dialog) {
+// that it is there when the user turns AlwaysDefault off. 0 when the
+// settings file could not take them.
+static int StoreCopyConfig(HWND dialog) {
     LRESULT chosen = SendDlgItemMessageA(dialog, IDC_COPY_PRINTER_LIST, CB_GETCURSEL, 0, 0);
     // Without a selection the stored printer stays.
     if (chosen >= 0 && chosen < DialogPrinterList->Count) {
@@ -190,7 +191,7 @@ static void StoreCopyConfig(HWND dialog) {
                         sizeof WorkingCopySettings.Printer);
     }
     WorkingCopySettings.FitInPage = IsDlgButtonChecked(dialog, IDC_COPY_FIT_IN_PAGE) == BST_CHECKED;
-    SaveCopySettings();
+    return SaveCopySettings();
 }
 
 INT_PTR CALLBACK CopyConfigDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -212,8 +213,12 @@ INT_PTR CALLBACK CopyConfigDialogProc(HWND dialog, UINT message, WPARAM wParam, 
             }
             break;
         case IDOK:
-            StoreCopyConfig(dialog);
-            EndCopyConfig(dialog, 1);
+            // The dialog stays after a failed write, for another try or Cancel.
+            if (StoreCopyConfig(dialog)) {
+                EndCopyConfig(dialog, 1);
+            } else {
+                ShowStringMessage(AppInstance, dialog, AppTitle, IDS_COPY_SETTINGS_NOT_SAVED);
+            }
             break;
         case IDCANCEL:
             EndCopyConfig(dialog, 0);
@@ -239,6 +244,6 @@ int OpenCopyConfig(HWND owner) {
                         0) <= 0) {
         return 0;
     }
-    CopySettings = WorkingCopySettings;
+    PutCopySettings(&WorkingCopySettings);
     return 1;
 }

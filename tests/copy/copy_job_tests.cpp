@@ -446,8 +446,8 @@ class CopyConfig : public CopyJob {
 };
 
 // A stored printer that is gone shows the default; Cancel writes nothing, and
-// OK with no printer selected keeps the stored one. F1 on a control opens its
-// topic.
+// OK with no printer selected keeps the stored one, once SYS.INI takes it: a
+// failed write is told and keeps the dialog. F1 on a control opens its topic.
 TEST_F(CopyConfig, AGonePrinterShowsTheDefaultAndCancelWritesNothing) {
     UseSettings("Printer=Gone Printer, wineps.drv, LPT1:\r\nAlwaysDefault=0\r\nFitInPage=0\r\n");
     Start();
@@ -484,6 +484,9 @@ TEST_F(CopyConfig, AGonePrinterShowsTheDefaultAndCancelWritesNothing) {
     EXPECT_TRUE(Checked(702)) << "the settings in use after a Cancel";
     SendMessageA(Item(704), CB_SETCURSEL, (WPARAM)-1, 0);
     Click(709);
+    EXPECT_EQ("The copy settings could not be written to SYS.INI.",
+              PressWhileUnwritable(Dialog, IDOK, SettingsFile));
+    EXPECT_TRUE(IsWindowVisible(Dialog));
     CloseDialog(IDOK);
     EXPECT_EQ("1", Stored("FitInPage")) << "OK wrote";
     EXPECT_EQ("Gone Printer, wineps.drv, LPT1:", Stored("Printer"));

@@ -284,6 +284,7 @@ const struct {
     {IDS_NO_PRINTERS, "Cannot find any installed printers,\nCopy function will be disabled!"},
     {IDS_PRINT_DRIVER_FAILED,
      "Failed to initiate the print driver,\nCopy function will be disabled!"},
+    {IDS_COPY_SETTINGS_NOT_SAVED, "The copy settings could not be written to SYS.INI."},
     {IDS_NO_MAIL_PROFILE, "Cannot find any existing profiles with Internet Mail capability."},
     {IDS_NO_PROFILES, "Cannot find any existing profiles with faxing or Internet Mail capability."},
     {IDS_SHEET_FAILED, "The fax configuration cannot be opened."},
