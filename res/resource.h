@@ -191,6 +191,7 @@
 /* String table: the fax configuration sheet */
 #define IDS_SHEET_FAILED 54
 #define IDS_SETTINGS_NOT_SAVED 55
+#define IDS_SPEED_DIALS_NOT_SAVED 57
 
 /* String table: the help file */
 #define IDS_HELP_FILE_MISSING 70

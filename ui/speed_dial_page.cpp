@@ -85,13 +85,8 @@ static void ClearEditLink() {
 
 // Unlocks and frees EditLink's blocks; call with the lock held.
 static void ReleaseEditLink() {
-    HGLOBAL blocks[2] = {EditLink.RecipientBlock, EditLink.StringBlock};
-    for (HGLOBAL block : blocks) {
-        if (block) {
-            GlobalUnlock(block);
-            GlobalFree(block);
-        }
-    }
+    ReleaseBlock(&EditLink.RecipientBlock);
+    ReleaseBlock(&EditLink.StringBlock);
     ClearEditLink();
 }
 
@@ -227,29 +222,25 @@ static void RemoveAllRecipients(HWND page) {
 // The address book works on copies of the key's blocks: the mail library
 // frees the blocks it replaces, while the entry, which a fax job may copy
 // at any moment, still names the originals. Gives 0 when no copy could be
-// made; EditLink is then as it was.
+// made or linked; EditLink is then as it was.
 static int LendCopiesToAddressBook(HGLOBAL *records, HGLOBAL *strings) {
     *records = EditLink.RecipientBlock;
     *strings = EditLink.StringBlock;
     if (!*records) {
         return 1;
     }
-    HGLOBAL recordCopy = DuplicateBlock(*records);
-    HGLOBAL stringCopy = DuplicateBlock(*strings);
-    if (!recordCopy || !stringCopy) {
-        if (recordCopy) {
-            GlobalFree(recordCopy);
-        }
-        if (stringCopy) {
-            GlobalFree(stringCopy);
-        }
+    RecipientLink lent = EditLink;
+    lent.RecipientBlock = DuplicateBlock(*records);
+    lent.StringBlock = DuplicateBlock(*strings);
+    if (!lent.RecipientBlock || !lent.StringBlock ||
+        TelvexBinding.BuildRecipientLink(&lent) != TelvexOk) {
+        ReleaseBlock(&lent.RecipientBlock);
+        ReleaseBlock(&lent.StringBlock);
         return 0;
     }
     GlobalUnlock(*records);
     GlobalUnlock(*strings);
-    EditLink.RecipientBlock = recordCopy;
-    EditLink.StringBlock = stringCopy;
-    TelvexBinding.BuildRecipientLink(&EditLink);
+    EditLink = lent;
     return 1;
 }
 
@@ -267,10 +258,8 @@ static void PickFromAddressBook(HWND page) {
     ReleaseIfEmpty();
     PublishEditLink();
     UnlockProfileChoice();
-    if (records) {
-        GlobalFree(records);
-        GlobalFree(strings);
-    }
+    ReleaseBlock(&records);
+    ReleaseBlock(&strings);
     if (result == TelvexOk) {
         ShownEntry()->Modified = 1;
         FillRecipientList(page);

@@ -464,14 +464,17 @@ std::string AnswerBox(HWND box) {
 std::string PressWhileUnwritable(HWND dialog, int id, const std::string &file) {
     // Replacing: a copy kept by a run that died here would stop every later one.
     std::string kept = file + ".kept";
-    if (!MoveFileExA(file.c_str(), kept.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    bool existed = GetFileAttributesA(file.c_str()) != INVALID_FILE_ATTRIBUTES;
+    if (existed && !MoveFileExA(file.c_str(), kept.c_str(), MOVEFILE_REPLACE_EXISTING)) {
         return "(" + file + " could not be moved)";
     }
     CreateDirectoryA(file.c_str(), NULL);
     PressButton(dialog, id);
     HWND box = WaitForWindow("#32770", "Varnel Keypad Program");
     RemoveDirectoryA(file.c_str());
-    MoveFileA(kept.c_str(), file.c_str());
+    if (existed) {
+        MoveFileA(kept.c_str(), file.c_str());
+    }
     return AnswerBox(box);
 }
 

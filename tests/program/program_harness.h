@@ -172,8 +172,8 @@ void PressButton(HWND dialog, int id);
 // message)" for no box, "(the message stayed)" when it did not close.
 std::string AnswerBox(HWND box);
 // Presses a button of the program's dialog while file cannot be written (a
-// folder stands in its place), then puts the file back: AnswerBox of the
-// program's message box that came.
+// folder stands in its place), then puts the file back, if there was one:
+// AnswerBox of the program's message box that came.
 std::string PressWhileUnwritable(HWND dialog, int id, const std::string &file);
 // An action for a message box: its text goes to *(std::string *)text when
 // that is given, then OK is pressed.

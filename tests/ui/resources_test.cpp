@@ -289,6 +289,8 @@ const struct {
     {IDS_NO_PROFILES, "Cannot find any existing profiles with faxing or Internet Mail capability."},
     {IDS_SHEET_FAILED, "The fax configuration cannot be opened."},
     {IDS_SETTINGS_NOT_SAVED, "The fax settings could not be written to SYS.INI."},
+    {IDS_SPEED_DIALS_NOT_SAVED, "The speed-dial keys could not all be written: a key keeps its "
+                                "earlier recipients on disk until an OK can write them."},
     {IDS_HELP_FILE_MISSING, "Help cannot be shown: the help file %s is missing.\nInstall the "
                             "program again to restore it."},
     {IDS_HELP_VIEWER_MISSING,
