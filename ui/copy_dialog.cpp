@@ -130,6 +130,25 @@ static int ShowChosenPrinter(HWND dialog) {
     return 1;
 }
 
+// The list drops down as wide as its longest printer name, which the box
+// itself may cut.
+static void FitDroppedWidth(HWND comboBox, const PrinterList *list) {
+    HDC dc = GetDC(comboBox);
+    HGDIOBJ oldFont = SelectObject(dc, (HFONT)SendMessageA(comboBox, WM_GETFONT, 0, 0));
+    int widest = 0;
+    for (WORD i = 0; i < list->Count; i++) {
+        SIZE size;
+        const char *name = list->Entries[i].DeviceName;
+        if (GetTextExtentPoint32A(dc, name, lstrlenA(name), &size) && size.cx > widest) {
+            widest = size.cx;
+        }
+    }
+    SelectObject(dc, oldFont);
+    ReleaseDC(comboBox, dc);
+    int margins = 4 * GetSystemMetrics(SM_CXEDGE) + GetSystemMetrics(SM_CXVSCROLL);
+    SendMessageA(comboBox, CB_SETDROPPEDWIDTH, widest + margins, 0);
+}
+
 static void EndCopyConfig(HWND dialog, INT_PTR result) {
     ClosePrinterList();
     CloseDialogPrinter();
@@ -150,6 +169,7 @@ static void InitCopyConfig(HWND dialog) {
         SendMessageA(comboBox, CB_ADDSTRING, 0, (LPARAM)list->Entries[i].DeviceName);
     }
     SendMessageA(comboBox, CB_SETCURSEL, list->Current, 0);
+    FitDroppedWidth(comboBox, list);
     CheckRadioButton(dialog, IDC_COPY_ALWAYS_DEFAULT, IDC_COPY_SPECIFY_PRINTER,
                      WorkingCopySettings.AlwaysDefault ? IDC_COPY_ALWAYS_DEFAULT
                                                        : IDC_COPY_SPECIFY_PRINTER);

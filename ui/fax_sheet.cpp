@@ -204,7 +204,9 @@ static BOOL InitProfilePage(HWND page, LPARAM parameter) {
         Destination = destination;
         UnlockProfileChoice();
     }
-    CheckDlgButton(page, IDC_FAX_PROFILE_BUTTON + destination, BST_CHECKED);
+    // Only the checked button of the group is a tab stop.
+    CheckRadioButton(page, IDC_FAX_PROFILE_BUTTON, IDC_MAIL_PROFILE_BUTTON,
+                     IDC_FAX_PROFILE_BUTTON + destination);
     EnableWindow(GetDlgItem(page, destination ? IDC_FAX_PROFILE_LIST : IDC_MAIL_PROFILE_LIST),
                  FALSE);
     lstrcpynA(ShownProfileName, destination ? MailProfileName : FaxProfileName,

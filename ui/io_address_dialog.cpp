@@ -100,8 +100,13 @@ static void OnInitDialog(HWND dialog) {
     ActiveSettingsDialog = dialog;
     CenterWindowOver(MainWindow, dialog);
     InitialPortIndex = SelectedPortIndex = PortIndexOf(DeviceInfo.IoPort);
-    // A port not in the table names no button, so none is checked.
+    // Only the checked button of the group is a tab stop. A port not in the
+    // table names no button, so none is checked: the first is the tab stop.
     CheckRadioButton(dialog, IDC_PORT_FIRST, IDC_PORT_LAST, IDC_PORT_FIRST + InitialPortIndex);
+    if (InitialPortIndex >= PortCount) {
+        HWND first = GetDlgItem(dialog, IDC_PORT_FIRST);
+        SetWindowLongA(first, GWL_STYLE, GetWindowLongA(first, GWL_STYLE) | WS_TABSTOP);
+    }
     EnableWindow(GetDlgItem(dialog, IDC_APPLY_PORT), FALSE);
 }
 

@@ -1,6 +1,7 @@
 #include "ui/speed_dial_page.h"
 
 #include <commctrl.h>
+#include <stdio.h>
 
 #include "app/app.h"
 #include "app/settings.h"
@@ -52,15 +53,18 @@ static const RemoveButton RemoveButtons[2] = {
     {IDC_REMOVE_ALL_RECIPIENTS, IDB_CARD_AND_BIN, IDB_CARD_AND_BIN_GREY},
 };
 
+enum : int { RecipientNameTipSize = 128 };
+
 static int CurrentKeyId = IDC_SPEED_DIAL_KEY_FIRST;
 static WORD PageDestination; // the destination whose set the page shows
 static int KeyOpen;          // EditLink holds the shown key's blocks, locked
 static WNDPROC ListOwnProc;
 static UINT EndListTipId;
 static RECT RemoveRects[2];
-// The tooltip reads the text after the notification returns; a line's
-// description is cut to fit.
-static char LineTip[150];
+// The tooltip reads the text after the notification returns: a line's
+// recipient name, which may be wider than the list, over its description
+// (150 characters at most).
+static char LineTip[RecipientNameTipSize + 2 + 150];
 
 static SpeedDialEntry *ShownEntry() {
     return &SpeedDialTable[SpeedDialNumber(PageDestination, CurrentKeyId - 300) - 1];
@@ -307,7 +311,9 @@ const char *RecipientLineTip(HWND list, UINT toolId) {
         WORD index =
             line < EditLink.RecipientCount ? FindRecipientIndex(list, line) : (WORD)NoRecipient;
         if (index != NoRecipient) {
-            FormatRecipientDetail(LineTip, sizeof LineTip, index);
+            int used = snprintf(LineTip, sizeof LineTip, "%.*s\r\n", RecipientNameTipSize,
+                                EditLink.Recipients[index].Name);
+            FormatRecipientDetail(LineTip + used, sizeof LineTip - used, index);
         }
     }
     return LineTip;
@@ -408,6 +414,10 @@ static BOOL InitSpeedDialPage(HWND page, LPARAM parameter) {
     HWND list = GetDlgItem(page, IDC_RECIPIENT_LIST);
     ListOwnProc = (WNDPROC)SetWindowLongPtrA(list, GWLP_WNDPROC, (LONG_PTR)RecipientListProc);
     CreateDialogTips(AppInstance, page, &SpeedDialTips, PageTips);
+    // Tips that wrap at the list's width, so that a long name reads whole.
+    RECT listArea;
+    GetClientRect(list, &listArea);
+    SendMessageA(SpeedDialTips, TTM_SETMAXTIPWIDTH, 0, listArea.right);
     EndListTipId =
         FirstListTipId + AddListLineTips(SpeedDialTips, page, IDC_RECIPIENT_LIST, FirstListTipId);
     TabLibrary.SetPageActive(page, parameter, 0);

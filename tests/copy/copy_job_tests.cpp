@@ -521,10 +521,14 @@ TEST_F(CopyConfig, AlwaysDefaultShowsTheDefaultAndOkStoresTheListedPrinter) {
     EXPECT_TRUE(ReadFileText(GrayOutput).empty());
 }
 
+// Its name, cut in the box, reads whole in the list when it drops down.
 TEST_F(CopyConfig, ALongNamedPrinterChosenAndStoredIsTheOneACopyPrintsOn) {
     UsePrinter(ColorPrinter, 1);
     Start();
     Open();
+    RECT box;
+    GetWindowRect(Item(704), &box);
+    EXPECT_GT(SendMessageA(Item(704), CB_GETDROPPEDWIDTH, 0, 0), box.right - box.left);
     Choose(LongPrinter);
     EXPECT_EQ("No", Text(706));
     CloseDialog(IDOK);

@@ -568,7 +568,8 @@ TEST_F(FaxSheet, AnAddressBookOutOfMemoryCancelsTheSheet) {
 }
 
 // A key without recipients greys both Remove buttons, whose tips still
-// show over them; the tips of list lines describe the line's recipient.
+// show over them; the tips of list lines name and describe the line's
+// recipient.
 TEST_F(FaxSheet, GreyRemoveButtonsOfAnEmptyKeyAndTheirTips) {
     KeepKeyFiles();
     Open();
@@ -592,10 +593,11 @@ TEST_F(FaxSheet, GreyRemoveButtonsOfAnEmptyKeyAndTheirTips) {
     })) << "card and bin";
     RECT line;
     SendMessageA(List(), LB_GETITEMRECT, 1, (LPARAM)&line);
-    EXPECT_TRUE(TipOver(List(), line.left + 10, line.top + 3, "FAX, Address:555 0102"))
+    EXPECT_TRUE(TipOver(List(), line.left + 10, line.top + 3, "Bob\r\nFAX, Address:555 0102"))
         << ShownTip();
     SendMessageA(List(), LB_GETITEMRECT, 0, (LPARAM)&line);
-    EXPECT_TRUE(TipOver(List(), line.left + 10, line.top + 3, "FAX, Address:555 0101"))
+    EXPECT_TRUE(
+        TipOver(List(), line.left + 10, line.top + 3, "Ada Brandt\r\nFAX, Address:555 0101"))
         << ShownTip();
 
     // Scrolled, the first screen line shows the third line's recipient.
@@ -606,7 +608,8 @@ TEST_F(FaxSheet, GreyRemoveButtonsOfAnEmptyKeyAndTheirTips) {
     std::string third = Lines()[2] == "Bob" ? "555 0102" : "555 0103";
     // The tip is asked for its text anew when the mouse comes back.
     EXPECT_TRUE(TipOver(FindControl(Sheet, IDC_KEY_LABEL), 2, 2, ""));
-    EXPECT_TRUE(TipOver(List(), line.left + 12, line.top + 4, "FAX, Address:" + third))
+    EXPECT_TRUE(
+        TipOver(List(), line.left + 12, line.top + 4, Lines()[2] + "\r\nFAX, Address:" + third))
         << ShownTip();
 
     // Remove disabling itself with the focus hands the focus to the list.

@@ -728,6 +728,35 @@ HWND FindControl(HWND parent, int id) {
     return search.Found;
 }
 
+static BOOL CALLBACK CollectChild(HWND window, LPARAM children) {
+    ((std::vector<HWND> *)children)->push_back(window);
+    return TRUE;
+}
+
+std::string ArrowsOntoStatics(HWND dialog) {
+    std::vector<HWND> controls;
+    EnumChildWindows(dialog, CollectChild, (LPARAM)&controls);
+    std::string found;
+    for (HWND control : controls) {
+        LRESULT code = SendMessageA(control, WM_GETDLGCODE, 0, 0);
+        // Controls that take the arrows for themselves, and pages, move no focus.
+        if (!IsWindowVisible(control) || !IsWindowEnabled(control) ||
+            (code & (DLGC_WANTARROWS | DLGC_STATIC)) ||
+            (GetWindowLongA(control, GWL_EXSTYLE) & WS_EX_CONTROLPARENT)) {
+            continue;
+        }
+        for (BOOL previous : {FALSE, TRUE}) {
+            HWND next = GetNextDlgGroupItem(dialog, control, previous);
+            if (next && (SendMessageA(next, WM_GETDLGCODE, 0, 0) & DLGC_STATIC)) {
+                found += "from " + std::to_string(GetDlgCtrlID(control)) +
+                         (previous ? " back to " : " on to ") +
+                         std::to_string((short)GetDlgCtrlID(next)) + "\n";
+            }
+        }
+    }
+    return found;
+}
+
 // TCM_GETITEMRECT writes into the program's memory, so the rectangle is
 // asked for there and read back.
 static int TabItemRect(HWND strip, int index, RECT *rect) {

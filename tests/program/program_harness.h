@@ -95,6 +95,10 @@ std::string ControlText(HWND dialog, int id);
 // The child window of parent that holds control id, searched through
 // pages and other nested dialogs; null when none does.
 HWND FindControl(HWND parent, int id);
+// The arrow keys that would take the focus from a control of the dialog that
+// holds it to one that cannot (a static, a group box), one line each
+// ("from 314 on to -1"); "" when there is none.
+std::string ArrowsOntoStatics(HWND dialog);
 // Clicks tab index of a tab strip of the program with the mouse: 1/0.
 int ClickTab(HWND strip, int index);
 // Gives a control of the program's dialog the keyboard focus, as the Tab key
