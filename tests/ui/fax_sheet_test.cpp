@@ -106,8 +106,8 @@ LRESULT CALLBACK RecordKeys(HWND window, UINT message, WPARAM wParam, LPARAM lPa
 }
 
 // The focus goes to the page shown, on its first control that takes it (the
-// checked key); a window that a page owns (as the address book) keeps its
-// Ctrl+Tab to itself.
+// checked key), and the arrow keys stay on controls across page and sheet; a
+// window that a page owns (as the address book) keeps its Ctrl+Tab to itself.
 TEST_F(SheetTabs, ControlTabAndControlShiftTabChangeTabWhereverTheFocusIs) {
     HWND button = Control(IDC_FAX_PROFILE_BUTTON);
     SetFocus(Control(IDC_FAX_PROFILE_LIST));
@@ -116,10 +116,12 @@ TEST_F(SheetTabs, ControlTabAndControlShiftTabChangeTabWhereverTheFocusIs) {
     ASSERT_NE(nullptr, Control(IDC_SPEED_DIAL_KEY_FIRST));
     EXPECT_TRUE(IsWindowVisible(GetParent(Control(IDC_SPEED_DIAL_KEY_FIRST))));
     EXPECT_EQ(Control(IDC_SPEED_DIAL_KEY_FIRST), GetFocus());
+    EXPECT_EQ("", ArrowsOntoStatics(sheet)) << "on the speed-dial page";
     Key(GetDlgItem(sheet, IDOK), VK_TAB, true, true);
     EXPECT_EQ(0, TabCtrl_GetCurSel(strip));
     EXPECT_TRUE(IsWindowVisible(GetParent(button)));
     EXPECT_EQ(GetParent(button), GetParent(GetFocus()));
+    EXPECT_EQ("", ArrowsOntoStatics(sheet)) << "on the profile page";
 
     WNDCLASSA recorder = {};
     recorder.lpfnWndProc = RecordKeys;
