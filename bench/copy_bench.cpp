@@ -44,7 +44,7 @@ void Command(const std::string &command) {
     DeviceCommand(command.c_str(), reply, sizeof reply);
 }
 
-WORD CountScanned(WORD lines) {
+WORD CountScanned(DWORD lines) {
     ScanParameters.Lines -= lines < ScanParameters.Lines ? lines : ScanParameters.Lines;
     return ScanParameters.Lines == 0 ? ReadPageComplete : ReadMore;
 }

@@ -89,7 +89,7 @@ int PrepareSpool() {
     return 1;
 }
 
-WORD SpoolBand(WORD lines) {
+WORD SpoolBand(DWORD lines) {
     // A driver that claims more lines than the band holds is not believed.
     if (lines > BandBuffer.Lines) {
         JobStatus = CopyScanError;
