@@ -127,6 +127,17 @@ int SaveLevelDefaults(const LevelPair *levels, const char *file) {
     return written;
 }
 
+void Today(SYSTEMTIME *today) {
+    GetLocalTime(today);
+    char given[16];
+    unsigned month, day;
+    DWORD length = GetEnvironmentVariableA("KEYPAD32_TODAY", given, sizeof given);
+    if (length && length < sizeof given && sscanf(given, "%u-%u", &month, &day) == 2) {
+        today->wMonth = (WORD)month;
+        today->wDay = (WORD)day;
+    }
+}
+
 void LoadJobCounter(const SYSTEMTIME *today) {
     char stamp[16];
     FormatDayStamp(today, stamp, sizeof(stamp));
@@ -162,7 +173,7 @@ void LoadSettings() {
     WindowRect.Height = ReadVarnelInt("Win-Height", -1);
 
     SYSTEMTIME today;
-    GetLocalTime(&today);
+    Today(&today);
     LoadJobCounter(&today);
 
     memcpy(ModeLevels, LevelDefaults, sizeof(ModeLevels));

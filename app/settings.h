@@ -49,6 +49,10 @@ void SplitLocationRecord(const char *record, DialingRecord *info);
 void FormatDayStamp(const SYSTEMTIME *day, char *out, int size);
 // 1 when the stored day stamp is not today's, so the job counter starts again.
 int IsNewDay(const char *storedDate, const char *today);
+// Today's date; a test names the day the job counter belongs to in
+// KEYPAD32_TODAY, as "Date" holds it ("12-7"), so that a run across midnight
+// keeps the counter it set.
+void Today(SYSTEMTIME *today);
 // Restarts JobID on a new day, else takes the stored one.
 void LoadJobCounter(const SYSTEMTIME *today);
 // Cuts SettingsPath back to the product directory and appends the file name.
