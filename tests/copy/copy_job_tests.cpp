@@ -539,7 +539,7 @@ TEST_F(CopyConfig, ALongNamedPrinterChosenAndStoredIsTheOneACopyPrintsOn) {
     EXPECT_EQ("1 ", CopiesOf(Documents(ReadFileText(LongOutput))));
     EXPECT_TRUE(ReadFileText(ColorOutput).empty());
     // The next run finds it again.
-    CloseProgram(&Keypad);
+    ASSERT_TRUE(CloseProgram(&Keypad));
     Start();
     Open();
     EXPECT_EQ(LongPrinter, Text(704));

@@ -55,13 +55,18 @@ struct RunningProgram {
     PROCESS_INFORMATION Process;
     HWND Window;
 };
-// Starts KEYPAD32.EXE and waits until its 26 keys are registered. 1/0.
-int StartProgram(RunningProgram *program);
+// Starts KEYPAD32.EXE and waits, as long as a loaded machine needs, until its
+// window exists and its 26 keys are registered: 1, or 0 and in *failure
+// why: it ended at once (as it does while another KEYPAD32.EXE runs), or it
+// was not up in time (it is then ended).
+int StartProgram(RunningProgram *program, std::string *failure = nullptr);
 // Chooses Exit from the menu and waits for the process; returns its exit code, or -1.
 int ExitProgram(RunningProgram *program);
 // Waits for the process to end by itself; its exit code, or -1 after the timeout.
 int WaitForExit(RunningProgram *program, DWORD timeout);
-void CloseProgram(RunningProgram *program);
+// Ends the program if it still runs and waits until the process and its
+// window are gone: 1, or 0 when they were not in time. Nothing to do twice.
+int CloseProgram(RunningProgram *program);
 
 // Keeps a file's content and puts it back (or deletes the file) on the way out.
 class FileBackup {
