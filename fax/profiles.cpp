@@ -19,17 +19,14 @@ char SettingsProfileName[ProfileNameSize];
 int FaxServiceStarted;
 char SpeedDialLabels[2 * SpeedDialKeyCount + 1][SpeedDialLabelSize];
 
-// Held for a few copies only, so waiting on it spins.
 static volatile LONG ProfileChoiceHeld;
 
 void LockProfileChoice() {
-    while (InterlockedExchange(&ProfileChoiceHeld, 1)) {
-        Sleep(0);
-    }
+    HoldLock(&ProfileChoiceHeld);
 }
 
 void UnlockProfileChoice() {
-    InterlockedExchange(&ProfileChoiceHeld, 0);
+    FreeLock(&ProfileChoiceHeld);
 }
 
 void TakeProfileChoice(ProfileChoice *choice) {

@@ -182,6 +182,7 @@
 #define IDS_NO 49
 #define IDS_NO_PRINTERS 50
 #define IDS_PRINT_DRIVER_FAILED 51
+#define IDS_COPY_SETTINGS_NOT_SAVED 56
 
 /* String table: profile discovery */
 #define IDS_NO_MAIL_PROFILE 52
@@ -190,6 +191,7 @@
 /* String table: the fax configuration sheet */
 #define IDS_SHEET_FAILED 54
 #define IDS_SETTINGS_NOT_SAVED 55
+#define IDS_SPEED_DIALS_NOT_SAVED 57
 
 /* String table: the help file */
 #define IDS_HELP_FILE_MISSING 70

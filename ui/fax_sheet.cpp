@@ -18,8 +18,7 @@
 HWND FaxConfigSheet;
 char ShownProfileName[80];
 
-static HWND SheetTabs;     // the sheet's tab control while it is open
-static int SpeedDialShown; // the speed-dial page was made in this sheet
+static HWND SheetTabs; // the sheet's tab control while it is open
 
 static const TabPageRecord ProfileTab = {
     {0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0x00FF0000, 0, 0, 1, 0}, CreateProfilePage, {}};
@@ -205,7 +204,9 @@ static BOOL InitProfilePage(HWND page, LPARAM parameter) {
         Destination = destination;
         UnlockProfileChoice();
     }
-    CheckDlgButton(page, IDC_FAX_PROFILE_BUTTON + destination, BST_CHECKED);
+    // Only the checked button of the group is a tab stop.
+    CheckRadioButton(page, IDC_FAX_PROFILE_BUTTON, IDC_MAIL_PROFILE_BUTTON,
+                     IDC_FAX_PROFILE_BUTTON + destination);
     EnableWindow(GetDlgItem(page, destination ? IDC_FAX_PROFILE_LIST : IDC_MAIL_PROFILE_LIST),
                  FALSE);
     lstrcpynA(ShownProfileName, destination ? MailProfileName : FaxProfileName,
@@ -263,8 +264,6 @@ HWND CALLBACK CreateProfilePage(BOOL create, HWND parent, HWND page, LPARAM para
 }
 
 HWND CALLBACK CreateSpeedDialPage(BOOL create, HWND parent, HWND page, LPARAM parameter) {
-    if (create && !page)
-        SpeedDialShown = 1;
     return ServePage(create, parent, page, parameter, IDD_SPEED_DIAL_PAGE, SpeedDialPageProc);
 }
 
@@ -277,7 +276,6 @@ static void AddTab(WORD textId, const TabPageRecord *record) {
 
 static void InitSheet(HWND sheet) {
     FaxConfigSheet = sheet;
-    SpeedDialShown = 0;
     CenterWindowOver(MainWindow, sheet);
     SheetTabs = GetDlgItem(sheet, IDC_SHEET_TABS);
     AddTab(IDS_TAB_PROFILES, &ProfileTab);
@@ -287,16 +285,25 @@ static void InitSheet(HWND sheet) {
     TabLibrary.RegisterDialog(sheet);
 }
 
+// Every OK writes every key whose list in memory is not yet on disk, also
+// keys edited in an earlier sheet that was cancelled. A failed write keeps
+// the sheet, with what it shows, for another try or Cancel.
 static void CloseSheet(HWND sheet, int ok) {
     if (!SaveProfileChoice(ok)) {
-        // The choice stays on the page: the user may try again or cancel.
         ShowStringMessage(AppInstance, sheet, AppTitle, IDS_SETTINGS_NOT_SAVED);
         return;
     }
-    if (SpeedDialShown) {
-        CloseSpeedDialPage();
-        SaveSpeedDials(ok);
+    if (ok) {
+        if (SpeedDialPage)
+            StoreKeyAndLabel(SpeedDialPage);
+        if (!SaveSpeedDials(ok)) {
+            if (SpeedDialPage)
+                LoadKeyIntoPage(SpeedDialPage);
+            ShowStringMessage(AppInstance, sheet, AppTitle, IDS_SPEED_DIALS_NOT_SAVED);
+            return;
+        }
     }
+    CloseSpeedDialPage();
     EndDialog(sheet, ok);
     ActiveSettingsDialog = NULL;
     SpeedDialPage = NULL;

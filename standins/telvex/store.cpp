@@ -55,6 +55,21 @@ void ProfileOutbox(const char *profile, char *out, int size) {
     }
 }
 
+void AppendOutboxLog(const char *outbox, const char *line) {
+    char path[MAX_PATH];
+    lstrcpynA(path, outbox, MAX_PATH - 4);
+    int length = lstrlenA(path);
+    length -= length && path[length - 1] == '\\';
+    lstrcpynA(path + length, ".log", 5);
+    HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ, NULL, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file != INVALID_HANDLE_VALUE) {
+        DWORD written;
+        WriteFile(file, line, lstrlenA(line), &written, NULL);
+        CloseHandle(file);
+    }
+}
+
 DWORD StoreNumber(const char *key, DWORD fallback) {
     char path[MAX_PATH];
     return GetPrivateProfileIntA(TELVEX_SECTION, key, fallback, StorePath(path, sizeof path));

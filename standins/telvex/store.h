@@ -20,6 +20,9 @@ void ProfileText(const char *profile, const char *key, char *out, int size);
 void SetProfileText(const char *profile, const char *key, const char *value);
 // The profile's outbox folder, ending in a backslash.
 void ProfileOutbox(const char *profile, char *out, int size);
+// Appends a line (ending in CR LF) to the log beside an outbox ("<outbox>.log"),
+// where a user reads what became of the outbox's messages.
+void AppendOutboxLog(const char *outbox, const char *line);
 // A library value of the store's own section.
 DWORD StoreNumber(const char *key, DWORD fallback);
 // Calls visit with each profile name, in the store's order; returns how many.

@@ -97,8 +97,11 @@ TELVEX_ENTRY InitialMAPIandLogon(DWORD, const char *profile, RecipientLink *link
     return Logon(profile, link);
 }
 
+// A store may name a failure that linking gives instead, so that a caller's
+// answer to records it cannot use can be brought about.
 TELVEX_ENTRY BuildRecipientLink(RecipientLink *link) {
-    return link ? BuildLink(link) : TelvexFailure;
+    DWORD fault = StoreNumber("LinkFault", TelvexOk);
+    return fault != TelvexOk ? fault : link ? BuildLink(link) : TelvexFailure;
 }
 
 TELVEX_ENTRY AddRecipient(const RecipientRecord *record, RecipientLink *link) {

@@ -91,11 +91,17 @@ DWORD LockTransport(DWORD take) {
     return wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
 }
 
-// Says why a message was not sent to whoever watches the debug output: the
-// caller of SendTelvex only learns that it failed.
-static void ReportRefusal(const char *reason, const char *what) {
-    char text[StoreTextSize + 96];
-    snprintf(text, sizeof text, "Telvex: message not sent: %s (%s)\n", reason, what ? what : "");
+// Says why a message was not sent, and for whom, in the log beside the
+// outbox and on the debug output: the caller of SendTelvex only learns that
+// it failed.
+static void ReportRefusal(const char *outbox, const char *reason, const char *what) {
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    char text[2 * StoreTextSize + 96];
+    snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u UTC message not sent: %s: %s\r\n",
+             now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, reason,
+             what ? what : "");
+    AppendOutboxLog(outbox, text);
     OutputDebugStringA(text);
 }
 
@@ -122,13 +128,17 @@ DWORD SendMessageFiles(const RecipientLink *link) {
         return TelvexFailure;
     }
     if (!LoadSender(profile, &sender, outbox)) {
-        ReportRefusal("the profile's own address is not a valid mailbox", profile);
+        ReportRefusal(outbox, "the profile's own address is not a valid mailbox", profile);
         return TelvexFailure;
     }
     DWORD refused = UnaddressableRecipient(link, &sender);
     if (refused) {
-        ReportRefusal("a recipient's address is not a valid mailbox",
-                      link->Recipients[refused - 1].Address);
+        const RecipientRecord *recipient = &link->Recipients[refused - 1];
+        char who[2 * StoreTextSize];
+        snprintf(who, sizeof who, "%.*s <%.*s>", StoreTextSize - 8,
+                 recipient->Name ? recipient->Name : "", StoreTextSize - 8,
+                 recipient->Address ? recipient->Address : "");
+        ReportRefusal(outbox, "the address of a recipient is not a valid mailbox", who);
         return TelvexFailure;
     }
     SYSTEMTIME now;

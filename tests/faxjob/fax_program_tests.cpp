@@ -96,6 +96,7 @@ class FaxJob : public ProgramFixture {
     }
     void TearDown() override {
         ProgramFixture::TearDown();
+        SetEnvironmentVariableA("KEYPAD32_TODAY", nullptr);
         EXPECT_TRUE(StopSmtpServer(Received));
         EXPECT_TRUE(WaitUntil([] { return !DeliveryAgentRunning(); }, 60000))
             << "the delivery agent did not end";
@@ -122,16 +123,13 @@ class FaxJob : public ProgramFixture {
                                                  "[Profile:Office Fax]\r\n" +
                                                      fax + "[Profile:Lan Mail]\r\n" + mail);
     }
+    // The program's day is the stored one, also when a run crosses midnight.
     void UseSettings(int destination, const char *faxProfile, int jobId = 40) {
-        SYSTEMTIME now;
-        GetLocalTime(&now);
-        char today[16];
-        FormatDayStamp(&now, today, sizeof today);
+        SetEnvironmentVariableA("KEYPAD32_TODAY", "3-1");
         WriteFileText(
             SettingsFile,
-            std::string("[Varnel]\r\nFaxService=1\r\nCopyService=0\r\nDate=") + today +
-                "\r\nJobID=" + std::to_string(jobId) +
-                "\r\n[Varnel FAX]\r\nMS Exchange Fax=" + faxProfile +
+            std::string("[Varnel]\r\nFaxService=1\r\nCopyService=0\r\nDate=3-1") + "\r\nJobID=" +
+                std::to_string(jobId) + "\r\n[Varnel FAX]\r\nMS Exchange Fax=" + faxProfile +
                 "\r\nMS Exchange Email=Lan Mail\r\nUseProfile=" + std::to_string(destination) +
                 "\r\nNumberOfFaxRecip2=1\r\nFaxAlias2=Head Office\r\n"
                 "NumberOfEmailRecip3=2\r\nEmailAlias3=Team\r\n");

@@ -26,12 +26,13 @@ class ProgramFixture : public ::testing::Test {
     }
     void TearDown() override {
         if (Started) {
-            CloseProgram(&Keypad);
+            EXPECT_TRUE(CloseProgram(&Keypad)) << "KEYPAD32.EXE did not end";
         }
     }
     void Start() {
-        Started = StartProgram(&Keypad) != 0;
-        ASSERT_TRUE(Started) << "KEYPAD32.EXE did not come up";
+        std::string failure;
+        Started = StartProgram(&Keypad, &failure) != 0;
+        ASSERT_TRUE(Started) << failure;
     }
     // A dialog of the program, opened from the main window's menu: the
     // command is posted and the dialog waited for until it shows itself,

@@ -68,6 +68,9 @@ int PressJobKey(const char *key) {
     return 1;
 }
 
+// How long a program may take to start or to end on a loaded machine.
+static const DWORD ProcessTimeout = 60000;
+
 int StartDevice() {
     if (!DeviceIsRunning()) {
         std::string program = ProductFile("DLL32\\VNLPANEL.EXE");
@@ -82,12 +85,12 @@ int StartDevice() {
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
     }
-    return WaitUntil([] { return Device("ping") == ""; }, 10000);
+    return WaitUntil([] { return Device("ping") == ""; }, ProcessTimeout);
 }
 
 int QuitDevice() {
     Device("quit");
-    return WaitUntil([] { return !DeviceIsRunning(); }, 5000);
+    return WaitUntil([] { return !DeviceIsRunning(); }, ProcessTimeout);
 }
 
 static std::string LcdLine(const char *prefix) {
@@ -155,28 +158,60 @@ std::string ProductFile(const char *name) {
     return std::string(ProductDirectory()) + name;
 }
 
-int StartProgram(RunningProgram *program) {
+// The main window of a process, or null; an earlier program's may still be there.
+static HWND MainWindowOf(DWORD processId) {
+    HWND window = NULL;
+    while ((window = FindWindowExA(NULL, window, "Fax Configuration", NULL)) != NULL) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (owner == processId) {
+            return window;
+        }
+    }
+    return NULL;
+}
+
+int StartProgram(RunningProgram *program, std::string *failure) {
+    std::string reason;
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     std::string path = ProductFile("EXE32\\KEYPAD32.EXE");
     char commandLine[MAX_PATH];
     lstrcpynA(commandLine, path.c_str(), sizeof commandLine);
     program->Window = NULL;
+    // The keys counted are this start's.
+    Device("log clear");
     if (!CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup,
                         &program->Process)) {
-        return 0;
+        reason = "KEYPAD32.EXE could not be started";
     }
-    // Running means: the window exists and the last key is registered.
-    for (int i = 0; i < 500; i++) {
-        program->Window = FindWindowA("Fax Configuration", NULL);
+    // Running means: its window exists and the last key is registered.
+    int ended = 0;
+    auto up = [&] {
+        program->Window = MainWindowOf(program->Process.dwProcessId);
         if (program->Window && CountRequests(RequestLog(), DrvRegisterKey, 255) >= 26) {
-            return 1;
+            return true;
         }
-        if (WaitForSingleObject(program->Process.hProcess, 20) == WAIT_OBJECT_0) {
-            return 0;
-        }
+        ended = WaitForSingleObject(program->Process.hProcess, 0) == WAIT_OBJECT_0;
+        return ended != 0;
+    };
+    int running = reason.empty() && WaitUntil(up, ProcessTimeout) && !ended;
+    if (ended) {
+        DWORD code = 0;
+        GetExitCodeProcess(program->Process.hProcess, &code);
+        reason = "KEYPAD32.EXE ended at once with exit code " + std::to_string(code) +
+                 (FindWindowA("Fax Configuration", NULL)
+                      ? ", as a KEYPAD32.EXE that is still running keeps others from starting"
+                      : "");
+    } else if (!running && reason.empty()) {
+        reason = "KEYPAD32.EXE showed no window with its 26 keys registered within " +
+                 std::to_string(ProcessTimeout / 1000) + " s";
+        CloseProgram(program);
     }
-    return 0;
+    if (failure) {
+        *failure = reason;
+    }
+    return running;
 }
 
 int WaitForExit(RunningProgram *program, DWORD timeout) {
@@ -190,16 +225,25 @@ int WaitForExit(RunningProgram *program, DWORD timeout) {
 
 int ExitProgram(RunningProgram *program) {
     PostMessageA(program->Window, WM_COMMAND, IDM_EXIT, 0);
-    return WaitForExit(program, 10000);
+    return WaitForExit(program, ProcessTimeout);
 }
 
-void CloseProgram(RunningProgram *program) {
+int CloseProgram(RunningProgram *program) {
+    if (!program->Process.hProcess) {
+        return 1;
+    }
     if (WaitForSingleObject(program->Process.hProcess, 0) != WAIT_OBJECT_0) {
         TerminateProcess(program->Process.hProcess, 1);
-        WaitForSingleObject(program->Process.hProcess, 5000);
     }
+    DWORD id = program->Process.dwProcessId;
+    // The next start must not find this one's window and give way to it.
+    int gone = WaitForSingleObject(program->Process.hProcess, ProcessTimeout) == WAIT_OBJECT_0 &&
+               WaitUntil([id] { return MainWindowOf(id) == NULL; }, ProcessTimeout);
     CloseHandle(program->Process.hThread);
     CloseHandle(program->Process.hProcess);
+    program->Process = PROCESS_INFORMATION();
+    program->Window = NULL;
+    return gone;
 }
 
 std::string ReadFileText(const std::string &path) {
@@ -464,14 +508,17 @@ std::string AnswerBox(HWND box) {
 std::string PressWhileUnwritable(HWND dialog, int id, const std::string &file) {
     // Replacing: a copy kept by a run that died here would stop every later one.
     std::string kept = file + ".kept";
-    if (!MoveFileExA(file.c_str(), kept.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    bool existed = GetFileAttributesA(file.c_str()) != INVALID_FILE_ATTRIBUTES;
+    if (existed && !MoveFileExA(file.c_str(), kept.c_str(), MOVEFILE_REPLACE_EXISTING)) {
         return "(" + file + " could not be moved)";
     }
     CreateDirectoryA(file.c_str(), NULL);
     PressButton(dialog, id);
     HWND box = WaitForWindow("#32770", "Varnel Keypad Program");
     RemoveDirectoryA(file.c_str());
-    MoveFileA(kept.c_str(), file.c_str());
+    if (existed) {
+        MoveFileA(kept.c_str(), file.c_str());
+    }
     return AnswerBox(box);
 }
 
@@ -723,6 +770,35 @@ HWND FindControl(HWND parent, int id) {
     ControlSearch search = {id, NULL};
     EnumChildWindows(parent, MatchControl, (LPARAM)&search);
     return search.Found;
+}
+
+static BOOL CALLBACK CollectChild(HWND window, LPARAM children) {
+    ((std::vector<HWND> *)children)->push_back(window);
+    return TRUE;
+}
+
+std::string ArrowsOntoStatics(HWND dialog) {
+    std::vector<HWND> controls;
+    EnumChildWindows(dialog, CollectChild, (LPARAM)&controls);
+    std::string found;
+    for (HWND control : controls) {
+        LRESULT code = SendMessageA(control, WM_GETDLGCODE, 0, 0);
+        // Controls that take the arrows for themselves, and pages, move no focus.
+        if (!IsWindowVisible(control) || !IsWindowEnabled(control) ||
+            (code & (DLGC_WANTARROWS | DLGC_STATIC)) ||
+            (GetWindowLongA(control, GWL_EXSTYLE) & WS_EX_CONTROLPARENT)) {
+            continue;
+        }
+        for (BOOL previous : {FALSE, TRUE}) {
+            HWND next = GetNextDlgGroupItem(dialog, control, previous);
+            if (next && (SendMessageA(next, WM_GETDLGCODE, 0, 0) & DLGC_STATIC)) {
+                found += "from " + std::to_string(GetDlgCtrlID(control)) +
+                         (previous ? " back to " : " on to ") +
+                         std::to_string((short)GetDlgCtrlID(next)) + "\n";
+            }
+        }
+    }
+    return found;
 }
 
 // TCM_GETITEMRECT writes into the program's memory, so the rectangle is

@@ -55,13 +55,18 @@ struct RunningProgram {
     PROCESS_INFORMATION Process;
     HWND Window;
 };
-// Starts KEYPAD32.EXE and waits until its 26 keys are registered. 1/0.
-int StartProgram(RunningProgram *program);
+// Starts KEYPAD32.EXE and waits, as long as a loaded machine needs, until its
+// window exists and its 26 keys are registered: 1, or 0 and in *failure
+// why: it ended at once (as it does while another KEYPAD32.EXE runs), or it
+// was not up in time (it is then ended).
+int StartProgram(RunningProgram *program, std::string *failure = nullptr);
 // Chooses Exit from the menu and waits for the process; returns its exit code, or -1.
 int ExitProgram(RunningProgram *program);
 // Waits for the process to end by itself; its exit code, or -1 after the timeout.
 int WaitForExit(RunningProgram *program, DWORD timeout);
-void CloseProgram(RunningProgram *program);
+// Ends the program if it still runs and waits until the process and its
+// window are gone: 1, or 0 when they were not in time. Nothing to do twice.
+int CloseProgram(RunningProgram *program);
 
 // Keeps a file's content and puts it back (or deletes the file) on the way out.
 class FileBackup {
@@ -95,6 +100,10 @@ std::string ControlText(HWND dialog, int id);
 // The child window of parent that holds control id, searched through
 // pages and other nested dialogs; null when none does.
 HWND FindControl(HWND parent, int id);
+// The arrow keys that would take the focus from a control of the dialog that
+// holds it to one that cannot (a static, a group box), one line each
+// ("from 314 on to -1"); "" when there is none.
+std::string ArrowsOntoStatics(HWND dialog);
 // Clicks tab index of a tab strip of the program with the mouse: 1/0.
 int ClickTab(HWND strip, int index);
 // Gives a control of the program's dialog the keyboard focus, as the Tab key
@@ -172,8 +181,8 @@ void PressButton(HWND dialog, int id);
 // message)" for no box, "(the message stayed)" when it did not close.
 std::string AnswerBox(HWND box);
 // Presses a button of the program's dialog while file cannot be written (a
-// folder stands in its place), then puts the file back: AnswerBox of the
-// program's message box that came.
+// folder stands in its place), then puts the file back, if there was one:
+// AnswerBox of the program's message box that came.
 std::string PressWhileUnwritable(HWND dialog, int id, const std::string &file);
 // An action for a message box: its text goes to *(std::string *)text when
 // that is given, then OK is pressed.

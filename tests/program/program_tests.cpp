@@ -40,10 +40,12 @@ TEST_F(Program, ASecondStartRaisesTheFirstAndLeavesTheDriverAlone) {
     Start();
     Device("log clear");
     RunningProgram second = {};
-    EXPECT_EQ(0, StartProgram(&second));
+    std::string failure;
+    EXPECT_EQ(0, StartProgram(&second, &failure));
     EXPECT_EQ(0, WaitForExit(&second, 10000));
-    CloseProgram(&second);
+    EXPECT_TRUE(CloseProgram(&second));
     EXPECT_TRUE(RequestLog().empty()) << "the second instance made driver requests";
+    EXPECT_NE(std::string::npos, failure.find("still running")) << failure;
     EXPECT_FALSE(IsIconic(Keypad.Window));
 }
 
