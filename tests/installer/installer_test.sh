@@ -19,8 +19,10 @@ setup=KEYPAD32-setup.exe
 [ "$KP_ARCH" = x86_64 ] && setup=KEYPAD32-setup-x64.exe
 setup="$KP_BUILD/bin/$setup"
 log=$work/wine.log
+bare= # the Xvfb without a window manager
 finish() {
     kp_cleanup
+    if [ -n "$bare" ]; then kill "$bare" 2>/dev/null; fi
     rm -rf "$work"
 }
 trap finish EXIT
@@ -67,6 +69,30 @@ product=$WINEPREFIX/drive_c/Varnel
 check "the product is in C:\\Varnel" same "$(files_in "$product/EXE32") $(files_in "$product/DLL32" | wc -w)" "KEYPAD32.EXE  9"
 check "VARNEL.INI names it" same "$(ini_value "$WINEPREFIX/drive_c/windows/VARNEL.INI" DLL32 | head -1)" 'C:\Varnel\DLL32\'
 check "registered with Windows" has_uninstall_key
+
+# 1b. The session on a display without a window manager (an Xvfb of the
+# test's own): said first, and the scanner's panel is drawn again when a
+# key changes its LCD.
+Xvfb -displayfd 9 -screen 0 1024x768x24 -nolisten tcp 9>"$work/display" >/dev/null 2>&1 &
+bare=$!
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+screen=":$(cat "$work/display")"
+env -u KP_PRIVATE_DISPLAY -u KP_NO_WINDOW_MANAGER DISPLAY="$screen" bash "$root/scripts/run.sh" \
+    >"$work/session.log" 2>&1 &
+session=$!
+for _ in $(seq 600); do grep -q 'KEYPAD32 is running' "$work/session.log" && break; sleep 0.5; done
+check "the session says first that the display has no window manager" \
+    grep -q "^KEYPAD32: the display $screen has no window manager" <(head -1 "$work/session.log")
+shot() { DISPLAY=$screen import -window root rgb:- 2>/dev/null | md5sum; }
+drawn=$(shot)
+win "$KP_BUILD/bin/vnlctl.exe" press mode
+redrawn() { for _ in $(seq 50); do [ "$(shot)" != "$drawn" ] && return 0; sleep 0.2; done; return 1; }
+check "the panel is drawn again after a key" redrawn
+win "$KP_BUILD/bin/winctl.exe" exit
+wait "$session"
+check "the session ends when the program does" same "$?" 0
+kill "$bare"
+bare=
 
 # 2. A second install over a used one, asked to start at logon, next to
 # another program's item at logon and an earlier one of this program.
