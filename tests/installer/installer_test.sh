@@ -170,7 +170,7 @@ cp "$setup" "$WINEPREFIX/drive_c/setup.exe"
 set_run_list 'C:\Other\tool.exe'
 typed 'C:\setup.exe /S /D=Some\Relative'
 check "a folder that is no full path is refused with 4" same "$?" 4
-typed 'C:\setup.exe /S /LOGON /D="C:\Some Folder"'
+typed 'C:\setup.exe /S /LOGON /D="C:\Some Folder\"'
 check "a quoted /D= installs there" test -f "$WINEPREFIX/drive_c/Some Folder/EXE32/KEYPAD32.EXE"
 newer=$(ini_value "$windir/VARNEL.INI" Varnel | head -1)
 check "VARNEL.INI names it in short form" eval '[[ "$newer" != *" "* && -n "$newer" ]]'
