@@ -29,6 +29,9 @@ ctl load 'C:\pages\page1-text.bmp' >/dev/null
 
 if [ -n "$user_display" ]; then
     echo "KEYPAD32 is running (minimised) with the virtual scanner's front panel on $DISPLAY."
+    if [ -n "${KP_NO_WINDOW_MANAGER:-}" ]; then
+        echo "Without a window manager KEYPAD32, minimised, is the bar at the bottom left: click it to restore the window."
+    fi
     echo "A text page is in the feeder; load more with: wine $KP_BUILD/bin/vnlctl.exe load C:\\pages"
     echo "Exit the program from its File menu."
     wait "$program" || true

@@ -246,7 +246,7 @@ INT_PTR CALLBACK CopyConfigDialogProc(HWND dialog, UINT message, WPARAM wParam, 
         }
         break;
     case WM_HELP:
-        OpenContextHelp(dialog, (HWND)((HELPINFO *)lParam)->hItemHandle);
+        AnswerHelpRequest(dialog, (const HELPINFO *)lParam);
         break;
     }
     return 0;

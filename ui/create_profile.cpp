@@ -84,7 +84,7 @@ INT_PTR CALLBACK CreateProfileDialogProc(HWND dialog, UINT message, WPARAM wPara
         }
         return TRUE;
     case WM_HELP:
-        OpenContextHelp(dialog, (HWND)((HELPINFO *)lParam)->hItemHandle);
+        AnswerHelpRequest(dialog, (const HELPINFO *)lParam);
         return TRUE;
     }
     return FALSE;

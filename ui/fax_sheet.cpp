@@ -234,7 +234,7 @@ INT_PTR CALLBACK ProfilePageProc(HWND page, UINT message, WPARAM wParam, LPARAM 
         OnProfileCommand(page, LOWORD(wParam), HIWORD(wParam));
         break;
     case WM_HELP:
-        OpenContextHelp(page, (HWND)((HELPINFO *)lParam)->hItemHandle);
+        AnswerHelpRequest(page, (const HELPINFO *)lParam);
         return TRUE;
     case WM_DESTROY:
         if (ActiveSettingsDialog == page)
@@ -331,7 +331,7 @@ INT_PTR CALLBACK FaxSheetProc(HWND sheet, UINT message, WPARAM wParam, LPARAM lP
         OnSheetCommand(sheet, LOWORD(wParam), HIWORD(wParam), (HWND)lParam);
         break;
     case WM_HELP:
-        OpenContextHelp(sheet, (HWND)((HELPINFO *)lParam)->hItemHandle);
+        AnswerHelpRequest(sheet, (const HELPINFO *)lParam);
         return TRUE;
     case WM_DESTROY:
         TabLibrary.UnregisterDialog(sheet);
@@ -365,25 +365,27 @@ LRESULT CALLBACK DialogMessageHook(int code, WPARAM wParam, LPARAM lParam) {
     if (code >= 0 && wParam == PM_REMOVE) {
         int settings = ActiveSettingsTips && Inside(ActiveSettingsDialog, msg->hwnd);
         int speedDial = SpeedDialTips && Inside(SpeedDialPage, msg->hwnd);
-        DWORD context;
         switch (msg->message) {
         case WM_KEYDOWN:
-            // F1 also brings WM_HELP, which opens the topic of a control that
-            // has one; the contents are for every other control.
-            if (msg->wParam == VK_F1 && Inside(FaxConfigSheet, msg->hwnd) &&
-                !LookupHelpContext(msg->hwnd, &context))
-                PostMessageA(FaxConfigSheet, WM_COMMAND, IDC_SHEET_HELP, 0);
+            // F1 brings WM_HELP next, which then shows the contents for a
+            // control without a topic; the ? button's request does not.
+            HelpKeyPressed = msg->wParam == VK_F1;
             // Delete in the label field edits the label only.
             if (msg->wParam == VK_DELETE && speedDial &&
                 msg->hwnd == GetDlgItem(SpeedDialPage, IDC_RECIPIENT_LIST) &&
                 IsWindowEnabled(GetDlgItem(SpeedDialPage, IDC_REMOVE_RECIPIENTS)))
                 PostMessageA(SpeedDialPage, WM_COMMAND, IDC_REMOVE_RECIPIENTS, 0);
             break;
+        case WM_NCLBUTTONDOWN:
+            HelpKeyPressed = 0;
+            break;
         case WM_MOUSEMOVE:
         case WM_LBUTTONDOWN:
         case WM_LBUTTONUP:
         case WM_RBUTTONDOWN:
         case WM_RBUTTONUP:
+            if (msg->message == WM_LBUTTONDOWN || msg->message == WM_RBUTTONDOWN)
+                HelpKeyPressed = 0;
             if (settings || speedDial)
                 RelayTipMessage(settings ? ActiveSettingsTips : SpeedDialTips, msg->hwnd,
                                 msg->message, msg->wParam, msg->lParam);

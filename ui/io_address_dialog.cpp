@@ -146,7 +146,7 @@ INT_PTR CALLBACK IoAddressDialogProc(HWND dialog, UINT message, WPARAM wParam, L
         OnCommand(dialog, LOWORD(wParam));
         return TRUE;
     case WM_HELP:
-        OpenContextHelp(dialog, (HWND)((HELPINFO *)lParam)->hItemHandle);
+        AnswerHelpRequest(dialog, (const HELPINFO *)lParam);
         return TRUE;
     }
     return FALSE;

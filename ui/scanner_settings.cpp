@@ -394,7 +394,7 @@ INT_PTR CALLBACK ScannerSettingsDialogProc(HWND dialog, UINT message, WPARAM wPa
         OnLevelScroll(dialog, LevelSliders, LevelSliderCount, wParam, (HWND)lParam);
         return 0;
     case WM_HELP:
-        OpenContextHelp(dialog, (HWND)((HELPINFO *)lParam)->hItemHandle);
+        AnswerHelpRequest(dialog, (const HELPINFO *)lParam);
         return TRUE;
     case WM_COMMAND:
         switch (LOWORD(wParam)) {

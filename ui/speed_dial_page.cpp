@@ -454,7 +454,7 @@ INT_PTR CALLBACK SpeedDialPageProc(HWND page, UINT message, WPARAM wParam, LPARA
         OnPageCommand(page, LOWORD(wParam), HIWORD(wParam));
         break;
     case WM_HELP:
-        OpenContextHelp(page, (HWND)((HELPINFO *)lParam)->hItemHandle);
+        AnswerHelpRequest(page, (const HELPINFO *)lParam);
         return TRUE;
     case WM_DESTROY:
         if (SpeedDialPage == page) {

@@ -613,6 +613,17 @@ void AskContextHelp(HWND dialog, int id) {
     SendMessageA(dialog, WM_HELP, 0, (LPARAM)&help);
 }
 
+int PressHelpKey(HWND dialog, HWND control) {
+    const UINT HelpKeyMessage = 0x004D; // WM_KEYF1, which the headers do not name
+    if (!FocusControl(dialog, control)) {
+        return 0;
+    }
+    PostMessageA(control, WM_KEYDOWN, VK_F1, 0x003B0001);
+    PostMessageA(control, HelpKeyMessage, 0, 0);
+    PostMessageA(control, WM_KEYUP, VK_F1, 0xC03B0001);
+    return 1;
+}
+
 // Where HelpViewer lays the recorder.
 static std::string HelpRecorderFile() {
     return ProductFile("EXE32\\hhctrl.ocx");

@@ -146,6 +146,10 @@ class HelpViewer {
 };
 // Asks the program's dialog for the help topic of its control id, as F1 on it does.
 void AskContextHelp(HWND dialog, int id);
+// Gives control of the program's dialog the focus and presses F1 there as the
+// keyboard does: the key, the help key message that the system posts for it,
+// the key's release. 1, or 0 when the control did not get the focus.
+int PressHelpKey(HWND dialog, HWND control);
 
 // Answers a box or dialog that the caller's own call opens, on a helper thread
 // while that call runs its modal loop: the first visible dialog captioned
