@@ -26,7 +26,8 @@ esac
 
 common=(cmake ninja-build googletest python3 python3-pil imagemagick libtiff-tools bc
     libjpeg-turbo-progs ghostscript xvfb xauth mingw-w64-tools clang-format fp-utils nsis
-    python3-aiosmtpd openssl exim4-daemon-light)
+    python3-aiosmtpd openssl exim4-daemon-light qpdf poppler-utils python3-pikepdf img2pdf
+    icc-profiles-free)
 packages_i686=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386)
 packages_x86_64=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64)
 

@@ -13,6 +13,7 @@
 #include "device_client.h"
 #include "page_image.h"
 #include "abi/driver_abi.h"
+#include "abi/image_file_abi.h"
 #include "res/resource.h"
 #include "tests/tools/help_record.h"
 
@@ -273,6 +274,54 @@ std::string WriteSourcePage(PageKind kind, const std::string &path) {
     }
     RasterImage image = {width, height, 24, width * 3, bgr.data(), 100, 1};
     return WriteBmpFile(path.c_str(), &image) ? path : "";
+}
+
+// Serves the rows of a page as DIB rows: 1 bit (1 white) for the text page,
+// 8-bit grey or 24-bit B,G,R for the others.
+static int WINAPI SupplyJobPageLine(void *source, BYTE *row, int y) {
+    PageKind kind = *(const PageKind *)source;
+    for (LONG x = 0; x < 850; x++) {
+        BYTE bgr[3];
+        PagePixel(kind, x, y, bgr);
+        if (kind == TextPage) {
+            row[x / 8] = (BYTE)((row[x / 8] & ~(0x80 >> x % 8)) | (bgr[0] ? 0x80 >> x % 8 : 0));
+        } else if (kind == GreyPage) {
+            row[x] = bgr[0];
+        } else {
+            memcpy(row + 3 * x, bgr, 3);
+        }
+    }
+    return 0;
+}
+
+std::string WriteJobPage(PageKind kind, const std::string &path) {
+    HMODULE library = LoadLibraryA(ProductFile("DLL32\\accugnt5.dll").c_str());
+    WriteImageFileProc write = library ? (WriteImageFileProc)(void (*)())GetProcAddress(
+                                             library, MAKEINTRESOURCEA(WriteImageFileOrdinal))
+                                       : NULL;
+    // The header, then the palette: black and white, or the grey ramp.
+    struct {
+        BITMAPINFOHEADER Info;
+        RGBQUAD Palette[256];
+    } header = {};
+    WORD bits = kind == TextPage ? 1 : kind == GreyPage ? 8 : 24;
+    // The resolution in dots per inch, as the job gives it.
+    header.Info = {sizeof header.Info, 850, 1100, 1, bits, BI_RGB, 0, 100, 100, 0, 0};
+    for (int i = 0; i < 256; i++) {
+        BYTE level = (BYTE)(header.Info.biBitCount == 1 ? i * 255 : i);
+        header.Palette[i] = {level, level, level, 0};
+    }
+    HFILE file = write ? _lcreat(path.c_str(), 0) : HFILE_ERROR;
+    int written = file != HFILE_ERROR &&
+                  write(file, &header.Info, kind == TextPage ? ImageFormatTiffG4 : ImageFormatJpeg,
+                        SupplyJobPageLine, &kind) == ImageWritten;
+    if (file != HFILE_ERROR) {
+        _lclose(file);
+    }
+    if (library) {
+        FreeLibrary(library);
+    }
+    return written ? path : "";
 }
 
 std::string TempPath(const char *name) {

@@ -186,6 +186,10 @@ std::string WindowText(HWND window);
 enum PageKind { TextPage, GreyPage, ColourPage };
 // Writes the page as a BMP file: the path, or "" when it cannot be written.
 std::string WriteSourcePage(PageKind kind, const std::string &path);
+// Writes the page at 100 dpi as the fax job writes its page files, through
+// the image-file library of the product: a Group 4 TIFF of the text page, a
+// JPEG of the others. The path, or "" when it cannot be written.
+std::string WriteJobPage(PageKind kind, const std::string &path);
 // A file in the temporary directory.
 std::string TempPath(const char *name);
 // The names of the files a pattern ("C:\\dir\\*.eml") matches.
