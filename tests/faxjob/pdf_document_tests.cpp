@@ -164,7 +164,8 @@ TEST_F(PdfDocument, AnUnexpectedPageIsRefusedForItsReasonAndLeavesNothing) {
     };
     std::string target = Folder + "refused.pdf";
     for (const Case &c : cases) {
-        EXPECT_EQ(PdfOutcomeTexts[c.Outcome], PdfOutcomeTexts[Write(target, {Text, c.Page, Grey})])
+        EXPECT_EQ(std::string(PdfOutcomeTexts[c.Outcome]),
+                  PdfOutcomeTexts[Write(target, {Text, c.Page, Grey})])
             << c.Page;
         EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(target.c_str())) << c.Page;
         EXPECT_EQ(std::vector<std::string>(), Leftovers(Folder)) << c.Page;
