@@ -27,7 +27,7 @@ const char *const PdfOutcomeTexts[PdfOutcomeCount] = {
 
 namespace {
 
-enum : DWORD { BlockSize = 64 * 1024 };
+enum : DWORD { BlockSize = 256 * 1024 };
 enum : int { SizeText = 16 }; // a length in points: "14399.999"
 // The image is drawn this many thousandths of a point inside the page's right
 // and lower edges. A renderer that paints every pixel an image's edge touches
@@ -228,17 +228,17 @@ DWORD EscapeXml(const char *text, char *out) {
 // Fills out (when given) and returns its length.
 DWORD Metadata(const PdfDocumentRecord *record, const char *created, char *out) {
     static const char *const Parts[] = {
-        "<?xpacket begin=\"\xEF\xBB\xBF\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?>\n"
-        "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\">\n"
-        "<rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">\n"
-        "<rdf:Description rdf:about=\"\" xmlns:pdfaid=\"http://www.aiim.org/pdfa/ns/id/\"\n"
-        " xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\" "
-        "xmlns:dc=\"http://purl.org/dc/elements/1.1/\">\n"
-        "<pdfaid:part>2</pdfaid:part>\n<pdfaid:conformance>B</pdfaid:conformance>\n"
-        "<dc:title><rdf:Alt><rdf:li xml:lang=\"x-default\">",
+        ("<?xpacket begin=\"\xEF\xBB\xBF\" id=\"W5M0MpCehiHzreSzNTczkc9d\"?>\n"
+         "<x:xmpmeta xmlns:x=\"adobe:ns:meta/\">\n"
+         "<rdf:RDF xmlns:rdf=\"http://www.w3.org/1999/02/22-rdf-syntax-ns#\">\n"
+         "<rdf:Description rdf:about=\"\" xmlns:pdfaid=\"http://www.aiim.org/pdfa/ns/id/\"\n"
+         " xmlns:xmp=\"http://ns.adobe.com/xap/1.0/\" "
+         "xmlns:dc=\"http://purl.org/dc/elements/1.1/\">\n"
+         "<pdfaid:part>2</pdfaid:part>\n<pdfaid:conformance>B</pdfaid:conformance>\n"
+         "<dc:title><rdf:Alt><rdf:li xml:lang=\"x-default\">"),
         "</rdf:li></rdf:Alt></dc:title>\n<xmp:CreatorTool>", "</xmp:CreatorTool>\n<xmp:CreateDate>",
-        "</xmp:CreateDate>\n</rdf:Description>\n</rdf:RDF>\n</x:xmpmeta>\n"
-        "<?xpacket end=\"w\"?>"};
+        ("</xmp:CreateDate>\n</rdf:Description>\n</rdf:RDF>\n</x:xmpmeta>\n"
+         "<?xpacket end=\"w\"?>")};
     const char *const values[] = {record->Title, record->Creator, created};
     DWORD used = 0;
     for (int i = 0; i < 4; i++) {

@@ -1,18 +1,18 @@
 // The readers of the page files a PDF document is made from: the directory
-// of a Group 4 TIFF and the frame header of a JPEG. They take only what the
-// document needs and refuse whatever they do not expect, so that nothing a
-// reader would refuse reaches the document.
-#include "fax/pdf_document.h"
+// of a Group 4 TIFF here, a JPEG's segments in pdf_jpeg.cpp. They take only
+// what the document needs and refuse whatever they do not expect, so that
+// nothing a reader would refuse reaches the document.
+#include "fax/pdf_pages.h"
 
 namespace {
 
-enum : DWORD { TiffMaxEntries = 1000, JpegSegmentMax = 65535 };
+enum : DWORD { TiffMaxEntries = 1000 };
 const double PointsPerInch = 72.0, CentimetresPerInch = 2.54;
 const double SmallestSide = 3.0, LargestSide = 14400.0; // points
 
 int ReadAt(HANDLE file, DWORD offset, void *out, DWORD size) {
     DWORD got = 0;
-    return SetFilePointer(file, (LONG)offset, NULL, FILE_BEGIN) == offset && offset <= 0x7FFFFFFF &&
+    return offset <= 0x7FFFFFFF && SetFilePointer(file, (LONG)offset, NULL, FILE_BEGIN) == offset &&
            ReadFile(file, out, size, &got, NULL) && got == size;
 }
 
@@ -156,108 +156,6 @@ int ReadTiff(HANDLE file, DWORD size, const BYTE *head, PdfPageImage *page) {
     return 0;
 }
 
-int IsFrameMarker(BYTE marker) {
-    return marker >= 0xC0 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 && marker != 0xCC;
-}
-
-// The frame header (SOF0 or SOF2) into the page: 0 or why not.
-int TakeFrame(BYTE marker, const BYTE *p, DWORD length, PdfPageImage *page) {
-    if (length < 6) {
-        return PdfPageDamaged;
-    }
-    if ((marker != 0xC0 && marker != 0xC2) || p[0] != 8) {
-        return PdfJpegNotDct;
-    }
-    DWORD components = p[5];
-    if (length != 6 + 3 * components) {
-        return PdfPageDamaged;
-    }
-    if (components != 1 && components != 3) {
-        return PdfJpegNotGreyOrRgb;
-    }
-    for (DWORD c = 0; c < components; c++) {
-        BYTE sampling = p[7 + 3 * c], table = p[8 + 3 * c];
-        if (sampling >> 4 < 1 || sampling >> 4 > 4 || (sampling & 15) < 1 || (sampling & 15) > 4 ||
-            table > 3) {
-            return PdfPageDamaged;
-        }
-    }
-    page->Height = Number(p + 1, 2, 1);
-    page->Width = Number(p + 3, 2, 1);
-    page->Components = (WORD)components;
-    // A height of 0 is given later in the scan: not for a document's image.
-    return page->Width && page->Height ? 0 : (int)PdfPageDamaged;
-}
-
-// The JFIF density, where it is given in dots per inch or centimetre.
-void TakeDensity(const BYTE *p, DWORD length, PdfPageImage *page) {
-    if (length >= 12 && memcmp(p, "JFIF", 5) == 0 && (p[7] == 1 || p[7] == 2)) {
-        double perInch = p[7] == 2 ? CentimetresPerInch : 1.0;
-        page->DotsX = Number(p + 8, 2, 1) * perInch;
-        page->DotsY = Number(p + 10, 2, 1) * perInch;
-    }
-}
-
-int ReadJpeg(HANDLE file, DWORD size, PdfPageImage *page) {
-    BYTE *segment = (BYTE *)HeapAlloc(GetProcessHeap(), 0, JpegSegmentMax);
-    if (!segment) {
-        return PdfNoMemory;
-    }
-    int frames = 0, refusal = 0;
-    DWORD at = 2;
-    for (;;) {
-        BYTE mark[4];
-        if (!ReadAt(file, at, mark, 2) || mark[0] != 0xFF) {
-            refusal = PdfPageDamaged;
-            break;
-        }
-        if (mark[1] == 0xFF) { // a fill byte before the marker
-            at++;
-            continue;
-        }
-        // Standalone markers and the end have no place before the scan.
-        if (mark[1] == 0x01 || mark[1] == 0x00 || (mark[1] >= 0xD0 && mark[1] <= 0xD9) ||
-            !ReadAt(file, at + 2, mark + 2, 2)) {
-            refusal = PdfPageDamaged;
-            break;
-        }
-        DWORD length = Number(mark + 2, 2, 1);
-        if (length < 2 || length > size - at - 2) {
-            refusal = PdfPageDamaged;
-            break;
-        }
-        if (mark[1] == 0xDA) {
-            refusal = frames ? 0 : (int)PdfPageDamaged;
-            break;
-        }
-        int frame = IsFrameMarker(mark[1]);
-        if ((frame || mark[1] == 0xE0) && !ReadAt(file, at + 4, segment, length - 2)) {
-            refusal = PdfPageDamaged;
-            break;
-        }
-        if (frame && (refusal = frames++ ? (int)PdfPageDamaged // a second frame
-                                         : TakeFrame(mark[1], segment, length - 2, page))) {
-            break;
-        }
-        if (mark[1] == 0xE0 && page->DotsX == 0) {
-            TakeDensity(segment, length - 2, page);
-        }
-        at += 2 + length;
-    }
-    HeapFree(GetProcessHeap(), 0, segment);
-    BYTE end[2];
-    if (!refusal && (!ReadAt(file, size - 2, end, 2) || end[0] != 0xFF || end[1] != 0xD9)) {
-        refusal = PdfPageDamaged; // cut short
-    }
-    if (!refusal && (page->DotsX <= 0 || page->DotsY <= 0)) {
-        refusal = PdfPageNoResolution;
-    }
-    page->Kind = PdfPageJpeg;
-    page->DataOffset = 0;
-    page->DataSize = size;
-    return refusal;
-}
-
 // 1 when both sides of the page lie within what a PDF page may measure.
 int SidesAllowed(const PdfPageImage *page) {
     double width = page->Width * PointsPerInch / page->DotsX;
@@ -282,7 +180,7 @@ int ReadPageImage(HANDLE file, PdfPageImage *page) {
     if ((memcmp(head, "II*\0", 4) == 0 || memcmp(head, "MM\0*", 4) == 0)) {
         refusal = ReadTiff(file, size, head, page);
     } else if (head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF) {
-        refusal = ReadJpeg(file, size, page);
+        refusal = ReadJpegPage(file, size, page);
     } else {
         refusal = PdfPageUnknown;
     }
