@@ -21,6 +21,8 @@ const char *ExerciseRunList(const BYTE *data, DWORD size);
 const char *ExerciseDialingRules(const BYTE *data, DWORD size);
 // A sender, recipients and pages: the message written, or refused.
 const char *ExerciseMessageWriter(const BYTE *data, DWORD size);
+// A page file: read for a PDF document, and the document of it written.
+const char *ExercisePdfDocument(const BYTE *data, DWORD size);
 // A width and lines of pixels: coded by the Group 4 coder, then decoded.
 const char *ExerciseG4Coder(const BYTE *data, DWORD size);
 

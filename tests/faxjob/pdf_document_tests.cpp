@@ -11,7 +11,9 @@
 #include <vector>
 
 #include "fax/fax_job.h"
+#include "fuzz/exercise.h"
 #include "program_harness.h"
+#include "tests/core/fuzz_replay.h"
 
 namespace {
 
@@ -203,6 +205,10 @@ TEST_F(PdfDocument, AWriteThatCannotBeDoneLeavesWhatWasThere) {
     EXPECT_EQ(INVALID_FILE_ATTRIBUTES, GetFileAttributesA((small + "document.pdf").c_str()));
     EXPECT_EQ(std::vector<std::string>(), Leftovers(small));
     DeleteFileA((small + "filler.bin").c_str());
+}
+
+TEST(PdfDocumentFuzz, SavedInputsAreRefusedOrWrittenWhole) {
+    ReplaySavedInputs("pdf_document", ExercisePdfDocument);
 }
 
 } // namespace
