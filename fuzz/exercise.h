@@ -44,5 +44,8 @@ BYTE TakeByte(InputCursor *in);
 void TakeText(InputCursor *in, char *out, DWORD size);
 // The path of a file of that name in the temporary folder (MAX_PATH bytes). 1/0.
 int TempFilePath(const char *name, char *path);
+// The whole file, in a block of malloc's one byte longer than the file, which
+// the caller frees; its size into size. Null when it cannot be read.
+BYTE *ReadBackFile(const char *path, DWORD *size);
 // Writes bytes into a file of that name in the temporary folder; its path into path. 1/0.
 int WriteInputFile(const char *name, const void *bytes, DWORD size, char *path);

@@ -18,24 +18,6 @@ namespace {
 // An empty zlib stream stands for the colour profile: a valid Flate stream.
 const BYTE EmptyProfile[] = {0x78, 0x9C, 0x03, 0x00, 0x00, 0x00, 0x00, 0x01};
 
-// The whole file into a buffer of malloc's (the caller frees it); its size into size.
-BYTE *ReadAll(const char *path, DWORD *size) {
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE) {
-        return NULL;
-    }
-    *size = GetFileSize(file, NULL);
-    BYTE *bytes = (BYTE *)malloc(*size + 1);
-    DWORD got = 0;
-    if (bytes && (!ReadFile(file, bytes, *size, &got, NULL) || got != *size)) {
-        free(bytes);
-        bytes = NULL;
-    }
-    CloseHandle(file);
-    return bytes;
-}
-
 int Exists(const char *path) {
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, NULL);
@@ -134,7 +116,8 @@ const char *ExercisePdfDocument(const BYTE *data, DWORD size) {
         fault = "a refused document was left behind";
     }
     DWORD documentSize = 0;
-    char *pdf = !fault && outcome == PdfWritten ? (char *)ReadAll(target, &documentSize) : NULL;
+    char *pdf =
+        !fault && outcome == PdfWritten ? (char *)ReadBackFile(target, &documentSize) : NULL;
     if (pdf) {
         pdf[documentSize] = 0;
         fault = CheckDocument(pdf, documentSize, data, &image);
