@@ -429,7 +429,7 @@ int WritePdfDocument(const char *target, const char *pagePaths, DWORD pageCount,
         DeleteFileA(temporary);
         return PdfNoMemory;
     }
-    ZeroMemory(w, sizeof *w);
+    ZeroMemory(w, offsetof(Writer, Buffer)); // the buffer is written before it is read
     w->File =
         CreateFileA(temporary, GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
     if (w->File == INVALID_HANDLE_VALUE) {

@@ -12,7 +12,8 @@ kp_setup
 # The product where the host runs it, else the 64-bit build.
 kp_use "$(kp_builds | head -1)"
 # Each demo starts from the installation's settings: both services on.
-rm -f "$WINEPREFIX/drive_c/Varnel/SYS.INI" "$KP_BUILD/fax-document.pdf" "$KP_BUILD/fax-page.png"
+rm -f "$WINEPREFIX/drive_c/Varnel/SYS.INI" "$KP_BUILD"/fax-document.pdf "$KP_BUILD"/fax-page.png \
+    "$KP_BUILD"/fax-message.eml
 kp_prepare "$KP_ARCH_NOW"
 echo "== running the $KP_ARCH_NOW build"
 
@@ -81,6 +82,8 @@ open(sys.argv[2], "wb").write(part.get_payload(decode=True))
 print("%s: %s, %s" % (sys.argv[1], part.get_filename(), message.get_body().get_content().strip()))
 PY
     pdftoppm -r 50 -png -f 1 -l 1 -singlefile "$KP_BUILD/fax-document.pdf" "$KP_BUILD/fax-page" 2>/dev/null || true
+    # The message leaves the prefix, as the printed copy does: the outbox keeps nothing of the demo.
+    mv -f "$document" "$KP_BUILD/fax-message.eml"
 fi
 say "Exit from the menu"
 wine "$KP_BUILD/bin/winctl.exe" exit
@@ -99,6 +102,6 @@ if [ "$(stat -c %s "$printed" 2>/dev/null || echo 0)" -gt "$before" ]; then
     [ -f "$page" ] && echo "the printed page rendered: $page"
 fi
 if [ -f "$KP_BUILD/fax-document.pdf" ]; then
-    echo "the faxed document: $KP_BUILD/fax-document.pdf"
+    echo "the faxed document: $KP_BUILD/fax-document.pdf (its message: $KP_BUILD/fax-message.eml)"
     [ -f "$KP_BUILD/fax-page.png" ] && echo "its first page rendered: $KP_BUILD/fax-page.png"
 fi
