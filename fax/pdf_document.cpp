@@ -7,6 +7,7 @@
 #include "fax/pdf_document.h"
 
 #include <stdarg.h>
+#include <stddef.h>
 #include <stdio.h>
 
 const char *const PdfOutcomeTexts[PdfOutcomeCount] = {
