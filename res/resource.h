@@ -6,6 +6,8 @@
 /* Icon and accelerator table share the id 99. */
 #define IDI_KEYPAD 99
 #define IDR_ACCELERATORS 99
+#define IDR_SRGB_PROFILE                                                                           \
+    2001 /* RCDATA: the PDF documents' output intent profile, zlib-compressed */
 
 /* Bitmaps, all on the teal background drawn transparent:
    32 x 32 mode buttons and the large level and speed-dial pictures,
@@ -72,6 +74,8 @@
 #define IDC_FAX_PROFILE_BUTTON 622
 #define IDC_MAIL_PROFILE_BUTTON 623
 #define IDC_DETAIL_LABEL_FIRST 624 /* their five labels 624..628 */
+#define IDC_PAGES_AS_LIST 211      /* separate image files or one PDF document */
+#define IDC_PAGES_AS_LABEL 629
 
 /* Dialog 300 (speed-dial page) */
 #define IDC_SPEED_DIAL_KEY_FIRST 301 /* fourteen key buttons 301..314 */

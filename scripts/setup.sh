@@ -30,7 +30,8 @@ esac
 
 common=(cmake ninja-build googletest python3 python3-pil imagemagick libtiff-tools bc
     libjpeg-turbo-progs ghostscript xvfb xauth x11-utils mingw-w64-tools clang-format fp-utils nsis
-    python3-aiosmtpd openssl exim4-daemon-light libchm-bin)
+    python3-aiosmtpd openssl exim4-daemon-light libchm-bin
+    qpdf poppler-utils python3-pikepdf img2pdf icc-profiles-free)
 # The 32-bit build's own packages; the 32-bit Wine (i386) comes after them.
 packages_i686=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine)
 packages_i386=(wine32:i386)

@@ -32,6 +32,9 @@ static const char *const DetailLabels[2][ProfileDetailCount] = {
     {"Full Name:", "Login Username:", "E-Mail Address:", "E-Mail Server:", "Connect Setting:"},
 };
 
+// How the pages go: the choices of list 211, by the value of "SendPagesAs".
+static const char *const PagesAsChoices[2] = {"separate image files", "one PDF document"};
+
 // A text setting into a buffer of the library's setting size, then at most
 // the field's 79 characters into out: 1, or 0 and out empty.
 static int ReadText(SettingReader read, const char *profile, WORD id, char *out) {
@@ -149,12 +152,17 @@ int SaveProfileChoice(int ok) {
     if (!ok)
         return 1;
     HWND page = ProfilePage();
-    if (page)
+    if (page) {
         TakeListedProfiles(page);
+        LockProfileChoice();
+        PagesAsDocument = SendDlgItemMessageA(page, IDC_PAGES_AS_LIST, CB_GETCURSEL, 0, 0) == 1;
+        UnlockProfileChoice();
+    }
     const char *file = SettingsPathFor("SYS.INI");
     int written = WritePrivateProfileStringA("Varnel FAX", "MS Exchange Fax", FaxProfileName, file);
     written &= WritePrivateProfileStringA("Varnel FAX", "MS Exchange Email", MailProfileName, file);
     written &= WriteIntSetting("Varnel FAX", "UseProfile", file, Destination);
+    written &= WriteIntSetting("Varnel FAX", "SendPagesAs", file, PagesAsDocument);
     return written != 0;
 }
 
@@ -212,6 +220,9 @@ static BOOL InitProfilePage(HWND page, LPARAM parameter) {
     lstrcpynA(ShownProfileName, destination ? MailProfileName : FaxProfileName,
               sizeof ShownProfileName);
     ShowProfileInfo(page, ShownProfileName);
+    for (const char *choice : PagesAsChoices)
+        SendDlgItemMessageA(page, IDC_PAGES_AS_LIST, CB_ADDSTRING, 0, (LPARAM)choice);
+    SendDlgItemMessageA(page, IDC_PAGES_AS_LIST, CB_SETCURSEL, PagesAsDocument, 0);
     SetFocus(GetDlgItem(page, IDC_FAX_PROFILE_BUTTON + destination));
     TabLibrary.SetPageActive(page, parameter, 0);
     return !TabLibrary.IsRegisteredDialog(GetParent(page));

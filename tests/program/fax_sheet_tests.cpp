@@ -276,21 +276,32 @@ TEST_F(FaxSheet, AProfileNameNoLongerListedShowsTheListedOne) {
     EXPECT_EQ("Varnel Fax", Saved("MS Exchange Fax"));
 }
 
+// The destination, and how the pages go: separate files without the key.
 TEST_F(FaxSheet, OkWritesTheChoiceAndCancelLeavesTheNewDestinationUnsaved) {
     Open();
+    EXPECT_EQ("separate image files", Field(IDC_PAGES_AS_LIST));
     Click(IDC_MAIL_PROFILE_BUTTON);
+    SendMessageA(FindControl(Sheet, IDC_PAGES_AS_LIST), CB_SETCURSEL, 1, 0);
     EXPECT_EQ(" I", WaitForLcd(0, "LT TXT DFT 050 I").substr(14));
     Close(IDCANCEL);
     EXPECT_EQ("0", Saved("UseProfile"));
     EXPECT_EQ("Varnel Fax", Saved("MS Exchange Fax"));
+    EXPECT_EQ("(missing)", Saved("SendPagesAs"));
     EXPECT_EQ("LT TXT DFT 050 I", LcdStatus());
 
     OpenAgain();
     EXPECT_TRUE(Checked(IDC_MAIL_PROFILE_BUTTON)) << "the destination in force";
+    EXPECT_EQ("separate image files", Field(IDC_PAGES_AS_LIST));
+    SendMessageA(FindControl(Sheet, IDC_PAGES_AS_LIST), CB_SETCURSEL, 1, 0);
     Close(IDOK);
     EXPECT_EQ("1", Saved("UseProfile"));
     EXPECT_EQ("Varnel Fax", Saved("MS Exchange Fax"));
     EXPECT_EQ("Varnel Mail", Saved("MS Exchange Email"));
+    EXPECT_EQ("1", Saved("SendPagesAs"));
+    EXPECT_EQ(0, ExitProgram(&Keypad));
+    Open();
+    EXPECT_EQ("one PDF document", Field(211));
+    Close(2);
 }
 
 TEST_F(FaxSheet, ThePanelKeySwitchesTheOpenPage) {

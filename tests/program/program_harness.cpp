@@ -13,6 +13,7 @@
 #include "device_client.h"
 #include "page_image.h"
 #include "abi/driver_abi.h"
+#include "abi/image_file_abi.h"
 #include "res/resource.h"
 #include "tests/tools/help_record.h"
 
@@ -317,6 +318,64 @@ std::string WriteSourcePage(PageKind kind, const std::string &path) {
     }
     RasterImage image = {width, height, 24, width * 3, bgr.data(), 100, 1};
     return WriteBmpFile(path.c_str(), &image) ? path : "";
+}
+
+void MakeJobPage(PageKind kind, int dpi, JobPage *page) {
+    LONG width = 85 * dpi / 10, height = 11 * dpi;
+    WORD bits = kind == TextPage ? 1 : kind == GreyPage ? 8 : 24;
+    DWORD stride = (width * bits + 31) / 32 * 4;
+    // The resolution in dots per inch, as the job gives it.
+    page->Info = {sizeof page->Info, width, height, 1, bits, BI_RGB, 0, dpi, dpi, 0, 0};
+    for (int i = 0; i < 256; i++) {
+        BYTE level = (BYTE)(bits == 1 ? i * 255 : i);
+        page->Palette[i] = {level, level, level, 0};
+    }
+    page->Rows.assign((size_t)stride * height, 0);
+    for (LONG y = 0; y < height; y++) {
+        BYTE *row = &page->Rows[(size_t)y * stride];
+        for (LONG x = 0; x < width; x++) {
+            BYTE bgr[3];
+            PagePixel(kind, x * 100 / dpi, y * 100 / dpi, bgr);
+            if (bits == 1) {
+                row[x / 8] |= bgr[0] ? 0x80 >> x % 8 : 0;
+            } else if (bits == 8) {
+                row[x] = bgr[0];
+            } else {
+                memcpy(row + 3 * x, bgr, 3);
+            }
+        }
+    }
+}
+
+static int WINAPI SupplyJobPageLine(void *source, BYTE *row, int y) {
+    const JobPage *page = (const JobPage *)source;
+    size_t stride = page->Rows.size() / page->Info.biHeight;
+    memcpy(row, &page->Rows[stride * y], stride);
+    return 0;
+}
+
+int WriteJobPageFile(const JobPage &page, const std::string &path) {
+    HMODULE library = LoadLibraryA(ProductFile("DLL32\\accugnt5.dll").c_str());
+    WriteImageFileProc write = library ? (WriteImageFileProc)(void (*)())GetProcAddress(
+                                             library, MAKEINTRESOURCEA(WriteImageFileOrdinal))
+                                       : NULL;
+    HFILE file = write ? _lcreat(path.c_str(), 0) : HFILE_ERROR;
+    int format = page.Info.biBitCount == 1 ? ImageFormatTiffG4 : ImageFormatJpeg;
+    int written = file != HFILE_ERROR &&
+                  write(file, &page.Info, format, SupplyJobPageLine, (void *)&page) == ImageWritten;
+    if (file != HFILE_ERROR) {
+        _lclose(file);
+    }
+    if (library) {
+        FreeLibrary(library);
+    }
+    return written;
+}
+
+std::string WriteJobPage(PageKind kind, const std::string &path, int dpi) {
+    JobPage page;
+    MakeJobPage(kind, dpi, &page);
+    return WriteJobPageFile(page, path) ? path : "";
 }
 
 std::string TempPath(const char *name) {

@@ -199,6 +199,21 @@ std::string WindowText(HWND window);
 enum PageKind { TextPage, GreyPage, ColourPage };
 // Writes the page as a BMP file: the path, or "" when it cannot be written.
 std::string WriteSourcePage(PageKind kind, const std::string &path);
+// A page as the fax job hands it to the image-file library: the header with
+// its palette, and the rows (DIB rows, top first).
+struct JobPage {
+    BITMAPINFOHEADER Info;
+    RGBQUAD Palette[256];
+    std::vector<BYTE> Rows;
+};
+// The page at dpi: 1 bit (1 white) for the text page, 8-bit grey, 24-bit B,G,R.
+void MakeJobPage(PageKind kind, int dpi, JobPage *page);
+// Writes it as the fax job writes its page files, through the image-file
+// library of the product: a Group 4 TIFF of a 1-bit page, a JPEG of the
+// others. 1 when written.
+int WriteJobPageFile(const JobPage &page, const std::string &path);
+// Both: the path, or "" when the page cannot be written.
+std::string WriteJobPage(PageKind kind, const std::string &path, int dpi = 100);
 // A file in the temporary directory.
 std::string TempPath(const char *name);
 // The names of the files a pattern ("C:\\dir\\*.eml") matches.

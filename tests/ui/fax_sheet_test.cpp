@@ -151,8 +151,12 @@ TEST_F(SheetTabs, TabWalksPageAndSheetEnterIsOkEscapeIsCancel) {
     for (HWND w : reached)
         inPage |= GetParent(w) == GetParent(Control(IDC_FAX_PROFILE_BUTTON));
     EXPECT_TRUE(inPage) << "Tab never reached the profile page";
-    Key(Control(IDC_FAX_PROFILE_BUTTON), VK_RETURN, false);
-    Key(Control(IDC_FAX_PROFILE_BUTTON), VK_ESCAPE, false);
+    // Enter and Escape with the focus on a field of the page, wherever the walk ended.
+    HWND field = Control(IDC_DETAIL_FIRST);
+    SetFocus(field);
+    Pump();
+    Key(field, VK_RETURN, false);
+    Key(field, VK_ESCAPE, false);
     EXPECT_EQ((std::set<WORD>{IDOK, IDCANCEL}), Commands);
 }
 

@@ -159,6 +159,9 @@ TEST_F(HelpRequests, OneF1PressInTheSheetGivesOneViewerCall) {
     EXPECT_EQ(std::vector<ViewerCall>{Context(sheet, IDH_OK_BUTTON)}, Calls);
     PressF1(GetDlgItem(sheet, IDCANCEL));
     EXPECT_EQ(std::vector<ViewerCall>{Contents(sheet)}, Calls);
+    HWND pages = FindControl(sheet, IDC_PAGES_AS_LIST);
+    PressF1(pages);
+    EXPECT_EQ(std::vector<ViewerCall>{Context(GetParent(pages), IDH_PAGES_AS)}, Calls);
 }
 
 TEST_F(HelpRequests, AMissingHelpFileIsToldOnceNamingIt) {
