@@ -26,7 +26,7 @@ esac
 
 common=(cmake ninja-build googletest python3 python3-pil imagemagick libtiff-tools bc
     libjpeg-turbo-progs ghostscript xvfb xauth mingw-w64-tools clang-format fp-utils nsis
-    python3-aiosmtpd openssl exim4-daemon-light)
+    python3-aiosmtpd openssl exim4-daemon-light nasm dpkg-dev gcc libtiff-dev libjpeg62-turbo-dev)
 packages_i686=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine wine32:i386)
 packages_x86_64=(g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64 wine wine64)
 
@@ -170,4 +170,8 @@ if [ -n "$mta_was_missing" ] && [ -x /etc/init.d/exim4 ]; then
     { /etc/init.d/exim4 stop; update-rc.d exim4 disable; } >>"$log" 2>&1
 fi
 for n in "${notes[@]}"; do echo "$n"; done
+# The libraries the Windows builds take from Debian's source, built once.
+libs=()
+for b in $builds; do libs+=("$b" "$build_root/$b"); done
+KP_LOG=$log bash "$root/scripts/cross_libs.sh" "${libs[@]}" || exit 1
 printf '%s\n%s\n' "$builds" "$reason" >"$build_root/route"
