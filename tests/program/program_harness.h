@@ -62,6 +62,8 @@ int ExitProgram(RunningProgram *program);
 // Waits for the process to end by itself; its exit code, or -1 after the timeout.
 int WaitForExit(RunningProgram *program, DWORD timeout);
 void CloseProgram(RunningProgram *program);
+// The file names, in upper case, of the modules the program has loaded.
+std::vector<std::string> LoadedModules(const RunningProgram &program);
 
 // Keeps a file's content and puts it back (or deletes the file) on the way out.
 class FileBackup {
