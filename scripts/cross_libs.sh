@@ -50,7 +50,7 @@ add_source_entry() {
         "check the machine's package sources (apt-get update)"
     mkdir -p "$(dirname "$sources_file")"
     { printf 'Types: deb-src\nURIs: %s\nSuites: %s\nComponents: main\n' "$uri" "$suite"
-      signed_by "$entry"; } >"$sources_file.new" && mv "$sources_file.new" "$sources_file" ||
+      signed_by "$entry" 2>>"$log" || true; } >"$sources_file.new" && mv "$sources_file.new" "$sources_file" ||
         fail "$sources_file could not be written" "run set-up as root"
     # A sources list that apt cannot read would stop every apt-get on the machine.
     if ! apt-get indextargets >/dev/null 2>>"$log"; then
