@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Libraries that the Windows builds link statically and that Debian has only
 # as source: fetched with `apt-get source` once per machine, cross-built with
-# a build's MinGW-w64 toolchain once per source version and toolchain (both
-# kept outside the work tree, in $KP_CACHE), and copied into each build
+# a build's MinGW-w64 toolchain once per source version, compiler and options
+# (both kept outside the work tree, in $KP_CACHE), and copied into each build
 # folder's libs/ (include/, lib/) once.
 #
 #   cross_libs.sh ARCH BUILD_FOLDER [ARCH BUILD_FOLDER]...
@@ -103,7 +103,10 @@ build() {
     local triple=$arch-w64-mingw32 cc
     cc=$(command -v "$triple-gcc-posix" || command -v "$triple-gcc") ||
         fail "no $arch MinGW-w64 compiler ($triple-gcc-posix) to build $package with" "run bash scripts/setup.sh"
-    local key="$(basename "$tree")/$triple-gcc$("$cc" -dumpversion)"
+    # Keyed by the source, the compiler and the options it was built with.
+    local options
+    options=$(var options "$package" | md5sum | cut -c1-8)
+    local key="$(basename "$tree")/$triple-gcc$("$cc" -dumpversion)-$options"
     local built=$cache/lib/$key stamp=$folder/libs/.$package
     [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$key" ] && return 0
     if [ ! -f "$built/$(var product "$package")" ]; then
@@ -125,11 +128,11 @@ build() {
 
 [ $# -ge 2 ] && [ $(($# % 2)) = 0 ] || { echo "usage: cross_libs.sh ARCH BUILD_FOLDER [ARCH BUILD_FOLDER]..." >&2; exit 2; }
 # Nothing to do, and no package index read, when every build folder has them.
-done=1
+all_there=1
 for ((i = 2; i <= $#; i += 2)); do
-    for package in "${libraries[@]}"; do [ -f "${!i}/libs/.$package" ] || done=; done
+    for package in "${libraries[@]}"; do [ -f "${!i}/libs/.$package" ] || all_there=; done
 done
-[ -n "$done" ] && exit 0
+[ -n "$all_there" ] && exit 0
 mkdir -p "$2"
 log=${KP_LOG:-$2/libs.log}
 : >>"$log"

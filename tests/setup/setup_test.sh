@@ -75,13 +75,14 @@ SH
 }
 
 # The libraries from Debian's source: in each build folder after set-up, the
-# deb-src entry naming the suite's key; made once per machine, so a build
-# folder made again gets them without a fetch or a build.
+# deb-src entry naming the suite's key; with AGAIN set, made once per
+# machine: a build folder made again gets them without a fetch or a build.
 check_libraries() {
     local dir=$1 runs32=$3 b
     for b in $2; do [ -f "$dir/build/$b/libs/lib/libjpeg.a" ] || echo "no libjpeg.a in the $b build folder"; done
     grep -qx 'Signed-By: /usr/share/keyrings/example.gpg' "$dir/sources/keypad32-source.sources" ||
         echo "no deb-src entry with the suite's key"
+    [ -n "${AGAIN:-}" ] || return 0
     rm -rf "$dir/build/"*/libs
     : >"$dir/calls"
     STATE=$dir MODE= KP_HOST_RUNS_32BIT=$runs32 KP_APT_PAUSE=0 KP_ARCH= KP_BUILD_ROOT=$dir/build \
@@ -129,7 +130,7 @@ run "a broken index update is a warning" "update" yes 0 i686 "warning: the packa
 run "the 32-bit Wine that will not install means x86_64" "install32" yes 0 x86_64 "32-bit Wine could not be installed"
 run "everything installs" "" yes 0 i686 "building for i686: this host executes 32-bit programs"
 run "nothing installs" "install" yes 1 "" "^  cmake .*wine64"
-run "a host without 32-bit programs asks for none" "" no 0 x86_64 "does not execute 32-bit programs"
+AGAIN=1 run "a host without 32-bit programs asks for none" "" no 0 x86_64 "does not execute 32-bit programs"
 run "Debian's source that cannot be had stops set-up" "source" no 1 "" "set-up failed: apt-get source libjpeg-turbo"
 
 echo "$passed passed, $failed failed"
