@@ -186,7 +186,7 @@ void TimePage(const std::string &folder, const char *source, const char *name, i
     double median = times[times.size() / 2];
     printf("%-13s %ldx%ld %2d-bit %-4s %8.2f ms/page (median) %9lu bytes\n", name, page.Width,
            page.Height, bits, format == ImageFormatJpeg ? "JPEG" : "G4", median, bytes);
-    printf("RESULT %s %.3f %lu %ld\n", name, median, bytes, page.Dpi);
+    printf("RESULT %s %.3f %lu %ld %.3f\n", name, median, bytes, page.Dpi, times[0]);
 }
 
 // Private bytes while a 300-dpi colour Legal page is written, lines made on

@@ -5,11 +5,11 @@
 # against Debian's libjpeg-turbo (what `cjpeg -quality 80` runs), through
 # bench/native_coders.c, built here. Prints the ratios and whether the coded
 # data are the same. Expects the build, the prefix and a running wineserver
-# (as scripts/bench.sh leaves them); PAGES (default 10) pages of each kind, the median page compared.
+# (as scripts/bench.sh leaves them); PAGES (default 20) pages of each kind, the median page compared.
 set -euo pipefail
 here=$(dirname "${BASH_SOURCE[0]}")
 source "$here/env.sh"
-pages=${PAGES:-10}
+pages=${PAGES:-20}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 
@@ -43,9 +43,9 @@ compare() { # name, label
     bytes=$(field "$ours" "$1" 4)
     native_ms=$(field "$native" "$1" 3)
     native_bytes=$(field "$native" "$1" 4)
-    printf '%-13s %-26s ours %8.2f ms/page %9d bytes | native %8.2f ms/page %9d bytes | time ratio %.2f, size ratio %.3f\n' \
+    printf '%-13s %-26s ours %8.2f ms/page %9d bytes | native %8.2f ms/page %9d bytes | time ratio %.2f (fastest pages %.2f), size ratio %.3f\n' \
         "$1" "$2" "$ms" "$bytes" "$native_ms" "$native_bytes" "$(echo "$ms / $native_ms" | bc -l)" \
-        "$(echo "$bytes / $native_bytes" | bc -l)"
+        "$(echo "$(field "$ours" "$1" 6) / $(field "$native" "$1" 5)" | bc -l)" "$(echo "$bytes / $native_bytes" | bc -l)"
     echo "FIGURE $1: $2 (native, in process)|$ms|$native_ms|ms/page"
 }
 
