@@ -31,7 +31,8 @@ esac
 common=(cmake ninja-build googletest python3 python3-pil imagemagick libtiff-tools bc
     libjpeg-turbo-progs ghostscript xvfb xauth x11-utils mingw-w64-tools clang-format fp-utils nsis
     python3-aiosmtpd openssl exim4-daemon-light libchm-bin
-    qpdf poppler-utils python3-pikepdf img2pdf icc-profiles-free)
+    qpdf poppler-utils python3-pikepdf img2pdf icc-profiles-free
+    nasm dpkg-dev gcc libtiff-dev libjpeg62-turbo-dev)
 # The 32-bit build's own packages; the 32-bit Wine (i386) comes after them.
 packages_i686=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine)
 packages_i386=(wine32:i386)
@@ -241,4 +242,8 @@ for n in "${notes[@]}"; do echo "$n"; done
 if [ -n "$mta_was_missing" ] && [ -z "$(missing exim4-daemon-light)" ]; then
     { invoke-rc.d exim4 stop; update-rc.d exim4 disable; } >>"$log" 2>&1
 fi
+# The libraries the Windows builds take from Debian's source, built once.
+libs=()
+for b in $builds; do libs+=("$b" "$build_root/$b"); done
+KP_LOG=$log bash "$root/scripts/cross_libs.sh" "${libs[@]}" || exit 1
 printf '%s\n%s\n' "$builds" "$reason" >"$build_root/route"

@@ -355,8 +355,9 @@ INT_PTR CALLBACK FaxSheetProc(HWND sheet, UINT message, WPARAM wParam, LPARAM lP
 }
 
 int OpenFaxSheet(HWND owner) {
+    // The tab library is bound when the sheet is first wanted, not at start.
     INT_PTR result =
-        TabClassesRegistered
+        TabClassesRegistered || RegisterTabLibrary(AppInstance)
             ? DialogBoxParamA(AppInstance, MAKEINTRESOURCEA(IDD_FAX_CONFIG), owner, FaxSheetProc, 0)
             : -1;
     if (result == -1) {

@@ -69,7 +69,8 @@ TELVEX_ENTRY QueryAllProfile(DWORD *count, char **slots) {
 }
 
 TELVEX_ENTRY QueryProfileEnableTelvex(DWORD service, const char *profile) {
-    return profile && ProfileExists(profile) && (ProfileServices(profile) & service) != 0;
+    // One read of the store: a profile with the service is one that exists.
+    return profile && ValidProfileName(profile) && (ProfileServices(profile) & service) != 0;
 }
 
 TELVEX_ENTRY InstallTelvex(HWND owner, DWORD kind, const char *profile) {

@@ -229,6 +229,23 @@ int ExitProgram(RunningProgram *program) {
     return WaitForExit(program, ProcessTimeout);
 }
 
+std::vector<std::string> LoadedModules(const RunningProgram &program) {
+    HMODULE modules[256];
+    DWORD bytes = 0;
+    std::vector<std::string> names;
+    if (!EnumProcessModules(program.Process.hProcess, modules, sizeof modules, &bytes)) {
+        return names;
+    }
+    for (DWORD i = 0; i < bytes / sizeof modules[0] && i < 256; i++) {
+        char name[MAX_PATH];
+        if (GetModuleBaseNameA(program.Process.hProcess, modules[i], name, sizeof name)) {
+            CharUpperA(name);
+            names.push_back(name);
+        }
+    }
+    return names;
+}
+
 int CloseProgram(RunningProgram *program) {
     if (!program->Process.hProcess) {
         return 1;

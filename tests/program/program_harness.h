@@ -67,6 +67,8 @@ int WaitForExit(RunningProgram *program, DWORD timeout);
 // Ends the program if it still runs and waits until the process and its
 // window are gone: 1, or 0 when they were not in time. Nothing to do twice.
 int CloseProgram(RunningProgram *program);
+// The file names, in upper case, of the modules the program has loaded.
+std::vector<std::string> LoadedModules(const RunningProgram &program);
 
 // Keeps a file's content and puts it back (or deletes the file) on the way out.
 class FileBackup {

@@ -3,6 +3,8 @@
 // by the LCD, the driver's request log and the INI files it leaves.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "abi/driver_abi.h"
 #include "program_fixture.h"
 
@@ -20,8 +22,20 @@ class Program : public ProgramFixture {
     }
 };
 
+// The libraries the start binds, and nothing that only a dialog or a job
+// needs: the tab library, the spooler, the CryptoAPI.
 TEST_F(Program, StartShowsTheStatusLineAndRegistersEveryKey) {
     Start();
+    std::vector<std::string> modules = LoadedModules(Keypad);
+    auto loaded = [&](const char *name) {
+        return std::find(modules.begin(), modules.end(), name) != modules.end();
+    };
+    for (const char *bound : {"VNLSCN32.DLL", "TELVEX.DLL", "DORLAN.DLL", "COMCTL32.DLL"}) {
+        EXPECT_TRUE(loaded(bound)) << bound;
+    }
+    for (const char *later : {"SFTTB32.DLL", "WINSPOOL.DRV", "CRYPT32.DLL"}) {
+        EXPECT_FALSE(loaded(later)) << later << " is loaded before it is needed";
+    }
     EXPECT_EQ("LT TXT DFT 050 F", WaitForLcd(0, "LT TXT DFT 050 F"));
     EXPECT_EQ("", LcdMessage());
     std::vector<LoggedRequest> log = RequestLog();

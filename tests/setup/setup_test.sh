@@ -11,7 +11,7 @@ failed=0
 
 # The file and text tools set-up may use besides the stand-ins.
 tools=(bash cat chmod cp cut dirname find grep head ln ls mkdir mv rm sed sleep sort tail tee touch
-    tr uniq wc awk basename)
+    tr uniq wc awk basename md5sum flock)
 
 # Stand-ins keep their state in $STATE: installed packages, foreign
 # architectures, a log of the calls. MODE says what goes wrong:
@@ -22,7 +22,10 @@ tools=(bash cat chmod cp cut dirname find grep head ln ls mkdir mv rm sed sleep 
 #   lock      another program holds the package lock for a while: apt-get
 #             gets it only when told to wait for it
 #   lockheld  another program holds the package lock for good
-# apt-get source PKG unpacks an empty PKG-0/ with its debian/ folder.
+#   source    Debian's source packages cannot be had
+# apt-get source answers only once a deb-src entry is in $STATE/sources; it
+# unpacks PKG-2.1/ with an empty CMakeLists.txt, which the stand-ins of cmake
+# and the compilers "build".
 make_standins() {
     local bin=$1/bin
     mkdir -p "$bin"
@@ -32,6 +35,7 @@ make_standins() {
 #!/bin/bash
 set +x
 echo "apt-get $*" >>"$STATE/calls"
+all=" $* "
 waits=0 command= pkgs=()
 while [ $# -gt 0 ]; do
     case "$1" in
@@ -47,8 +51,11 @@ lock() {
     echo "E: Unable to acquire the dpkg frontend lock (/var/lib/dpkg/lock-frontend), is another process using it?"
     exit 100
 }
-[[ $mode == *" lockheld "* ]] && lock
-[[ $mode == *" lock "* ]] && [ "$waits" = 0 ] && lock
+# Only what changes the package lists or the packages takes the lock.
+if [ "$command" = install ] || [ "$command" = update ]; then
+    [[ $mode == *" lockheld "* ]] && lock
+    [[ $mode == *" lock "* ]] && [ "$waits" = 0 ] && lock
+fi
 case "$command" in
 update)
     updates=$(($(cat "$STATE/updates" 2>/dev/null || echo 0) + 1))
@@ -72,8 +79,14 @@ install)
         fi
     fi
     printf '%s\n' "${pkgs[@]}" >>"$STATE/installed" ;;
+indextargets) echo "http://deb.example/debian/ stable $STATE/debian.sources:1 deb main" ;;
 source)
-    for p in "${pkgs[@]}"; do mkdir -p "$p-0/debian"; done ;;
+    p=${pkgs[-1]}
+    [[ $mode == *" source "* ]] && echo "E: Unable to find a source package for $p" >&2 && exit 100
+    grep -qs deb-src "$STATE"/sources/* || { echo "E: You must put some 'deb-src' URIs in your sources.list" >&2; exit 100; }
+    [ "${pkgs[0]}" != "$p" ] && exit 0
+    case "$all" in *" --print-uris "*) echo "'http://deb.example/${p}_2.1-1.dsc' ${p}_2.1-1.dsc 9 SHA256:0" ;;
+    *) mkdir "$p-2.1" && touch "${p}_2.1-1.dsc" "$p-2.1/CMakeLists.txt" ;; esac ;;
 esac
 exit 0
 SH
@@ -105,6 +118,18 @@ SH
     for service in invoke-rc.d update-rc.d; do
         printf '#!/bin/bash\nset +x\necho "%s $*" >>"$STATE/calls"\n' "$service" >"$bin/$service"
     done
+    cat >"$bin/cmake" <<'SH'
+#!/bin/bash
+set +x
+echo "cmake $*" >>"$STATE/calls"
+prefix=$(printf '%s\n' "$@" | sed -n 's/^-DCMAKE_INSTALL_PREFIX=//p')
+[ -n "$prefix" ] && echo "$prefix" >"$STATE/prefix"
+[ "$1" = --install ] && mkdir -p "$(cat "$STATE/prefix")"/{lib,include} && touch "$(cat "$STATE/prefix")/lib/libjpeg.a"
+exit 0
+SH
+    printf '#!/bin/bash\nset +x\necho 12-posix\n' >"$bin/i686-w64-mingw32-gcc-posix"
+    cp "$bin/i686-w64-mingw32-gcc-posix" "$bin/x86_64-w64-mingw32-gcc-posix"
+    printf 'Types: deb\nSigned-By: /usr/share/keyrings/example.gpg\n' >"$1/debian.sources"
     chmod +x "$bin/"*
 }
 
@@ -146,7 +171,7 @@ run() {
     out=$(cd "$dir" && env -i HOME="$dir" TMPDIR="$dir/no-such-folder" STATE="$dir" PATH="$dir/bin" \
         MODE="${given[MODE]}" AS_UID="${given[AS_UID]}" KP_ARCH="${given[KP_ARCH]}" \
         KP_RETRY_32BIT="${given[KP_RETRY_32BIT]}" KP_HOST_RUNS_32BIT="$runs32" KP_APT_PAUSE=0 \
-        KP_BUILD_ROOT="$dir/build" SHELLOPTS=xtrace BASH_XTRACEFD=7 \
+        KP_BUILD_ROOT="$dir/build" KP_APT_SOURCES_DIR="$dir/sources" SHELLOPTS=xtrace BASH_XTRACEFD=7 \
         BASH_FUNC_command_not_found_handle%%="() $(declare -f command_not_found_handle | tail -n +2)" \
         /bin/bash "$setup" 2>&1 7>"$dir/trace")
     rc=$?
@@ -158,6 +183,10 @@ run() {
     grep -q -- "$want_text" <<<"$out" || why+=("$at: no '$want_text' in the output")
     [ "$rc" = 0 ] && [[ "${out%%$'\n'*}" != "KEYPAD32: building for $want_builds: "* ]] &&
         why+=("$at: the first line does not say the route")
+    local b
+    for b in $builds; do
+        [ "$rc" = 0 ] && [ ! -f "$dir/build/$b/libs/lib/libjpeg.a" ] && why+=("$at: no libjpeg.a in the $b build folder")
+    done
     [ -s "$dir/unexpected" ] && why+=("$at: ran $(tr '\n' ' ' <"$dir/unexpected")outside its stand-ins")
     # Commands run by a path: only the probe in the build tree may be.
     local by_path
@@ -199,12 +228,25 @@ begin "everything installs: the common packages first, then the 32-bit Wine"
 run 0 i686 "building for i686: this host executes 32-bit programs"
 expect "installed all in one" eval '[ "$(grep -c "apt-get.* install" "$dir/calls")" = 2 ]'
 expect "the 32-bit Wine was not installed last, alone" eval 'grep "apt-get.* install" "$dir/calls" | tail -1 | grep -q " wine32:i386$"'
-expect "did not wait for the package lock" eval '! grep "^apt-get" "$dir/calls" | grep -vq "DPkg::Lock::Timeout=[1-9]"'
+expect "did not wait for the package lock" eval '! grep -E "^apt-get .*(install|update)" "$dir/calls" | grep -vq "DPkg::Lock::Timeout=[1-9]"'
 expect "did not stop the mail server it installed" called "invoke-rc.d exim4 stop"
 expect "did not keep it off" called "update-rc.d exim4 disable"
 run 0 i686 "building for i686"
 expect "installed again" eval '! called "apt-get"'
 expect "stopped a mail server it did not install" eval '! called "rc.d"'
+end
+
+begin "Debian's source: a deb-src entry with the suite's key, built once a machine"
+run 0 x86_64 "building for x86_64" RUNS32=no
+expect "no deb-src entry with the suite's key" grep -qx "Signed-By: /usr/share/keyrings/example.gpg" "$dir/sources/keypad32-source.sources"
+rm -rf "$dir/build/x86_64"
+run 0 x86_64 "building for x86_64" RUNS32=no
+expect "fetched or built again for a new build folder" eval '! grep -qE "^apt-get source -q|^cmake --build" "$dir/calls"'
+end
+
+begin "Debian's source that cannot be had stops set-up, saying so"
+run 1 "" "set-up failed: apt-get source libjpeg-turbo" RUNS32=no MODE=source
+: >"$dir/installed"
 end
 
 begin "an index update that works at a later try is no warning; a broken one is"
