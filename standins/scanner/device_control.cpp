@@ -102,6 +102,8 @@ int SetFault(char *args, ReplyText *reply) {
     char *name = strtok(args, " "), *value = strtok(NULL, " ");
     if (name && lstrcmpiA(name, "clear") == 0) {
         ClearDeviceFaults(&Device.State->Faults);
+        // A read waiting out a slow fault goes on at once.
+        SetEvent(Device.StopEvent);
         return CommandDone;
     }
     for (const FaultSwitch &fault : FaultSwitches) {

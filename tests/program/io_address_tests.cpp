@@ -263,9 +263,10 @@ TEST_F(IoAddress, VerifyDuringACopyJobTestsNothingAndTheJobEndsNormally) {
     std::string page = WriteSourcePage(TextPage, TempPath("io-address-copy.bmp"));
     ASSERT_NE("", page);
     Device("load " + page);
-    Device("fault slow 500");
+    // The job's read is held until the fault is cleared.
+    Device("fault slow 600000");
     ASSERT_TRUE(PressJobKey("copy"));
-    ASSERT_TRUE(WaitUntil([] { return CountRequests(RequestLog(), DrvReadScanData) > 0; }));
+    ASSERT_TRUE(WaitUntil([] { return DeviceCounter("slow") == 1; }, 60000));
     OpenDialog();
     std::vector<LoggedRequest> log;
     EXPECT_EQ("Scanner is in use by another program!", PressForBox(IDOK, Title, &log));

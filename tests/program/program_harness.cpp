@@ -513,7 +513,12 @@ std::string WaitForJobEnd(const char *const *finalTexts, size_t count, DWORD tim
     }
     // EndJob clears JobBusy after that request, as the thread's last step: the
     // next key finds the panel free once the thread has ended.
-    HANDLE thread = OpenThread(SYNCHRONIZE, FALSE, jobThread);
+    // The window's thread writes the status line too (a destination switched
+    // on the sheet) and never ends: a job that ended before it has no thread left.
+    HANDLE thread =
+        GetWindowThreadProcessId(FindWindowA("Fax Configuration", NULL), NULL) == jobThread
+            ? NULL
+            : OpenThread(SYNCHRONIZE, FALSE, jobThread);
     DWORD gone = thread ? WaitForSingleObject(thread, timeout) : WAIT_OBJECT_0;
     if (thread) {
         CloseHandle(thread);
