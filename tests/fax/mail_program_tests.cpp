@@ -7,13 +7,11 @@ namespace {
 
 class MailProgram : public ProgramFixture {
   protected:
-    FileBackup Store{ProductFile("TELVEX.INI")};
-
     void Prepare(const std::string &profiles, const std::string &faxSection = "") {
         WriteFileText(SettingsFile, "[Varnel]\r\nFaxService=1\r\nCopyService=1\r\n"
                                     "[Varnel FAX]\r\n" +
                                         faxSection);
-        WriteFileText(ProductFile("TELVEX.INI"), "[Telvex]\r\n" + profiles);
+        WriteFileText(StoreFile, "[Telvex]\r\n" + profiles);
     }
 };
 

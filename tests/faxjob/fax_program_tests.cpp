@@ -72,7 +72,6 @@ const char *const FinalTexts[] = {"Xferred to Xchg", "User Cancelled!", "Not Eno
 
 class FaxJob : public ProgramFixture {
   protected:
-    FileBackup Store{ProductFile("TELVEX.INI")};
     FileBackup Product{"C:\\windows\\VARNEL.INI"};
     FileBackup Telephony{"C:\\windows\\telephon.ini"};
     std::vector<FileBackup *> KeyFiles;

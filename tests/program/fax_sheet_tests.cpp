@@ -63,8 +63,6 @@ BOOL CALLBACK CollectTip(HWND window, LPARAM context) {
 
 class FaxSheet : public ProgramFixture {
   protected:
-    std::string StoreFile = ProductFile("TELVEX.INI");
-    FileBackup Store{StoreFile};
     FileBackup Book{ProductFile("ADDRESS.VCF")};
     std::vector<FileBackup *> KeyFiles;
     HWND Sheet = NULL;
@@ -76,12 +74,9 @@ class FaxSheet : public ProgramFixture {
     }
 
     void SetUp() override {
+        ProgramFixture::SetUp();
         WriteStore(std::string(FaxProfile) + MailProfile);
         WriteSettings("Varnel Fax", 0);
-        ProgramFixture::SetUp();
-    }
-    void WriteStore(const std::string &profiles) {
-        WriteFileText(StoreFile, "[Telvex]\r\nInternetService=1\r\nMSNService=1\r\n" + profiles);
     }
     void WriteSettings(const char *faxProfile, int destination) {
         WriteFileText(SettingsFile, std::string("[Varnel]\r\nFaxService=1\r\nCopyService=1\r\n"

@@ -19,7 +19,6 @@ const char SystemIni[] = "C:\\windows\\system.ini";
 class IoAddress : public ProgramFixture {
   protected:
     FileBackup System{SystemIni};
-    FileBackup Store{ProductFile("TELVEX.INI")}; // the mail profiles of the fax/e-mail key
 
     void SetUp() override {
         WriteFileText(SettingsFile, "[Varnel]\r\nFaxService=0\r\nCopyService=1\r\n"
@@ -130,8 +129,6 @@ TEST_F(IoAddress, AutoVerifyTestsOnlyTheSelectedPortWhenItAnswers) {
 // The panel's fax/e-mail key sends the profile page's button ids to whichever
 // settings dialog is open: here they choose no port.
 TEST_F(IoAddress, ThePanelsFaxMailKeyChoosesNoPort) {
-    WriteFileText(ProductFile("TELVEX.INI"), "[Telvex]\r\n[Profile:Varnel Fax]\r\nServices=25\r\n"
-                                             "[Profile:Varnel Mail]\r\nServices=28\r\n");
     WriteFileText(SettingsFile, "[Varnel]\r\nFaxService=1\r\nCopyService=0\r\n[Varnel FAX]\r\n"
                                 "MS Exchange Fax=Varnel Fax\r\nMS Exchange Email=Varnel Mail\r\n"
                                 "UseProfile=0\r\n");

@@ -13,13 +13,19 @@ class ProgramFixture : public ::testing::Test {
   protected:
     std::string SettingsFile = ProductFile("SYS.INI");
     FileBackup Settings{SettingsFile};
+    std::string StoreFile = ProductFile("TELVEX.INI");
+    FileBackup Store{StoreFile};
     RunningProgram Keypad = {};
     bool Started = false;
     // What the program asked of the help viewer; it goes after the program is closed.
     HelpViewer Help;
     HWND Dialog = NULL; // the dialog that OpenDialog opened
 
+    // A fax and an e-mail profile in the mail library's store, whatever an
+    // earlier run left there; a test may write its own after this.
     void SetUp() override {
+        WriteStore("[Profile:Varnel Fax]\r\nServices=25\r\n"
+                   "[Profile:Varnel Mail]\r\nServices=28\r\n");
         Device("fault clear");
         Device("clear");
         Device("log clear");
@@ -28,6 +34,9 @@ class ProgramFixture : public ::testing::Test {
         if (Started) {
             EXPECT_TRUE(CloseProgram(&Keypad)) << "KEYPAD32.EXE did not end";
         }
+    }
+    void WriteStore(const std::string &profiles) {
+        WriteFileText(StoreFile, "[Telvex]\r\nInternetService=1\r\nMSNService=1\r\n" + profiles);
     }
     void Start() {
         std::string failure;

@@ -187,7 +187,6 @@ TEST_F(RunAtLogon, TogglingTwiceLeavesTheListUntouched) {
 // the help file's contents (0 below); one request for each press.
 class HelpKey : public ProgramFixture {
   protected:
-    FileBackup Store{ProductFile("TELVEX.INI")}; // put back whatever the profile dialog left
     void SetUp() override {
         WriteFileText(SettingsFile, "[Varnel]\r\nFaxService=1\r\nCopyService=1\r\n");
         ProgramFixture::SetUp();
