@@ -17,7 +17,8 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 seconds=${1:-60}
 case "$seconds" in '' | *[!0-9]*) echo "usage: bash scripts/fuzz.sh [seconds]" >&2; exit 2 ;; esac
 build_root=${KP_BUILD_ROOT:-$root/build}
-targets=(page_reader vcard_reader recipient_files run_list dialing_rules message_writer g4_coder)
+targets=(page_reader vcard_reader recipient_files run_list dialing_rules message_writer g4_coder
+    smtp_replies message_data envelope_file queue_state)
 log=$build_root/fuzz-setup.log
 mkdir -p "$build_root"
 : >"$log"
