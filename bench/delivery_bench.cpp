@@ -369,13 +369,22 @@ int Bench() {
     CreateDirectoryA(ProductFile("OUTBOX\\").c_str(), nullptr);
     static const char *const Queues[2] = {"100 x 3 G4 pages", "100 x 2 KB"};
     static const char *const Ways[2] = {"plain SMTP", "STARTTLS+AUTH"};
+    const int Rounds = 3; // the fastest of each is kept: the machine is shared
     int failed = 0;
     for (int small = 0; small < 2; small++) {
         for (int secure = 0; secure < 2; secure++) {
-            RunFigures copy, agent;
-            if (!Measure(small, secure, &copy, &agent)) {
-                failed = 1;
-                continue;
+            RunFigures copy = {}, agent = {};
+            for (int round = 0; round < Rounds && !failed; round++) {
+                RunFigures roundCopy, roundAgent;
+                failed = !Measure(small, secure, &roundCopy, &roundAgent);
+                for (auto pair : {std::make_pair(&copy, &roundCopy), {&agent, &roundAgent}}) {
+                    if (!round || pair.second->Seconds < pair.first->Seconds) {
+                        *pair.first = *pair.second;
+                    }
+                }
+            }
+            if (failed) {
+                break;
             }
             char figure[160];
             snprintf(figure, sizeof figure,

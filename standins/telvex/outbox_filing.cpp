@@ -57,13 +57,22 @@ DWORD FileMessage(const char *outbox, const char *message, const char *folder,
     snprintf(path, sizeof path, "%s%s", outbox, folder);
     CreateDirectoryA(path, NULL);
     QueuePath(earlier, outbox, "", message, ".txt");
-    RecordText(record + AtLeastNone(ReadFileInto(earlier, record, EarlierSize)), mail, result);
+    int earlierLength = ReadFileInto(earlier, record, EarlierSize);
+    RecordText(record + AtLeastNone(earlierLength), mail, result);
     QueuePath(target, outbox, folder, message, ".txt");
     int ok = WriteNewFile(target, record, lstrlenA(record));
     QueuePath(path, outbox, "", message, ".env");
     QueuePath(target, outbox, folder, message, ".env");
     // A message without an envelope (a damaged one is kept) files without it.
-    ok = ok && (CopyFileA(path, target, FALSE) || GetLastError() == ERROR_FILE_NOT_FOUND);
+    // The envelope of one the server took goes ahead of it (its note says
+    // it was taken); any other's is copied, so that until the message has
+    // gone the outbox still holds it for the agent.
+    int taken = result->Outcome == Delivered;
+    if (ok) {
+        ok = (taken ? MoveFileExA(path, target, MOVEFILE_COPY_ALLOWED | MOVEFILE_REPLACE_EXISTING)
+                    : CopyFileA(path, target, FALSE)) ||
+             GetLastError() == ERROR_FILE_NOT_FOUND;
+    }
     QueuePath(path, outbox, "", message, ".eml");
     QueuePath(target, outbox, folder, message, ".eml");
     ok = ok &&
@@ -71,8 +80,12 @@ DWORD FileMessage(const char *outbox, const char *message, const char *folder,
                      MOVEFILE_COPY_ALLOWED | MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
     if (ok) {
         QueuePath(path, outbox, "", message, ".env");
-        DeleteFileA(path);
-        DeleteFileA(earlier);
+        if (!taken) {
+            DeleteFileA(path);
+        }
+        if (earlierLength >= 0) {
+            DeleteFileA(earlier);
+        }
         return 0;
     }
     DWORD error = GetLastError();
@@ -80,7 +93,13 @@ DWORD FileMessage(const char *outbox, const char *message, const char *folder,
         static const char *const Written[] = {".txt", ".env", ".eml"};
         for (const char *extension : Written) {
             QueuePath(target, outbox, folder, message, extension);
-            DeleteFileA(target);
+            if (taken && strcmp(extension, ".env") == 0) {
+                QueuePath(path, outbox, "", message, ".env");
+                // Back beside the message, which stays whole in the outbox.
+                MoveFileExA(target, path, MOVEFILE_COPY_ALLOWED | MOVEFILE_REPLACE_EXISTING);
+            } else {
+                DeleteFileA(target);
+            }
         }
     }
     return error ? error : ERROR_DISK_FULL; // none: a write cut short
@@ -108,23 +127,48 @@ int KeepForLater(const char *outbox, const char *message, const Envelope *envelo
     return ok;
 }
 
-int WriteOutboxLog(const char *outbox, const char *text) {
-    char path[MAX_PATH], time[32], line[ReplySize + 2 * ListSize + 320];
+// The log of an outbox, kept open by HoldOutboxLog (INVALID_HANDLE_VALUE: none).
+static HANDLE HeldLog = INVALID_HANDLE_VALUE;
+static char HeldLogPath[MAX_PATH];
+
+static void LogPath(const char *outbox, char *path) {
     lstrcpynA(path, outbox, MAX_PATH - 4);
     lstrcpynA(path + lstrlenA(path) - 1, ".log", 5);
+}
+
+// Others (the library, a second agent) append to it meanwhile.
+static HANDLE OpenLog(const char *path) {
+    return CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
+void HoldOutboxLog(const char *outbox) {
+    if (HeldLog != INVALID_HANDLE_VALUE) {
+        CloseHandle(HeldLog);
+        HeldLog = INVALID_HANDLE_VALUE;
+    }
+    if (outbox) {
+        LogPath(outbox, HeldLogPath);
+        HeldLog = OpenLog(HeldLogPath);
+    }
+}
+
+int WriteOutboxLog(const char *outbox, const char *text) {
+    char path[MAX_PATH], time[32], line[ReplySize + 2 * ListSize + 320];
+    LogPath(outbox, path);
     TimeText(time, sizeof time);
     int length = snprintf(line, sizeof line, "%s %s", time, text);
     if (length < 0 || length > (int)sizeof line - 3) {
         length = (int)sizeof line - 3;
     }
     lstrcpynA(line + length, "\r\n", 3);
-    HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ, NULL, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL, NULL);
+    int held = HeldLog != INVALID_HANDLE_VALUE && strcmp(path, HeldLogPath) == 0;
+    HANDLE file = held ? HeldLog : OpenLog(path);
     DWORD written = 0;
     int ok = file != INVALID_HANDLE_VALUE &&
              WriteFile(file, line, (DWORD)length + 2, &written, NULL) &&
              written == (DWORD)length + 2;
-    if (file != INVALID_HANDLE_VALUE) {
+    if (file != INVALID_HANDLE_VALUE && !held) {
         CloseHandle(file);
     }
     if (!ok) {

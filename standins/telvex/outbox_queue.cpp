@@ -147,25 +147,27 @@ void LoadQueueState(const char *outbox, QueueState *state) {
     }
 }
 
-// The one lock over every outbox's queue.ini: held while a change is read,
-// made and written. NULL when it cannot be had.
-static HANDLE LockQueues() {
-    HANDLE lock = CreateMutexA(NULL, FALSE, TELVEX_QUEUE_MUTEX);
-    if (!lock) {
-        return NULL;
+// The one lock over every outbox's queue.ini, held while a change is read,
+// made and written; opened once a process. 0 when it cannot be had.
+static HANDLE QueueLock;
+
+static int LockQueues() {
+    if (!QueueLock) {
+        HANDLE lock = CreateMutexA(NULL, FALSE, TELVEX_QUEUE_MUTEX);
+        if (lock && InterlockedCompareExchangePointer(&QueueLock, lock, NULL) != NULL) {
+            CloseHandle(lock); // another thread opened it first
+        }
     }
-    DWORD wait = WaitForSingleObject(lock, 30 * 1000);
-    if (wait != WAIT_OBJECT_0 && wait != WAIT_ABANDONED) {
-        CloseHandle(lock);
-        return NULL;
-    }
-    return lock;
+    DWORD wait = QueueLock ? WaitForSingleObject(QueueLock, 30 * 1000) : WAIT_FAILED;
+    return wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
 }
 
-static void UnlockQueues(HANDLE lock) {
-    ReleaseMutex(lock);
-    CloseHandle(lock);
+static void UnlockQueues() {
+    ReleaseMutex(QueueLock);
 }
+
+// The state a change reads and writes back: used only under the lock.
+static QueueState Scratch;
 
 // Writes the state whole beside queue.ini, then puts it in its place: a full
 // disk leaves queue.ini as it was, and says so. No state, no file.
@@ -193,28 +195,23 @@ static int WriteState(const char *outbox, const QueueState *state) {
 }
 
 int SaveQueueState(const char *outbox, const QueueState *state) {
-    HANDLE lock = LockQueues();
-    int ok = lock && WriteState(outbox, state);
-    if (lock) {
-        UnlockQueues(lock);
+    if (!LockQueues()) {
+        return 0;
     }
+    int ok = WriteState(outbox, state);
+    UnlockQueues();
     return ok;
 }
 
 // What queue.ini holds, changed by edit, written back; 1/0.
 static int ChangeState(const char *outbox, int (*edit)(QueueState *, const void *),
                        const void *context) {
-    HANDLE lock = LockQueues();
-    QueueState *state = lock ? NewQueueState() : NULL;
-    int ok = 0;
-    if (state) {
-        LoadQueueState(outbox, state);
-        ok = edit(state, context) && WriteState(outbox, state);
+    if (!LockQueues()) {
+        return 0;
     }
-    FreeQueueState(state);
-    if (lock) {
-        UnlockQueues(lock);
-    }
+    LoadQueueState(outbox, &Scratch);
+    int ok = edit(&Scratch, context) && WriteState(outbox, &Scratch);
+    UnlockQueues();
     return ok;
 }
 
@@ -240,6 +237,24 @@ static int SetEntry(QueueState *state, const void *context) {
 int ChangeQueueEntry(const char *outbox, int kind, const char *name, const QueueEntry *entry) {
     EntryChange change = {kind, name, entry};
     return ChangeState(outbox, SetEntry, &change);
+}
+
+struct Forgetting {
+    const char *const *Names;
+    int Count;
+};
+
+static int ForgetAll(QueueState *state, const void *context) {
+    const Forgetting *forgetting = (const Forgetting *)context;
+    for (int i = 0; i < forgetting->Count; i++) {
+        ForgetQueueEntry(state, MessageEntry, forgetting->Names[i]);
+    }
+    return 1;
+}
+
+int ForgetQueuedMessages(const char *outbox, const char *const *names, int count) {
+    Forgetting forgetting = {names, count};
+    return !count || ChangeState(outbox, ForgetAll, &forgetting);
 }
 
 // The message (and its profile, named in its envelope) due at once.
@@ -281,32 +296,32 @@ int RetryQueuedMessage(const char *outbox, const char *message) {
     return ok;
 }
 
+struct Removal {
+    const char *Outbox, *Message;
+};
+
+// Takes the message's files away; 0 when it cannot go (nothing is changed).
+static int Remove(QueueState *state, const void *context) {
+    const Removal *removal = (const Removal *)context;
+    QueueEntry *entry = FindQueueEntry(state, MessageEntry, removal->Message, 0);
+    char path[MAX_PATH];
+    QueuePath(path, removal->Outbox, "", removal->Message, ".eml");
+    // The agent holds the file open while it sends it: it cannot go then.
+    if ((entry && entry->Held) || !DeleteFileA(path)) {
+        return 0;
+    }
+    static const char *const Beside[] = {".env", ".txt"};
+    for (const char *extension : Beside) {
+        QueuePath(path, removal->Outbox, "", removal->Message, extension);
+        DeleteFileA(path);
+    }
+    ForgetQueueEntry(state, MessageEntry, removal->Message);
+    return 1;
+}
+
 int RemoveQueuedMessage(const char *outbox, const char *message) {
-    HANDLE lock = LockQueues();
-    QueueState *state = lock ? NewQueueState() : NULL;
-    int removed = 0;
-    if (state) {
-        LoadQueueState(outbox, state);
-        QueueEntry *entry = FindQueueEntry(state, MessageEntry, message, 0);
-        char path[MAX_PATH];
-        QueuePath(path, outbox, "", message, ".eml");
-        // The agent holds the file open while it sends it: it cannot go then.
-        removed = !(entry && entry->Held) && DeleteFileA(path);
-        if (removed) {
-            static const char *const Beside[] = {".env", ".txt"};
-            for (const char *extension : Beside) {
-                QueuePath(path, outbox, "", message, extension);
-                DeleteFileA(path);
-            }
-            ForgetQueueEntry(state, MessageEntry, message);
-            WriteState(outbox, state);
-        }
-    }
-    FreeQueueState(state);
-    if (lock) {
-        UnlockQueues(lock);
-    }
-    return removed;
+    Removal removal = {outbox, message};
+    return ChangeState(outbox, Remove, &removal);
 }
 
 static int Restart(QueueState *state, const void *context) {

@@ -54,6 +54,8 @@ int SaveQueueState(const char *outbox, const QueueState *state);
 // Sets a message's or a profile's entry (kind) to a copy of entry, or
 // forgets it (entry NULL), in what queue.ini holds; 1/0 as SaveQueueState.
 int ChangeQueueEntry(const char *outbox, int kind, const char *name, const QueueEntry *entry);
+// Forgets the entries of these messages in one change; 1/0 as SaveQueueState.
+int ForgetQueuedMessages(const char *outbox, const char *const *names, int count);
 
 // For whoever shows the queue (and the settings tool):
 // Makes a waiting message due now, with its profile if that was paused or

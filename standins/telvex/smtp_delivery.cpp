@@ -117,22 +117,21 @@ static const MailProfile *MailOf(const PassMessage *message) {
     return message->Profile >= 0 ? &Profiles[message->Profile].Mail : NULL;
 }
 
-// Files the message in Sent\ or Failed\ and forgets its state; one that
-// cannot be moved yet waits, its pause growing (the server has it, or has
-// refused it: it is never sent again).
-static void File(OutboxRun *run, PassMessage *message, DeliveryResult *result) {
-    const char *folder = result->Outcome == Delivered ? "Sent\\" : "Failed\\";
-    const MailProfile *mail = MailOf(message);
-    DWORD error = FileMessage(run->Folder, message->File.Name, folder, mail, result);
-    message->Done = 1;
+// What filing the message did: a message filed is gone (its state is
+// forgotten with the others', ForgetFiled); one that cannot be moved yet
+// waits, its pause growing (the server has it, or has refused it: it is
+// never sent again).
+static void Filed(OutboxRun *run, PassMessage *message, const DeliveryResult *result, DWORD error) {
     const char *name = message->File.Name;
+    const MailProfile *mail = MailOf(message);
+    message->Done = 1;
     if (!error) {
         message->Gone = 1;
-        Commit(run, MessageEntry, name, NULL, name, mail);
         return;
     }
-    // One the server took keeps the note of its reply.
+    // One the server took is noted: filed later, never sent again.
     QueueEntry entry = FailedOnceMore(MessageEntry, name, result->Reply);
+    entry.Held = entry.Held || result->Outcome == Delivered;
     if (!Commit(run, MessageEntry, name, &entry, name, mail)) {
         return;
     }
@@ -142,7 +141,77 @@ static void File(OutboxRun *run, PassMessage *message, DeliveryResult *result) {
     kept.Outcome = Temporary;
     snprintf(kept.Reply, ReplySize, "it cannot be moved out of the outbox (error %lu: %s)",
              (unsigned long)error, why);
-    LogAttempt(run->Folder, message->File.Name, mail, &kept, QueuePause(entry.Failures));
+    LogAttempt(run->Folder, name, mail, &kept, QueuePause(entry.Failures));
+}
+
+// The message the server took last is filed in Sent\ by a thread of its own
+// while the next one goes; what that did is taken in (TakeFiled) before the
+// agent files another, reads what it left, or ends the session.
+static struct {
+    HANDLE Thread, Go, Done; // Thread NULL: filed at once instead
+    OutboxRun *Run;
+    PassMessage *Message; // NULL: none under way
+    DeliveryResult Result;
+    DWORD Error;
+} Filer;
+
+static DWORD WINAPI FilerThread(void *) {
+    while (WaitForSingleObject(Filer.Go, INFINITE) == WAIT_OBJECT_0) {
+        Filer.Error = FileMessage(Filer.Run->Folder, Filer.Message->File.Name, "Sent\\",
+                                  MailOf(Filer.Message), &Filer.Result);
+        SetEvent(Filer.Done);
+    }
+    return 0;
+}
+
+static void TakeFiled() {
+    PassMessage *message = Filer.Message;
+    if (message) {
+        WaitForSingleObject(Filer.Done, INFINITE);
+        Filer.Message = NULL;
+        Filed(Filer.Run, message, &Filer.Result, Filer.Error);
+    }
+}
+
+// Files the message in Sent\ or Failed\, now.
+static void File(OutboxRun *run, PassMessage *message, const DeliveryResult *result) {
+    TakeFiled();
+    const char *folder = result->Outcome == Delivered ? "Sent\\" : "Failed\\";
+    Filed(run, message, result,
+          FileMessage(run->Folder, message->File.Name, folder, MailOf(message), result));
+}
+
+// Files a message the server took in Sent\, beside what goes on.
+static void FileBeside(OutboxRun *run, PassMessage *message, const DeliveryResult *result) {
+    TakeFiled();
+    if (!Filer.Thread) {
+        File(run, message, result);
+        return;
+    }
+    message->Done = 1;
+    Filer.Run = run;
+    Filer.Message = message;
+    Filer.Result = *result;
+    SetEvent(Filer.Go);
+}
+
+// The state of the messages filed since the last time, forgotten in one
+// change (a note left by an agent that ends first is forgotten when the next
+// finds its message gone).
+static void ForgetFiled(OutboxRun *run) {
+    static const char *names[QueueSize];
+    int count = 0;
+    for (int i = 0; i < MessageCount; i++) {
+        if (Messages[i].Gone && MessageEntryOf(&Messages[i])) {
+            names[count++] = Messages[i].File.Name;
+            ForgetQueueEntry(State, MessageEntry, Messages[i].File.Name);
+        }
+    }
+    if (run->Unsaved) {
+        *run->Unsaved = *State;
+    } else if (!ForgetQueuedMessages(run->Folder, names, count)) {
+        Halt(run, names[0], NULL);
+    }
 }
 
 // A message refused without the server: logged, then filed in Failed\.
@@ -210,22 +279,43 @@ static int Ready(const PassMessage *message, ULONGLONG now) {
            !(profile && (profile->Held || Due(profile->NextTry) > now));
 }
 
-// Sends one message over the open session and does what its outcome asks.
-static void SendQueued(OutboxRun *run, PassMessage *message, DeliveryResult *result) {
+// Opens and measures a message for the session: 1, or 0 when it cannot go
+// now (then put off, or refused and filed).
+static int Prepare(OutboxRun *run, PassMessage *message, SmtpMessage *smtp,
+                   DeliveryResult *result) {
     char path[MAX_PATH];
-    const MailProfile *mail = MailOf(message);
     *result = DeliveryResult();
     QueuePath(path, run->Folder, "", message->File.Name, ".eml");
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+    if (file != INVALID_HANDLE_VALUE &&
+        PrepareSmtpMessage(smtp, file, &message->Envelope, result)) {
+        return 1;
+    }
     if (file == INVALID_HANDLE_VALUE) {
         // Held by another program for now: tried again, never filed unsent.
         result->Outcome = Temporary;
         lstrcpynA(result->Reply, "the message file cannot be read", ReplySize);
-        Postpone(run, message, result, 0);
-        return;
+    } else {
+        CloseHandle(file);
     }
-    SendSmtpMessage(file, &message->Envelope, result);
+    if (result->Outcome == Permanent) {
+        LogAttempt(run->Folder, message->File.Name, MailOf(message), result, 0);
+        File(run, message, result);
+    } else {
+        Postpone(run, message, result, 0);
+    }
+    return 0;
+}
+
+// Sends a prepared message over the open session (next going ahead, where
+// given) and does what its outcome asks.
+static void SendQueued(OutboxRun *run, PassMessage *message, SmtpMessage *smtp, SmtpMessage *next,
+                       DeliveryResult *result) {
+    const MailProfile *mail = MailOf(message);
+    *result = DeliveryResult();
+    SendSmtpMessage(smtp, next, result);
+    CloseHandle(smtp->File);
     if (result->Outcome == Partial &&
         !KeepForLater(run->Folder, message->File.Name, &message->Envelope, mail, result)) {
         // Filed with the others' delivery rather than sent to them twice;
@@ -233,21 +323,11 @@ static void SendQueued(OutboxRun *run, PassMessage *message, DeliveryResult *res
         result->Outcome = Delivered;
     }
     if (result->Outcome == Delivered) {
-        // Noted before anything else, and before the file is let go.
-        QueueEntry entry = {};
-        lstrcpynA(entry.Name, message->File.Name, MessageNameSize);
-        entry.Held = 1;
-        lstrcpynA(entry.Reply, result->Reply, ReplySize);
-        int noted = Commit(run, MessageEntry, message->File.Name, &entry, message->File.Name, mail);
-        CloseHandle(file);
-        message->Done = 1;
+        message->Done = 1; // never sent again by this agent, whatever its filing meets
         LogAttempt(run->Folder, message->File.Name, mail, result, 0);
-        if (noted) {
-            File(run, message, result);
-        }
+        FileBeside(run, message, result);
         return;
     }
-    CloseHandle(file);
     ULONGLONG profileNext = 0;
     if (result->Outcome == Stopped || result->Session == SessionLost) {
         profileNext = ProfileFailed(run, message->Profile, result, message->File.Name,
@@ -259,6 +339,21 @@ static void SendQueued(OutboxRun *run, PassMessage *message, DeliveryResult *res
     } else if (result->Outcome != Stopped) {
         Postpone(run, message, result, profileNext);
     }
+}
+
+// The next ready message of the profile from *at on, prepared (*at moved
+// past it), or NULL.
+static PassMessage *PrepareNext(OutboxRun *run, int profile, int *at, SmtpMessage *smtp) {
+    DeliveryResult result;
+    for (; *at < MessageCount && !run->Unsaved; (*at)++) {
+        PassMessage *message = &Messages[*at];
+        if (message->Profile == profile && Ready(message, QueueNow()) &&
+            Prepare(run, message, smtp, &result)) {
+            (*at)++;
+            return message;
+        }
+    }
+    return NULL;
 }
 
 // Every ready message of one profile, from the first, over sessions of at
@@ -292,18 +387,28 @@ static void DeliverProfile(OutboxRun *run, int first) {
     if (ProfileEntryOf(profile)) {
         Commit(run, ProfileEntry, pass->Name, NULL, Messages[first].File.Name, &pass->Mail);
     }
-    int sent = 0;
-    for (int i = first; i < MessageCount && sent < SessionMessages && !run->Unsaved; i++) {
-        if (Messages[i].Profile != profile || !Ready(&Messages[i], QueueNow())) {
-            continue;
-        }
-        SendQueued(run, &Messages[i], &result);
+    // Each message with the next one prepared, so that its envelope can go
+    // with this one's end.
+    static SmtpMessage smtp[2];
+    int at = first, sent = 0, now = 0;
+    PassMessage *current = PrepareNext(run, profile, &at, &smtp[now]), *ahead = NULL;
+    while (current) {
+        ahead = sent + 1 < SessionMessages ? PrepareNext(run, profile, &at, &smtp[!now]) : NULL;
+        SendQueued(run, current, &smtp[now], ahead ? &smtp[!now] : NULL, &result);
         sent++;
-        if (result.Session != SessionGoesOn || result.Outcome == Stopped) {
+        if (result.Session != SessionGoesOn || result.Outcome == Stopped || run->Unsaved) {
             break;
         }
+        current = ahead;
+        ahead = NULL;
+        now = !now;
     }
+    if (ahead) {
+        CloseHandle(smtp[!now].File); // not sent: it waits for the next session
+    }
+    TakeFiled();
     CloseSmtpSession();
+    ForgetFiled(run);
 }
 
 static int ProfileIndex(const char *name) {
@@ -445,11 +550,13 @@ static DWORD DeliverOutbox(OutboxRun *run, int deliver) {
         run->Unsaved = NULL;
         WriteOutboxLog(run->Folder, "its state can be written again: delivery goes on");
     }
+    HoldOutboxLog(run->Folder);
     LoadQueueState(run->Folder, State);
     ReadOutbox(run->Folder);
     if (deliver) {
         FinishFiling(run);
         SortOutMessages(run);
+        ForgetFiled(run);
         for (int i = 0; i < MessageCount && !run->Unsaved; i++) {
             if (Ready(&Messages[i], QueueNow())) {
                 DeliverProfile(run, i);
@@ -459,6 +566,7 @@ static DWORD DeliverOutbox(OutboxRun *run, int deliver) {
     }
     ULONGLONG now = QueueNow(), due = NextDue(now);
     ReleaseEnvelopes();
+    HoldOutboxLog(NULL);
     if (run->Unsaved) {
         return QueuePause(run->Halts);
     }
@@ -505,6 +613,11 @@ int RunDeliveryAgent() {
     }
     AgentStarted = QueueNow();
     HANDLE wake = CreateEventA(NULL, FALSE, FALSE, TELVEX_AGENT_WAKE);
+    Filer.Go = CreateEventA(NULL, FALSE, FALSE, NULL);
+    Filer.Done = CreateEventA(NULL, FALSE, FALSE, NULL);
+    if (Filer.Go && Filer.Done) {
+        Filer.Thread = CreateThread(NULL, 0, FilerThread, NULL, 0, NULL);
+    }
     WSADATA winsock;
     WSAStartup(MAKEWORD(2, 2), &winsock);
     for (;;) {

@@ -1,11 +1,12 @@
 // The delivery agent's work: each outbox of a profile with a server,
 // delivered over SMTP, every ready message of a profile over one session.
 // A message leaves the outbox only after the server's 250 to its data:
-// into Sent\ with a record of the delivery, or into Failed\ with the
-// server's refusal. The 250 is noted in queue.ini at once: a message the
-// server has is only filed, never sent again, even by an agent started
-// after one that crashed; when the note cannot be written, nothing more
-// goes from that outbox until it can. Recipients the server defers (a 4xx
+// into Sent\ with a record of the delivery (filed while the server takes
+// the next message), or into Failed\ with the server's refusal. One that
+// cannot be filed yet is noted in queue.ini as taken: it is only filed,
+// never sent again, even by an agent started after one that crashed; when
+// the note cannot be written either, nothing more goes from that outbox
+// until it can. Recipients the server defers (a 4xx
 // to their RCPT) do not hold the message back from the others, and a
 // message that must wait holds back no other: it is paused, longer after
 // each failure in a row, and given up after five days. A server that cannot

@@ -23,6 +23,7 @@ static struct SmtpSession {
     char Buffer[4096];
     int Pending; // commands not yet sent, sent together
     char Commands[8 * 1024];
+    int Announced; // an envelope went ahead of its message: no QUIT before it
 } Session;
 
 // A failure of the session: why, and whether to try again later (the
@@ -122,16 +123,19 @@ static int Flush() {
     return sent;
 }
 
-// Adds a command line to those to send together; 1/0.
-static int QueueCommand(const char *command) {
-    int length = lstrlenA(command);
-    if (Session.Pending + length + 2 > (int)sizeof Session.Commands && !Flush()) {
+// Adds bytes to those to send together; 1/0.
+static int QueueBytes(const char *bytes, int length) {
+    if (Session.Pending + length > (int)sizeof Session.Commands && !Flush()) {
         return 0;
     }
-    memcpy(Session.Commands + Session.Pending, command, length);
-    memcpy(Session.Commands + Session.Pending + length, "\r\n", 2);
-    Session.Pending += length + 2;
+    memcpy(Session.Commands + Session.Pending, bytes, length);
+    Session.Pending += length;
     return 1;
+}
+
+// Adds a command line to those to send together; 1/0.
+static int QueueCommand(const char *command) {
+    return QueueBytes(command, lstrlenA(command)) && QueueBytes("\r\n", 2);
 }
 
 // One reply, read whole within timeout: its code, or 0 with why in text (the
@@ -152,12 +156,10 @@ static int ReadReply(DWORD timeout, char *text, DWORD *extensions) {
             return reader.Code;
         }
         Session.Start = Session.Used = 0;
-        int got = -1;
-        if (Session.Secure) {
-            got = TlsReceive(Session.Socket, deadline, Session.Buffer, sizeof Session.Buffer);
-        } else if (WaitReadable(Session.Socket, deadline)) {
-            got = recv(Session.Socket, Session.Buffer, sizeof Session.Buffer, 0);
-        }
+        int got =
+            Session.Secure
+                ? TlsReceive(Session.Socket, deadline, Session.Buffer, sizeof Session.Buffer)
+                : ReceiveBefore(Session.Socket, deadline, Session.Buffer, sizeof Session.Buffer);
         if (got <= 0) {
             lstrcpynA(text,
                       got == 0                                 ? "connection closed by the server"
@@ -288,6 +290,7 @@ int OpenSmtpSession(const MailProfile *mail, const char *profile, DeliveryResult
         Session.DataTimeout = Session.Timeout;
     }
     Session.Secure = Session.Answering = Session.Start = Session.Used = Session.Pending = 0;
+    Session.Announced = 0;
     Session.Extensions = 0;
     const char *problem = MailProfileProblem(mail);
     if (problem) {
@@ -343,15 +346,53 @@ static void EndHere(DeliveryResult *result) {
     Session.Answering = 0;
 }
 
+// The envelope's command number index: MAIL, each RCPT (recipient is the
+// next one's address, moved on), then DATA; 1/0 as QueueCommand.
+static int QueueEnvelopeCommand(const Envelope *envelope, int eightBit, int index,
+                                const char **recipient) {
+    char command[CommandSize];
+    if (index == 0) {
+        snprintf(command, sizeof command, "MAIL FROM:<%s>%s", envelope->Sender,
+                 eightBit ? " BODY=8BITMIME" : "");
+    } else if (index <= envelope->Count) {
+        snprintf(command, sizeof command, "RCPT TO:<%s>", *recipient);
+        *recipient += strlen(*recipient) + 1;
+    } else {
+        lstrcpynA(command, "DATA", sizeof command);
+    }
+    return QueueCommand(command);
+}
+
+// 1 when the message's envelope can go ahead with the end of the one before.
+static int CanAnnounce(const SmtpMessage *message) {
+    return (Session.Extensions & SmtpPipelining) &&
+           message->Envelope->Count + 2 <= PipelineWindow &&
+           !DataRefusal(&message->Facts, Session.Extensions);
+}
+
+// Queues the whole envelope of a message that goes next; 1/0.
+static int Announce(SmtpMessage *message) {
+    const char *recipient = message->Envelope->Recipients;
+    int ok = 1;
+    for (int i = 0; ok && i < message->Envelope->Count + 2; i++) {
+        ok = QueueEnvelopeCommand(message->Envelope, message->Facts.EightBit, i, &recipient);
+    }
+    message->Announced = Session.Announced = ok;
+    return ok;
+}
+
 // MAIL, each RCPT and DATA: sent as one group where the server takes
-// pipelining, else one at a time; each reply read in turn. 354 when the data
-// may follow; otherwise the result says what became of the message.
-static int SendEnvelope(const Envelope *envelope, int eightBit, DeliveryResult *result) {
+// pipelining (or already sent, announced), else one at a time; each reply
+// read in turn. 354 when the data may follow; otherwise the result says what
+// became of the message.
+static int SendEnvelope(const SmtpMessage *message, DeliveryResult *result) {
+    const Envelope *envelope = message->Envelope;
     int pipelined = (Session.Extensions & SmtpPipelining) != 0;
-    int total = envelope->Count + 2, sent = 0, read = 0, stop = 0;
+    int total = envelope->Count + 2, read = 0, stop = 0;
+    int sent = message->Announced ? total : 0;
     int mail = 0, data = 0, accepted = 0, waits = 0, decisive = 0;
     const char *next = envelope->Recipients, *answered = envelope->Recipients;
-    static char command[CommandSize], mailReply[ReplySize], decisiveReply[ReplySize];
+    static char mailReply[ReplySize], decisiveReply[ReplySize];
     while (read < total) {
         while (!stop && sent < total &&
                (sent == read || (pipelined && sent - read < PipelineWindow))) {
@@ -361,16 +402,7 @@ static int SendEnvelope(const Envelope *envelope, int eightBit, DeliveryResult *
                 stop = 1;
                 break;
             }
-            if (sent == 0) {
-                snprintf(command, sizeof command, "MAIL FROM:<%s>%s", envelope->Sender,
-                         eightBit ? " BODY=8BITMIME" : "");
-            } else if (sent < total - 1) {
-                snprintf(command, sizeof command, "RCPT TO:<%s>", next);
-                next += strlen(next) + 1;
-            } else {
-                lstrcpynA(command, "DATA", sizeof command);
-            }
-            if (!QueueCommand(command)) {
+            if (!QueueEnvelopeCommand(envelope, message->Facts.EightBit, sent, &next)) {
                 return SessionFails(result, Temporary, "the connection was lost");
             }
             sent++;
@@ -434,22 +466,21 @@ static int SendEnvelope(const Envelope *envelope, int eightBit, DeliveryResult *
     return code;
 }
 
-// The message file as DATA, then the reply to its end.
-static void SendData(HANDLE file, ULONGLONG size, DeliveryResult *result) {
+// The message file as DATA, then its end (with the envelope of the next
+// message where it can go ahead), then the reply to the end.
+static void SendData(const SmtpMessage *message, SmtpMessage *next, DeliveryResult *result) {
     static char in[ChunkSize], out[2 * ChunkSize + 8];
     DataEncoder encoder;
     StartData(&encoder);
     ULONGLONG sent = 0;
     DWORD got = 0;
     BOOL read;
-    while ((read = ReadFile(file, in, ChunkSize, &got, NULL)) && got) {
+    int ok = 1;
+    while (ok && (read = ReadFile(message->File, in, ChunkSize, &got, NULL)) && got) {
         sent += got;
-        if (!SendBytes(out, (int)EncodeData(&encoder, in, got, out))) {
-            SessionFails(result, Temporary, "connection lost while sending the message");
-            return;
-        }
+        ok = SendBytes(out, (int)EncodeData(&encoder, in, got, out));
     }
-    if (!read || sent != size) {
+    if (ok && (!read || sent != message->Facts.Size)) {
         // Cut short: without its end the server cannot take it for whole.
         snprintf(result->Reply, ReplySize, "the message file could not be read whole (error %lu)",
                  read ? (unsigned long)ERROR_HANDLE_EOF : (unsigned long)GetLastError());
@@ -458,7 +489,9 @@ static void SendData(HANDLE file, ULONGLONG size, DeliveryResult *result) {
         return;
     }
     DWORD end = EndData(&encoder, out);
-    if (!SendBytes(out, (int)end)) {
+    ok = ok && QueueBytes(out, (int)end) && (!next || !CanAnnounce(next) || Announce(next)) &&
+         Flush();
+    if (!ok) {
         SessionFails(result, Temporary, "connection lost while sending the message");
         return;
     }
@@ -472,29 +505,38 @@ static void SendData(HANDLE file, ULONGLONG size, DeliveryResult *result) {
     }
 }
 
-void SendSmtpMessage(HANDLE file, const Envelope *envelope, DeliveryResult *result) {
+int PrepareSmtpMessage(SmtpMessage *message, HANDLE file, const Envelope *envelope,
+                       DeliveryResult *result) {
     static char chunk[ChunkSize];
-    result->Outcome = Temporary;
-    result->Session = SessionGoesOn;
-    DataFacts facts = {};
+    memset(message, 0, sizeof *message);
+    message->File = file;
+    message->Envelope = envelope;
     DWORD got = 0;
     BOOL read;
-    while ((read = ReadFile(file, chunk, sizeof chunk, &got, NULL)) && got) {
-        MeasureData(&facts, chunk, got);
+    while ((read = ReadFile(file, chunk, ChunkSize, &got, NULL)) && got) {
+        MeasureData(&message->Facts, chunk, got);
     }
     if (!read || SetFilePointer(file, 0, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER) {
+        result->Outcome = Temporary;
         snprintf(result->Reply, ReplySize, "the message file cannot be read (error %lu)",
                  (unsigned long)GetLastError());
-        return;
+        return 0;
     }
-    const char *refusal = DataRefusal(&facts, Session.Extensions);
+    const char *refusal = DataRefusal(&message->Facts, Session.Extensions);
     if (refusal) {
         result->Outcome = Permanent;
         lstrcpynA(result->Reply, refusal, ReplySize);
-        return;
+        return 0;
     }
-    if (SendEnvelope(envelope, facts.EightBit, result) == 354) {
-        SendData(file, facts.Size, result);
+    return 1;
+}
+
+void SendSmtpMessage(SmtpMessage *message, SmtpMessage *next, DeliveryResult *result) {
+    result->Outcome = Temporary;
+    result->Session = SessionGoesOn;
+    Session.Announced = 0;
+    if (SendEnvelope(message, result) == 354) {
+        SendData(message, next, result);
     }
 }
 
@@ -503,7 +545,7 @@ void CloseSmtpSession() {
         return;
     }
     char ignored[ReplySize];
-    if (Session.Answering) {
+    if (Session.Answering && !Session.Announced) {
         Command("QUIT", ignored);
     }
     EndTls();

@@ -14,8 +14,22 @@
 // note gets what the log should say of a session that opened (or "").
 int OpenSmtpSession(const MailProfile *mail, const char *profile, DeliveryResult *result,
                     char *note);
-// Sends a message file with its envelope over the open session; the result
-// says what became of it, and whether the session goes on.
-void SendSmtpMessage(HANDLE file, const Envelope *envelope, DeliveryResult *result);
+// A message for the session: its file, measured, and its envelope.
+struct SmtpMessage {
+    HANDLE File;
+    const Envelope *Envelope;
+    DataFacts Facts;
+    int Announced; // its envelope went with the end of the message before it
+};
+
+// Measures a message file for the open session: 1, or 0 with the result
+// saying why it cannot go (Temporary: it cannot be read; Permanent: refused).
+int PrepareSmtpMessage(SmtpMessage *message, HANDLE file, const Envelope *envelope,
+                       DeliveryResult *result);
+// Sends a prepared message over the open session; the result says what
+// became of it, and whether the session goes on. Where the server takes
+// pipelining, the envelope of next (prepared, or NULL) goes with this one's
+// end: next must then be the message sent next, or the session ends unsent.
+void SendSmtpMessage(SmtpMessage *message, SmtpMessage *next, DeliveryResult *result);
 // Ends the session: QUIT while the server still answers, then the connection.
 void CloseSmtpSession();

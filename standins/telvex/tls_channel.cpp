@@ -26,30 +26,37 @@ static struct {
     char Server[StoreTextSize];      // the name the certificate is for
 } Tls;
 
-int WaitReadable(SOCKET socket, DWORD deadline) {
+int ReceiveBefore(SOCKET socket, DWORD deadline, char *out, int size) {
+    // A receive timeout of about what is left, not a wait for readability
+    // first (select costs more): set anew only when what is set is shorter
+    // than what is left, or longer by more than an eighth.
+    static SOCKET timed = INVALID_SOCKET;
+    static DWORD timeout;
     LONG left = (LONG)(deadline - GetTickCount()); // the tick count wraps: compared as a span
-    DWORD timeout = left > 0 ? (DWORD)left : 0;
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(socket, &readable);
-    timeval wait = {(long)(timeout / 1000), (long)(timeout % 1000) * 1000};
-    return select(0, &readable, NULL, NULL, &wait) == 1;
+    if (left <= 0) {
+        return -1;
+    }
+    if (socket != timed || timeout < (DWORD)left || timeout - (DWORD)left > timeout / 8) {
+        timed = socket;
+        timeout = (DWORD)left;
+        setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, (const char *)&timeout, sizeof timeout);
+    }
+    int got = recv(socket, out, size, 0);
+    return got >= 0 ? got : -1;
 }
 
-// Waits for the socket to be readable, then reads into Incoming: the bytes
-// read, 0 when the connection ended, -1 after the deadline.
+// Reads into Incoming: the bytes read, 0 when the connection ended, -1
+// after the deadline.
 static int ReceiveRaw(SOCKET socket, DWORD deadline) {
     if (Tls.Raw == (int)sizeof Tls.Incoming) {
         return 0; // a record larger than TLS allows: give up on the connection
     }
-    if (!WaitReadable(socket, deadline)) {
-        return -1;
-    }
-    int got = recv(socket, Tls.Incoming + Tls.Raw, (int)sizeof Tls.Incoming - Tls.Raw, 0);
+    int got =
+        ReceiveBefore(socket, deadline, Tls.Incoming + Tls.Raw, (int)sizeof Tls.Incoming - Tls.Raw);
     if (got > 0) {
         Tls.Raw += got;
     }
-    return got > 0 ? got : 0;
+    return got;
 }
 
 int SendAll(SOCKET socket, const char *data, int length) {

@@ -6,9 +6,10 @@
 
 enum : int { TlsRefused = 0, TlsOpen = 1, TlsUntrusted = 2 };
 
-// 1 when the socket has bytes (or its end) to read before the deadline (a
-// GetTickCount value).
-int WaitReadable(SOCKET socket, DWORD deadline);
+// Reads what the socket has before the deadline (a GetTickCount value): the
+// number of bytes, 0 when the connection ended, -1 when nothing came in time
+// or the connection was lost.
+int ReceiveBefore(SOCKET socket, DWORD deadline, char *out, int size);
 // Sends all of data as it is: 1/0.
 int SendAll(SOCKET socket, const char *data, int length);
 // Negotiates TLS with the server before the deadline: TlsOpen (why then
