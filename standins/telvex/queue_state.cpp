@@ -1,5 +1,6 @@
 #include "queue_state.h"
 
+#include <stddef.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
