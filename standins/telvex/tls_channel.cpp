@@ -26,20 +26,26 @@ static struct {
     char Server[StoreTextSize];      // the name the certificate is for
 } Tls;
 
+// The receive timeout last set, and on which socket.
+static SOCKET Timed = INVALID_SOCKET;
+static DWORD TimeoutSet;
+
+void ForgetReceiveTimeout() {
+    Timed = INVALID_SOCKET;
+}
+
 int ReceiveBefore(SOCKET socket, DWORD deadline, char *out, int size) {
     // A receive timeout of about what is left, not a wait for readability
     // first (select costs more): set anew only when what is set is shorter
     // than what is left, or longer by more than an eighth.
-    static SOCKET timed = INVALID_SOCKET;
-    static DWORD timeout;
     LONG left = (LONG)(deadline - GetTickCount()); // the tick count wraps: compared as a span
     if (left <= 0) {
         return -1;
     }
-    if (socket != timed || timeout < (DWORD)left || timeout - (DWORD)left > timeout / 8) {
-        timed = socket;
-        timeout = (DWORD)left;
-        setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, (const char *)&timeout, sizeof timeout);
+    if (socket != Timed || TimeoutSet < (DWORD)left || TimeoutSet - (DWORD)left > TimeoutSet / 8) {
+        Timed = socket;
+        TimeoutSet = (DWORD)left;
+        setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, (const char *)&TimeoutSet, sizeof TimeoutSet);
     }
     int got = recv(socket, out, size, 0);
     return got >= 0 ? got : -1;
