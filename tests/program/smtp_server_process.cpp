@@ -1,6 +1,7 @@
 #include "smtp_server_process.h"
 
 #include <winsock2.h>
+#include <tlhelp32.h>
 
 #include <vector>
 
@@ -124,6 +125,17 @@ int DeliveryAgentRunning() {
     HANDLE agent = OpenMutexA(SYNCHRONIZE, FALSE, TELVEX_AGENT_MUTEX);
     if (agent) {
         CloseHandle(agent);
+        return 1;
     }
-    return agent != nullptr;
+    // It lets its mutex go before it looks at the outboxes a last time.
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    int running = 0;
+    for (BOOL more = Process32First(snapshot, &entry); more && !running;
+         more = Process32Next(snapshot, &entry)) {
+        running = _stricmp(entry.szExeFile, TELVEX_AGENT_FILE) == 0;
+    }
+    CloseHandle(snapshot);
+    return running;
 }

@@ -30,5 +30,5 @@ int FreeLoopbackPort();
 int StartSmtpServer(const std::string &folder, int port, const std::string &options);
 // Asks the server saving into folder to stop; 1 once it has (or none ran).
 int StopSmtpServer(const std::string &folder);
-// 1 while the mail library's delivery agent runs.
+// 1 while the mail library's delivery agent runs, to its very end.
 int DeliveryAgentRunning();
