@@ -93,36 +93,54 @@ void StartData(DataEncoder *encoder) {
     encoder->PendingCr = 0;
 }
 
+// Each message's bytes pass here and through MeasureData: the state is kept
+// in locals, which the bytes written cannot alias, and the bytes of a line
+// between its first and its end are copied as a run.
 DWORD EncodeData(DataEncoder *encoder, const char *in, DWORD length, char *out) {
+    int lineStart = encoder->LineStart, pendingCr = encoder->PendingCr;
     DWORD used = 0;
     for (DWORD i = 0; i < length; i++) {
+        if (!lineStart && !pendingCr) {
+            DWORD end = i;
+            while (end < length && in[end] != '\r' && in[end] != '\n') {
+                end++;
+            }
+            memcpy(out + used, in + i, end - i);
+            used += end - i;
+            i = end;
+            if (i == length) {
+                break;
+            }
+        }
         char c = in[i];
-        if (encoder->PendingCr) {
+        if (pendingCr) {
             // A CR alone ends a line as a CR LF does.
-            encoder->PendingCr = 0;
+            pendingCr = 0;
             out[used++] = '\r';
             out[used++] = '\n';
-            encoder->LineStart = 1;
+            lineStart = 1;
             if (c == '\n') {
                 continue;
             }
         }
         if (c == '\r') {
-            encoder->PendingCr = 1;
+            pendingCr = 1;
             continue;
         }
         if (c == '\n') {
             out[used++] = '\r';
             out[used++] = '\n';
-            encoder->LineStart = 1;
+            lineStart = 1;
             continue;
         }
-        if (encoder->LineStart && c == '.') {
+        if (lineStart && c == '.') {
             out[used++] = '.';
         }
         out[used++] = c;
-        encoder->LineStart = 0;
+        lineStart = 0;
     }
+    encoder->LineStart = lineStart;
+    encoder->PendingCr = pendingCr;
     return used;
 }
 
@@ -138,19 +156,23 @@ DWORD EndData(DataEncoder *encoder, char *out) {
 }
 
 void MeasureData(DataFacts *facts, const char *in, DWORD length) {
+    DWORD line = facts->LineLength, longest = facts->LongestLine;
+    int eightBit = 0, nul = 0;
     for (DWORD i = 0; i < length; i++) {
         BYTE c = (BYTE)in[i];
         if (c == '\r' || c == '\n') {
-            facts->LineLength = 0;
+            longest = line > longest ? line : longest;
+            line = 0;
             continue;
         }
-        facts->EightBit |= c >= 0x80;
-        facts->Nul |= c == 0;
-        facts->LineLength++;
-        if (facts->LineLength > facts->LongestLine) {
-            facts->LongestLine = facts->LineLength;
-        }
+        eightBit |= c >= 0x80;
+        nul |= c == 0;
+        line++;
     }
+    facts->LineLength = line;
+    facts->LongestLine = line > longest ? line : longest;
+    facts->EightBit |= eightBit;
+    facts->Nul |= nul;
     facts->Size += length;
 }
 
