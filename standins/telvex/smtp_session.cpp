@@ -47,7 +47,6 @@ static int Loopback(const addrinfo *address) {
 // Connects to one address within the timeout; 1, or 0 with why.
 static int ConnectAddress(const addrinfo *address, const MailProfile *mail, char *why) {
     SOCKET link = socket(address->ai_family, SOCK_STREAM, IPPROTO_TCP);
-    ForgetReceiveTimeout();
     u_long nonBlocking = 1;
     int connected = link != INVALID_SOCKET && ioctlsocket(link, FIONBIO, &nonBlocking) == 0 &&
                     (connect(link, address->ai_addr, (int)address->ai_addrlen) == 0 ||

@@ -26,29 +26,32 @@ static struct {
     char Server[StoreTextSize];      // the name the certificate is for
 } Tls;
 
-// The receive timeout last set, and on which socket.
-static SOCKET Timed = INVALID_SOCKET;
-static DWORD TimeoutSet;
-
-void ForgetReceiveTimeout() {
-    Timed = INVALID_SOCKET;
-}
-
 int ReceiveBefore(SOCKET socket, DWORD deadline, char *out, int size) {
-    // A receive timeout of about what is left, not a wait for readability
-    // first (select costs more): set anew only when what is set is shorter
-    // than what is left, or longer by more than an eighth.
+    // An overlapped receive waited for until the deadline: a receive timeout
+    // of the socket's own would have to be set anew for each wait of another
+    // length, and leaves the connection in no known state once it expires.
+    static WSAEVENT done = WSA_INVALID_EVENT;
     LONG left = (LONG)(deadline - GetTickCount()); // the tick count wraps: compared as a span
-    if (left <= 0) {
+    if (left <= 0 ||
+        (done == WSA_INVALID_EVENT && (done = WSACreateEvent()) == WSA_INVALID_EVENT)) {
         return -1;
     }
-    if (socket != Timed || TimeoutSet < (DWORD)left || TimeoutSet - (DWORD)left > TimeoutSet / 8) {
-        Timed = socket;
-        TimeoutSet = (DWORD)left;
-        setsockopt(socket, SOL_SOCKET, SO_RCVTIMEO, (const char *)&TimeoutSet, sizeof TimeoutSet);
+    WSAOVERLAPPED overlapped = {};
+    overlapped.hEvent = done;
+    WSABUF buffer = {(ULONG)size, out};
+    DWORD got = 0, flags = 0;
+    if (WSARecv(socket, &buffer, 1, &got, &flags, &overlapped, NULL) == 0) {
+        return (int)got;
     }
-    int got = recv(socket, out, size, 0);
-    return got >= 0 ? got : -1;
+    if (WSAGetLastError() != WSA_IO_PENDING) {
+        return -1;
+    }
+    if (WaitForSingleObject(done, (DWORD)left) != WAIT_OBJECT_0) {
+        CancelIo((HANDLE)socket);
+        WSAGetOverlappedResult(socket, &overlapped, &got, TRUE, &flags); // the buffer is free again
+        return -1;
+    }
+    return WSAGetOverlappedResult(socket, &overlapped, &got, FALSE, &flags) ? (int)got : -1;
 }
 
 // Reads into Incoming: the bytes read, 0 when the connection ended, -1

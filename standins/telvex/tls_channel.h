@@ -10,9 +10,6 @@ enum : int { TlsRefused = 0, TlsOpen = 1, TlsUntrusted = 2 };
 // number of bytes, 0 when the connection ended, -1 when nothing came in time
 // or the connection was lost.
 int ReceiveBefore(SOCKET socket, DWORD deadline, char *out, int size);
-// Forgets the receive timeout set before, for a new socket (whose handle
-// may be an earlier one's).
-void ForgetReceiveTimeout();
 // Sends all of data as it is: 1/0.
 int SendAll(SOCKET socket, const char *data, int length);
 // Negotiates TLS with the server before the deadline: TlsOpen (why then
