@@ -21,6 +21,14 @@ const char *ExerciseRunList(const BYTE *data, DWORD size);
 const char *ExerciseDialingRules(const BYTE *data, DWORD size);
 // A sender, recipients and pages: the message written, or refused.
 const char *ExerciseMessageWriter(const BYTE *data, DWORD size);
+// What an SMTP server sends: its replies, read whole and split.
+const char *ExerciseSmtpReplies(const BYTE *data, DWORD size);
+// A message file: made into SMTP data, and undone again.
+const char *ExerciseMessageData(const BYTE *data, DWORD size);
+// An envelope file beside a queued message: read, written out, read again.
+const char *ExerciseEnvelopeFile(const BYTE *data, DWORD size);
+// An outbox's queue.ini: read, written out, read again.
+const char *ExerciseQueueState(const BYTE *data, DWORD size);
 // A page file: read for a PDF document, and the document of it written.
 const char *ExercisePdfDocument(const BYTE *data, DWORD size);
 // A width and lines of pixels: coded by the Group 4 coder, then decoded.

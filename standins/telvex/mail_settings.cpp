@@ -1,10 +1,12 @@
 #include "mail_settings.h"
 
+#include <ctype.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <wincrypt.h>
 
+#include "outbox_queue.h"
 #include "telvex_ids.h"
 
 enum : int { ProtectedTextSize = 4096 };
@@ -20,9 +22,95 @@ static int SecurityNumber(const char *name) {
     return -1;
 }
 
+// 1 when text is a dotted IPv4 address; its first number in first.
+static int Ipv4Address(const char *text, int *first) {
+    int parts = 0;
+    for (const char *p = text;; p++) {
+        int digits = 0, value = 0;
+        for (; *p >= '0' && *p <= '9' && digits < 4; p++, digits++) {
+            value = value * 10 + (*p - '0');
+        }
+        if (!digits || digits > 3 || value > 255) {
+            return 0;
+        }
+        if (!parts++) {
+            *first = value;
+        }
+        if (*p != '.') {
+            return parts == 4 && !*p;
+        }
+    }
+}
+
 int LoopbackName(const char *server) {
-    return _stricmp(server, "localhost") == 0 || strncmp(server, "127.", 4) == 0 ||
-           strcmp(server, "::1") == 0 || strcmp(server, "[::1]") == 0;
+    int first = 0;
+    return _stricmp(server, "localhost") == 0 || strcmp(server, "::1") == 0 ||
+           (Ipv4Address(server, &first) && first == 127);
+}
+
+int ValidServerName(const char *server) {
+    int first, colons = 0, length = lstrlenA(server);
+    if (Ipv4Address(server, &first)) {
+        return 1;
+    }
+    for (const char *p = server; *p; p++) {
+        colons += *p == ':';
+    }
+    if (colons) { // an IPv6 address: hexadecimal digits, colons, dots
+        return colons >= 2 && (int)strspn(server, "0123456789abcdefABCDEF:.") == length;
+    }
+    // A host name: labels of letters, digits and inner hyphens, joined by dots.
+    int label = 0;
+    for (const char *p = server;; p++) {
+        if (*p == '.' || !*p) {
+            if (!label || p[-1] == '-' || label > 63) {
+                return 0;
+            }
+            if (!*p) {
+                return length < StoreTextSize;
+            }
+            label = 0;
+        } else if (isalnum((unsigned char)*p) || (*p == '-' && label)) {
+            label++;
+        } else {
+            return 0;
+        }
+    }
+}
+
+DWORD ReadCertificateFile(const char *path, BYTE *out, DWORD size) {
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        return 0;
+    }
+    char *text = (char *)HeapAlloc(GetProcessHeap(), 0, CertificateSize);
+    DWORD got = 0, length = 0;
+    int ok = text && ReadFile(file, text, CertificateSize - 1, &got, NULL);
+    CloseHandle(file);
+    if (ok) {
+        text[got] = 0;
+        if (!strstr(text, "-----BEGIN")) {
+            length = got <= size ? got : 0;
+            memcpy(out, text, length);
+        } else {
+            length = size;
+            if (!CryptStringToBinaryA(text, 0, CRYPT_STRING_BASE64HEADER, out, &length, NULL,
+                                      NULL)) {
+                length = 0;
+            }
+        }
+    }
+    if (text) {
+        HeapFree(GetProcessHeap(), 0, text);
+    }
+    // Bytes that are no certificate are refused here, not at the first delivery.
+    PCCERT_CONTEXT parsed =
+        length ? CertCreateCertificateContext(X509_ASN_ENCODING, out, length) : NULL;
+    if (parsed) {
+        CertFreeCertificateContext(parsed);
+    }
+    return parsed ? length : 0;
 }
 
 int LoadMailProfile(const char *profile, MailProfile *mail) {
@@ -38,7 +126,20 @@ int LoadMailProfile(const char *profile, MailProfile *mail) {
     ProfileText(profile, "SmtpUser", mail->User, sizeof mail->User);
     ProfileText(profile, "SmtpSender", mail->Sender, sizeof mail->Sender);
     ProfileText(profile, "SmtpCertificate", mail->Certificate, sizeof mail->Certificate);
-    return mail->Server[0] && mail->Security >= 0;
+    return mail->Server[0] != 0;
+}
+
+const char *MailProfileProblem(const MailProfile *mail) {
+    if (mail->Security < 0) {
+        return "its SmtpSecurity is none of starttls, tls and none";
+    }
+    if (!ValidServerName(mail->Server)) {
+        return "its SmtpServer is not a server name";
+    }
+    if (mail->Security == SecurityNone && !LoopbackName(mail->Server)) {
+        return "security none is only for a server on this computer";
+    }
+    return NULL;
 }
 
 // Printable text without blanks, as a host or user name must be.
@@ -56,7 +157,10 @@ static int PlainWord(const char *value, int size) {
 }
 
 static int ValidSetting(const char *name, const char *value) {
-    if (strcmp(name, "server") == 0 || strcmp(name, "user") == 0 || strcmp(name, "gateway") == 0) {
+    if (strcmp(name, "server") == 0) {
+        return !value[0] || ValidServerName(value);
+    }
+    if (strcmp(name, "user") == 0 || strcmp(name, "gateway") == 0) {
         return PlainWord(value, StoreTextSize);
     }
     if (strcmp(name, "port") == 0) {
@@ -74,7 +178,9 @@ static int ValidSetting(const char *name, const char *value) {
         return lstrlenA(value) < PasswordSize;
     }
     if (strcmp(name, "certificate") == 0) {
-        return lstrlenA(value) < MAX_PATH;
+        static BYTE certificate[CertificateSize];
+        return !value[0] || (lstrlenA(value) < MAX_PATH &&
+                             ReadCertificateFile(value, certificate, CertificateSize));
     }
     if (strcmp(name, "sender") == 0) {
         return !value[0] || (lstrlenA(value) < MailboxSize && ValidMailbox(value));
@@ -198,10 +304,10 @@ int SetMailSettings(const char *profile, int count, char *const *settings) {
         HeapFree(GetProcessHeap(), 0, sealed);
     }
     if (!refused) {
-        char queue[MAX_PATH];
-        ProfileOutbox(profile, queue, MAX_PATH - 16);
-        lstrcpynA(queue + lstrlenA(queue), TELVEX_QUEUE_FILE, 16);
-        WritePrivateProfileStringA("Stopped", profile, NULL, queue);
+        // New settings deserve a try at once, whatever stopped or paused the queue.
+        char outbox[MAX_PATH];
+        ProfileOutbox(profile, outbox, sizeof outbox);
+        RestartProfileQueue(outbox, profile);
     }
     return refused;
 }

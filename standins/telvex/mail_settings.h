@@ -8,12 +8,12 @@
 #include "store.h"
 
 enum : int { SecurityStartTls = 0, SecurityTls = 1, SecurityNone = 2 };
-enum : int { PasswordSize = 128 };
+enum : int { PasswordSize = 128, CertificateSize = 64 * 1024 };
 
 struct MailProfile {
     char Server[StoreTextSize];
     WORD Port;
-    int Security;
+    int Security; // -1 when the store names none of the three
     char User[StoreTextSize];
     char Sender[MailboxSize];   // "" when the message's own sender is the envelope sender
     char Certificate[MAX_PATH]; // the one certificate to trust, "" for the system's trust store
@@ -21,8 +21,15 @@ struct MailProfile {
 
 // The profile's delivery settings; 1 when it names a server to deliver to.
 int LoadMailProfile(const char *profile, MailProfile *mail);
-// 1 when the server name is the loopback interface.
+// Why settings edited into the store cannot be used, or NULL.
+const char *MailProfileProblem(const MailProfile *mail);
+// 1 when the server name is the loopback interface: localhost, ::1 or 127.x.y.z.
 int LoopbackName(const char *server);
+// 1 when the name can be a server's: a host name, or an IPv4 or IPv6 address.
+int ValidServerName(const char *server);
+// The DER bytes of a certificate file (PEM or DER) into out: their number, 0
+// when it cannot be read or is no certificate.
+DWORD ReadCertificateFile(const char *path, BYTE *out, DWORD size);
 // The setting's value for a security (starttls, tls, none).
 const char *SecurityName(int security);
 // Checks "name=value" settings against a profile's present ones: 0, or the

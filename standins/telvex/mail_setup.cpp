@@ -8,19 +8,22 @@
 
 #include "mail_settings.h"
 
-// Replaces "password=-" by the line read from standard input.
+// Replaces "password=-" by the line read from standard input: 1, or 0 when
+// none came or it is longer than a password can be.
 static int ReadPassword(char *setting, int size) {
     if (strcmp(setting, "password=-") != 0) {
         return 1;
     }
-    char line[PasswordSize];
-    if (!fgets(line, sizeof line, stdin)) {
-        return 0;
+    char line[PasswordSize + 2];
+    int ok = fgets(line, sizeof line, stdin) != NULL;
+    size_t length = ok ? strcspn(line, "\r\n") : 0;
+    ok = ok && length < PasswordSize && (line[length] || feof(stdin));
+    if (ok) {
+        line[length] = 0;
+        snprintf(setting, size, "password=%s", line);
     }
-    line[strcspn(line, "\r\n")] = 0;
-    snprintf(setting, size, "password=%s", line);
     SecureZeroMemory(line, sizeof line);
-    return 1;
+    return ok;
 }
 
 int main(int argc, char **argv) {
@@ -34,7 +37,7 @@ int main(int argc, char **argv) {
         return 1;
     }
     enum : int { SettingCount = 16 };
-    static char settings[SettingCount][PasswordSize + 16];
+    static char settings[SettingCount][MAX_PATH + 32];
     char *pointers[SettingCount];
     int count = argc - 2;
     if (count > SettingCount) {
@@ -42,9 +45,15 @@ int main(int argc, char **argv) {
         return 1;
     }
     for (int i = 0; i < count; i++) {
+        if (lstrlenA(argv[i + 2]) >= (int)sizeof settings[i]) {
+            fprintf(stderr, "TelvexMail: refused: a setting longer than %d characters\n",
+                    (int)sizeof settings[i] - 1);
+            return 1;
+        }
         lstrcpynA(settings[i], argv[i + 2], sizeof settings[i]);
         if (!ReadPassword(settings[i], sizeof settings[i])) {
-            fprintf(stderr, "TelvexMail: no password on standard input\n");
+            fprintf(stderr, "TelvexMail: no password of at most %d characters on standard input\n",
+                    PasswordSize - 1);
             return 1;
         }
         pointers[i] = settings[i];

@@ -1,14 +1,17 @@
 // The delivery agent's work: each outbox of a profile with a server,
-// delivered in order over SMTP. A message leaves the outbox only after the
-// server's 250 to its data: into Sent\ with a record of the delivery, or
-// into Failed\ with the server's refusal. The 250 is noted in queue.ini at
-// once: a message the server has is only filed, never sent again, even by
-// an agent started after one that crashed; one that cannot be filed yet (a
-// full disk) stays whole in the outbox and is filed later. Recipients the
-// server defers (a 4xx to their RCPT) do not hold the message back from
-// the others: it waits in the outbox for them alone. A temporary failure
-// keeps it and pauses that outbox, longer after each failure in a
-// row; the pause is kept in the outbox's queue.ini across restarts. Every
+// delivered over SMTP, every ready message of a profile over one session.
+// A message leaves the outbox only after the server's 250 to its data:
+// into Sent\ with a record of the delivery (filed while the server takes
+// the next message), or into Failed\ with the server's refusal. One that
+// cannot be filed yet is noted in queue.ini as taken: it is only filed,
+// never sent again, even by an agent started after one that crashed; when
+// the note cannot be written either, nothing more goes from that outbox
+// until it can. Recipients the server defers (a 4xx
+// to their RCPT) do not hold the message back from the others, and a
+// message that must wait holds back no other: it is paused, longer after
+// each failure in a row, and given up after five days. A server that cannot
+// be reached pauses its profile; one that refuses the profile's settings
+// (its account, its certificate, no TLS) stops it until they change. Every
 // attempt is a line of the log beside the outbox ("<outbox>.log").
 #pragma once
 #include <windows.h>

@@ -3,6 +3,7 @@
 
 #include "address_book.h"
 #include "link_blocks.h"
+#include "outbox_queue.h"
 #include "store.h"
 #include "transport.h"
 
@@ -50,7 +51,18 @@ static void CopyProfile(const char *name, void *context) {
     }
 }
 
+// Mail queued before the machine last stopped goes once the program starts:
+// its start-up asks for the profiles (and for the services the menu shows),
+// whichever comes first wakes the delivery agent where an outbox holds mail.
+static void WakeAgentOnce() {
+    static LONG woken;
+    if (!InterlockedExchange(&woken, 1)) {
+        WakeAgentForWaitingMail();
+    }
+}
+
 TELVEX_ENTRY QueryAllProfileInfo(DWORD *count, DWORD *slotSize) {
+    WakeAgentOnce();
     ProfileCensus census = {};
     *count = ForEachProfile(MeasureProfile, &census);
     *slotSize = census.Longest ? census.Longest : 1;
@@ -122,5 +134,6 @@ TELVEX_ENTRY SendTelvex(DWORD, RecipientLink *link) {
 }
 
 TELVEX_ENTRY QueryServiceAvailable(DWORD service) {
+    WakeAgentOnce();
     return StoreNumber(service == 0 ? "InternetService" : "MSNService", 1);
 }

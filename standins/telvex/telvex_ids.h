@@ -35,5 +35,7 @@
 #define TELVEX_AGENT_WAKE "TelvexDeliveryWake"
 /* An outbox's delivery state, in the outbox. */
 #define TELVEX_QUEUE_FILE "queue.ini"
+/* Held while a queue.ini is read, changed and written back. */
+#define TELVEX_QUEUE_MUTEX "TelvexQueueState"
 
 #endif

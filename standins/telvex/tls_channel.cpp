@@ -8,7 +8,9 @@
 #include <stdio.h>
 #include <string.h>
 
-enum : int { RecordSize = 16 * 1024 + 512, CertificateSize = 64 * 1024 };
+#include "mail_settings.h"
+
+enum : int { RecordSize = 16 * 1024 + 512 };
 
 // The one TLS session the agent holds at a time.
 static struct {
@@ -21,30 +23,49 @@ static struct {
     int Plain, PlainAt;              // decrypted bytes not yet handed out
     char Decrypted[2 * RecordSize];  // what DecryptMessage gave
     char Outgoing[RecordSize + 256]; // one record being sent
+    char Server[StoreTextSize];      // the name the certificate is for
 } Tls;
 
-int WaitReadable(SOCKET socket, DWORD timeout) {
-    fd_set readable;
-    FD_ZERO(&readable);
-    FD_SET(socket, &readable);
-    timeval wait = {(long)(timeout / 1000), (long)(timeout % 1000) * 1000};
-    return select(0, &readable, NULL, NULL, &wait) == 1;
+int ReceiveBefore(SOCKET socket, DWORD deadline, char *out, int size) {
+    // An overlapped receive waited for until the deadline: a receive timeout
+    // of the socket's own would have to be set anew for each wait of another
+    // length, and leaves the connection in no known state once it expires.
+    static WSAEVENT done = WSA_INVALID_EVENT;
+    LONG left = (LONG)(deadline - GetTickCount()); // the tick count wraps: compared as a span
+    if (left <= 0 ||
+        (done == WSA_INVALID_EVENT && (done = WSACreateEvent()) == WSA_INVALID_EVENT)) {
+        return -1;
+    }
+    WSAOVERLAPPED overlapped = {};
+    overlapped.hEvent = done;
+    WSABUF buffer = {(ULONG)size, out};
+    DWORD got = 0, flags = 0;
+    if (WSARecv(socket, &buffer, 1, &got, &flags, &overlapped, NULL) == 0) {
+        return (int)got;
+    }
+    if (WSAGetLastError() != WSA_IO_PENDING) {
+        return -1;
+    }
+    if (WaitForSingleObject(done, (DWORD)left) != WAIT_OBJECT_0) {
+        CancelIo((HANDLE)socket);
+        WSAGetOverlappedResult(socket, &overlapped, &got, TRUE, &flags); // the buffer is free again
+        return -1;
+    }
+    return WSAGetOverlappedResult(socket, &overlapped, &got, FALSE, &flags) ? (int)got : -1;
 }
 
-// Waits for the socket to be readable, then reads into Incoming: the bytes
-// read, 0 when the connection ended, -1 after timeout.
-static int ReceiveRaw(SOCKET socket, DWORD timeout) {
+// Reads into Incoming: the bytes read, 0 when the connection ended, -1
+// after the deadline.
+static int ReceiveRaw(SOCKET socket, DWORD deadline) {
     if (Tls.Raw == (int)sizeof Tls.Incoming) {
         return 0; // a record larger than TLS allows: give up on the connection
     }
-    if (!WaitReadable(socket, timeout)) {
-        return -1;
-    }
-    int got = recv(socket, Tls.Incoming + Tls.Raw, (int)sizeof Tls.Incoming - Tls.Raw, 0);
+    int got =
+        ReceiveBefore(socket, deadline, Tls.Incoming + Tls.Raw, (int)sizeof Tls.Incoming - Tls.Raw);
     if (got > 0) {
         Tls.Raw += got;
     }
-    return got > 0 ? got : 0;
+    return got;
 }
 
 int SendAll(SOCKET socket, const char *data, int length) {
@@ -71,14 +92,19 @@ static void KeepExtra(const SecBuffer *buffers, int count) {
     Tls.Raw = extra;
 }
 
-static int Handshake(SOCKET socket, DWORD timeout, const char *server) {
+// The handshake, from its start (first) or where the server asked for it
+// again (what it sent is then in Incoming).
+static int Handshake(SOCKET socket, DWORD deadline, const char *server, int first) {
+    // No certificate of this user's is offered, even to a server that asks
+    // for one (SEC_I_INCOMPLETE_CREDENTIALS: called again, it goes without).
     const DWORD flags = ISC_REQ_SEQUENCE_DETECT | ISC_REQ_REPLAY_DETECT | ISC_REQ_CONFIDENTIALITY |
-                        ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM | ISC_REQ_MANUAL_CRED_VALIDATION;
+                        ISC_REQ_ALLOCATE_MEMORY | ISC_REQ_STREAM | ISC_REQ_MANUAL_CRED_VALIDATION |
+                        ISC_REQ_USE_SUPPLIED_CREDS;
     SECURITY_STATUS status = SEC_I_CONTINUE_NEEDED;
-    int first = 1;
-    while (status == SEC_I_CONTINUE_NEEDED || status == SEC_E_INCOMPLETE_MESSAGE) {
-        if (!first && (Tls.Raw == 0 || status == SEC_E_INCOMPLETE_MESSAGE) &&
-            ReceiveRaw(socket, timeout) <= 0) {
+    int read = !first && Tls.Raw == 0;
+    while (status == SEC_I_CONTINUE_NEEDED || status == SEC_E_INCOMPLETE_MESSAGE ||
+           status == SEC_I_INCOMPLETE_CREDENTIALS) {
+        if (read && ReceiveRaw(socket, deadline) <= 0) {
             return 0;
         }
         SecBuffer in[2] = {{(ULONG)Tls.Raw, SECBUFFER_TOKEN, Tls.Incoming},
@@ -89,7 +115,7 @@ static int Handshake(SOCKET socket, DWORD timeout, const char *server) {
         status = InitializeSecurityContextA(
             &Tls.Credentials, first ? NULL : &Tls.Context, (SEC_CHAR *)server, flags, 0, 0,
             first ? NULL : &inDesc, 0, first ? &Tls.Context : NULL, &outDesc, &attributes, NULL);
-        Tls.HaveContext = !first || !FAILED(status); // a first call that failed made none
+        Tls.HaveContext = Tls.HaveContext || !first || !FAILED(status); // a failed first made none
         if (out[0].pvBuffer) {
             int sent = out[0].cbBuffer == 0 ||
                        SendAll(socket, (const char *)out[0].pvBuffer, (int)out[0].cbBuffer);
@@ -98,43 +124,24 @@ static int Handshake(SOCKET socket, DWORD timeout, const char *server) {
                 return 0;
             }
         }
-        if (!first && status != SEC_E_INCOMPLETE_MESSAGE) {
+        // Incomplete credentials: the same bytes again, with none.
+        if (!first && status != SEC_E_INCOMPLETE_MESSAGE &&
+            status != SEC_I_INCOMPLETE_CREDENTIALS) {
             KeepExtra(in, 2);
         }
+        read = status == SEC_E_INCOMPLETE_MESSAGE ||
+               (status == SEC_I_CONTINUE_NEEDED && (first || Tls.Raw == 0));
         first = 0;
     }
     return status == SEC_E_OK &&
            QueryContextAttributesA(&Tls.Context, SECPKG_ATTR_STREAM_SIZES, &Tls.Sizes) == SEC_E_OK;
 }
 
-// The certificate file's DER bytes into out: their number, 0 when unreadable.
-static DWORD ReadCertificate(const char *path, BYTE *out, DWORD size) {
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE) {
-        return 0;
-    }
-    static char text[CertificateSize];
-    DWORD got = 0;
-    int ok = ReadFile(file, text, sizeof text - 1, &got, NULL);
-    CloseHandle(file);
-    if (!ok) {
-        return 0;
-    }
-    text[got] = 0;
-    if (!strstr(text, "-----BEGIN")) {
-        memcpy(out, text, got < size ? got : size);
-        return got <= size ? got : 0;
-    }
-    DWORD length = size;
-    return CryptStringToBinaryA(text, 0, CRYPT_STRING_BASE64HEADER, out, &length, NULL, NULL)
-               ? length
-               : 0;
-}
-
 // 1 when the server's certificate is the named one or, with none named, one
-// the system trusts for this server name.
-static int TrustedCertificate(const char *server, const char *certificate, char *why, int size) {
+// the system trusts for this server name and that is not revoked, as far as
+// that can be learnt (when it cannot, note says so).
+static int TrustedCertificate(const char *server, const char *certificate, char *why, int size,
+                              char *note, int noteSize) {
     PCCERT_CONTEXT presented = NULL;
     if (QueryContextAttributesA(&Tls.Context, SECPKG_ATTR_REMOTE_CERT_CONTEXT, &presented) !=
             SEC_E_OK ||
@@ -145,7 +152,7 @@ static int TrustedCertificate(const char *server, const char *certificate, char 
     int trusted = 0;
     if (certificate[0]) {
         static BYTE expected[CertificateSize];
-        DWORD length = ReadCertificate(certificate, expected, sizeof expected);
+        DWORD length = ReadCertificateFile(certificate, expected, sizeof expected);
         trusted = length && length == presented->cbCertEncoded &&
                   memcmp(expected, presented->pbCertEncoded, length) == 0;
         snprintf(why, size, "the server's certificate is not the one in %s", certificate);
@@ -153,8 +160,8 @@ static int TrustedCertificate(const char *server, const char *certificate, char 
         CERT_CHAIN_PARA para = {};
         para.cbSize = sizeof para;
         PCCERT_CHAIN_CONTEXT chain = NULL;
-        if (CertGetCertificateChain(NULL, presented, NULL, presented->hCertStore, &para, 0, NULL,
-                                    &chain)) {
+        if (CertGetCertificateChain(NULL, presented, NULL, presented->hCertStore, &para,
+                                    CERT_CHAIN_REVOCATION_CHECK_CHAIN_EXCLUDE_ROOT, NULL, &chain)) {
             WCHAR name[256];
             MultiByteToWideChar(CP_ACP, 0, server, -1, name, 256);
             SSL_EXTRA_CERT_CHAIN_POLICY_PARA ssl = {};
@@ -163,34 +170,55 @@ static int TrustedCertificate(const char *server, const char *certificate, char 
             ssl.pwszServerName = name;
             CERT_CHAIN_POLICY_PARA policy = {};
             policy.cbSize = sizeof policy;
+            // A revocation server out of reach does not refuse the server;
+            // a revoked certificate does.
+            policy.dwFlags = CERT_CHAIN_POLICY_IGNORE_ALL_REV_UNKNOWN_FLAGS;
             policy.pvExtraPolicyPara = &ssl;
             CERT_CHAIN_POLICY_STATUS status = {};
             status.cbSize = sizeof status;
             trusted =
                 CertVerifyCertificateChainPolicy(CERT_CHAIN_POLICY_SSL, chain, &policy, &status) &&
                 status.dwError == 0;
+            if (trusted &&
+                (chain->TrustStatus.dwErrorStatus &
+                 (CERT_TRUST_REVOCATION_STATUS_UNKNOWN | CERT_TRUST_IS_OFFLINE_REVOCATION))) {
+                snprintf(note, noteSize,
+                         "whether the certificate of %s is revoked could not be learnt", server);
+            }
+            snprintf(why, size,
+                     status.dwError == (DWORD)CERT_E_REVOKED
+                         ? "the server's certificate for %s is revoked"
+                         : "the server's certificate is not trusted for %s",
+                     server);
             CertFreeCertificateChain(chain);
+        } else {
+            snprintf(why, size, "the server's certificate is not trusted for %s", server);
         }
-        snprintf(why, size, "the server's certificate is not trusted for %s", server);
     }
     CertFreeCertificateContext(presented);
     return trusted;
 }
 
-int StartTls(SOCKET socket, DWORD timeout, const char *server, const char *certificate, char *why,
+int StartTls(SOCKET socket, DWORD deadline, const char *server, const char *certificate, char *why,
              int size) {
     Tls.Raw = Tls.Plain = Tls.PlainAt = 0;
+    lstrcpynA(Tls.Server, server, sizeof Tls.Server);
     SCHANNEL_CRED credentials = {};
     credentials.dwVersion = SCHANNEL_CRED_VERSION;
     credentials.dwFlags = SCH_CRED_NO_DEFAULT_CREDS | SCH_CRED_MANUAL_CRED_VALIDATION;
     Tls.HaveCredentials =
         AcquireCredentialsHandleA(NULL, (SEC_CHAR *)UNISP_NAME_A, SECPKG_CRED_OUTBOUND, NULL,
                                   &credentials, NULL, NULL, &Tls.Credentials, NULL) == SEC_E_OK;
-    if (!Tls.HaveCredentials || !Handshake(socket, timeout, server)) {
+    if (!Tls.HaveCredentials || !Handshake(socket, deadline, server, 1)) {
         snprintf(why, size, "no TLS session with %s", server);
         return TlsRefused;
     }
-    return TrustedCertificate(server, certificate, why, size) ? TlsOpen : TlsUntrusted;
+    char note[512] = "";
+    if (!TrustedCertificate(server, certificate, why, size, note, sizeof note)) {
+        return TlsUntrusted;
+    }
+    lstrcpynA(why, note, size);
+    return TlsOpen;
 }
 
 int TlsSend(SOCKET socket, const char *data, int length) {
@@ -217,7 +245,7 @@ int TlsSend(SOCKET socket, const char *data, int length) {
     return 1;
 }
 
-int TlsReceive(SOCKET socket, DWORD timeout, char *out, int size) {
+int TlsReceive(SOCKET socket, DWORD deadline, char *out, int size) {
     while (Tls.Plain == 0) {
         SECURITY_STATUS status = SEC_E_INCOMPLETE_MESSAGE;
         if (Tls.Raw) {
@@ -239,11 +267,20 @@ int TlsReceive(SOCKET socket, DWORD timeout, char *out, int size) {
                 KeepExtra(buffers, 4);
                 continue;
             }
+            if (status == SEC_I_RENEGOTIATE) {
+                // The server speaks of the handshake again (a new key, a
+                // ticket): what it sent is the handshake's, then the data goes on.
+                KeepExtra(buffers, 4);
+                if (!Handshake(socket, deadline, Tls.Server, 0)) {
+                    return 0;
+                }
+                continue;
+            }
             if (status != SEC_E_INCOMPLETE_MESSAGE) {
                 return 0; // the server closed the session or sent what cannot be read
             }
         }
-        int got = ReceiveRaw(socket, timeout);
+        int got = ReceiveRaw(socket, deadline);
         if (got <= 0) {
             return got;
         }

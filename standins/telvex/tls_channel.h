@@ -6,18 +6,21 @@
 
 enum : int { TlsRefused = 0, TlsOpen = 1, TlsUntrusted = 2 };
 
-// 1 when the socket has bytes (or its end) to read within timeout milliseconds.
-int WaitReadable(SOCKET socket, DWORD timeout);
+// Reads what the socket has before the deadline (a GetTickCount value): the
+// number of bytes, 0 when the connection ended, -1 when nothing came in time
+// or the connection was lost.
+int ReceiveBefore(SOCKET socket, DWORD deadline, char *out, int size);
 // Sends all of data as it is: 1/0.
 int SendAll(SOCKET socket, const char *data, int length);
-// Negotiates TLS with the server: TlsOpen, TlsUntrusted (the certificate
-// is not the one trusted; why says so), or TlsRefused (no TLS; why says why).
-int StartTls(SOCKET socket, DWORD timeout, const char *server, const char *certificate, char *why,
+// Negotiates TLS with the server before the deadline: TlsOpen (why then
+// holds a note for the log, or ""), TlsUntrusted (the certificate is not the
+// one trusted; why says so), or TlsRefused (no TLS; why says why).
+int StartTls(SOCKET socket, DWORD deadline, const char *server, const char *certificate, char *why,
              int size);
 // Sends all of data inside TLS: 1/0.
 int TlsSend(SOCKET socket, const char *data, int length);
 // Reads what the server sent inside TLS: the number of bytes, 0 when the
-// connection ended, -1 when nothing came within timeout milliseconds.
-int TlsReceive(SOCKET socket, DWORD timeout, char *out, int size);
+// connection ended, -1 when nothing came before the deadline.
+int TlsReceive(SOCKET socket, DWORD deadline, char *out, int size);
 // Ends the TLS session (the socket stays open): after StartTls, whatever it returned.
 void EndTls();

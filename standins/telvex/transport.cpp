@@ -95,14 +95,11 @@ DWORD LockTransport(DWORD take) {
 // outbox and on the debug output: the caller of SendTelvex only learns that
 // it failed.
 static void ReportRefusal(const char *outbox, const char *reason, const char *what) {
-    SYSTEMTIME now;
-    GetSystemTime(&now);
     char text[2 * StoreTextSize + 96];
-    snprintf(text, sizeof text, "%04u-%02u-%02u %02u:%02u:%02u UTC message not sent: %s: %s\r\n",
-             now.wYear, now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, reason,
-             what ? what : "");
-    AppendOutboxLog(outbox, text);
-    OutputDebugStringA(text);
+    snprintf(text, sizeof text, "message not sent: %s: %s", reason, what ? what : "");
+    if (AppendOutboxLog(outbox, text)) {
+        OutputDebugStringA(text);
+    }
 }
 
 // The sender as the profile describes it, and its outbox folder (made when

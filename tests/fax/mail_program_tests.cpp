@@ -2,6 +2,7 @@
 // speed-dial keys on the panel, as the profiles in the library's store and
 // the labels in the settings file make them.
 #include "program_fixture.h"
+#include "smtp_server_process.h"
 
 namespace {
 
@@ -58,6 +59,32 @@ TEST_F(MailProgram, ASpeedDialKeyShowsItsLabelForTheDestination) {
     EXPECT_EQ("Sales Team", WaitForLcd(2, "Sales Team"));
     PressKey("speed4");
     EXPECT_EQ("", WaitForLcd(2, ""));
+}
+
+// Mail left in an outbox (the machine stopped before it went) goes once the
+// program starts again: its start-up wakes the mail library's delivery agent.
+TEST_F(MailProgram, MailLeftInAnOutboxGoesWhenTheProgramStarts) {
+    std::string outbox = ProductFile("OUTBOX\\startup\\"), received = outbox + "received\\";
+    int port = FreeLoopbackPort();
+    ASSERT_TRUE(WaitUntil([] { return !DeliveryAgentRunning(); }, 60000));
+    for (const std::string &folder :
+         {ProductFile("OUTBOX\\"), outbox, outbox + "Sent\\", received}) {
+        ClearFolder(folder);
+    }
+    Prepare(std::string(MailProfile) + "EmailAddress=scan@varnel.example\r\nOutbox=" + outbox +
+            "\r\nSmtpServer=127.0.0.1\r\nSmtpSecurity=none\r\nSmtpPort=" + std::to_string(port) +
+            "\r\n");
+    WriteFileText(outbox + "left.env", "Lan Mail\r\nscan@varnel.example\r\nada@example.com\r\n");
+    WriteFileText(outbox + "left.eml", "Subject: left behind\r\n\r\nstill to go\r\n");
+    ASSERT_TRUE(StartSmtpServer(received, port, ""));
+    Start();
+    std::string filed = outbox + "Sent\\left.eml";
+    bool sent = WaitUntil(
+        [&] { return GetFileAttributesA(filed.c_str()) != INVALID_FILE_ATTRIBUTES; }, 60000);
+    EXPECT_TRUE(StopSmtpServer(received));
+    ASSERT_TRUE(sent) << ReadFileText(ProductFile("OUTBOX\\startup.log"));
+    EXPECT_EQ("Subject: left behind\r\n\r\nstill to go\r\n", ReadFileText(received + "001.eml"));
+    EXPECT_TRUE(WaitUntil([] { return !DeliveryAgentRunning(); }, 60000));
 }
 
 } // namespace

@@ -1,24 +1,33 @@
 #include "smtp_server_process.h"
 
 #include <winsock2.h>
+#include <tlhelp32.h>
 
 #include <vector>
 
 #include "program_harness.h"
 #include "standins/telvex/telvex_ids.h"
 
-int LaunchCommand(const std::string &line, PROCESS_INFORMATION *process) {
+int LaunchCommand(const std::string &line, PROCESS_INFORMATION *process, HANDLE input) {
     std::vector<char> command(line.begin(), line.end());
     command.push_back(0);
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
-    return CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
-                          &startup, process) != 0;
+    if (input) {
+        startup.dwFlags = STARTF_USESTDHANDLES;
+        startup.hStdInput = input;
+        startup.hStdOutput = GetStdHandle(STD_OUTPUT_HANDLE);
+        startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    }
+    return CreateProcessA(nullptr, command.data(), nullptr, nullptr, input != nullptr, 0, nullptr,
+                          nullptr, &startup, process) != 0;
 }
 
-int RunLibraryTool(const std::string &arguments, const char *program) {
+// Runs a program of the library's folder to its end: its exit code, or -1.
+static int RunTool(const std::string &arguments, const char *program, HANDLE input) {
     PROCESS_INFORMATION process = {};
-    if (!LaunchCommand("\"" + ProductFile("DLL32\\") + program + "\" " + arguments, &process)) {
+    if (!LaunchCommand("\"" + ProductFile("DLL32\\") + program + "\" " + arguments, &process,
+                       input)) {
         return -1;
     }
     DWORD code = (DWORD)-1;
@@ -28,6 +37,25 @@ int RunLibraryTool(const std::string &arguments, const char *program) {
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
     return (int)code;
+}
+
+int RunLibraryTool(const std::string &arguments, const char *program) {
+    return RunTool(arguments, program, nullptr);
+}
+
+int RunLibraryToolWithInput(const std::string &arguments, const std::string &text) {
+    SECURITY_ATTRIBUTES inherited = {sizeof inherited, nullptr, TRUE};
+    HANDLE read = nullptr, write = nullptr;
+    DWORD written = 0;
+    if (!CreatePipe(&read, &write, &inherited, 0)) {
+        return -1;
+    }
+    SetHandleInformation(write, HANDLE_FLAG_INHERIT, 0);
+    WriteFile(write, text.data(), (DWORD)text.size(), &written, nullptr);
+    CloseHandle(write);
+    int code = RunTool(arguments, "TelvexMail.exe", read);
+    CloseHandle(read);
+    return code;
 }
 
 int FreeLoopbackPort() {
@@ -97,6 +125,17 @@ int DeliveryAgentRunning() {
     HANDLE agent = OpenMutexA(SYNCHRONIZE, FALSE, TELVEX_AGENT_MUTEX);
     if (agent) {
         CloseHandle(agent);
+        return 1;
     }
-    return agent != nullptr;
+    // It lets its mutex go before it looks at the outboxes a last time.
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    PROCESSENTRY32 entry = {};
+    entry.dwSize = sizeof entry;
+    int running = 0;
+    for (BOOL more = Process32First(snapshot, &entry); more && !running;
+         more = Process32Next(snapshot, &entry)) {
+        running = _stricmp(entry.szExeFile, TELVEX_AGENT_FILE) == 0;
+    }
+    CloseHandle(snapshot);
+    return running;
 }

@@ -7,12 +7,15 @@
 
 #include <string>
 
-// Starts a command line: 1 with the process's handles (the caller's to
-// close) in process, else 0.
-int LaunchCommand(const std::string &line, PROCESS_INFORMATION *process);
+// Starts a command line, with input as its standard input when given: 1
+// with the process's handles (the caller's to close) in process, else 0.
+int LaunchCommand(const std::string &line, PROCESS_INFORMATION *process, HANDLE input = nullptr);
 // Runs a program of the library's folder (the settings tool unless named)
 // with these arguments: its exit code, or -1.
 int RunLibraryTool(const std::string &arguments, const char *program = "TelvexMail.exe");
+// Runs the settings tool with these arguments and text on its standard
+// input: its exit code, or -1.
+int RunLibraryToolWithInput(const std::string &arguments, const std::string &text);
 // A Windows path as native programs beside Wine name it, or "".
 std::string UnixPath(const std::string &path);
 // Starts a Python script natively beside Wine with these arguments; 1 once
@@ -27,5 +30,5 @@ int FreeLoopbackPort();
 int StartSmtpServer(const std::string &folder, int port, const std::string &options);
 // Asks the server saving into folder to stop; 1 once it has (or none ran).
 int StopSmtpServer(const std::string &folder);
-// 1 while the mail library's delivery agent runs.
+// 1 while the mail library's delivery agent runs, to its very end.
 int DeliveryAgentRunning();
