@@ -4,6 +4,7 @@
 
 #include "app/app.h"
 #include "app/settings.h"
+#include "app/startup_marks.h"
 #include "copy/copy_settings.h"
 #include "driver/driver.h"
 #include "fax/profiles.h"
@@ -27,6 +28,7 @@ const char *const ProgramFileName = "KEYPAD32.EXE";
 
 int InitializeApp() {
     LoadSettings();
+    StartupMark("settings read (SYS.INI, VARNEL.INI, telephon.ini)");
     if (InitFaxService()) {
         lstrcpynA(SettingsProfileName, FaxProfileName, ProfileNameSize);
         FaxAvailable = 1;
@@ -34,6 +36,7 @@ int InitializeApp() {
         FaxServiceEnabled = 0;
         FaxAvailable = 0;
     }
+    StartupMark("fax service: mail library Telvex.dll, fax settings, speed dials, profiles");
     if (LoadCopySettings()) {
         CopySettings = WorkingCopySettings;
         CopyAvailable = 1;
@@ -41,12 +44,14 @@ int InitializeApp() {
         CopyServiceEnabled = 0;
         CopyAvailable = 0;
     }
+    StartupMark("copy settings: printer library Dorlan.DLL");
     PaperSize = CopyUnit ? 2 : 0;
     SystemLook.ButtonFaceColor = GetSysColor(COLOR_BTNFACE);
     SystemLook.ButtonHighlightColor = GetSysColor(COLOR_BTNHIGHLIGHT);
     SystemLook.ButtonShadowColor = GetSysColor(COLOR_BTNSHADOW);
     MessageHook = SetWindowsHookExA(WH_GETMESSAGE, DialogMessageHook, NULL, GetCurrentThreadId());
     InitCommonControls();
+    StartupMark("system colours, message hook, common controls");
     return 1;
 }
 

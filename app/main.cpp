@@ -4,6 +4,7 @@
 
 #include "app/app.h"
 #include "app/settings.h"
+#include "app/startup_marks.h"
 #include "driver/driver.h"
 #include "panel/panel.h"
 #include "res/resource.h"
@@ -12,7 +13,6 @@
 static int FailStart(const char *text) {
     MessageBoxA(NULL, text, "Varnel", MB_OK);
     ReleaseLibraries();
-    UnregisterTabLibrary(AppInstance);
     return 0;
 }
 
@@ -28,6 +28,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         RaiseRunningInstance(running);
         return 0;
     }
+    StartupMark("process started, program entered");
     AppInstance = instance;
     LoadStringA(instance, IDS_APP_TITLE, AppTitle, sizeof AppTitle);
 
@@ -36,6 +37,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         LoadStringA(instance, IDS_NO_DEVICE, text, sizeof text);
         return FailStart(text);
     }
+    StartupMark("scanner driver VNLSCN32.DLL loaded and bound");
     InitializeApp();
 
     WNDCLASSA windowClass = {};
@@ -49,8 +51,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     if (!RegisterClassA(&windowClass)) {
         return FailStart("Register Error!");
     }
-    // Without the tab library the program runs on; only the fax sheet cannot open.
-    RegisterTabLibrary(instance);
+    StartupMark("window class registered");
     MainWindow =
         CreateWindowExA(0, MainWindowClass, AppTitle, WS_OVERLAPPEDWINDOW, CW_USEDEFAULT,
                         CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, NULL,
@@ -58,15 +59,17 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     if (!MainWindow) {
         return FailStart("Create Window Error!");
     }
+    StartupMark("main window created (menu, mail services asked)");
     PollTimer = SetTimer(MainWindow, PollTimerId, 100, NULL);
     if (!PollTimer) {
         ReleaseLibraries();
-        UnregisterTabLibrary(instance);
         return 0;
     }
     ShowStatusLine();
     ClearMessageLine();
+    StartupMark("poll timer, status and message lines shown");
     RegisterPanelKeys(1);
+    StartupMark("26 panel keys registered");
     ShowWindow(MainWindow, SW_SHOWMINIMIZED);
     UpdateWindow(MainWindow);
 
@@ -78,6 +81,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         }
     }
     ReleaseLibraries();
+    // The fax sheet bound the tab library when it was first opened.
     UnregisterTabLibrary(instance);
     return (int)message.wParam;
 }

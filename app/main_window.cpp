@@ -5,19 +5,19 @@
 #include "app/app.h"
 #include "app/run_entry.h"
 #include "app/settings.h"
-#include "copy/copy_dialog.h"
-#include "copy/scanner_settings.h"
 #include "driver/driver.h"
-#include "driver/io_address.h"
 #include "fax/profiles.h"
 #include "fax/telvex.h"
 #include "panel/panel.h"
 #include "panel/panel_state.h"
 #include "res/resource.h"
 #include "ui/about.h"
+#include "ui/copy_dialog.h"
 #include "ui/create_profile.h"
 #include "ui/fax_sheet.h"
 #include "ui/help.h"
+#include "ui/io_address_dialog.h"
+#include "ui/scanner_settings.h"
 
 void RegisterPanelKeys(int on) {
     for (WORD key = 0; key < PanelMessageKeyCount; key++) {

@@ -127,6 +127,17 @@ int SaveLevelDefaults(const LevelPair *levels, const char *file) {
     return written;
 }
 
+void Today(SYSTEMTIME *today) {
+    GetLocalTime(today);
+    char given[16];
+    unsigned month, day;
+    DWORD length = GetEnvironmentVariableA("KEYPAD32_TODAY", given, sizeof given);
+    if (length && length < sizeof given && sscanf(given, "%u-%u", &month, &day) == 2) {
+        today->wMonth = (WORD)month;
+        today->wDay = (WORD)day;
+    }
+}
+
 void LoadJobCounter(const SYSTEMTIME *today) {
     char stamp[16];
     FormatDayStamp(today, stamp, sizeof(stamp));
@@ -162,7 +173,7 @@ void LoadSettings() {
     WindowRect.Height = ReadVarnelInt("Win-Height", -1);
 
     SYSTEMTIME today;
-    GetLocalTime(&today);
+    Today(&today);
     LoadJobCounter(&today);
 
     memcpy(ModeLevels, LevelDefaults, sizeof(ModeLevels));
@@ -200,6 +211,16 @@ int LoadProductLibrary(HMODULE *module, const char *fileName) {
         return 0;
     *module = LoadLibraryA(path);
     return *module != nullptr;
+}
+
+void HoldLock(volatile LONG *lock) {
+    while (InterlockedExchange(lock, 1)) {
+        Sleep(0);
+    }
+}
+
+void FreeLock(volatile LONG *lock) {
+    InterlockedExchange(lock, 0);
 }
 
 void ReleaseBlock(HGLOBAL *block) {

@@ -49,6 +49,10 @@ void SplitLocationRecord(const char *record, DialingRecord *info);
 void FormatDayStamp(const SYSTEMTIME *day, char *out, int size);
 // 1 when the stored day stamp is not today's, so the job counter starts again.
 int IsNewDay(const char *storedDate, const char *today);
+// Today's date; a test names the day the job counter belongs to in
+// KEYPAD32_TODAY, as "Date" holds it ("12-7"), so that a run across midnight
+// keeps the counter it set.
+void Today(SYSTEMTIME *today);
 // Restarts JobID on a new day, else takes the stored one.
 void LoadJobCounter(const SYSTEMTIME *today);
 // Cuts SettingsPath back to the product directory and appends the file name.
@@ -63,6 +67,10 @@ int ProductFileExists(char *out, WORD size, const char *fileName);
 int FileExists(const char *path);
 int LoadProductLibrary(HMODULE *module, const char *fileName);
 int ShowStringMessage(HINSTANCE instance, HWND owner, const char *caption, WORD id);
+// A lock that the main thread and a job hold only while they copy a few
+// settings, so that waiting for it spins.
+void HoldLock(volatile LONG *lock);
+void FreeLock(volatile LONG *lock);
 // Unlocks, frees and empties a movable block (held locked once, or not locked);
 // an empty handle is left as it is.
 void ReleaseBlock(HGLOBAL *block);

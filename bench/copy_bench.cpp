@@ -44,7 +44,7 @@ void Command(const std::string &command) {
     DeviceCommand(command.c_str(), reply, sizeof reply);
 }
 
-WORD CountScanned(WORD lines) {
+WORD CountScanned(DWORD lines) {
     ScanParameters.Lines -= lines < ScanParameters.Lines ? lines : ScanParameters.Lines;
     return ScanParameters.Lines == 0 ? ReadPageComplete : ReadMore;
 }
@@ -126,7 +126,7 @@ int SetUp() {
 // The copy job's own work on a colour Letter page, best of three.
 void SpoolCost(const std::string &page) {
     PaperSize = 0;
-    WorkingCopySettings.FitInPage = 1;
+    JobCopySettings.FitInPage = 1;
     GetProfileStringA("Windows", "device", "", JobPrinterName, sizeof JobPrinterName);
     Command("clear");
     Command("load " + page);
@@ -189,7 +189,7 @@ DWORD WINAPI SampleMemory(LPVOID) {
 
 void LegalCopyMemory(const std::string &page) {
     PaperSize = 1;
-    WorkingCopySettings.FitInPage = 0; // the printer's own 300 dpi across and down
+    JobCopySettings.FitInPage = 0; // the printer's own 300 dpi across and down
     TypedLength = 0;
     Command("clear");
     Command("load " + page);

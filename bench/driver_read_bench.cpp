@@ -40,7 +40,7 @@ std::string MakePage() {
 
 DWORD TotalBytes;
 
-WORD CountLines(WORD lines) {
+WORD CountLines(DWORD lines) {
     TotalBytes += lines * ScanParameters.BytesPerLine;
     return 0;
 }

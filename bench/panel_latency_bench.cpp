@@ -1,6 +1,5 @@
 // Key press to LCD latency through the running KEYPAD32.EXE, beside the
-// device's own LCD round trip with no program in between; and the program's
-// start-up time to keys registered beside a minimal one-window program.
+// device's own LCD round trip with no program in between.
 #include <windows.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -57,45 +56,6 @@ std::string StatusWithLevel(int level) {
     return line;
 }
 
-// Starts a program and waits for its window (and, for KEYPAD32, for its last
-// key registration); the elapsed time.
-double StartAndWait(const char *path, const char *windowClass, bool waitForKeys) {
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process;
-    char commandLine[MAX_PATH];
-    lstrcpynA(commandLine, path, sizeof commandLine);
-    LARGE_INTEGER start, end;
-    QueryPerformanceCounter(&start);
-    if (!CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup, &process)) {
-        return -1;
-    }
-    HWND window = NULL;
-    for (;;) {
-        window = FindWindowA(windowClass, NULL);
-        if (window && (!waitForKeys || CountRequests(RequestLog(), 21, 255) >= 26)) {
-            break;
-        }
-        QueryPerformanceCounter(&end);
-        // A program that ended or never came up gives no figure.
-        if (WaitForSingleObject(process.hProcess, 1) == WAIT_OBJECT_0 ||
-            Milliseconds(start, end) > 10000) {
-            printf("%s did not come up\n", path);
-            TerminateProcess(process.hProcess, 1);
-            CloseHandle(process.hThread);
-            CloseHandle(process.hProcess);
-            return -1;
-        }
-    }
-    QueryPerformanceCounter(&end);
-    PostMessageA(window, WM_COMMAND, IDM_EXIT, 0);
-    PostMessageA(window, WM_CLOSE, 0, 0);
-    WaitForSingleObject(process.hProcess, 10000);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return Milliseconds(start, end);
-}
-
 } // namespace
 
 int main(int argc, char **argv) {
@@ -133,20 +93,6 @@ int main(int argc, char **argv) {
     PrintFigure("key press to LCD vs the device's own LCD round trip (median)", keyMedian,
                 deviceMedian, "ms");
 
-    char minimal[MAX_PATH];
-    GetModuleFileNameA(NULL, minimal, sizeof minimal);
-    lstrcpyA(strrchr(minimal, '\\') + 1, "MinimalWindow.exe");
-    std::vector<double> keypadStart, minimalStart;
-    for (int i = 0; i < 5; i++) {
-        Device("log clear");
-        keypadStart.push_back(
-            StartAndWait(ProductFile("EXE32\\KEYPAD32.EXE").c_str(), "Fax Configuration", true));
-        minimalStart.push_back(StartAndWait(minimal, "Minimal Window", false));
-    }
-    double keypadMedian = Report("start-up to keys registered", keypadStart);
-    double minimalMedian = Report("start-up of a one-window program", minimalStart);
-    PrintFigure("start-up to keys registered vs a one-window program (median)", keypadMedian,
-                minimalMedian, "ms");
     QuitDevice();
     return 0;
 }

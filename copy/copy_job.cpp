@@ -14,6 +14,7 @@ const char *const CopyErrorTexts[6] = {"User cancelled!", "Not enough mem!", "Pr
                                        "Scanner in use!", "Scanning error!", "File I/O Error!"};
 
 volatile SHORT JobStatus;
+CopySettingsRecord JobCopySettings;
 char JobPrinterName[PrinterDescriptionSize]; // description of this job's printer
 static PrinterEntry JobPrinterEntry;         // its three names, inside JobPrinterName
 static PrinterContext JobPrinterContext;     // the job's own printer library context
@@ -51,7 +52,7 @@ void SetCopyGeometry() {
     CopyGeometryInput input = {ScanMode,
                                PaperSize,
                                ModeLevels,
-                               WorkingCopySettings.FitInPage,
+                               JobCopySettings.FitInPage,
                                JobPrinterInfo.DpiX,
                                JobPrinterInfo.DpiY,
                                JobPrinterInfo.PrintableWidth,
@@ -88,7 +89,7 @@ int PrepareSpool() {
     return 1;
 }
 
-WORD SpoolBand(WORD lines) {
+WORD SpoolBand(DWORD lines) {
     // A driver that claims more lines than the band holds is not believed.
     if (lines > BandBuffer.Lines) {
         JobStatus = CopyScanError;
@@ -278,10 +279,11 @@ static int CopyLoadedPages() {
 
 DWORD WINAPI CopyJobThread(LPVOID) {
     JobStatus = CopyPrinterError;
-    if (CopySettings.AlwaysDefault) {
+    TakeCopySettings(&JobCopySettings);
+    if (JobCopySettings.AlwaysDefault) {
         GetProfileStringA("Windows", "device", "", JobPrinterName, sizeof JobPrinterName);
     } else {
-        lstrcpynA(JobPrinterName, CopySettings.Printer, sizeof JobPrinterName);
+        lstrcpynA(JobPrinterName, JobCopySettings.Printer, sizeof JobPrinterName);
     }
     if (!JobPrinterName[0] || !OpenJobPrinter()) {
         ReleaseDevMode();

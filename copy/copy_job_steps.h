@@ -9,6 +9,7 @@
 // It counts the lines off ScanParameters.Lines itself.
 typedef WORD (*BandConsumer)(DWORD lines, const BYTE *pixels);
 
+extern CopySettingsRecord JobCopySettings;          // the settings this job took at its start
 extern char JobPrinterName[PrinterDescriptionSize]; // description of this job's printer
 extern DWORD LinesSpooled;                          // lines of the current page in the spool file
 
@@ -22,7 +23,7 @@ int PrepareSpool();
 // Scans the loaded page into the spool file; 0 with JobStatus set when it failed.
 int ScanPageToSpool();
 // The LineCallback of the scan: writes the lines just delivered to the spool file.
-WORD SpoolBand(WORD lines);
+WORD SpoolBand(DWORD lines);
 // Reads the spooled page back band by band and hands each band to the consumer.
 int ReplaySpool(BandConsumer consumer);
 void ReleaseJobBuffers();

@@ -87,11 +87,28 @@ int LoadCopySettings() {
     return 1;
 }
 
-void SaveCopySettings() {
+int SaveCopySettings() {
     const char *file = SettingsPathFor("SYS.INI");
-    WriteIntSetting(CopySection, "FitInPage", file, WorkingCopySettings.FitInPage);
-    WriteIntSetting(CopySection, "AlwaysDefault", file, WorkingCopySettings.AlwaysDefault);
-    WritePrivateProfileStringA(CopySection, "Printer", WorkingCopySettings.Printer, file);
+    int written = WriteIntSetting(CopySection, "FitInPage", file, WorkingCopySettings.FitInPage);
+    written &=
+        WriteIntSetting(CopySection, "AlwaysDefault", file, WorkingCopySettings.AlwaysDefault);
+    written &=
+        WritePrivateProfileStringA(CopySection, "Printer", WorkingCopySettings.Printer, file);
+    return written != 0;
+}
+
+static volatile LONG CopySettingsHeld;
+
+void TakeCopySettings(CopySettingsRecord *settings) {
+    HoldLock(&CopySettingsHeld);
+    *settings = CopySettings;
+    FreeLock(&CopySettingsHeld);
+}
+
+void PutCopySettings(const CopySettingsRecord *settings) {
+    HoldLock(&CopySettingsHeld);
+    CopySettings = *settings;
+    FreeLock(&CopySettingsHeld);
 }
 
 // Skips leading delimiters, ends the token at the next one and moves the cursor

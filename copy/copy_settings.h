@@ -34,8 +34,13 @@ void UnbindPrinterLibrary();
 // Binds the library and reads "Varnel COPY" into WorkingCopySettings and CopyUnit;
 // without the library shows string 45 and returns 0.
 int LoadCopySettings();
-// Writes what the copy dialog edits of WorkingCopySettings to "Varnel COPY".
-void SaveCopySettings();
+// Writes what the copy dialog edits of WorkingCopySettings to "Varnel COPY":
+// 1, or 0 when a write failed.
+int SaveCopySettings();
+// The settings in use, taken or replaced whole under one lock: the copy job
+// takes them on its own thread while the dialog's OK may replace them.
+void TakeCopySettings(CopySettingsRecord *settings);
+void PutCopySettings(const CopySettingsRecord *settings);
 
 // Splits a printer description in place the way the settings hold it: the device
 // name up to the first comma, then driver and port each delimited by commas and

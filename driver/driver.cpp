@@ -152,7 +152,7 @@ WORD ReadScanLines(ReadRequest *request) {
         DWORD lines;
         status = ReadOnce(request, &lines);
         if (status != ReadFailed && lines != 0 && request->LineCallback)
-            status = request->LineCallback(LOWORD(lines));
+            status = request->LineCallback(lines);
     } while (request->LineCallback && status == ReadMore);
     if (status == ReadEndOfPage)
         status = ReadPageComplete;
@@ -163,7 +163,7 @@ WORD ReadScanLines(ReadRequest *request) {
 WORD ReadScanChunk(ReadRequest *request) {
     DWORD lines;
     WORD status = ReadOnce(request, &lines);
-    request->Delivered = status == ReadFailed ? 0 : LOWORD(lines);
+    request->Delivered = status == ReadFailed ? 0 : lines;
     // Lines that came with the end of the page are taken first; the next read ends it.
     if (status == ReadEndOfPage)
         status = lines != 0 ? ReadMore : ReadPageComplete;

@@ -5,9 +5,10 @@
 #include <windows.h>
 #include "abi/driver_abi.h"
 
-// Called with the lines one read delivered; returns a read status
-// (0 go on, 11 all lines taken, 65535 the caller failed).
-typedef WORD (*LineCallbackProc)(WORD lines);
+// Called with the lines one read delivered, the whole count the driver gave
+// (a claim of more than the buffer holds is the caller's to refuse); returns
+// a read status (0 go on, 11 all lines taken, 65535 the caller failed).
+typedef WORD (*LineCallbackProc)(DWORD lines);
 
 // What a scan-data reader reads into. Users may extend it with fields of their
 // own behind these four; the readers touch only these.
@@ -15,7 +16,7 @@ struct ReadRequest {
     BYTE *Buffer;                  // destination of the scan lines
     LineCallbackProc LineCallback; // per-chunk consumer, may be empty (ReadScanLines only)
     DWORD Capacity;                // size of Buffer in bytes, whole lines
-    WORD Delivered;                // lines of the last ReadScanChunk, 0 after an error
+    DWORD Delivered;               // lines of the last ReadScanChunk, 0 after an error
 };
 
 extern HMODULE LibraryHandle;              // the loaded driver library, empty when unbound

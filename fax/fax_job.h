@@ -7,6 +7,7 @@
 
 #include "abi/image_file_abi.h"
 #include "driver/driver.h"
+#include "fax/pdf_document.h"
 #include "fax/profiles.h"
 #include "scanjob/scan_job.h"
 
@@ -24,6 +25,9 @@ enum FaxStatus : SHORT {
     FaxSendFailed = 8,
 };
 enum : int { FaxStatusCount = 10, AttachmentNameSize = 13 };
+// The attachment format of the pages as one PDF document; not one of the
+// image-file library's formats.
+constexpr int DocumentFormat = 0;
 
 extern const char *const FaxStatusTexts[FaxStatusCount];
 extern const char *const FaxSentText;
@@ -38,14 +42,15 @@ struct LineSourceRecord {
 };
 
 // The copy job has its own JobStatus; the fax job's outcome lives beside it.
-extern volatile SHORT FaxJobStatus; // outcome of the fax job
-extern LineSourceRecord LineSource; // the page being written
-extern WORD PagesScanned;           // pages written so far
-extern int ImageFormat;             // 9 TIFF Group 4, 13 JPEG
-extern HGLOBAL PageFileList;        // the page files' full paths, packed
-extern DWORD PageFileListSize;      // bytes used in PageFileList
-extern ScanBufferRecord PageBuffer; // the page's header, palette and lines
-extern ProfileChoice JobChoice;     // destination and profiles, taken once as the session opens
+extern volatile SHORT FaxJobStatus;    // outcome of the fax job
+extern LineSourceRecord LineSource;    // the page being written
+extern WORD PagesScanned;              // pages written so far
+extern int ImageFormat;                // 9 TIFF Group 4, 13 JPEG
+extern HGLOBAL PageFileList;           // the page files' full paths, packed
+extern DWORD PageFileListSize;         // bytes used in PageFileList
+extern ScanBufferRecord PageBuffer;    // the page's header, palette and lines
+extern ProfileChoice JobChoice;        // destination and profiles, taken once as the session opens
+extern char JobDocumentPath[MAX_PATH]; // the pages' PDF document while it exists, else ""
 
 // The thread routine the Fax key starts (fax_job.cpp); the parameter is not used.
 DWORD WINAPI FaxJobThread(LPVOID parameter);
@@ -69,11 +74,22 @@ int AllocatePageBuffer();
 void ReleasePageBuffer();
 // Finds the temporary directory the page files go to: 1/0.
 int TakeTempDirectory();
+// Makes a new empty file of the job's own in it, its path into path: 1, or 0 and path "".
+int NewJobFile(char *path);
 int ScanPageToFile();
 int WINAPI SupplyScanLine(void *source, BYTE *destination, int line);
+// Deletes the page files and the document, if any.
 void DeleteJobFiles();
-// "FX-00042.VKZ": the attachment name of a page numbered id.
+// "FX-00042.VKZ": the attachment name of a page numbered id; with
+// DocumentFormat, of the document ("FX-00042.PDF").
 void FormatAttachmentName(char *out, int size, WORD id, WORD destination, int format);
+
+// The pages as one PDF document (fax_document.cpp): written from the page
+// files into JobDocumentPath: 1, or 0 with FaxJobStatus set.
+int MakeJobDocument();
+// The output intent's profile from the program's resources into the record: 1/0.
+int LoadColourProfile(PdfDocumentRecord *record);
+void DeleteJobDocument();
 
 // The image-file library (image_file.cpp).
 extern WriteImageFileProc WriteImageFile; // its ordinal 15

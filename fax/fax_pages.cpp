@@ -119,6 +119,14 @@ int TakeTempDirectory() {
     return length != 0 && length < sizeof TempDirectory;
 }
 
+int NewJobFile(char *path) {
+    if (!GetTempFileNameA(TempDirectory, "VNL", 0, path)) {
+        path[0] = 0;
+        return 0;
+    }
+    return 1;
+}
+
 // Appends the page file's path to PageFileList.
 static int ListPageFile() {
     DWORD length = (DWORD)lstrlenA(PagePath) + 1;
@@ -153,7 +161,7 @@ int ScanPageToFile() {
     LineSource.ChunkStatus = ReadMore;
     LineSource.FirstLine = 0;
     FaxJobStatus = FaxNoMemory;
-    if (!GetTempFileNameA(TempDirectory, "VNL", 0, PagePath)) {
+    if (!NewJobFile(PagePath)) {
         FaxJobStatus = FaxFileError;
         return 0;
     }
@@ -177,6 +185,7 @@ int ScanPageToFile() {
 }
 
 void DeleteJobFiles() {
+    DeleteJobDocument();
     const char *list = PageFileList && PagesScanned ? (const char *)GlobalLock(PageFileList) : NULL;
     if (!list) {
         return;
@@ -190,6 +199,9 @@ void DeleteJobFiles() {
 }
 
 void FormatAttachmentName(char *out, int size, WORD id, WORD destination, int format) {
-    const char *tag = destination == 0 ? "VKZ" : format == ImageFormatJpeg ? "JPG" : "TIF";
+    const char *tag = format == DocumentFormat    ? "PDF"
+                      : destination == 0          ? "VKZ"
+                      : format == ImageFormatJpeg ? "JPG"
+                                                  : "TIF";
     snprintf(out, size, "FX-%05u.%s", (unsigned)id, tag);
 }

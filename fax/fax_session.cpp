@@ -160,16 +160,15 @@ void ApplyJobFaxSettings() {
     WriteIntSetting("Fax Associated Info", "Paper Size", "VARNEL.INI", PaperSize);
 }
 
-// The names of all pages, packed; JobID is left one past the last number used.
-static void NamePages() {
-    PageNameBlock = GlobalAlloc(GMEM_MOVEABLE, (SIZE_T)PagesScanned * AttachmentNameSize);
+// The names of all attachments, packed; JobID is left one past the last number used.
+static void NameAttachments(DWORD count, int format) {
+    PageNameBlock = GlobalAlloc(GMEM_MOVEABLE, (SIZE_T)count * AttachmentNameSize);
     char *names = PageNameBlock ? (char *)GlobalLock(PageNameBlock) : NULL;
     JobLink.PageNames = names;
     char *name = names;
-    for (WORD i = 0; i < PagesScanned; i++) {
+    for (DWORD i = 0; i < count; i++) {
         if (name) {
-            FormatAttachmentName(name, AttachmentNameSize, JobID, JobChoice.Destination,
-                                 ImageFormat);
+            FormatAttachmentName(name, AttachmentNameSize, JobID, JobChoice.Destination, format);
             name += lstrlenA(name) + 1;
         }
         JobID++;
@@ -178,12 +177,19 @@ static void NamePages() {
 
 int SendPages() {
     ReleasePageBuffer();
-    NamePages();
-    JobLink.PageCount = PagesScanned;
-    JobLink.PagePaths = (const char *)GlobalLock(PageFileList);
+    // One document goes in place of the page files, named as its first page would be.
+    if (JobChoice.AsDocument && !MakeJobDocument()) {
+        return 0;
+    }
+    JobLink.PageCount = JobChoice.AsDocument ? 1 : PagesScanned;
+    NameAttachments(JobLink.PageCount, JobChoice.AsDocument ? DocumentFormat : ImageFormat);
+    JobLink.PagePaths =
+        JobChoice.AsDocument ? JobDocumentPath : (const char *)GlobalLock(PageFileList);
     ShowPanelText(LcdMessageLine, "Translating...");
     int sent = TelvexBinding.SendTelvex(0, &JobLink) == TelvexOk;
-    GlobalUnlock(PageFileList);
+    if (!JobChoice.AsDocument) {
+        GlobalUnlock(PageFileList);
+    }
     if (PageNameBlock) {
         GlobalUnlock(PageNameBlock);
     }

@@ -17,19 +17,17 @@ char FaxProfileName[ProfileNameSize];
 char MailProfileName[ProfileNameSize];
 char SettingsProfileName[ProfileNameSize];
 int FaxServiceStarted;
+WORD PagesAsDocument;
 char SpeedDialLabels[2 * SpeedDialKeyCount + 1][SpeedDialLabelSize];
 
-// Held for a few copies only, so waiting on it spins.
 static volatile LONG ProfileChoiceHeld;
 
 void LockProfileChoice() {
-    while (InterlockedExchange(&ProfileChoiceHeld, 1)) {
-        Sleep(0);
-    }
+    HoldLock(&ProfileChoiceHeld);
 }
 
 void UnlockProfileChoice() {
-    InterlockedExchange(&ProfileChoiceHeld, 0);
+    FreeLock(&ProfileChoiceHeld);
 }
 
 void TakeProfileChoice(ProfileChoice *choice) {
@@ -38,6 +36,7 @@ void TakeProfileChoice(ProfileChoice *choice) {
     lstrcpynA(choice->FaxProfile, FaxProfileName, ProfileNameSize);
     lstrcpynA(choice->MailProfile, MailProfileName, ProfileNameSize);
     lstrcpynA(choice->SettingsProfile, SettingsProfileName, ProfileNameSize);
+    choice->AsDocument = PagesAsDocument;
     UnlockProfileChoice();
 }
 
@@ -82,6 +81,8 @@ WORD LoadFaxSettings() {
     GetPrivateProfileStringA(FaxSection, "MS Exchange Email", "", MailProfileName, ProfileNameSize,
                              file);
     Destination = (WORD)GetPrivateProfileIntA(FaxSection, "UseProfile", 0, file);
+    // Without the key every page goes as an image file of its own.
+    PagesAsDocument = GetPrivateProfileIntA(FaxSection, "SendPagesAs", 0, file) == 1;
     return Destination;
 }
 

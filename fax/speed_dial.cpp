@@ -81,16 +81,15 @@ static void SettlePair(const PairPaths *paths) {
 }
 
 // Puts the new pair, complete under its temporary names, in place of the
-// old one; SettlePair then leaves both files or neither.
+// old one; SettlePair then leaves both files or neither. The new pair
+// stands only once the old records are deleted: while they are there,
+// SettlePair puts the old pair back.
 static int ReplacePair(const PairPaths *paths) {
-    int replaced = MoveAside(paths->Strings, paths->OldStrings) &&
-                   MoveAside(paths->Records, paths->OldRecords) &&
-                   MoveFileOver(paths->NewStrings, paths->Strings) &&
-                   MoveFileOver(paths->NewRecords, paths->Records);
-    if (replaced) {
-        DeleteFileA(paths->OldRecords);
-    }
-    return replaced;
+    return MoveAside(paths->Strings, paths->OldStrings) &&
+           MoveAside(paths->Records, paths->OldRecords) &&
+           MoveFileOver(paths->NewStrings, paths->Strings) &&
+           MoveFileOver(paths->NewRecords, paths->Records) &&
+           (!FileExists(paths->OldRecords) || DeleteFileA(paths->OldRecords));
 }
 
 WORD LoadSpeedDials() {
@@ -272,21 +271,25 @@ static int SaveEntryFiles(int number) {
     return saved;
 }
 
-void SaveSpeedDials(int save) {
+int SaveSpeedDials(int save) {
     // The speed-dial page hands its open key back before this point; a
     // Cancel keeps the tables as the page left them and writes nothing.
     if (!save) {
-        return;
+        return 1;
     }
     const char *file = SettingsPathFor("SYS.INI");
+    int saved = 1;
     for (int number = 1; number <= SpeedDialEntryCount; number++) {
         SpeedDialEntry *entry = &SpeedDialTable[number - 1];
         char key[32];
         if (SaveEntryFiles(number)) {
             EntryKey(key, sizeof key, CountKeys, number);
-            WriteIntSetting(FaxSection, key, file, (int)entry->RecipientCount);
+            saved &= WriteIntSetting(FaxSection, key, file, (int)entry->RecipientCount) != 0;
+        } else {
+            saved = 0;
         }
         EntryKey(key, sizeof key, LabelKeys, number);
-        WritePrivateProfileStringA(FaxSection, key, entry->Label, file);
+        saved &= WritePrivateProfileStringA(FaxSection, key, entry->Label, file) != 0;
     }
+    return saved;
 }

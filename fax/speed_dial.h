@@ -35,8 +35,10 @@ WORD LoadSpeedDialFiles(int number);
 // The whole file in an unlocked movable block and its size; null and code 2 or 3 on failure.
 HGLOBAL ReadWholeFile(const char *path, WORD *code, DWORD *size);
 // On OK (1) writes every changed key's files and every count and label. A
-// key's pair is replaced whole or not at all.
-void SaveSpeedDials(int save);
+// key's pair is replaced whole or not at all. 0 when something could not be
+// written: a key whose files could not be replaced keeps its old files and
+// count, and its new list stays in memory for the next save.
+int SaveSpeedDials(int save);
 // Points EditLink at the entry's records, both blocks locked once (also when
 // it fails); 0 when the records do not fit their strings.
 int AttachSpeedDialEntry(SpeedDialEntry *entry);

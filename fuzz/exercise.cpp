@@ -1,6 +1,7 @@
 #include "fuzz/exercise.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 
 BYTE TakeByte(InputCursor *in) {
     if (!in->Left) {
@@ -43,4 +44,21 @@ int WriteInputFile(const char *name, const void *bytes, DWORD size, char *path) 
     DWORD written = 0;
     int ok = WriteFile(file, bytes, size, &written, NULL) && written == size;
     return CloseHandle(file) && ok;
+}
+
+BYTE *ReadBackFile(const char *path, DWORD *size) {
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        return NULL;
+    }
+    *size = GetFileSize(file, NULL);
+    BYTE *bytes = (BYTE *)malloc(*size + 1);
+    DWORD read = 0;
+    if (bytes && (!ReadFile(file, bytes, *size, &read, NULL) || read != *size)) {
+        free(bytes);
+        bytes = NULL;
+    }
+    CloseHandle(file);
+    return bytes;
 }

@@ -29,6 +29,8 @@ const char *ExerciseMessageData(const BYTE *data, DWORD size);
 const char *ExerciseEnvelopeFile(const BYTE *data, DWORD size);
 // An outbox's queue.ini: read, written out, read again.
 const char *ExerciseQueueState(const BYTE *data, DWORD size);
+// A page file: read for a PDF document, and the document of it written.
+const char *ExercisePdfDocument(const BYTE *data, DWORD size);
 // A width and lines of pixels: coded by the Group 4 coder, then decoded.
 const char *ExerciseG4Coder(const BYTE *data, DWORD size);
 
@@ -50,5 +52,8 @@ BYTE TakeByte(InputCursor *in);
 void TakeText(InputCursor *in, char *out, DWORD size);
 // The path of a file of that name in the temporary folder (MAX_PATH bytes). 1/0.
 int TempFilePath(const char *name, char *path);
+// The whole file, in a block of malloc's one byte longer than the file, which
+// the caller frees; its size into size. Null when it cannot be read.
+BYTE *ReadBackFile(const char *path, DWORD *size);
 // Writes bytes into a file of that name in the temporary folder; its path into path. 1/0.
 int WriteInputFile(const char *name, const void *bytes, DWORD size, char *path);

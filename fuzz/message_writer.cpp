@@ -60,24 +60,6 @@ void TakeMessageInput(const BYTE *data, DWORD size, MessageInput *input) {
     }
 }
 
-// The whole file, in a block the caller frees; its size into size.
-BYTE *ReadBack(const char *path, DWORD *size) {
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, NULL);
-    if (file == INVALID_HANDLE_VALUE) {
-        return NULL;
-    }
-    *size = GetFileSize(file, NULL);
-    BYTE *bytes = (BYTE *)malloc(*size + 1);
-    DWORD read = 0;
-    if (bytes && (!ReadFile(file, bytes, *size, &read, NULL) || read != *size)) {
-        free(bytes);
-        bytes = NULL;
-    }
-    CloseHandle(file);
-    return bytes;
-}
-
 // Lines, header fields and header bytes of a written message.
 const char *CheckMessage(const BYTE *text, DWORD size) {
     int seen[sizeof HeaderFields / sizeof HeaderFields[0]] = {};
@@ -190,7 +172,7 @@ BYTE *WriteMessage(const MessageInput *input, const Sender *sender, DWORD *size)
         if (file != INVALID_HANDLE_VALUE) {
             int written = WriteMessageFile(file, &link, sender, "=_fuzz");
             CloseHandle(file);
-            message = written ? ReadBack(path, size) : NULL;
+            message = written ? ReadBackFile(path, size) : NULL;
             DeleteFileA(path);
         }
     }

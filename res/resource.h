@@ -6,6 +6,8 @@
 /* Icon and accelerator table share the id 99. */
 #define IDI_KEYPAD 99
 #define IDR_ACCELERATORS 99
+#define IDR_SRGB_PROFILE                                                                           \
+    2001 /* RCDATA: the PDF documents' output intent profile, zlib-compressed */
 
 /* Bitmaps, all on the teal background drawn transparent:
    32 x 32 mode buttons and the large level and speed-dial pictures,
@@ -72,6 +74,8 @@
 #define IDC_FAX_PROFILE_BUTTON 622
 #define IDC_MAIL_PROFILE_BUTTON 623
 #define IDC_DETAIL_LABEL_FIRST 624 /* their five labels 624..628 */
+#define IDC_PAGES_AS_LIST 211      /* separate image files or one PDF document */
+#define IDC_PAGES_AS_LABEL 629
 
 /* Dialog 300 (speed-dial page) */
 #define IDC_SPEED_DIAL_KEY_FIRST 301 /* fourteen key buttons 301..314 */
@@ -182,6 +186,7 @@
 #define IDS_NO 49
 #define IDS_NO_PRINTERS 50
 #define IDS_PRINT_DRIVER_FAILED 51
+#define IDS_COPY_SETTINGS_NOT_SAVED 56
 
 /* String table: profile discovery */
 #define IDS_NO_MAIL_PROFILE 52
@@ -190,6 +195,7 @@
 /* String table: the fax configuration sheet */
 #define IDS_SHEET_FAILED 54
 #define IDS_SETTINGS_NOT_SAVED 55
+#define IDS_SPEED_DIALS_NOT_SAVED 57
 
 /* String table: the help file */
 #define IDS_HELP_FILE_MISSING 70

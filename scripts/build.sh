@@ -5,6 +5,7 @@
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/env.sh"
 kp_use_default
+bash "$KP_ROOT/scripts/cross_libs.sh" "$KP_ARCH_NOW" "$KP_BUILD" || exit 1
 if [ ! -f "$KP_BUILD/build.ninja" ]; then
     cmake -S "$KP_ROOT" -B "$KP_BUILD" -G Ninja \
         -DCMAKE_TOOLCHAIN_FILE="$KP_ROOT/cmake/mingw-$KP_ARCH_NOW.cmake" -DCMAKE_BUILD_TYPE=Release ||

@@ -45,9 +45,24 @@ kp_use() {
     export PATH KP_BUILD
 }
 
+# 0 when the display has a window manager that says so (EWMH): the root
+# window names a check window, which names itself. Without xprop nothing can
+# be told, and the display counts as managed.
+kp_window_manager() {
+    command -v xprop >/dev/null || return 0
+    local id
+    id=$(xprop -root _NET_SUPPORTING_WM_CHECK 2>/dev/null | sed -n 's/.*window id # \(0x[0-9a-f]*\).*/\1/p')
+    [ -n "$id" ] && xprop -id "$id" _NET_SUPPORTING_WM_CHECK 2>/dev/null | grep -q "window id # $id\$"
+}
+
 kp_display() {
-    # Use the user's display when there is one, else a private Xvfb.
-    if [ -n "${DISPLAY:-}" ] && [ -z "${KP_FORCE_XVFB:-}" ]; then return 0; fi
+    # Use the user's display when there is one, else a private Xvfb. On a
+    # user's display without a window manager Wine keeps its windows itself,
+    # as on the private one (scripts/prefix.sh).
+    if [ -n "${DISPLAY:-}" ] && [ -z "${KP_FORCE_XVFB:-}" ]; then
+        if ! kp_window_manager; then export KP_NO_WINDOW_MANAGER=1; fi
+        return 0
+    fi
     local n=${KP_DISPLAY_NUMBER:-97}
     while [ -e "/tmp/.X${n}-lock" ]; do n=$((n + 1)); done
     Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
@@ -90,11 +105,20 @@ kp_use_default() {
     kp_use "$(kp_builds | head -1)"
 }
 
-# Set-up once, and the display: ended when the calling script exits.
+# Set-up once, and the display: ended when the calling script exits. A
+# display without a window manager is said first, before set-up's lines.
 kp_setup() {
-    bash "$KP_ROOT/scripts/setup.sh" || exit 1
+    local said
+    said=$(bash "$KP_ROOT/scripts/setup.sh") || {
+        [ -n "$said" ] && echo "$said"
+        exit 1
+    }
     kp_display
     trap kp_cleanup EXIT
+    if [ -n "${KP_NO_WINDOW_MANAGER:-}" ]; then
+        echo "KEYPAD32: the display $DISPLAY has no window manager: Wine keeps the program's windows itself there."
+    fi
+    echo "$said"
 }
 
 # Build, prefix and wine server of one build, after kp_setup.

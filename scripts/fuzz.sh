@@ -11,14 +11,16 @@
 # grew before (build/fuzz-<arch>/corpus/<target>/). A finding is saved in
 # fuzz/crashes/<target>/, whose inputs the Wine tests replay through the
 # product code; the message writer's kept messages are read back by Python's
-# e-mail parser (fuzz/check_messages.py). Exits 1 when anything was found.
+# e-mail parser (fuzz/check_messages.py), and the PDF documents written from
+# the corpus's page files by `qpdf --check` (fuzz/check_documents.sh). Exits 1
+# when anything was found.
 set -uo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 seconds=${1:-60}
 case "$seconds" in '' | *[!0-9]*) echo "usage: bash scripts/fuzz.sh [seconds]" >&2; exit 2 ;; esac
 build_root=${KP_BUILD_ROOT:-$root/build}
 targets=(page_reader vcard_reader recipient_files run_list dialing_rules message_writer g4_coder
-    smtp_replies message_data envelope_file queue_state)
+    smtp_replies message_data envelope_file queue_state pdf_document)
 log=$build_root/fuzz-setup.log
 mkdir -p "$build_root"
 : >"$log"
@@ -39,7 +41,7 @@ need() {
         >>"$log" 2>&1 || { echo "fuzz: could not install ${missing[*]} (see $log)"; return 1; }
 }
 
-need clang-14 cmake ninja-build python3 || { echo "fuzz: clang-14, CMake and Ninja are needed" >&2; exit 1; }
+need clang-14 cmake ninja-build python3 qpdf || { echo "fuzz: clang-14, CMake, Ninja and qpdf are needed" >&2; exit 1; }
 need libtiff-dev || echo "fuzz: without libtiff the Group 4 round trip is not compared"
 variants=(x86_64)
 if need libc6-dev-i386 lib32stdc++-12-dev; then
@@ -79,6 +81,15 @@ run_target() {
         python3 "$root/fuzz/check_messages.py" "$kept" >"$dir/logs/check_messages.log" 2>&1 ||
             found=$((found + $(grep -c '\.eml:' "$dir/logs/check_messages.log")))
         echo "  $(tail -1 "$dir/logs/check_messages.log") (Python's e-mail parser)" >&2
+    fi
+    if [ "$target" = pdf_document ]; then
+        # Every document written from a page file of the corpus, checked by qpdf.
+        local kept=$dir/kept-pdf
+        rm -rf "$kept" && mkdir -p "$kept"
+        KP_FUZZ_KEEP=$kept "$dir/$target" -runs=0 "$corpus" >>"$out" 2>&1
+        bash "$root/fuzz/check_documents.sh" "$kept" >"$dir/logs/check_documents.log" 2>&1 ||
+            found=$((found + $(grep -c '\.pdf:' "$dir/logs/check_documents.log")))
+        echo "  $(tail -1 "$dir/logs/check_documents.log") (qpdf --check)" >&2
     fi
     echo "$executions $found"
 }

@@ -21,11 +21,12 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
 fi
 
-# A private Xvfb has no window manager, and Wine waits up to two seconds for
-# one whenever it hides a window that a manager would own: there Wine manages
-# its windows itself. On a user's display the window manager keeps them, and
-# the screenshots keep the windows' plain look (KP_KEEP_MANAGED).
-if [ -n "${KP_PRIVATE_DISPLAY:-}" ] && [ -z "${KP_KEEP_MANAGED:-}" ]; then
+# A private Xvfb has no window manager, nor has a user's display where none
+# runs. Wine waits up to two seconds for one whenever it hides a window that
+# a manager would own, and its windows are not drawn again: there Wine
+# manages its windows itself. On a user's display the window manager keeps
+# them, and the screenshots keep the windows' plain look (KP_KEEP_MANAGED).
+if [ -n "${KP_PRIVATE_DISPLAY:-}${KP_NO_WINDOW_MANAGER:-}" ] && [ -z "${KP_KEEP_MANAGED:-}" ]; then
     wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
 else
     wine reg delete 'HKCU\Software\Wine\X11 Driver' /v Managed /f >/dev/null 2>&1 || true

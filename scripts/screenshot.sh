@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Saves a picture of KEYPAD32's main window beside the virtual scanner's front
 # panel, taken on a private Xvfb, as docs/keypad32.png (or the path given),
-# the copy configuration and scanner settings dialogs beside it as
-# copy-config.png and scanner-settings.png, the fax configuration sheet's
+# the copy configuration dialog with its printer list dropped and the scanner
+# settings dialog beside it as copy-config.png and scanner-settings.png, the
+# fax configuration sheet's
 # two tabs as fax-profiles.png and fax-speed-dial.png, and the I/O address
 # dialog after an Auto. Verify as io-address.png.
 set -euo pipefail
@@ -25,18 +26,25 @@ mkdir -p "$(dirname "$out")"
 import -window root -crop 830x470+0+0 "$out"
 wine "$KP_BUILD/bin/winctl.exe" restore 100 100 600 500
 # Opens a dialog with its menu command, presses the buttons given after the
-# picture's name, saves the picture and cancels the dialog.
+# picture's name (drop:<id> drops a combo box down, into the picture too),
+# saves the picture and cancels the dialog.
 shoot_dialog() {
     local command=$1 caption=$2 picture=$3 rect id
     shift 3
     wine "$KP_BUILD/bin/winctl.exe" menu "$command"
-    for id in "$@"; do wine "$KP_BUILD/bin/winctl.exe" press "$caption" "$id"; done
     rect=$(wine "$KP_BUILD/bin/winctl.exe" dialog "$caption" | tr -d '\r')
+    for id in "$@"; do
+        case $id in
+        drop:*) rect=$(wine "$KP_BUILD/bin/winctl.exe" drop "$caption" "${id#drop:}" | tr -d '\r') ;;
+        *) wine "$KP_BUILD/bin/winctl.exe" press "$caption" "$id" ;;
+        esac
+    done
     sleep 1
     import -window root -crop "$rect" "$(dirname "$out")/$picture"
     wine "$KP_BUILD/bin/winctl.exe" cancel "$caption"
 }
-shoot_dialog 1005 "Varnel: Copy Configuration" copy-config.png
+# A printer of its own, so that the list of printers can drop down.
+shoot_dialog 1005 "Varnel: Copy Configuration" copy-config.png 702 drop:704
 shoot_dialog 1011 "Scanner Settings" scanner-settings.png
 # The card moved to 330h since the program started: Auto. Verify finds it there.
 ctl port 330

@@ -1,5 +1,6 @@
 #include "ui/about.h"
 #include "ui/dialog_tools.h"
+#include "ui/help.h"
 
 INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM, LPARAM) {
     // The box is opened over the main window, so its owner is that window.
@@ -7,6 +8,11 @@ INT_PTR CALLBACK AboutDialogProc(HWND dialog, UINT message, WPARAM, LPARAM) {
         CenterWindowOver(GetParent(dialog), dialog);
     else if (message == WM_COMMAND)
         EndDialog(dialog, 1);
-    // FALSE throughout, WM_INITDIALOG included: the box sets no focus of its own.
+    // F1 shows the help file's contents: the box has no topic of its own.
+    else if (message == WM_HELP) {
+        OpenHelpContents(dialog);
+        return TRUE;
+    }
+    // FALSE otherwise, WM_INITDIALOG included: the box sets no focus of its own.
     return FALSE;
 }

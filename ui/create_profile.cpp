@@ -6,6 +6,7 @@
 #include "fax/telvex.h"
 #include "res/resource.h"
 #include "ui/dialog_tools.h"
+#include "ui/help.h"
 
 WORD ProfileKindCommand;
 
@@ -81,6 +82,9 @@ INT_PTR CALLBACK CreateProfileDialogProc(HWND dialog, UINT message, WPARAM wPara
         } else if (LOWORD(wParam) == IDCANCEL) {
             EndDialog(dialog, 0);
         }
+        return TRUE;
+    case WM_HELP:
+        AnswerHelpRequest(dialog, (const HELPINFO *)lParam);
         return TRUE;
     }
     return FALSE;

@@ -18,8 +18,7 @@
 HWND FaxConfigSheet;
 char ShownProfileName[80];
 
-static HWND SheetTabs;     // the sheet's tab control while it is open
-static int SpeedDialShown; // the speed-dial page was made in this sheet
+static HWND SheetTabs; // the sheet's tab control while it is open
 
 static const TabPageRecord ProfileTab = {
     {0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0x00FF0000, 0, 0, 1, 0}, CreateProfilePage, {}};
@@ -32,6 +31,9 @@ static const char *const DetailLabels[2][ProfileDetailCount] = {
     {"User:", "Fax Number:", "Paper Size:", "Resolution:", "Cover Page:"},
     {"Full Name:", "Login Username:", "E-Mail Address:", "E-Mail Server:", "Connect Setting:"},
 };
+
+// How the pages go: the choices of list 211, by the value of "SendPagesAs".
+static const char *const PagesAsChoices[2] = {"separate image files", "one PDF document"};
 
 // A text setting into a buffer of the library's setting size, then at most
 // the field's 79 characters into out: 1, or 0 and out empty.
@@ -150,12 +152,17 @@ int SaveProfileChoice(int ok) {
     if (!ok)
         return 1;
     HWND page = ProfilePage();
-    if (page)
+    if (page) {
         TakeListedProfiles(page);
+        LockProfileChoice();
+        PagesAsDocument = SendDlgItemMessageA(page, IDC_PAGES_AS_LIST, CB_GETCURSEL, 0, 0) == 1;
+        UnlockProfileChoice();
+    }
     const char *file = SettingsPathFor("SYS.INI");
     int written = WritePrivateProfileStringA("Varnel FAX", "MS Exchange Fax", FaxProfileName, file);
     written &= WritePrivateProfileStringA("Varnel FAX", "MS Exchange Email", MailProfileName, file);
     written &= WriteIntSetting("Varnel FAX", "UseProfile", file, Destination);
+    written &= WriteIntSetting("Varnel FAX", "SendPagesAs", file, PagesAsDocument);
     return written != 0;
 }
 
@@ -205,12 +212,17 @@ static BOOL InitProfilePage(HWND page, LPARAM parameter) {
         Destination = destination;
         UnlockProfileChoice();
     }
-    CheckDlgButton(page, IDC_FAX_PROFILE_BUTTON + destination, BST_CHECKED);
+    // Only the checked button of the group is a tab stop.
+    CheckRadioButton(page, IDC_FAX_PROFILE_BUTTON, IDC_MAIL_PROFILE_BUTTON,
+                     IDC_FAX_PROFILE_BUTTON + destination);
     EnableWindow(GetDlgItem(page, destination ? IDC_FAX_PROFILE_LIST : IDC_MAIL_PROFILE_LIST),
                  FALSE);
     lstrcpynA(ShownProfileName, destination ? MailProfileName : FaxProfileName,
               sizeof ShownProfileName);
     ShowProfileInfo(page, ShownProfileName);
+    for (const char *choice : PagesAsChoices)
+        SendDlgItemMessageA(page, IDC_PAGES_AS_LIST, CB_ADDSTRING, 0, (LPARAM)choice);
+    SendDlgItemMessageA(page, IDC_PAGES_AS_LIST, CB_SETCURSEL, PagesAsDocument, 0);
     SetFocus(GetDlgItem(page, IDC_FAX_PROFILE_BUTTON + destination));
     TabLibrary.SetPageActive(page, parameter, 0);
     return !TabLibrary.IsRegisteredDialog(GetParent(page));
@@ -233,7 +245,7 @@ INT_PTR CALLBACK ProfilePageProc(HWND page, UINT message, WPARAM wParam, LPARAM 
         OnProfileCommand(page, LOWORD(wParam), HIWORD(wParam));
         break;
     case WM_HELP:
-        OpenContextHelp(page, (HWND)((HELPINFO *)lParam)->hItemHandle);
+        AnswerHelpRequest(page, (const HELPINFO *)lParam);
         return TRUE;
     case WM_DESTROY:
         if (ActiveSettingsDialog == page)
@@ -263,8 +275,6 @@ HWND CALLBACK CreateProfilePage(BOOL create, HWND parent, HWND page, LPARAM para
 }
 
 HWND CALLBACK CreateSpeedDialPage(BOOL create, HWND parent, HWND page, LPARAM parameter) {
-    if (create && !page)
-        SpeedDialShown = 1;
     return ServePage(create, parent, page, parameter, IDD_SPEED_DIAL_PAGE, SpeedDialPageProc);
 }
 
@@ -277,7 +287,6 @@ static void AddTab(WORD textId, const TabPageRecord *record) {
 
 static void InitSheet(HWND sheet) {
     FaxConfigSheet = sheet;
-    SpeedDialShown = 0;
     CenterWindowOver(MainWindow, sheet);
     SheetTabs = GetDlgItem(sheet, IDC_SHEET_TABS);
     AddTab(IDS_TAB_PROFILES, &ProfileTab);
@@ -287,16 +296,25 @@ static void InitSheet(HWND sheet) {
     TabLibrary.RegisterDialog(sheet);
 }
 
+// Every OK writes every key whose list in memory is not yet on disk, also
+// keys edited in an earlier sheet that was cancelled. A failed write keeps
+// the sheet, with what it shows, for another try or Cancel.
 static void CloseSheet(HWND sheet, int ok) {
     if (!SaveProfileChoice(ok)) {
-        // The choice stays on the page: the user may try again or cancel.
         ShowStringMessage(AppInstance, sheet, AppTitle, IDS_SETTINGS_NOT_SAVED);
         return;
     }
-    if (SpeedDialShown) {
-        CloseSpeedDialPage();
-        SaveSpeedDials(ok);
+    if (ok) {
+        if (SpeedDialPage)
+            StoreKeyAndLabel(SpeedDialPage);
+        if (!SaveSpeedDials(ok)) {
+            if (SpeedDialPage)
+                LoadKeyIntoPage(SpeedDialPage);
+            ShowStringMessage(AppInstance, sheet, AppTitle, IDS_SPEED_DIALS_NOT_SAVED);
+            return;
+        }
     }
+    CloseSpeedDialPage();
     EndDialog(sheet, ok);
     ActiveSettingsDialog = NULL;
     SpeedDialPage = NULL;
@@ -324,7 +342,7 @@ INT_PTR CALLBACK FaxSheetProc(HWND sheet, UINT message, WPARAM wParam, LPARAM lP
         OnSheetCommand(sheet, LOWORD(wParam), HIWORD(wParam), (HWND)lParam);
         break;
     case WM_HELP:
-        OpenContextHelp(sheet, (HWND)((HELPINFO *)lParam)->hItemHandle);
+        AnswerHelpRequest(sheet, (const HELPINFO *)lParam);
         return TRUE;
     case WM_DESTROY:
         TabLibrary.UnregisterDialog(sheet);
@@ -337,8 +355,9 @@ INT_PTR CALLBACK FaxSheetProc(HWND sheet, UINT message, WPARAM wParam, LPARAM lP
 }
 
 int OpenFaxSheet(HWND owner) {
+    // The tab library is bound when the sheet is first wanted, not at start.
     INT_PTR result =
-        TabClassesRegistered
+        TabClassesRegistered || RegisterTabLibrary(AppInstance)
             ? DialogBoxParamA(AppInstance, MAKEINTRESOURCEA(IDD_FAX_CONFIG), owner, FaxSheetProc, 0)
             : -1;
     if (result == -1) {
@@ -358,25 +377,27 @@ LRESULT CALLBACK DialogMessageHook(int code, WPARAM wParam, LPARAM lParam) {
     if (code >= 0 && wParam == PM_REMOVE) {
         int settings = ActiveSettingsTips && Inside(ActiveSettingsDialog, msg->hwnd);
         int speedDial = SpeedDialTips && Inside(SpeedDialPage, msg->hwnd);
-        DWORD context;
         switch (msg->message) {
         case WM_KEYDOWN:
-            // F1 also brings WM_HELP, which opens the topic of a control that
-            // has one; the contents are for every other control.
-            if (msg->wParam == VK_F1 && Inside(FaxConfigSheet, msg->hwnd) &&
-                !LookupHelpContext(msg->hwnd, &context))
-                PostMessageA(FaxConfigSheet, WM_COMMAND, IDC_SHEET_HELP, 0);
+            // F1 brings WM_HELP next, which then shows the contents for a
+            // control without a topic; the ? button's request does not.
+            HelpKeyPressed = msg->wParam == VK_F1;
             // Delete in the label field edits the label only.
             if (msg->wParam == VK_DELETE && speedDial &&
                 msg->hwnd == GetDlgItem(SpeedDialPage, IDC_RECIPIENT_LIST) &&
                 IsWindowEnabled(GetDlgItem(SpeedDialPage, IDC_REMOVE_RECIPIENTS)))
                 PostMessageA(SpeedDialPage, WM_COMMAND, IDC_REMOVE_RECIPIENTS, 0);
             break;
+        case WM_NCLBUTTONDOWN:
+            HelpKeyPressed = 0;
+            break;
         case WM_MOUSEMOVE:
         case WM_LBUTTONDOWN:
         case WM_LBUTTONUP:
         case WM_RBUTTONDOWN:
         case WM_RBUTTONUP:
+            if (msg->message == WM_LBUTTONDOWN || msg->message == WM_RBUTTONDOWN)
+                HelpKeyPressed = 0;
             if (settings || speedDial)
                 RelayTipMessage(settings ? ActiveSettingsTips : SpeedDialTips, msg->hwnd,
                                 msg->message, msg->wParam, msg->lParam);

@@ -9,6 +9,7 @@
 
 HelpViewerEntry HelpViewer;
 int HelpFailureTold;
+int HelpKeyPressed;
 
 // Tells the user, once a run, that help cannot be shown, naming the file.
 static void TellHelpFailure(HWND owner, WORD id) {
@@ -54,6 +55,15 @@ int OpenContextHelp(HWND owner, HWND control) {
         return 0;
     ShowHelp(owner, HelpShowContext, context);
     return 1;
+}
+
+void AnswerHelpRequest(HWND dialog, const HELPINFO *request) {
+    HWND control = (HWND)request->hItemHandle;
+    int key = HelpKeyPressed;
+    HelpKeyPressed = 0;
+    int own = control == dialog || IsChild(dialog, control);
+    if (!(own && OpenContextHelp(dialog, control)) && (key || !own))
+        OpenHelpContents(dialog);
 }
 
 void CloseHelp() {

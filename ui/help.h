@@ -20,5 +20,13 @@ extern int HelpFailureTold;
 void OpenHelpContents(HWND owner);
 // Opens the topic of control when it has one: 1, else 0 and nothing shown.
 int OpenContextHelp(HWND owner, HWND control);
+// Set by the message hook when F1 goes down, cleared by the next other key
+// or click and by the help request that F1 brings.
+extern int HelpKeyPressed;
+// Answers a help request (WM_HELP) that reached dialog: the topic of the
+// dialog's control when it has one. F1 on a control without one, and a
+// request passed on from a window the dialog owns (the mail library's
+// dialogs), show the contents; the ? button on such a control shows nothing.
+void AnswerHelpRequest(HWND dialog, const HELPINFO *request);
 // Closes the viewer's windows; nothing when no help was opened.
 void CloseHelp();

@@ -1,6 +1,7 @@
 #include "ui/speed_dial_page.h"
 
 #include <commctrl.h>
+#include <stdio.h>
 
 #include "app/app.h"
 #include "app/settings.h"
@@ -52,15 +53,18 @@ static const RemoveButton RemoveButtons[2] = {
     {IDC_REMOVE_ALL_RECIPIENTS, IDB_CARD_AND_BIN, IDB_CARD_AND_BIN_GREY},
 };
 
+enum : int { RecipientNameTipSize = 128 };
+
 static int CurrentKeyId = IDC_SPEED_DIAL_KEY_FIRST;
 static WORD PageDestination; // the destination whose set the page shows
 static int KeyOpen;          // EditLink holds the shown key's blocks, locked
 static WNDPROC ListOwnProc;
 static UINT EndListTipId;
 static RECT RemoveRects[2];
-// The tooltip reads the text after the notification returns; a line's
-// description is cut to fit.
-static char LineTip[150];
+// The tooltip reads the text after the notification returns: a line's
+// recipient name, which may be wider than the list, over its description
+// (150 characters at most).
+static char LineTip[RecipientNameTipSize + 2 + 150];
 
 static SpeedDialEntry *ShownEntry() {
     return &SpeedDialTable[SpeedDialNumber(PageDestination, CurrentKeyId - 300) - 1];
@@ -85,13 +89,8 @@ static void ClearEditLink() {
 
 // Unlocks and frees EditLink's blocks; call with the lock held.
 static void ReleaseEditLink() {
-    HGLOBAL blocks[2] = {EditLink.RecipientBlock, EditLink.StringBlock};
-    for (HGLOBAL block : blocks) {
-        if (block) {
-            GlobalUnlock(block);
-            GlobalFree(block);
-        }
-    }
+    ReleaseBlock(&EditLink.RecipientBlock);
+    ReleaseBlock(&EditLink.StringBlock);
     ClearEditLink();
 }
 
@@ -227,29 +226,25 @@ static void RemoveAllRecipients(HWND page) {
 // The address book works on copies of the key's blocks: the mail library
 // frees the blocks it replaces, while the entry, which a fax job may copy
 // at any moment, still names the originals. Gives 0 when no copy could be
-// made; EditLink is then as it was.
+// made or linked; EditLink is then as it was.
 static int LendCopiesToAddressBook(HGLOBAL *records, HGLOBAL *strings) {
     *records = EditLink.RecipientBlock;
     *strings = EditLink.StringBlock;
     if (!*records) {
         return 1;
     }
-    HGLOBAL recordCopy = DuplicateBlock(*records);
-    HGLOBAL stringCopy = DuplicateBlock(*strings);
-    if (!recordCopy || !stringCopy) {
-        if (recordCopy) {
-            GlobalFree(recordCopy);
-        }
-        if (stringCopy) {
-            GlobalFree(stringCopy);
-        }
+    RecipientLink lent = EditLink;
+    lent.RecipientBlock = DuplicateBlock(*records);
+    lent.StringBlock = DuplicateBlock(*strings);
+    if (!lent.RecipientBlock || !lent.StringBlock ||
+        TelvexBinding.BuildRecipientLink(&lent) != TelvexOk) {
+        ReleaseBlock(&lent.RecipientBlock);
+        ReleaseBlock(&lent.StringBlock);
         return 0;
     }
     GlobalUnlock(*records);
     GlobalUnlock(*strings);
-    EditLink.RecipientBlock = recordCopy;
-    EditLink.StringBlock = stringCopy;
-    TelvexBinding.BuildRecipientLink(&EditLink);
+    EditLink = lent;
     return 1;
 }
 
@@ -267,10 +262,8 @@ static void PickFromAddressBook(HWND page) {
     ReleaseIfEmpty();
     PublishEditLink();
     UnlockProfileChoice();
-    if (records) {
-        GlobalFree(records);
-        GlobalFree(strings);
-    }
+    ReleaseBlock(&records);
+    ReleaseBlock(&strings);
     if (result == TelvexOk) {
         ShownEntry()->Modified = 1;
         FillRecipientList(page);
@@ -318,7 +311,9 @@ const char *RecipientLineTip(HWND list, UINT toolId) {
         WORD index =
             line < EditLink.RecipientCount ? FindRecipientIndex(list, line) : (WORD)NoRecipient;
         if (index != NoRecipient) {
-            FormatRecipientDetail(LineTip, sizeof LineTip, index);
+            int used = snprintf(LineTip, sizeof LineTip, "%.*s\r\n", RecipientNameTipSize,
+                                EditLink.Recipients[index].Name);
+            FormatRecipientDetail(LineTip + used, sizeof LineTip - used, index);
         }
     }
     return LineTip;
@@ -419,6 +414,10 @@ static BOOL InitSpeedDialPage(HWND page, LPARAM parameter) {
     HWND list = GetDlgItem(page, IDC_RECIPIENT_LIST);
     ListOwnProc = (WNDPROC)SetWindowLongPtrA(list, GWLP_WNDPROC, (LONG_PTR)RecipientListProc);
     CreateDialogTips(AppInstance, page, &SpeedDialTips, PageTips);
+    // Tips that wrap at the list's width, so that a long name reads whole.
+    RECT listArea;
+    GetClientRect(list, &listArea);
+    SendMessageA(SpeedDialTips, TTM_SETMAXTIPWIDTH, 0, listArea.right);
     EndListTipId =
         FirstListTipId + AddListLineTips(SpeedDialTips, page, IDC_RECIPIENT_LIST, FirstListTipId);
     TabLibrary.SetPageActive(page, parameter, 0);
@@ -455,7 +454,7 @@ INT_PTR CALLBACK SpeedDialPageProc(HWND page, UINT message, WPARAM wParam, LPARA
         OnPageCommand(page, LOWORD(wParam), HIWORD(wParam));
         break;
     case WM_HELP:
-        OpenContextHelp(page, (HWND)((HELPINFO *)lParam)->hItemHandle);
+        AnswerHelpRequest(page, (const HELPINFO *)lParam);
         return TRUE;
     case WM_DESTROY:
         if (SpeedDialPage == page) {

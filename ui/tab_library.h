@@ -19,7 +19,7 @@ struct TabLibraryBinding {
     BOOL(WINAPI *Destroy)(HWND sheet, HWND tabs);
 };
 
-extern TabLibraryBinding TabLibrary; // bound at start, released at the end
+extern TabLibraryBinding TabLibrary; // bound by the fax sheet's first opening
 extern int TabClassesRegistered;     // the window classes of the sheet exist
 
 // Loads the library and registers its window classes for the program: 1/0.

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <ctype.h>
+#include <stdio.h>
 #include <stdlib.h>
 
 namespace {
@@ -156,6 +157,28 @@ BOOL DeleteFileA(const char *path) {
 DWORD GetTempPathA(DWORD size, char *out) {
     lstrcpynA(out, "C:\\TEMP\\", (int)size);
     return 8;
+}
+
+// A new empty file named folder, prefix, a number and ".tmp".
+UINT GetTempFileNameA(const char *folder, const char *prefix, UINT, char *out) {
+    static UINT Last;
+    do {
+        snprintf(out, MAX_PATH, "%s%.3s%04X.tmp", folder, prefix, ++Last & 0xFFFF);
+    } while (FindFile(out));
+    return NewFile(out) ? Last : 0;
+}
+
+BOOL MoveFileExA(const char *from, const char *to, DWORD flags) {
+    MemoryFile *file = FindFile(from);
+    MemoryFile *there = FindFile(to);
+    if (!file || (there && !(flags & MOVEFILE_REPLACE_EXISTING))) {
+        return FALSE;
+    }
+    if (there && there != file) {
+        DeleteFileA(to);
+    }
+    lstrcpynA(file->Name, to, sizeof file->Name);
+    return TRUE;
 }
 
 HANDLE GetProcessHeap() {

@@ -45,6 +45,8 @@ typedef HANDLE HGLOBAL;
 
 #define INVALID_HANDLE_VALUE ((HANDLE)(LONG_PTR)-1)
 #define INVALID_SET_FILE_POINTER ((DWORD)-1)
+#define INVALID_FILE_SIZE ((DWORD)-1)
+#define MOVEFILE_REPLACE_EXISTING 1
 #define GENERIC_READ 0x80000000u
 #define GENERIC_WRITE 0x40000000u
 #define FILE_SHARE_READ 1
@@ -95,6 +97,8 @@ DWORD GetFileSize(HANDLE file, DWORD *high);
 BOOL CloseHandle(HANDLE handle);
 BOOL DeleteFileA(const char *path);
 DWORD GetTempPathA(DWORD size, char *out);
+UINT GetTempFileNameA(const char *folder, const char *prefix, UINT unique, char *out);
+BOOL MoveFileExA(const char *from, const char *to, DWORD flags);
 
 HANDLE GetProcessHeap();
 void *HeapAlloc(HANDLE heap, DWORD flags, SIZE_T size);

@@ -13,6 +13,6 @@ int WriteBytesAt(HANDLE file, DWORD offset, const void *data, DWORD size);
 
 // Format 9: one CCITT T.6 strip, WhiteIsZero, resolution from the header.
 int WriteTiffG4(HANDLE file, const BITMAPINFOHEADER *header, ImageLineProc callback, void *source);
-// Format 13: JPEG through the Windows Imaging Component at the given quality.
+// Format 13: baseline JFIF through libjpeg-turbo at the given quality (1..100).
 int WriteJpeg(HANDLE file, const BITMAPINFOHEADER *header, ImageLineProc callback, void *source,
               int quality);

@@ -1,195 +1,131 @@
-// JPEG of a grey or colour page through the Windows Imaging Component. The
-// encoder writes straight into the caller's file through a small stream over
-// the file handle; lines go to it in strips, so the page never sits whole.
+// JPEG of a grey or colour page through libjpeg-turbo. Lines are pulled from
+// the caller one band at a time and each band is coded as it arrives; the
+// coded bytes go to the file through a small buffer, so the page never sits
+// whole. Colour lines go in as they are (B,G,R) and grey lines as grey.
 #include "image_writers.h"
-#include <wincodec.h>
-#include <algorithm>
+#include <setjmp.h>
+#include <stdio.h>
+
+#include <jpeglib.h>
+
+#include <jerror.h>
 
 namespace {
 
-// Lines handed to the encoder per WritePixels call: one JPEG block row of
-// subsampled colour.
-const UINT StripLines = 16;
+// Lines coded per call: one row of colour blocks at 2 x 2 subsampling.
+const JDIMENSION BandLines = 16;
+// Coded bytes gathered before each write to the file.
+const size_t OutputBytes = 64 * 1024;
 
-// The file handle as an IStream; lives on the writer's stack and outlives the
-// encoder, which is released before the writer returns.
-struct HandleStream : IStream {
+// The coder's errors come back to the writer through Return.
+struct ErrorTrap {
+    jpeg_error_mgr Manager; // first: the coder's err pointer is this record's
+    jmp_buf Return;
+    int Result;
+};
+
+struct FileDestination {
+    jpeg_destination_mgr Manager; // first: the coder's dest pointer is this record's
     HANDLE File;
-    int WriteFailed;
-
-    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void **out) override {
-        if (iid == IID_IUnknown || iid == IID_ISequentialStream || iid == IID_IStream) {
-            *out = this;
-            return S_OK;
-        }
-        *out = nullptr;
-        return E_NOINTERFACE;
-    }
-    ULONG STDMETHODCALLTYPE AddRef() override { return 2; }
-    ULONG STDMETHODCALLTYPE Release() override { return 1; }
-    HRESULT STDMETHODCALLTYPE Read(void *data, ULONG size, ULONG *done) override {
-        DWORD got = 0;
-        BOOL ok = ReadFile(File, data, size, &got, nullptr);
-        if (done)
-            *done = got;
-        return !ok ? STG_E_READFAULT : got < size ? S_FALSE : S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE Write(const void *data, ULONG size, ULONG *done) override {
-        int ok = WriteBytes(File, data, size);
-        if (done)
-            *done = ok ? size : 0;
-        WriteFailed |= !ok;
-        return ok ? S_OK : STG_E_WRITEFAULT;
-    }
-    HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin,
-                                   ULARGE_INTEGER *position) override {
-        LONG high = move.HighPart;
-        DWORD low = SetFilePointer(File, (LONG)move.LowPart, &high, origin);
-        if (low == INVALID_SET_FILE_POINTER && GetLastError() != NO_ERROR)
-            return STG_E_SEEKERROR;
-        if (position) {
-            position->LowPart = low;
-            position->HighPart = (DWORD)high;
-        }
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER size) override {
-        LONG high = (LONG)size.HighPart;
-        if (SetFilePointer(File, (LONG)size.LowPart, &high, FILE_BEGIN) ==
-                INVALID_SET_FILE_POINTER &&
-            GetLastError() != NO_ERROR)
-            return STG_E_SEEKERROR;
-        return SetEndOfFile(File) ? S_OK : STG_E_MEDIUMFULL;
-    }
-    HRESULT STDMETHODCALLTYPE CopyTo(IStream *, ULARGE_INTEGER, ULARGE_INTEGER *,
-                                     ULARGE_INTEGER *) override {
-        return E_NOTIMPL;
-    }
-    HRESULT STDMETHODCALLTYPE Commit(DWORD) override { return S_OK; }
-    HRESULT STDMETHODCALLTYPE Revert() override { return E_NOTIMPL; }
-    HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
-        return STG_E_INVALIDFUNCTION;
-    }
-    HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
-        return STG_E_INVALIDFUNCTION;
-    }
-    HRESULT STDMETHODCALLTYPE Stat(STATSTG *stat, DWORD) override {
-        ZeroMemory(stat, sizeof *stat);
-        stat->type = STGTY_STREAM;
-        DWORD high = 0;
-        stat->cbSize.LowPart = GetFileSize(File, &high);
-        stat->cbSize.HighPart = high;
-        return S_OK;
-    }
-    HRESULT STDMETHODCALLTYPE Clone(IStream **out) override {
-        *out = nullptr;
-        return E_NOTIMPL;
-    }
+    JOCTET *Buffer;
 };
 
-// The encoder and its frame, released together.
-struct JpegSession {
-    IWICImagingFactory *Factory;
-    IWICBitmapEncoder *Encoder;
-    IWICBitmapFrameEncode *Frame;
-    IPropertyBag2 *Options;
-};
-
-void CloseSession(JpegSession *session) {
-    if (session->Options)
-        session->Options->Release();
-    if (session->Frame)
-        session->Frame->Release();
-    if (session->Encoder)
-        session->Encoder->Release();
-    if (session->Factory)
-        session->Factory->Release();
+void ReturnToWriter(j_common_ptr coder) {
+    ErrorTrap *trap = (ErrorTrap *)coder->err;
+    if (trap->Result == ImageWritten)
+        trap->Result =
+            coder->err->msg_code == JERR_OUT_OF_MEMORY ? ImageNoMemory : ImageEncoderFailed;
+    longjmp(trap->Return, 1);
 }
 
-// Makes the encoder and a frame of the page's size, format, resolution and quality.
-HRESULT OpenSession(JpegSession *session, IStream *stream, const BITMAPINFOHEADER *header,
-                    const WICPixelFormatGUID &format, int quality) {
-    HRESULT hr = CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER,
-                                  IID_IWICImagingFactory, (void **)&session->Factory);
-    if (SUCCEEDED(hr))
-        hr = session->Factory->CreateEncoder(GUID_ContainerFormatJpeg, nullptr, &session->Encoder);
-    if (SUCCEEDED(hr))
-        hr = session->Encoder->Initialize(stream, WICBitmapEncoderNoCache);
-    if (SUCCEEDED(hr))
-        hr = session->Encoder->CreateNewFrame(&session->Frame, &session->Options);
-    if (SUCCEEDED(hr)) {
-        PROPBAG2 option = {};
-        option.pstrName = (LPOLESTR)L"ImageQuality";
-        VARIANT value = {};
-        value.vt = VT_R4;
-        value.fltVal = (float)quality / 100.0f;
-        hr = session->Options->Write(1, &option, &value);
+// Warnings are not printed: the library's callers have no console.
+void KeepQuiet(j_common_ptr) {}
+
+void WriteOrFail(j_compress_ptr coder, size_t size) {
+    FileDestination *destination = (FileDestination *)coder->dest;
+    if (!WriteBytes(destination->File, destination->Buffer, (DWORD)size)) {
+        ((ErrorTrap *)coder->err)->Result = ImageWriteFailed;
+        ERREXIT(coder, JERR_FILE_WRITE);
     }
-    if (SUCCEEDED(hr))
-        hr = session->Frame->Initialize(session->Options);
-    if (SUCCEEDED(hr))
-        hr = session->Frame->SetSize((UINT)header->biWidth, (UINT)header->biHeight);
-    if (SUCCEEDED(hr))
-        hr = session->Frame->SetResolution((double)header->biXPelsPerMeter,
-                                           (double)header->biYPelsPerMeter);
-    WICPixelFormatGUID given = format;
-    if (SUCCEEDED(hr))
-        hr = session->Frame->SetPixelFormat(&given);
-    if (SUCCEEDED(hr) && given != format)
-        hr = WINCODEC_ERR_UNSUPPORTEDPIXELFORMAT; // the encoder would convert: not ours to do
-    return hr;
+    destination->Manager.next_output_byte = destination->Buffer;
+    destination->Manager.free_in_buffer = OutputBytes;
 }
 
-// Pulls the page through the callback strip by strip into the frame.
-int WriteStrips(const JpegSession *session, const BITMAPINFOHEADER *header, ImageLineProc callback,
-                void *source) {
-    DWORD stride = RowBytes(header);
-    BYTE *strip = (BYTE *)HeapAlloc(GetProcessHeap(), 0, (SIZE_T)stride * StripLines);
-    if (!strip)
-        return ImageNoMemory;
-    int result = ImageWritten;
-    for (LONG first = 0; first < header->biHeight && result == ImageWritten; first += StripLines) {
-        UINT lines = (UINT)std::min((LONG)StripLines, header->biHeight - first);
-        for (UINT i = 0; i < lines && result == ImageWritten; i++) {
-            if (callback(source, strip + (SIZE_T)i * stride, (int)(first + i)) < 0)
-                result = ImageLineRefused;
+void StartOutput(j_compress_ptr coder) {
+    FileDestination *destination = (FileDestination *)coder->dest;
+    destination->Buffer =
+        (JOCTET *)(*coder->mem->alloc_small)((j_common_ptr)coder, JPOOL_IMAGE, OutputBytes);
+    destination->Manager.next_output_byte = destination->Buffer;
+    destination->Manager.free_in_buffer = OutputBytes;
+}
+
+boolean WriteFullBuffer(j_compress_ptr coder) {
+    WriteOrFail(coder, OutputBytes);
+    return TRUE;
+}
+
+void WriteRest(j_compress_ptr coder) {
+    WriteOrFail(coder, OutputBytes - coder->dest->free_in_buffer);
+}
+
+// Codes the page; the coder's own failures leave through the trap instead.
+int Compress(j_compress_ptr coder, const BITMAPINFOHEADER *header, ImageLineProc callback,
+             void *source, int quality) {
+    coder->image_width = (JDIMENSION)header->biWidth;
+    coder->image_height = (JDIMENSION)header->biHeight;
+    // An 8-bit page's palette is the grey ramp: its values are grey levels.
+    coder->input_components = header->biBitCount == 8 ? 1 : 3;
+    coder->in_color_space = header->biBitCount == 8 ? JCS_GRAYSCALE : JCS_EXT_BGR;
+    jpeg_set_defaults(coder);
+    jpeg_set_quality(coder, quality, TRUE);
+    // The header carries dots per inch; JFIF has room for 1..65535.
+    LONG dpiX = header->biXPelsPerMeter, dpiY = header->biYPelsPerMeter;
+    if (dpiX > 0 && dpiX <= 0xFFFF && dpiY > 0 && dpiY <= 0xFFFF) {
+        coder->density_unit = 1;
+        coder->X_density = (UINT16)dpiX;
+        coder->Y_density = (UINT16)dpiY;
+    }
+    jpeg_start_compress(coder, TRUE);
+    JSAMPARRAY band =
+        (*coder->mem->alloc_sarray)((j_common_ptr)coder, JPOOL_IMAGE, RowBytes(header), BandLines);
+    for (JDIMENSION first = 0; first < coder->image_height; first += BandLines) {
+        JDIMENSION lines =
+            coder->image_height - first < BandLines ? coder->image_height - first : BandLines;
+        for (JDIMENSION i = 0; i < lines; i++) {
+            if (callback(source, band[i], (int)(first + i)) < 0)
+                return ImageLineRefused;
         }
-        if (result == ImageWritten &&
-            FAILED(session->Frame->WritePixels(lines, stride, stride * lines, strip)))
-            result = ImageEncoderFailed;
+        jpeg_write_scanlines(coder, band, lines);
     }
-    HeapFree(GetProcessHeap(), 0, strip);
-    return result;
+    jpeg_finish_compress(coder);
+    return ImageWritten;
 }
 
 } // namespace
 
 int WriteJpeg(HANDLE file, const BITMAPINFOHEADER *header, ImageLineProc callback, void *source,
               int quality) {
-    WICPixelFormatGUID format;
-    if (header->biBitCount == 8)
-        format = GUID_WICPixelFormat8bppGray; // the page's palette is the grey ramp
-    else if (header->biBitCount == 24)
-        format = GUID_WICPixelFormat24bppBGR;
-    else
+    if ((header->biBitCount != 8 && header->biBitCount != 24) ||
+        header->biWidth > JPEG_MAX_DIMENSION || header->biHeight > JPEG_MAX_DIMENSION)
         return ImageBadArguments;
-    // A thread already in a single-threaded apartment keeps it (RPC_E_CHANGED_MODE).
-    HRESULT com = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-    HandleStream stream;
-    stream.File = file;
-    stream.WriteFailed = 0;
-    JpegSession session = {};
-    int result = ImageEncoderFailed;
-    if (SUCCEEDED(OpenSession(&session, &stream, header, format, quality))) {
-        result = WriteStrips(&session, header, callback, source);
-        if (result == ImageWritten &&
-            (FAILED(session.Frame->Commit()) || FAILED(session.Encoder->Commit())))
-            result = ImageEncoderFailed;
+    jpeg_compress_struct coder;
+    ErrorTrap trap;
+    FileDestination destination = {};
+    coder.err = jpeg_std_error(&trap.Manager);
+    trap.Manager.error_exit = ReturnToWriter;
+    trap.Manager.output_message = KeepQuiet;
+    trap.Result = ImageWritten;
+    if (setjmp(trap.Return)) {
+        jpeg_destroy_compress(&coder);
+        return trap.Result;
     }
-    CloseSession(&session);
-    if (SUCCEEDED(com))
-        CoUninitialize();
-    if (stream.WriteFailed && result != ImageLineRefused)
-        result = ImageWriteFailed;
+    jpeg_create_compress(&coder);
+    destination.Manager.init_destination = StartOutput;
+    destination.Manager.empty_output_buffer = WriteFullBuffer;
+    destination.Manager.term_destination = WriteRest;
+    destination.File = file;
+    coder.dest = &destination.Manager;
+    int result = Compress(&coder, header, callback, source, quality);
+    jpeg_destroy_compress(&coder);
     return result;
 }

@@ -137,16 +137,35 @@ static int SheetIndex(HWND sheet) {
     return -1;
 }
 
-// The registered sheet that window lies in, or null.
+// The registered sheet that window is or lies in, or null. Only child
+// windows lie in a sheet: a window it owns, such as a dialog opened from a
+// page, is a window of its own.
 static HWND SheetOf(HWND window) {
-    for (HWND w = window; w; w = GetParent(w))
-        if (SheetIndex(w) >= 0)
-            return w;
+    for (HWND sheet : RegisteredSheets)
+        if (sheet && (window == sheet || IsChild(sheet, window)))
+            return sheet;
     return NULL;
 }
 
-// Ctrl+Tab and Ctrl+Shift+Tab anywhere in a registered sheet change tab; the
-// key then reaches nobody else, so the focus does not move as well.
+// The focus goes to the first control of the page shown that takes it, as
+// the Tab key would give it, so that no key works a control of the page
+// just hidden.
+static void FocusShownPage(HWND sheet, TabState *state) {
+    int current = TabCtrl_GetCurSel(state->Strip);
+    HWND page = current >= 0 ? state->Tabs[current].Page : NULL;
+    if (!page || !IsWindowVisible(page))
+        return;
+    for (HWND child = GetWindow(page, GW_CHILD); child; child = GetWindow(child, GW_HWNDNEXT)) {
+        LONG style = GetWindowLongA(child, GWL_STYLE);
+        if ((style & (WS_TABSTOP | WS_VISIBLE | WS_DISABLED)) == (WS_TABSTOP | WS_VISIBLE)) {
+            SendMessageA(sheet, WM_NEXTDLGCTL, (WPARAM)child, TRUE);
+            return;
+        }
+    }
+}
+
+// Ctrl+Tab and Ctrl+Shift+Tab anywhere in a registered sheet change tab and
+// give the focus to the page shown; the key then reaches nobody else.
 static LRESULT CALLBACK KeyHookProc(int code, WPARAM wParam, LPARAM lParam) {
     MSG *msg = (MSG *)lParam;
     if (code == HC_ACTION && wParam == PM_REMOVE && msg->message == WM_KEYDOWN &&
@@ -156,7 +175,10 @@ static LRESULT CALLBACK KeyHookProc(int code, WPARAM wParam, LPARAM lParam) {
         TabState *state = control ? StateOf(control) : NULL;
         if (state && state->Count > 0) {
             int step = GetKeyState(VK_SHIFT) < 0 ? state->Count - 1 : 1;
-            ChangeTab(control, (TabCtrl_GetCurSel(state->Strip) + step) % state->Count);
+            int before = TabCtrl_GetCurSel(state->Strip);
+            ChangeTab(control, (before + step) % state->Count);
+            if (TabCtrl_GetCurSel(state->Strip) != before)
+                FocusShownPage(sheet, state);
             msg->message = WM_NULL;
         }
     }

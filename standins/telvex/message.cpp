@@ -1,6 +1,7 @@
 #include "message.h"
 
 #include <stdio.h>
+#include <stdlib.h>
 #include <string.h>
 
 int MakeSender(const char *name, const char *address, const char *faxNumber, const char *gateway,
@@ -16,6 +17,88 @@ int MakeSender(const char *name, const char *address, const char *faxNumber, con
     char number[StoreTextSize + 8];
     snprintf(number, sizeof number, "FAX:%s", faxNumber);
     return RecipientMailbox(number, gateway, sender->Mailbox, MailboxSize);
+}
+
+// Up to size - 1 bytes of a file from offset, NUL-terminated (a NUL in them ends the text).
+static void ReadTextAt(HANDLE file, DWORD offset, char *out, DWORD size) {
+    DWORD got = 0;
+    if (SetFilePointer(file, (LONG)offset, NULL, FILE_BEGIN) != offset ||
+        !ReadFile(file, out, size - 1, &got, NULL)) {
+        got = 0;
+    }
+    out[got] = 0;
+}
+
+// The whole number after the first key in text (blanks and line ends between), or -1.
+static long NumberAfter(const char *text, const char *key) {
+    const char *at = strstr(text, key);
+    if (!at) {
+        return -1;
+    }
+    at += strlen(key);
+    at += strspn(at, " \r\n");
+    return *at >= '0' && *at <= '9' && strspn(at, "0123456789") <= 9 ? strtol(at, NULL, 10) : -1;
+}
+
+// The text of object number (the first bytes of it) by a cross-reference
+// table of one section from object 0 whose entries start at entries.
+static int ReadObject(HANDLE file, DWORD entries, long objects, long number, char *out,
+                      DWORD size) {
+    char entry[21];
+    if (number <= 0 || number >= objects) {
+        return 0;
+    }
+    ReadTextAt(file, entries + (DWORD)number * 20, entry, sizeof entry);
+    if (strlen(entry) < 18 || entry[17] != 'n') {
+        return 0;
+    }
+    ReadTextAt(file, (DWORD)strtoul(entry, NULL, 10), out, size);
+    return 1;
+}
+
+// The pages of a PDF document: the count of its page tree, found from the
+// trailer through the catalogue; 1 when that cannot be told.
+static DWORD DocumentPages(const char *path) {
+    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, NULL);
+    if (file == INVALID_HANDLE_VALUE) {
+        return 1;
+    }
+    char text[1024];
+    DWORD size = GetFileSize(file, NULL);
+    ReadTextAt(file, size > 64 ? size - 64 : 0, text, sizeof text);
+    long table = NumberAfter(text, "startxref"), count = -1;
+    if (table >= 0) {
+        // "xref", the section's first object (0) and its count, then the entries.
+        ReadTextAt(file, (DWORD)table, text, 64);
+        char *end = text + 4;
+        long first = strncmp(text, "xref", 4) == 0 ? strtol(end, &end, 10) : -1;
+        long objects = first == 0 ? strtol(end, &end, 10) : 0;
+        if (objects > 0 && objects < 10000000) {
+            DWORD entries = (DWORD)table + (DWORD)(end - text) + (DWORD)strspn(end, " \r\n");
+            ReadTextAt(file, entries + (DWORD)objects * 20, text, sizeof text);
+            if (ReadObject(file, entries, objects, NumberAfter(text, "/Root"), text, sizeof text) &&
+                ReadObject(file, entries, objects, NumberAfter(text, "/Pages"), text,
+                           sizeof text)) {
+                count = NumberAfter(text, "/Count");
+            }
+        }
+    }
+    CloseHandle(file);
+    return count > 0 ? (DWORD)count : 1;
+}
+
+// The pages the attachments hold: one an image, a document's own count.
+static DWORD AttachedPages(const RecipientLink *link) {
+    DWORD pages = 0;
+    const char *path = link->PagePaths, *name = link->PageNames;
+    for (DWORD i = 0; i < link->PageCount; i++) {
+        int document = strcmp(AttachmentType(name ? name : path), "application/pdf") == 0;
+        pages += document ? DocumentPages(path) : 1;
+        path += strlen(path) + 1;
+        name = name ? name + strlen(name) + 1 : NULL;
+    }
+    return pages;
 }
 
 static void WriteHeaders(MessageWriter *writer, const Sender *sender, const RecipientLink *link,
@@ -45,7 +128,7 @@ static void WriteHeaders(MessageWriter *writer, const Sender *sender, const Reci
     snprintf(line, sizeof line,
              "\r\n--%s\r\nContent-Type: text/plain; charset=us-ascii\r\n\r\n"
              "%lu page(s) attached.\r\n",
-             boundary, (unsigned long)link->PageCount);
+             boundary, (unsigned long)AttachedPages(link));
     WriteText(writer, line);
 }
 

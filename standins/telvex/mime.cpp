@@ -249,6 +249,9 @@ const char *AttachmentType(const char *name) {
     if (dot && (_stricmp(dot, ".JPG") == 0 || _stricmp(dot, ".JPEG") == 0)) {
         return "image/jpeg";
     }
+    if (dot && _stricmp(dot, ".PDF") == 0) {
+        return "application/pdf";
+    }
     return "application/octet-stream";
 }
 

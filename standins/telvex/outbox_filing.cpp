@@ -15,13 +15,6 @@ int AddToList(char *list, const char *first, const char *second) {
     return 1;
 }
 
-static void TimeText(char *out, int size) {
-    SYSTEMTIME now;
-    GetSystemTime(&now);
-    snprintf(out, size, "%04u-%02u-%02u %02u:%02u:%02u UTC", now.wYear, now.wMonth, now.wDay,
-             now.wHour, now.wMinute, now.wSecond);
-}
-
 // "server:port", or what stands for it when the message names no usable profile.
 static void ServerText(const MailProfile *mail, char *out, int size) {
     if (mail) {
@@ -39,7 +32,7 @@ static int AtLeastNone(int length) {
 }
 static void RecordText(char *out, const MailProfile *mail, const DeliveryResult *result) {
     char time[32], server[StoreTextSize + 16];
-    TimeText(time, sizeof time);
+    UtcTimeText(time, sizeof time);
     ServerText(mail, server, sizeof server);
     snprintf(out, RecordSize, "Time: %s\r\nServer: %s\r\nReply: %s\r\n%s%s%s%s", time, server,
              result->Reply, result->Refused[0] ? "Refused:\r\n" : "", result->Refused,
@@ -127,56 +120,6 @@ int KeepForLater(const char *outbox, const char *message, const Envelope *envelo
     return ok;
 }
 
-// The log of an outbox, kept open by HoldOutboxLog (INVALID_HANDLE_VALUE: none).
-static HANDLE HeldLog = INVALID_HANDLE_VALUE;
-static char HeldLogPath[MAX_PATH];
-
-static void LogPath(const char *outbox, char *path) {
-    lstrcpynA(path, outbox, MAX_PATH - 4);
-    lstrcpynA(path + lstrlenA(path) - 1, ".log", 5);
-}
-
-// Others (the library, a second agent) append to it meanwhile.
-static HANDLE OpenLog(const char *path) {
-    return CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
-}
-
-void HoldOutboxLog(const char *outbox) {
-    if (HeldLog != INVALID_HANDLE_VALUE) {
-        CloseHandle(HeldLog);
-        HeldLog = INVALID_HANDLE_VALUE;
-    }
-    if (outbox) {
-        LogPath(outbox, HeldLogPath);
-        HeldLog = OpenLog(HeldLogPath);
-    }
-}
-
-int WriteOutboxLog(const char *outbox, const char *text) {
-    char path[MAX_PATH], time[32], line[ReplySize + 2 * ListSize + 320];
-    LogPath(outbox, path);
-    TimeText(time, sizeof time);
-    int length = snprintf(line, sizeof line, "%s %s", time, text);
-    if (length < 0 || length > (int)sizeof line - 3) {
-        length = (int)sizeof line - 3;
-    }
-    lstrcpynA(line + length, "\r\n", 3);
-    int held = HeldLog != INVALID_HANDLE_VALUE && strcmp(path, HeldLogPath) == 0;
-    HANDLE file = held ? HeldLog : OpenLog(path);
-    DWORD written = 0;
-    int ok = file != INVALID_HANDLE_VALUE &&
-             WriteFile(file, line, (DWORD)length + 2, &written, NULL) &&
-             written == (DWORD)length + 2;
-    if (file != INVALID_HANDLE_VALUE && !held) {
-        CloseHandle(file);
-    }
-    if (!ok) {
-        OutputDebugStringA(line); // the disk of the log is full, or it cannot be had
-    }
-    return ok;
-}
-
 void LogAttempt(const char *outbox, const char *message, const MailProfile *mail,
                 const DeliveryResult *result, DWORD pause) {
     static const char *const Words[] = {"delivered", "kept", "failed", "stopped",
@@ -203,7 +146,7 @@ void LogAttempt(const char *outbox, const char *message, const MailProfile *mail
             item = end + 2;
         }
     }
-    WriteOutboxLog(outbox, line);
+    AppendOutboxLog(outbox, line);
 }
 
 void ErrorText(DWORD error, char *out, int size) {

@@ -41,12 +41,6 @@ DWORD FileMessage(const char *outbox, const char *message, const char *folder,
 int KeepForLater(const char *outbox, const char *message, const Envelope *envelope,
                  const MailProfile *mail, const DeliveryResult *result);
 
-// Adds a line to the log beside the outbox ("<outbox>.log"): the time, then
-// text; where the log cannot be written, the debugger's output has it. 1/0.
-int WriteOutboxLog(const char *outbox, const char *text);
-// Keeps the outbox's log open for the lines to come (one opening instead of
-// one a line), until called again; NULL closes it.
-void HoldOutboxLog(const char *outbox);
 // The attempt as a line of that log: the message, its server, what became
 // of it (with the pause before the next try), the last reply, and the
 // recipients refused and deferred.

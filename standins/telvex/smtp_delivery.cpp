@@ -384,7 +384,7 @@ static void DeliverProfile(OutboxRun *run, int first) {
         return;
     }
     if (note[0]) {
-        WriteOutboxLog(run->Folder, note);
+        AppendOutboxLog(run->Folder, note);
     }
     if (ProfileEntryOf(profile)) {
         Commit(run, ProfileEntry, pass->Name, NULL, Messages[first].File.Name, &pass->Mail);
@@ -563,7 +563,7 @@ static DWORD DeliverOutbox(OutboxRun *run, int deliver) {
         }
         FreeQueueState(run->Unsaved);
         run->Unsaved = NULL;
-        WriteOutboxLog(run->Folder, "its state can be written again: delivery goes on");
+        AppendOutboxLog(run->Folder, "its state can be written again: delivery goes on");
     }
     HoldOutboxLog(run->Folder);
     LoadQueueState(run->Folder, State);

@@ -55,6 +55,67 @@ void ProfileOutbox(const char *profile, char *out, int size) {
     }
 }
 
+void UtcTimeText(char *out, int size) {
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    snprintf(out, size, "%04u-%02u-%02u %02u:%02u:%02u UTC", now.wYear, now.wMonth, now.wDay,
+             now.wHour, now.wMinute, now.wSecond);
+}
+
+// The log of an outbox kept open by HoldOutboxLog (INVALID_HANDLE_VALUE: none).
+static HANDLE HeldLog = INVALID_HANDLE_VALUE;
+static char HeldLogPath[MAX_PATH];
+
+static void OutboxLogPath(const char *outbox, char *path) {
+    lstrcpynA(path, outbox, MAX_PATH - 4);
+    int length = lstrlenA(path);
+    length -= length && path[length - 1] == '\\';
+    lstrcpynA(path + length, ".log", 5);
+}
+
+// The library and the delivery agents append to it at the same time: each
+// line is one write to a handle that only appends.
+static HANDLE OpenOutboxLog(const char *path) {
+    return CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                       OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+}
+
+void HoldOutboxLog(const char *outbox) {
+    if (HeldLog != INVALID_HANDLE_VALUE) {
+        CloseHandle(HeldLog);
+        HeldLog = INVALID_HANDLE_VALUE;
+    }
+    if (outbox) {
+        OutboxLogPath(outbox, HeldLogPath);
+        HeldLog = OpenOutboxLog(HeldLogPath);
+    }
+}
+
+int AppendOutboxLog(const char *outbox, const char *text) {
+    char path[MAX_PATH], line[OutboxLogLineSize];
+    OutboxLogPath(outbox, path);
+    UtcTimeText(line, 32);
+    int length = lstrlenA(line);
+    length += snprintf(line + length, sizeof line - length, " %s", text);
+    if (length > (int)sizeof line - 3) {
+        length = (int)sizeof line - 3;
+    }
+    lstrcpynA(line + length, "\r\n", 3);
+    int held = HeldLog != INVALID_HANDLE_VALUE && lstrcmpiA(path, HeldLogPath) == 0;
+    HANDLE file = held ? HeldLog : OpenOutboxLog(path);
+    DWORD written = 0;
+    int ok = file != INVALID_HANDLE_VALUE &&
+             WriteFile(file, line, (DWORD)length + 2, &written, NULL) &&
+             written == (DWORD)length + 2;
+    if (file != INVALID_HANDLE_VALUE && !held) {
+        CloseHandle(file);
+    }
+    if (!ok) {
+        OutputDebugStringA(line); // the log's disk is full, or the log cannot be had
+    }
+    return ok;
+}
+
 DWORD StoreNumber(const char *key, DWORD fallback) {
     char path[MAX_PATH];
     return GetPrivateProfileIntA(TELVEX_SECTION, key, fallback, StorePath(path, sizeof path));

@@ -20,6 +20,17 @@ void ProfileText(const char *profile, const char *key, char *out, int size);
 void SetProfileText(const char *profile, const char *key, const char *value);
 // The profile's outbox folder, ending in a backslash.
 void ProfileOutbox(const char *profile, char *out, int size);
+// The time now as the logs and records give it ("2024-05-01 12:00:00 UTC").
+void UtcTimeText(char *out, int size);
+enum : int { OutboxLogLineSize = 12 * 1024 };
+// Adds a line to the log beside an outbox ("<outbox>.log"), where a user reads
+// what became of the outbox's messages: the time, then text (cut to a line of
+// OutboxLogLineSize); where the log cannot be written, the debugger's output
+// has it. 1/0.
+int AppendOutboxLog(const char *outbox, const char *text);
+// Keeps that log open for the lines to come (one opening instead of one a
+// line) until called again; NULL closes it.
+void HoldOutboxLog(const char *outbox);
 // A library value of the store's own section.
 DWORD StoreNumber(const char *key, DWORD fallback);
 // Calls visit with each profile name, in the store's order; returns how many.

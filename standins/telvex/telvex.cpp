@@ -84,7 +84,8 @@ TELVEX_ENTRY QueryAllProfile(DWORD *count, char **slots) {
 }
 
 TELVEX_ENTRY QueryProfileEnableTelvex(DWORD service, const char *profile) {
-    return profile && ProfileExists(profile) && (ProfileServices(profile) & service) != 0;
+    // One read of the store: a profile with the service is one that exists.
+    return profile && ValidProfileName(profile) && (ProfileServices(profile) & service) != 0;
 }
 
 TELVEX_ENTRY InstallTelvex(HWND owner, DWORD kind, const char *profile) {
@@ -112,8 +113,11 @@ TELVEX_ENTRY InitialMAPIandLogon(DWORD, const char *profile, RecipientLink *link
     return Logon(profile, link);
 }
 
+// A store may name a failure that linking gives instead, so that a caller's
+// answer to records it cannot use can be brought about.
 TELVEX_ENTRY BuildRecipientLink(RecipientLink *link) {
-    return link ? BuildLink(link) : TelvexFailure;
+    DWORD fault = StoreNumber("LinkFault", TelvexOk);
+    return fault != TelvexOk ? fault : link ? BuildLink(link) : TelvexFailure;
 }
 
 TELVEX_ENTRY AddRecipient(const RecipientRecord *record, RecipientLink *link) {

@@ -92,12 +92,15 @@ DWORD LockTransport(DWORD take) {
     return wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
 }
 
-// Says why a message was not sent to whoever watches the debug output: the
-// caller of SendTelvex only learns that it failed.
-static void ReportRefusal(const char *reason, const char *what) {
-    char text[StoreTextSize + 96];
-    snprintf(text, sizeof text, "Telvex: message not sent: %s (%s)\n", reason, what ? what : "");
-    OutputDebugStringA(text);
+// Says why a message was not sent, and for whom, in the log beside the
+// outbox and on the debug output: the caller of SendTelvex only learns that
+// it failed.
+static void ReportRefusal(const char *outbox, const char *reason, const char *what) {
+    char text[2 * StoreTextSize + 96];
+    snprintf(text, sizeof text, "message not sent: %s: %s", reason, what ? what : "");
+    if (AppendOutboxLog(outbox, text)) {
+        OutputDebugStringA(text);
+    }
 }
 
 // The sender as the profile describes it, and its outbox folder (made when
@@ -148,13 +151,17 @@ DWORD SendMessageFiles(const RecipientLink *link) {
         return TelvexFailure;
     }
     if (!LoadSender(profile, &sender, outbox)) {
-        ReportRefusal("the profile's own address is not a valid mailbox", profile);
+        ReportRefusal(outbox, "the profile's own address is not a valid mailbox", profile);
         return TelvexFailure;
     }
     DWORD refused = UnaddressableRecipient(link, &sender);
     if (refused) {
-        ReportRefusal("a recipient's address is not a valid mailbox",
-                      link->Recipients[refused - 1].Address);
+        const RecipientRecord *recipient = &link->Recipients[refused - 1];
+        char who[2 * StoreTextSize];
+        snprintf(who, sizeof who, "%.*s <%.*s>", StoreTextSize - 8,
+                 recipient->Name ? recipient->Name : "", StoreTextSize - 8,
+                 recipient->Address ? recipient->Address : "");
+        ReportRefusal(outbox, "the address of a recipient is not a valid mailbox", who);
         return TelvexFailure;
     }
     char unique[64], boundary[80], temporary[MAX_PATH], final[MAX_PATH], envelope[MAX_PATH],

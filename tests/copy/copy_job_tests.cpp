@@ -446,8 +446,8 @@ class CopyConfig : public CopyJob {
 };
 
 // A stored printer that is gone shows the default; Cancel writes nothing, and
-// OK with no printer selected keeps the stored one. F1 on a control opens its
-// topic.
+// OK with no printer selected keeps the stored one, once SYS.INI takes it: a
+// failed write is told and keeps the dialog. F1 on a control opens its topic.
 TEST_F(CopyConfig, AGonePrinterShowsTheDefaultAndCancelWritesNothing) {
     UseSettings("Printer=Gone Printer, wineps.drv, LPT1:\r\nAlwaysDefault=0\r\nFitInPage=0\r\n");
     Start();
@@ -484,6 +484,9 @@ TEST_F(CopyConfig, AGonePrinterShowsTheDefaultAndCancelWritesNothing) {
     EXPECT_TRUE(Checked(702)) << "the settings in use after a Cancel";
     SendMessageA(Item(704), CB_SETCURSEL, (WPARAM)-1, 0);
     Click(709);
+    EXPECT_EQ("The copy settings could not be written to SYS.INI.",
+              PressWhileUnwritable(Dialog, IDOK, SettingsFile));
+    EXPECT_TRUE(IsWindowVisible(Dialog));
     CloseDialog(IDOK);
     EXPECT_EQ("1", Stored("FitInPage")) << "OK wrote";
     EXPECT_EQ("Gone Printer, wineps.drv, LPT1:", Stored("Printer"));
@@ -518,10 +521,14 @@ TEST_F(CopyConfig, AlwaysDefaultShowsTheDefaultAndOkStoresTheListedPrinter) {
     EXPECT_TRUE(ReadFileText(GrayOutput).empty());
 }
 
+// Its name, cut in the box, reads whole in the list when it drops down.
 TEST_F(CopyConfig, ALongNamedPrinterChosenAndStoredIsTheOneACopyPrintsOn) {
     UsePrinter(ColorPrinter, 1);
     Start();
     Open();
+    RECT box;
+    GetWindowRect(Item(704), &box);
+    EXPECT_GT(SendMessageA(Item(704), CB_GETDROPPEDWIDTH, 0, 0), box.right - box.left);
     Choose(LongPrinter);
     EXPECT_EQ("No", Text(706));
     CloseDialog(IDOK);
@@ -532,7 +539,7 @@ TEST_F(CopyConfig, ALongNamedPrinterChosenAndStoredIsTheOneACopyPrintsOn) {
     EXPECT_EQ("1 ", CopiesOf(Documents(ReadFileText(LongOutput))));
     EXPECT_TRUE(ReadFileText(ColorOutput).empty());
     // The next run finds it again.
-    CloseProgram(&Keypad);
+    ASSERT_TRUE(CloseProgram(&Keypad));
     Start();
     Open();
     EXPECT_EQ(LongPrinter, Text(704));

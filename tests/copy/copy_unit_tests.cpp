@@ -14,17 +14,17 @@
 
 #include "app/app.h"
 #include "app/settings.h"
-#include "copy/copy_dialog.h"
 #include "copy/copy_geometry.h"
 #include "copy/copy_job.h"
 #include "copy/copy_job_steps.h"
 #include "copy/copy_settings.h"
-#include "copy/scanner_settings.h"
 #include "driver/driver.h"
 #include "fax/telvex.h"
 #include "res/resource.h"
 #include "scripted_fixture.h"
 #include "program_harness.h"
+#include "ui/copy_dialog.h"
+#include "ui/scanner_settings.h"
 
 namespace {
 
@@ -276,6 +276,47 @@ TEST(Descriptions, TwoThreadsSplitAtOnce) {
         EXPECT_EQ(0u, code);
         CloseHandle(thread);
     }
+}
+
+// Two whole settings, one of each kind, in every position of the record.
+void FillSettings(CopySettingsRecord *settings, char fill) {
+    memset(settings->Printer, fill, sizeof settings->Printer - 1);
+    settings->Printer[sizeof settings->Printer - 1] = 0;
+    settings->AlwaysDefault = settings->FitInPage = fill;
+}
+
+DWORD WINAPI TakeMany(LPVOID) {
+    for (int i = 0; i < 200000; i++) {
+        CopySettingsRecord taken;
+        TakeCopySettings(&taken);
+        char fill = taken.Printer[0];
+        for (size_t at = 0; at < sizeof taken.Printer - 1; at += 16) {
+            if (taken.Printer[at] != fill) {
+                return 1;
+            }
+        }
+        if (taken.Printer[sizeof taken.Printer - 2] != fill || taken.FitInPage != fill) {
+            return 1;
+        }
+    }
+    return 0;
+}
+
+// A copy job takes the settings while the dialog's OK puts new ones: it gets
+// the old ones or the new ones, never part of each.
+TEST(CopySettingsShared, AJobTakesThemWholeWhileTheDialogPutsThem) {
+    CopySettingsRecord first, second;
+    FillSettings(&first, 'a');
+    FillSettings(&second, 'b');
+    PutCopySettings(&first);
+    HANDLE taker = CreateThread(NULL, 0, TakeMany, NULL, 0, NULL);
+    for (int i = 0; WaitForSingleObject(taker, 0) == WAIT_TIMEOUT; i++) {
+        PutCopySettings(i % 2 ? &first : &second);
+    }
+    DWORD code = 2;
+    GetExitCodeThread(taker, &code);
+    CloseHandle(taker);
+    EXPECT_EQ(0u, code) << "a job took settings half old and half new";
 }
 
 // The printer library of the product's library directory against the prefix's printers.
@@ -635,11 +676,14 @@ TEST_F(SpoolSteps, BandsComeBackFromTheSpoolFileAsTheyWereScanned) {
     EXPECT_EQ("262 38 ", ReplayedBands);
 }
 
+// Also a claim that passes for a few lines in its low 16 bits.
 TEST_F(SpoolSteps, ADriverThatClaimsMoreLinesThanTheBandHoldsIsAScanningError) {
-    Answer(DrvReadScanData, ReadMore, BandBuffer.Lines + 1, 0x5C);
-    EXPECT_EQ(0, ScanPageToSpool());
-    EXPECT_EQ(CopyScanError, JobStatus);
-    EXPECT_EQ(0u, LinesSpooled);
+    for (DWORD claim : {BandBuffer.Lines + 1, (DWORD)65536 + 3}) {
+        Answer(DrvReadScanData, ReadMore, claim, 0x5C);
+        EXPECT_EQ(0, ScanPageToSpool()) << claim;
+        EXPECT_EQ(CopyScanError, JobStatus) << claim;
+        EXPECT_EQ(0u, LinesSpooled) << claim;
+    }
 }
 
 TEST_F(SpoolSteps, ALineArtPageSmallerThanTheFloorIsHeldWhole) {

@@ -273,12 +273,12 @@ TEST_F(DriverTest, ScanParametersSendTheTableOnlyForExactly4) {
 }
 
 // What a line callback was handed, and what it answers in turn.
-std::vector<WORD> CallbackLines;
+std::vector<DWORD> CallbackLines;
 std::vector<BYTE> CallbackFirstBytes;
 std::vector<WORD> CallbackAnswers;
 BYTE LineBuffer[64];
 
-WORD RecordLines(WORD lines) {
+WORD RecordLines(DWORD lines) {
     CallbackLines.push_back(lines);
     CallbackFirstBytes.push_back(LineBuffer[0]);
     if (CallbackAnswers.empty())
@@ -321,7 +321,7 @@ TEST_F(ReaderTest, EmptyReadsAreRepeatedWithoutCallingBack) {
     Driver.Answer(DrvReadScanData, 0, 2, 0x22);
     Driver.Answer(DrvReadScanData, 8, 0, 0);
     EXPECT_EQ(ReadPageComplete, ReadScanLines(&Request));
-    EXPECT_EQ((std::vector<WORD>{3, 2}), CallbackLines);
+    EXPECT_EQ((std::vector<DWORD>{3, 2}), CallbackLines);
     EXPECT_EQ((std::vector<BYTE>{0x21, 0x22}), CallbackFirstBytes);
     EXPECT_EQ(5u, Driver.LogCount());
     EXPECT_EQ(0, CancelRequested);
@@ -359,17 +359,17 @@ TEST_F(ReaderTest, FailedReadCancelsTheJob) {
     Driver.Answer(DrvReadScanData, ReadFailed, 6, 0);
     EXPECT_EQ(ReadFailed, ReadScanChunk(&Request));
     EXPECT_EQ(1, CancelRequested);
-    EXPECT_EQ(0, Request.Delivered);
+    EXPECT_EQ(0u, Request.Delivered);
 }
 
 TEST_F(ReaderTest, ChunkReportsLinesDelivered) {
     Driver.Answer(DrvReadScanData, 0, 5, 0x31);
     EXPECT_EQ(ReadMore, ReadScanChunk(&Request));
-    EXPECT_EQ(5, Request.Delivered);
+    EXPECT_EQ(5u, Request.Delivered);
     EXPECT_EQ(0x31, LineBuffer[0]);
     Driver.Answer(DrvReadScanData, 3, 2, 0);
     EXPECT_EQ(3, ReadScanChunk(&Request));
-    EXPECT_EQ(2, Request.Delivered);
+    EXPECT_EQ(2u, Request.Delivered);
     std::vector<ScriptRecord> log = Driver.Log();
     ASSERT_EQ(2u, log.size());
     EXPECT_EQ(AddressOf(LineBuffer), log[1].Buffer);
@@ -379,10 +379,10 @@ TEST_F(ReaderTest, ChunkReportsLinesDelivered) {
 TEST_F(ReaderTest, ChunkTakesLinesThatCameWithTheEndOfPage) {
     Driver.Answer(DrvReadScanData, 8, 4, 0);
     EXPECT_EQ(ReadMore, ReadScanChunk(&Request));
-    EXPECT_EQ(4, Request.Delivered);
+    EXPECT_EQ(4u, Request.Delivered);
     Driver.Answer(DrvReadScanData, 8, 0, 0);
     EXPECT_EQ(ReadPageComplete, ReadScanChunk(&Request));
-    EXPECT_EQ(0, Request.Delivered);
+    EXPECT_EQ(0u, Request.Delivered);
 }
 
 TEST_F(ReaderTest, FinishPageAfterACompletedPageDoesNothing) {

@@ -5,8 +5,12 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include "app/app.h"
 #include "app/settings.h"
 #include "fax_fixture.h"
+#include "res/resource.h"
+#include "ui/speed_dial_page.h"
+#include "ui/tab_library.h"
 
 namespace {
 
@@ -247,7 +251,7 @@ TEST_F(SpeedDials, ASaveThatFailsHalfwayKeepsTheOldList) {
     std::string blocker = ProductFile("5.INF.tmp");
     ASSERT_TRUE(CreateDirectoryA(blocker.c_str(), nullptr));
     FillEntry(5, OneMail);
-    SaveSpeedDials(1);
+    EXPECT_EQ(0, SaveSpeedDials(1));
     RemoveDirectoryA(blocker.c_str());
     EXPECT_EQ(oldRecords, File("5.DES"));
     EXPECT_EQ(oldStrings, File("5.INF"));
@@ -261,6 +265,30 @@ TEST_F(SpeedDials, ASaveThatFailsHalfwayKeepsTheOldList) {
     }
     LoadSpeedDials();
     EXPECT_EQ(OneMail, EntryRecipients(5));
+}
+
+// A key emptied on the speed-dial page lets go of its blocks at once.
+TEST_F(SpeedDials, AKeyEmptiedOnItsPageFreesItsBlocks) {
+    AppInstance = GetModuleHandleA(nullptr);
+    ASSERT_EQ(1, RegisterTabLibrary(AppInstance));
+    FillEntry(SpeedDialNumber(0, 1), TwoFaxes);
+    HGLOBAL blocks[2] = {SpeedDialTable[0].RecipientBlock, SpeedDialTable[0].StringBlock};
+    HWND owner = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
+                                 AppInstance, nullptr);
+    HWND page = CreateDialogParamA(AppInstance, MAKEINTRESOURCEA(IDD_SPEED_DIAL_PAGE), owner,
+                                   SpeedDialPageProc, 0);
+    ASSERT_NE(nullptr, page);
+    HWND list = GetDlgItem(page, IDC_RECIPIENT_LIST);
+    ASSERT_EQ(2, SendMessageA(list, LB_GETCOUNT, 0, 0));
+    SendMessageA(list, LB_SETSEL, TRUE, -1);
+    SendMessageA(page, WM_COMMAND, IDC_REMOVE_RECIPIENTS, 0);
+    EXPECT_EQ(0, SendMessageA(list, LB_GETCOUNT, 0, 0));
+    for (HGLOBAL block : blocks) {
+        EXPECT_EQ((UINT)GMEM_INVALID_HANDLE, GlobalFlags(block)) << "a block of the empty key";
+    }
+    DestroyWindow(page);
+    DestroyWindow(owner);
+    UnregisterTabLibrary(AppInstance);
 }
 
 // Fails the n-th move of a recipient file from the time it is put in place.
@@ -281,7 +309,7 @@ TEST_F(SpeedDials, APairIsReplacedWholeOrNotAtAll) {
         FillEntry(5, OneMail);
         MovesLeft = failing;
         MoveRecipientFile = FailingMove;
-        SaveSpeedDials(1);
+        EXPECT_EQ(0, SaveSpeedDials(1)) << "move " << failing << " failed";
         MoveRecipientFile = MoveFileExA;
         EXPECT_EQ(oldRecords, File("5.DES")) << "move " << failing << " failed";
         EXPECT_EQ(oldStrings, File("5.INF")) << "move " << failing << " failed";
@@ -290,6 +318,14 @@ TEST_F(SpeedDials, APairIsReplacedWholeOrNotAtAll) {
             EXPECT_FALSE(Exists(left)) << left << " after move " << failing << " failed";
         }
     }
+    // Old records that cannot be deleted keep the new pair from standing.
+    std::string records = ProductFile("5.DES");
+    SetFileAttributesA(records.c_str(), FILE_ATTRIBUTE_READONLY);
+    EXPECT_EQ(0, SaveSpeedDials(1));
+    SetFileAttributesA(records.c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_EQ(oldRecords, File("5.DES"));
+    EXPECT_EQ(oldStrings, File("5.INF"));
+    EXPECT_EQ("2", Setting("NumberOfFaxRecip5"));
     SaveAndReload();
     EXPECT_EQ(OneMail, EntryRecipients(5));
 }

@@ -204,6 +204,8 @@ TEST_F(Transport, AnUnaddressableRecipientSendsNothing) {
     CreateDirectoryA(ProductFile("OUTBOX\\").c_str(), nullptr);
     CreateDirectoryA(Outbox.c_str(), nullptr);
     std::vector<std::string> before = OutboxFiles("*.eml");
+    std::string log = Outbox.substr(0, Outbox.size() - 1) + ".log";
+    DeleteFileA(log.c_str());
     std::string page = Outbox + "refused.bin";
     WritePage(page, 100, 3);
     PrepareJob({{"Ok", "SMTP:ok@example.com", ""}, {"Bad", "SMTP:bad address", ""}});
@@ -218,6 +220,9 @@ TEST_F(Transport, AnUnaddressableRecipientSendsNothing) {
     DeleteFileA(page.c_str());
     EXPECT_EQ(before, OutboxFiles("*.eml"));
     EXPECT_TRUE(OutboxFiles("*.tmp").empty());
+    // The user reads which recipient and why beside the outbox.
+    std::string told = ReadFileText(log);
+    EXPECT_NE(std::string::npos, told.find("not a valid mailbox: Bad <SMTP:bad address>")) << told;
 }
 
 TEST_F(Transport, AddRecipientGivesTheCallerOneRecordInNewBlocks) {

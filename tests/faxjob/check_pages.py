@@ -8,6 +8,15 @@ page scaled to the scan size (whole-number factors, so nothing is blurred).
 JPEG pages must stay within a mean difference of 12 levels per channel. The short page that
 FaxJobTests wrote must be 10 black lines followed by 30 white ones, exactly.
 
+A PDF attachment, and the document FaxJobTests wrote from page files kept
+beside it (pages.pdf, pages-N.tif or .jpg), must pass `qpdf --check`; `pdfimages
+-list` must show one image a page, coded ccitt or jpeg, of the page's pixels;
+pikepdf must find PDF/A-2B in the XMP and an sRGB output intent; every page
+measures its pixels at their resolution (Letter: 612 x 792 points); each page
+rendered by pdftoppm at that resolution equals its Group 4 page exactly, and a
+JPEG page the JPEG's own decoding (within 8 levels). The document's images
+are its page files' data byte for byte.
+
 Usage: check_pages.py FOLDER (C:\\Varnel\\FAXJOB of the test prefix)."""
 import email
 import email.policy
@@ -17,6 +26,7 @@ import subprocess
 import sys
 import tempfile
 
+import pikepdf
 from PIL import Image, ImageChops, ImageStat
 
 folder = sys.argv[1]
@@ -29,7 +39,12 @@ CASES = {
     "photo.eml": ("source-grey.bmp", ["FX-00040.VKZ", "FX-00041.VKZ"], (200, 100), "L"),
     "colour.eml": ("source-colour.bmp", ["FX-00040.JPG"], (200, 200), "RGB"),
     "typed.eml": ("source-text.bmp", ["FX-00040.VKZ"], (200, 100), "1"),
+    "text-pdf.eml": ("source-text.bmp", ["FX-00040.PDF"], (100, 100), "1"),
+    "colour-pdf.eml": ("source-colour.bmp", ["FX-00041.PDF"], (200, 200), "RGB"),
+    "fax-pdf.eml": ("source-text.bmp", ["FX-00042.PDF"], (200, 100), "1"),
 }
+PDF_PAGES = 3  # pages of each PDF attachment
+LETTER = (612, 792)
 
 
 def libtiff_problems(data):
@@ -42,6 +57,77 @@ def libtiff_problems(data):
         if run.returncode != 0 or run.stderr.strip():
             return run.stderr.strip() or "exit %d" % run.returncode
     return None
+
+
+def render(path, number, dpi, mode):
+    with tempfile.TemporaryDirectory() as scratch:
+        subprocess.run(["pdftoppm", "-f", str(number), "-l", str(number), "-rx", str(dpi[0]),
+                        "-ry", str(dpi[1])] + (["-gray"] if mode != "RGB" else []) +
+                       [path, os.path.join(scratch, "page")], check=True)
+        return Image.open(os.path.join(scratch, os.listdir(scratch)[0])).convert(mode)
+
+
+def check_pdf(name, data, pages):
+    """The document against its pages: (expected pixels or None, dpi, size in
+    points or None, the page file's image data or None) for each."""
+    with tempfile.TemporaryDirectory() as scratch:
+        path = os.path.join(scratch, "document.pdf")
+        with open(path, "wb") as f:
+            f.write(data)
+        run = subprocess.run(["qpdf", "--check", path], capture_output=True, text=True)
+        if run.returncode != 0 or "WARNING" in run.stdout + run.stderr:
+            failures.append("%s: qpdf --check: %s" % (name, (run.stdout + run.stderr).strip()))
+        listed = subprocess.run(["pdfimages", "-list", path], capture_output=True, text=True,
+                                check=True).stdout.splitlines()[2:]
+        listed = [line.split() for line in listed]
+        pdf = pikepdf.open(path)
+        meta = pdf.open_metadata()
+        if meta.pdfa_status != "2B" or not meta.get("dc:title") or not meta.get("xmp:CreateDate"):
+            failures.append("%s: XMP %s" % (name, dict(meta)))
+        intents = pdf.Root.get("/OutputIntents", [])
+        if len(intents) != 1 or intents[0].S != "/GTS_PDFA1" or intents[0].DestOutputProfile.N != 3 \
+                or len(intents[0].DestOutputProfile.read_bytes()) < 128:
+            failures.append("%s: output intents %r" % (name, intents))
+        if "/Encrypt" in pdf.trailer or len(pdf.trailer.ID) != 2:
+            failures.append("%s: encrypted or without an ID" % name)
+        if len(pdf.pages) != len(pages) or len(listed) != len(pages):
+            failures.append("%s: %d pages, %d images, not %d" % (name, len(pdf.pages), len(listed),
+                                                                 len(pages)))
+            return
+        for number, (page, line, (expected, dpi, points, raw)) in enumerate(
+                zip(pdf.pages, listed, pages), 1):
+            image = next(iter(page.images.values()))
+            encoding = "ccitt" if image.Filter == "/CCITTFaxDecode" else "jpeg"
+            if line[2] != "image" or line[8] != encoding or (int(line[3]), int(line[4])) != \
+                    (image.Width, image.Height):
+                failures.append("%s page %d: pdfimages lists %s" % (name, number, line))
+            size = tuple(round(float(v), 2) for v in list(page.mediabox)[2:])
+            want = points or (round(image.Width * 72 / dpi[0], 2), round(image.Height * 72 / dpi[1], 2))
+            if size != want:
+                failures.append("%s page %d: %s points, not %s" % (name, number, size, want))
+            if raw is not None and image.read_raw_bytes() != raw:
+                failures.append("%s page %d: the image is not the page file's data" % (name, number))
+            if encoding == "jpeg":
+                # Rendered as the JPEG decodes (decoders differ by a level or
+                # two), which keeps to the source within the JPEG's loss.
+                decoded = Image.open(io.BytesIO(image.read_raw_bytes()))
+                got = render(path, number, dpi, decoded.mode)
+                wrong = max(e[1] for e in ImageStat.Stat(ImageChops.difference(got, decoded)).extrema) \
+                    if got.size == decoded.size else 255
+                lossy = 0 if expected is None else max(ImageStat.Stat(ImageChops.difference(
+                    decoded.convert("RGB"), expected.convert("RGB"))).mean)
+                bad = wrong > 8 or lossy > 12
+            else:
+                got = render(path, number, dpi, "L")
+                want = expected.convert("L").point(lambda v: 255 if v >= 128 else 0)
+                wrong = ImageStat.Stat(ImageChops.difference(got, want)).mean[0] \
+                    if got.size == want.size else 255
+                bad = wrong > 0
+            if bad:
+                failures.append("%s page %d: rendered %s unlike its page (%.3f)" % (
+                    name, number, got.size, wrong))
+            print("%s page %d: %s %dx%d, %s points, rendered at %s dpi, difference %.3f" % (
+                name, number, encoding, image.Width, image.Height, size, dpi, wrong))
 
 
 def compare(name, data, source, dpi, kind):
@@ -88,7 +174,13 @@ for message_name, (page, names, dpi, kind) in CASES.items():
         failures.append("%s: attachments %s, not %s" % (message_name, [n for n, _ in parts], names))
     source = Image.open(os.path.join(folder, page)).convert("RGB")
     for name, data in parts:
-        compare("%s/%s" % (message_name, name), data, source, dpi, kind)
+        if name.endswith(".PDF"):
+            if "%d page(s) attached." % PDF_PAGES not in message.get_body().get_content():
+                failures.append("%s: the text does not count %d pages" % (message_name, PDF_PAGES))
+            want = source.resize((LETTER[0] * dpi[0] // 72, LETTER[1] * dpi[1] // 72), Image.NEAREST)
+            check_pdf("%s/%s" % (message_name, name), data, [(want, dpi, LETTER, None)] * PDF_PAGES)
+        else:
+            compare("%s/%s" % (message_name, name), data, source, dpi, kind)
         checked += 1
 
 short = os.path.join(folder, "shortpage.tif")
@@ -100,6 +192,28 @@ if os.path.exists(short):
     checked += 1
 else:
     failures.append("shortpage.tif is missing")
+
+# The document written from page files: each page against its file.
+document = os.path.join(folder, "pages.pdf")
+if os.path.exists(document):
+    pages = []
+    for number in range(1, 6):
+        page_file = [os.path.join(folder, "pages-%d.%s" % (number, e)) for e in ("tif", "jpg")]
+        page_file = next(p for p in page_file if os.path.exists(p))
+        image = Image.open(page_file)
+        dpi = tuple(round(float(v)) for v in image.info["dpi"])
+        with open(page_file, "rb") as f:
+            raw = f.read()
+        if image.format == "TIFF":
+            raw = raw[image.tag_v2[273][0]:image.tag_v2[273][0] + image.tag_v2[279][0]]
+            pages.append((image.convert("L"), dpi, None, raw))
+        else:
+            pages.append((None, dpi, None, raw))
+    with open(document, "rb") as f:
+        check_pdf("pages.pdf", f.read(), pages)
+    checked += 1
+else:
+    failures.append("pages.pdf is missing")
 
 for failure in failures:
     print("FAIL", failure)

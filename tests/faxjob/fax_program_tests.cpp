@@ -96,6 +96,7 @@ class FaxJob : public ProgramFixture {
     }
     void TearDown() override {
         ProgramFixture::TearDown();
+        SetEnvironmentVariableA("KEYPAD32_TODAY", nullptr);
         EXPECT_TRUE(StopSmtpServer(Received));
         EXPECT_TRUE(WaitUntil([] { return !DeliveryAgentRunning(); }, 60000))
             << "the delivery agent did not end";
@@ -122,16 +123,13 @@ class FaxJob : public ProgramFixture {
                                                  "[Profile:Office Fax]\r\n" +
                                                      fax + "[Profile:Lan Mail]\r\n" + mail);
     }
+    // The program's day is the stored one, also when a run crosses midnight.
     void UseSettings(int destination, const char *faxProfile, int jobId = 40) {
-        SYSTEMTIME now;
-        GetLocalTime(&now);
-        char today[16];
-        FormatDayStamp(&now, today, sizeof today);
+        SetEnvironmentVariableA("KEYPAD32_TODAY", "3-1");
         WriteFileText(
             SettingsFile,
-            std::string("[Varnel]\r\nFaxService=1\r\nCopyService=0\r\nDate=") + today +
-                "\r\nJobID=" + std::to_string(jobId) +
-                "\r\n[Varnel FAX]\r\nMS Exchange Fax=" + faxProfile +
+            std::string("[Varnel]\r\nFaxService=1\r\nCopyService=0\r\nDate=3-1") + "\r\nJobID=" +
+                std::to_string(jobId) + "\r\n[Varnel FAX]\r\nMS Exchange Fax=" + faxProfile +
                 "\r\nMS Exchange Email=Lan Mail\r\nUseProfile=" + std::to_string(destination) +
                 "\r\nNumberOfFaxRecip2=1\r\nFaxAlias2=Head Office\r\n"
                 "NumberOfEmailRecip3=2\r\nEmailAlias3=Team\r\n");
@@ -171,7 +169,15 @@ class FaxJob : public ProgramFixture {
         ClearOutbox();
         return text;
     }
-    static int PageFilesLeft() { return (int)FilesMatching(TempPath("VNL*.tmp")).size(); }
+    // The page files and documents a job made, and what the PDF writer was writing.
+    static int PageFilesLeft() {
+        return (int)(FilesMatching(TempPath("VNL*.tmp")).size() +
+                     FilesMatching(TempPath("PDF*.tmp")).size());
+    }
+    void SendPagesAsOneDocument() {
+        WritePrivateProfileStringA(NULL, NULL, NULL, SettingsFile.c_str()); // written anew above
+        WritePrivateProfileStringA("Varnel FAX", "SendPagesAs", "1", SettingsFile.c_str());
+    }
 };
 
 TEST_F(FaxJob, ThreeTextPagesToAnEmailKeyGoInOneMessageWithConsecutiveNames) {
@@ -193,6 +199,61 @@ TEST_F(FaxJob, ThreeTextPagesToAnEmailKeyGoInOneMessageWithConsecutiveNames) {
     EXPECT_EQ(0, ExitProgram(&Keypad));
     Started = false;
     EXPECT_EQ("44", IniValue(SettingsFile, "Varnel", "JobID"));
+}
+
+// One PDF document a job: three text pages and three colour pages by e-mail,
+// three text pages by fax. Each message carries the document alone, named as
+// its first page would be, and says how many pages it holds; check_pages.py
+// reads the documents back. (Without the key, the test above sends files.)
+TEST_F(FaxJob, PagesGoAsOnePdfDocumentByEmailAndByFax) {
+    SendPagesAsOneDocument();
+    Start();
+    PressKey("speed3");
+    Load(TextPage, 3);
+    ASSERT_EQ("Xferred to Xchg", Fax());
+    std::string message = KeepMessage("text-pdf.eml");
+    EXPECT_EQ(std::vector<std::string>{"FX-00040.PDF"}, Attachments(message));
+    EXPECT_NE(std::string::npos, message.find("Content-Type: application/pdf"));
+    EXPECT_EQ(0, PageFilesLeft());
+    PressKey("mode");
+    PressKey("mode");
+    PressKey("resolution");
+    PressKey("speed3");
+    Load(ColourPage, 3);
+    ASSERT_EQ("Xferred to Xchg", Fax());
+    EXPECT_EQ(std::vector<std::string>{"FX-00041.PDF"}, Attachments(KeepMessage("colour-pdf.eml")));
+    PressKey("mode");
+    PressKey("destination");
+    PressKey("speed2");
+    Load(TextPage, 3);
+    ASSERT_EQ("Xferred to Xchg", Fax());
+    EXPECT_EQ(std::vector<std::string>{"FX-00042.PDF"}, Attachments(KeepMessage("fax-pdf.eml")));
+    EXPECT_EQ(0, PageFilesLeft());
+}
+
+// The first page's file spoilt while the second page is scanned (each read
+// of the device waits until the file is cut): the document refuses it.
+TEST_F(FaxJob, APageFileSpoiltDuringAPdfJobIsAFileErrorAndLeavesNothing) {
+    SendPagesAsOneDocument();
+    Start();
+    PressKey("speed3");
+    Load(TextPage, 3);
+    Device("fault slow 2000");
+    ASSERT_TRUE(PressJobKey("fax"));
+    // The second page's file is begun once the first is whole, and is the smaller.
+    std::vector<std::string> files;
+    ASSERT_TRUE(WaitUntil([&] { return (files = FilesMatching(TempPath("VNL*.tmp"))).size() == 2; },
+                          60000));
+    std::string first = TempPath(files[0].c_str()), second = TempPath(files[1].c_str());
+    if (ReadFileText(first).size() < ReadFileText(second).size()) {
+        first.swap(second);
+    }
+    WriteFileText(first, ReadFileText(first).substr(0, 100));
+    Device("fault clear");
+    EXPECT_EQ("File I/O Error!",
+              WaitForJobEnd(FinalTexts, sizeof FinalTexts / sizeof *FinalTexts, 120000));
+    EXPECT_TRUE(Messages().empty());
+    EXPECT_EQ(0, PageFilesLeft());
 }
 
 // Both profiles deliver over STARTTLS with AUTH to the loopback server,

@@ -203,15 +203,19 @@ TEST_F(ScriptedJob, LinesComeInOrderAndAnEarlyEndPadsWithWhite) {
     EXPECT_EQ(0, memcmp(expected, lines, 6));
 }
 
+// Also a claim that passes for one line in its low 16 bits.
 TEST_F(ScriptedJob, ADriverThatClaimsMoreLinesThanTheBufferHoldsIsAScanningError) {
     Page(8, 1, 6);
     ASSERT_EQ(1, AllocatePageBuffer());
-    StartPage();
-    Answer(DrvReadScanData, ReadMore, 1000, 0x00);
-    BYTE line = 0x5A;
-    EXPECT_EQ(-18, Line(0, &line));
-    EXPECT_EQ(FaxScanError, FaxJobStatus);
-    EXPECT_EQ(0x5A, line);
+    for (DWORD claim : {1000u, 65536u + 1}) {
+        StartPage();
+        FaxJobStatus = 0;
+        Answer(DrvReadScanData, ReadMore, claim, 0x00);
+        BYTE line = 0x5A;
+        EXPECT_EQ(-18, Line(0, &line)) << claim;
+        EXPECT_EQ(FaxScanError, FaxJobStatus) << claim;
+        EXPECT_EQ(0x5A, line) << claim;
+    }
 }
 
 TEST_F(ScriptedJob, AnEmptyReadIsReadAgainAndStopStillEndsIt) {

@@ -4,8 +4,11 @@ compares them with the raw references written beside them.
 
 TIFF files must be CCITT Group 4, WhiteIsZero, one strip, carry the
 resolution given, pass libtiff's own decoder (tiffcp) without a warning and
-match their PBM reference bit for bit. JPEG files must carry the resolution
-and stay within the listed mean difference of their PGM/PPM reference.
+match their PBM reference bit for bit. JPEG files must carry the resolution,
+stay within the listed mean difference of their PGM/PPM reference, and be
+byte for byte what Debian's cjpeg makes of that reference at the listed
+quality as baseline JPEG, which every reader takes (the JFIF density aside:
+cjpeg writes none).
 
 Usage: check_tiff.py [--prefix WINEPREFIX] [FOLDER]
 Without FOLDER the Wine prefix's temporary folder ImageFileTests is used
@@ -68,8 +71,24 @@ def check_tiff(path, reference, dpi):
     return problems
 
 
-def check_jpeg(path, reference, dpi, tolerance):
+def without_density(data):
+    """The file less the density fields (units, X, Y) of its JFIF segment."""
+    if data[2:4] == b"\xff\xe0" and data[6:11] == b"JFIF\0":
+        return data[:13] + data[18:]
+    return data
+
+
+def check_jpeg(path, reference, dpi, tolerance, quality):
     problems = []
+    run = subprocess.run(["cjpeg", "-baseline", "-quality", str(quality), reference], capture_output=True)
+    with open(path, "rb") as ours:
+        got, want = without_density(ours.read()), without_density(run.stdout)
+    if run.returncode != 0 or not want:
+        problems.append("cjpeg: %s" % (run.stderr.decode().strip() or "exit %d" % run.returncode))
+    elif got != want:
+        at = next((i for i, (a, b) in enumerate(zip(got, want)) if a != b), min(len(got), len(want)))
+        problems.append("not cjpeg -baseline -quality %d's coding: %d bytes against %d, first difference at %d"
+                        % (quality, len(got), len(want), at))
     image = Image.open(path)
     want = Image.open(reference)
     if image.format != "JPEG":
@@ -99,13 +118,14 @@ def main():
     if not entries:
         sys.exit("empty manifest in %s" % folder)
     failures = 0
-    for name, reference, dpi_x, dpi_y, tolerance in entries:
+    for name, reference, dpi_x, dpi_y, tolerance, quality in entries:
         path = os.path.join(folder, name)
         dpi = (int(dpi_x), int(dpi_y))
         if name.lower().endswith(".tif"):
             problems = check_tiff(path, os.path.join(folder, reference), dpi)
         else:
-            problems = check_jpeg(path, os.path.join(folder, reference), dpi, int(tolerance))
+            problems = check_jpeg(path, os.path.join(folder, reference), dpi, int(tolerance),
+                                  int(quality))
         print("%-16s %s" % (name, "ok" if not problems else "FAILED"))
         for problem in problems:
             print("  " + problem)

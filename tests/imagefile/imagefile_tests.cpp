@@ -40,12 +40,14 @@ void ExpectEveryLineOnce(const TestPage &page, int lines) {
 }
 
 // Writes a page, checks the callback traffic and queues the file for the
-// native check (TIFF bit for bit, JPEG within `tolerance` levels on average).
-void WriteAndRecord(const std::string &file, TestPage *page, int format, int tolerance) {
+// native check (TIFF bit for bit, JPEG within `tolerance` levels on average
+// and byte for byte cjpeg's at `quality`).
+void WriteAndRecord(const std::string &file, TestPage *page, int format, int tolerance,
+                    int quality = 0) {
     std::string path = OutputPath(file);
     ASSERT_EQ(WritePageFile(path, page, format), ImageWritten) << file;
     ExpectEveryLineOnce(*page, page->Height);
-    RecordForCheck(path, *page, tolerance);
+    RecordForCheck(path, *page, tolerance, quality);
 }
 
 void WriteAndRecordTiff(const std::string &name, TestPage *page) {
@@ -201,36 +203,50 @@ TestPage Photo(LONG width, LONG height, int bits, LONG dpi) {
     return page;
 }
 
+void WriteAndRecordJpeg(const std::string &file, TestPage *page, int quality, int tolerance) {
+    ASSERT_EQ(SetQuality(quality), 0);
+    page->Asked.clear();
+    WriteAndRecord(file, page, ImageFormatJpeg, tolerance, quality);
+}
+
 TEST(ImageFileJpeg, GreyPage) {
-    ASSERT_EQ(SetQuality(80), 0);
     TestPage page = Photo(850, 1100, 8, 100);
-    WriteAndRecord("grey.jpg", &page, ImageFormatJpeg, 3);
+    WriteAndRecordJpeg("grey.jpg", &page, 80, 3);
 }
 
 TEST(ImageFileJpeg, ColourPageOfOddWidth) {
-    ASSERT_EQ(SetQuality(80), 0);
     TestPage page = Photo(637, 413, 24, 300);
-    WriteAndRecord("colour.jpg", &page, ImageFormatJpeg, 4);
+    WriteAndRecordJpeg("colour.jpg", &page, 80, 4);
 }
 
-// Wine's JPEG encoder accepts the ImageQuality option but always codes at
-// libjpeg's default quality; Windows honours it.
-bool EncoderIgnoresQuality() {
-    return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
-}
-
+// The quality set is the quality coded: the native check finds each file to
+// be cjpeg's at that quality.
 TEST(ImageFileJpeg, LowerQualityGivesSmallerFile) {
-    if (EncoderIgnoresQuality())
-        GTEST_SKIP() << "this platform's JPEG encoder ignores ImageQuality";
     TestPage page = Photo(600, 400, 24, 200);
-    std::string path = OutputPath("quality.jpg");
-    ASSERT_EQ(SetQuality(20), 0);
-    ASSERT_EQ(WritePageFile(path, &page, ImageFormatJpeg), ImageWritten);
-    DWORD low = FileBytes(path);
-    ASSERT_EQ(SetQuality(80), 0);
-    ASSERT_EQ(WritePageFile(path, &page, ImageFormatJpeg), ImageWritten);
-    DWORD high = FileBytes(path);
+    WriteAndRecordJpeg("quality20.jpg", &page, 20, 8);
+    WriteAndRecordJpeg("quality80.jpg", &page, 80, 4);
+    DWORD low = FileBytes(OutputPath("quality20.jpg"));
+    DWORD high = FileBytes(OutputPath("quality80.jpg"));
     EXPECT_LT(low * 10, high * 8) << "quality 20: " << low << " bytes, 80: " << high;
+}
+
+// A file that takes no bytes (a full disk, a read-only handle) ends the page
+// where the first coded bytes go out, with a failure and nothing written.
+TEST(ImageFileJpeg, UnwritableFileFailsMidPage) {
+    TestPage page = MakePage(1200, 800, 24, 300, 300);
+    Random random = {11};
+    for (BYTE &value : page.Pixels)
+        value = (BYTE)random.Next(256); // noise: far more coded bytes than one buffer
+    std::string path = OutputPath("readonly.jpg");
+    _lclose(_lcreat(path.c_str(), 0));
+    HFILE file = _lopen(path.c_str(), OF_READ);
+    ASSERT_NE(file, HFILE_ERROR);
+    ASSERT_EQ(SetQuality(80), 0);
+    EXPECT_EQ(WritePageTo(file, &page, ImageFormatJpeg), ImageWriteFailed);
+    _lclose(file);
+    ExpectEveryLineOnce(page, (int)page.Asked.size());
+    EXPECT_LT((LONG)page.Asked.size(), page.Height);
+    EXPECT_EQ(FileBytes(path), 0u);
     DeleteFileA(path.c_str());
 }
 

@@ -90,16 +90,20 @@ int WINAPI SupplyTestLine(void *source, BYTE *destination, int line) {
     return 0;
 }
 
-int WritePageFile(const std::string &path, TestPage *page, int format) {
+int WritePageTo(HFILE file, TestPage *page, int format) {
     auto write = Entry<WriteImageFileProc>(WriteImageFileOrdinal);
     EXPECT_NE(write, nullptr) << "accugnt5.dll ordinal 15";
     if (!write)
         return -1;
     PageHeader header;
     FillHeader(*page, &header);
+    return write(file, &header.Info, format, SupplyTestLine, page);
+}
+
+int WritePageFile(const std::string &path, TestPage *page, int format) {
     HFILE file = _lcreat(path.c_str(), 0);
     EXPECT_NE(file, HFILE_ERROR) << path;
-    int result = write(file, &header.Info, format, SupplyTestLine, page);
+    int result = WritePageTo(file, page, format);
     _lclose(file);
     return result;
 }
@@ -126,7 +130,7 @@ std::string FileName(const std::string &path) {
 
 } // namespace
 
-void RecordForCheck(const std::string &image, const TestPage &page, int tolerance) {
+void RecordForCheck(const std::string &image, const TestPage &page, int tolerance, int quality) {
     std::string reference = image.substr(0, image.rfind('.')) + (page.Bits == 1   ? ".pbm"
                                                                  : page.Bits == 8 ? ".pgm"
                                                                                   : ".ppm");
@@ -134,8 +138,8 @@ void RecordForCheck(const std::string &image, const TestPage &page, int toleranc
                              page.Pixels.data()));
     FILE *file = fopen(OutputPath("manifest.txt").c_str(), "a");
     ASSERT_NE(file, nullptr);
-    fprintf(file, "%s %s %ld %ld %d\n", FileName(image).c_str(), FileName(reference).c_str(),
-            page.DpiX, page.DpiY, tolerance);
+    fprintf(file, "%s %s %ld %ld %d %d\n", FileName(image).c_str(), FileName(reference).c_str(),
+            page.DpiX, page.DpiY, tolerance, quality);
     fclose(file);
 }
 

@@ -29,6 +29,8 @@ int WINAPI SupplyTestLine(void *source, BYTE *destination, int line);
 
 // Calls ordinal 15 on a file made with _lcreat, as the fax job does; the result.
 int WritePageFile(const std::string &path, TestPage *page, int format);
+// Calls ordinal 15 on a file the caller opened; the result.
+int WritePageTo(HFILE file, TestPage *page, int format);
 // Sets the JPEG quality through ordinal 40; its result.
 int SetQuality(int value);
 
@@ -36,6 +38,7 @@ int SetQuality(int value);
 std::string OutputPath(const std::string &name);
 // Writes the page's raw reference (PBM, PGM or PPM) beside the image file and
 // lists both for the native check, which allows a mean difference of
-// `tolerance` levels (0: bit for bit).
-void RecordForCheck(const std::string &image, const TestPage &page, int tolerance);
+// `tolerance` levels (0: bit for bit) and wants a JPEG file coded at `quality`
+// to be cjpeg's, byte for byte, for the reference at that quality.
+void RecordForCheck(const std::string &image, const TestPage &page, int tolerance, int quality = 0);
 DWORD FileBytes(const std::string &path);

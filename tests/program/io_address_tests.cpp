@@ -147,12 +147,18 @@ TEST_F(IoAddress, ThePanelsFaxMailKeyChoosesNoPort) {
 }
 
 // The device's 278h is not in the table: no button is checked, so a chosen
-// one enables Apply; Auto. Verify tries it first, then the table in order,
-// and the device is closed by the time the outcome shows. F1 on a control
-// opens its topic.
+// one enables Apply; the keyboard reaches the buttons all the same. Auto.
+// Verify tries the chosen port first, then the table in order, and the
+// device is closed by the time the outcome shows. F1 on a control opens its
+// topic.
 TEST_F(IoAddress, APortNotInTheTableChecksNoneAndAutoVerifyTriesTheChosenFirst) {
     Open("config");
     EXPECT_TRUE(CheckedButtons().empty());
+    int tabStops = 0;
+    for (int id = IDC_PORT_FIRST; id <= IDC_PORT_LAST; id++) {
+        tabStops += (GetWindowLongA(Item(id), GWL_STYLE) & WS_TABSTOP) != 0;
+    }
+    EXPECT_EQ(1, tabStops) << "address buttons the Tab key stops at";
     EXPECT_FALSE(ApplyEnabled());
     Click(608);
     EXPECT_TRUE(ApplyEnabled());

@@ -26,19 +26,20 @@ class ProgramFixture : public ::testing::Test {
     }
     void TearDown() override {
         if (Started) {
-            CloseProgram(&Keypad);
+            EXPECT_TRUE(CloseProgram(&Keypad)) << "KEYPAD32.EXE did not end";
         }
     }
     void Start() {
-        Started = StartProgram(&Keypad) != 0;
-        ASSERT_TRUE(Started) << "KEYPAD32.EXE did not come up";
+        std::string failure;
+        Started = StartProgram(&Keypad, &failure) != 0;
+        ASSERT_TRUE(Started) << failure;
     }
     // A dialog of the program, opened from the main window's menu: the
     // command is posted and the dialog waited for until it shows itself,
     // which it does once its initialisation is over.
-    void OpenDialog(int command, const char *caption) {
+    void OpenDialog(int command, const char *caption, const char *windowClass = "#32770") {
         PostMessageA(Keypad.Window, WM_COMMAND, command, 0);
-        Dialog = WaitForWindow("#32770", caption);
+        Dialog = WaitForWindow(windowClass, caption);
         ASSERT_NE((HWND)NULL, Dialog) << "the dialog did not open";
         ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(Dialog); }));
     }

@@ -13,6 +13,7 @@
 #include "device_client.h"
 #include "page_image.h"
 #include "abi/driver_abi.h"
+#include "abi/image_file_abi.h"
 #include "res/resource.h"
 #include "tests/tools/help_record.h"
 
@@ -68,6 +69,9 @@ int PressJobKey(const char *key) {
     return 1;
 }
 
+// How long a program may take to start or to end on a loaded machine.
+static const DWORD ProcessTimeout = 60000;
+
 int StartDevice() {
     if (!DeviceIsRunning()) {
         std::string program = ProductFile("DLL32\\VNLPANEL.EXE");
@@ -82,12 +86,12 @@ int StartDevice() {
         CloseHandle(process.hThread);
         CloseHandle(process.hProcess);
     }
-    return WaitUntil([] { return Device("ping") == ""; }, 10000);
+    return WaitUntil([] { return Device("ping") == ""; }, ProcessTimeout);
 }
 
 int QuitDevice() {
     Device("quit");
-    return WaitUntil([] { return !DeviceIsRunning(); }, 5000);
+    return WaitUntil([] { return !DeviceIsRunning(); }, ProcessTimeout);
 }
 
 static std::string LcdLine(const char *prefix) {
@@ -155,28 +159,60 @@ std::string ProductFile(const char *name) {
     return std::string(ProductDirectory()) + name;
 }
 
-int StartProgram(RunningProgram *program) {
+// The main window of a process, or null; an earlier program's may still be there.
+static HWND MainWindowOf(DWORD processId) {
+    HWND window = NULL;
+    while ((window = FindWindowExA(NULL, window, "Fax Configuration", NULL)) != NULL) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(window, &owner);
+        if (owner == processId) {
+            return window;
+        }
+    }
+    return NULL;
+}
+
+int StartProgram(RunningProgram *program, std::string *failure) {
+    std::string reason;
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     std::string path = ProductFile("EXE32\\KEYPAD32.EXE");
     char commandLine[MAX_PATH];
     lstrcpynA(commandLine, path.c_str(), sizeof commandLine);
     program->Window = NULL;
+    // The keys counted are this start's.
+    Device("log clear");
     if (!CreateProcessA(NULL, commandLine, NULL, NULL, FALSE, 0, NULL, NULL, &startup,
                         &program->Process)) {
-        return 0;
+        reason = "KEYPAD32.EXE could not be started";
     }
-    // Running means: the window exists and the last key is registered.
-    for (int i = 0; i < 500; i++) {
-        program->Window = FindWindowA("Fax Configuration", NULL);
+    // Running means: its window exists and the last key is registered.
+    int ended = 0;
+    auto up = [&] {
+        program->Window = MainWindowOf(program->Process.dwProcessId);
         if (program->Window && CountRequests(RequestLog(), DrvRegisterKey, 255) >= 26) {
-            return 1;
+            return true;
         }
-        if (WaitForSingleObject(program->Process.hProcess, 20) == WAIT_OBJECT_0) {
-            return 0;
-        }
+        ended = WaitForSingleObject(program->Process.hProcess, 0) == WAIT_OBJECT_0;
+        return ended != 0;
+    };
+    int running = reason.empty() && WaitUntil(up, ProcessTimeout) && !ended;
+    if (ended) {
+        DWORD code = 0;
+        GetExitCodeProcess(program->Process.hProcess, &code);
+        reason = "KEYPAD32.EXE ended at once with exit code " + std::to_string(code) +
+                 (FindWindowA("Fax Configuration", NULL)
+                      ? ", as a KEYPAD32.EXE that is still running keeps others from starting"
+                      : "");
+    } else if (!running && reason.empty()) {
+        reason = "KEYPAD32.EXE showed no window with its 26 keys registered within " +
+                 std::to_string(ProcessTimeout / 1000) + " s";
+        CloseProgram(program);
     }
-    return 0;
+    if (failure) {
+        *failure = reason;
+    }
+    return running;
 }
 
 int WaitForExit(RunningProgram *program, DWORD timeout) {
@@ -190,16 +226,42 @@ int WaitForExit(RunningProgram *program, DWORD timeout) {
 
 int ExitProgram(RunningProgram *program) {
     PostMessageA(program->Window, WM_COMMAND, IDM_EXIT, 0);
-    return WaitForExit(program, 10000);
+    return WaitForExit(program, ProcessTimeout);
 }
 
-void CloseProgram(RunningProgram *program) {
+std::vector<std::string> LoadedModules(const RunningProgram &program) {
+    HMODULE modules[256];
+    DWORD bytes = 0;
+    std::vector<std::string> names;
+    if (!EnumProcessModules(program.Process.hProcess, modules, sizeof modules, &bytes)) {
+        return names;
+    }
+    for (DWORD i = 0; i < bytes / sizeof modules[0] && i < 256; i++) {
+        char name[MAX_PATH];
+        if (GetModuleBaseNameA(program.Process.hProcess, modules[i], name, sizeof name)) {
+            CharUpperA(name);
+            names.push_back(name);
+        }
+    }
+    return names;
+}
+
+int CloseProgram(RunningProgram *program) {
+    if (!program->Process.hProcess) {
+        return 1;
+    }
     if (WaitForSingleObject(program->Process.hProcess, 0) != WAIT_OBJECT_0) {
         TerminateProcess(program->Process.hProcess, 1);
-        WaitForSingleObject(program->Process.hProcess, 5000);
     }
+    DWORD id = program->Process.dwProcessId;
+    // The next start must not find this one's window and give way to it.
+    int gone = WaitForSingleObject(program->Process.hProcess, ProcessTimeout) == WAIT_OBJECT_0 &&
+               WaitUntil([id] { return MainWindowOf(id) == NULL; }, ProcessTimeout);
     CloseHandle(program->Process.hThread);
     CloseHandle(program->Process.hProcess);
+    program->Process = PROCESS_INFORMATION();
+    program->Window = NULL;
+    return gone;
 }
 
 std::string ReadFileText(const std::string &path) {
@@ -273,6 +335,64 @@ std::string WriteSourcePage(PageKind kind, const std::string &path) {
     }
     RasterImage image = {width, height, 24, width * 3, bgr.data(), 100, 1};
     return WriteBmpFile(path.c_str(), &image) ? path : "";
+}
+
+void MakeJobPage(PageKind kind, int dpi, JobPage *page) {
+    LONG width = 85 * dpi / 10, height = 11 * dpi;
+    WORD bits = kind == TextPage ? 1 : kind == GreyPage ? 8 : 24;
+    DWORD stride = (width * bits + 31) / 32 * 4;
+    // The resolution in dots per inch, as the job gives it.
+    page->Info = {sizeof page->Info, width, height, 1, bits, BI_RGB, 0, dpi, dpi, 0, 0};
+    for (int i = 0; i < 256; i++) {
+        BYTE level = (BYTE)(bits == 1 ? i * 255 : i);
+        page->Palette[i] = {level, level, level, 0};
+    }
+    page->Rows.assign((size_t)stride * height, 0);
+    for (LONG y = 0; y < height; y++) {
+        BYTE *row = &page->Rows[(size_t)y * stride];
+        for (LONG x = 0; x < width; x++) {
+            BYTE bgr[3];
+            PagePixel(kind, x * 100 / dpi, y * 100 / dpi, bgr);
+            if (bits == 1) {
+                row[x / 8] |= bgr[0] ? 0x80 >> x % 8 : 0;
+            } else if (bits == 8) {
+                row[x] = bgr[0];
+            } else {
+                memcpy(row + 3 * x, bgr, 3);
+            }
+        }
+    }
+}
+
+static int WINAPI SupplyJobPageLine(void *source, BYTE *row, int y) {
+    const JobPage *page = (const JobPage *)source;
+    size_t stride = page->Rows.size() / page->Info.biHeight;
+    memcpy(row, &page->Rows[stride * y], stride);
+    return 0;
+}
+
+int WriteJobPageFile(const JobPage &page, const std::string &path) {
+    HMODULE library = LoadLibraryA(ProductFile("DLL32\\accugnt5.dll").c_str());
+    WriteImageFileProc write = library ? (WriteImageFileProc)(void (*)())GetProcAddress(
+                                             library, MAKEINTRESOURCEA(WriteImageFileOrdinal))
+                                       : NULL;
+    HFILE file = write ? _lcreat(path.c_str(), 0) : HFILE_ERROR;
+    int format = page.Info.biBitCount == 1 ? ImageFormatTiffG4 : ImageFormatJpeg;
+    int written = file != HFILE_ERROR &&
+                  write(file, &page.Info, format, SupplyJobPageLine, (void *)&page) == ImageWritten;
+    if (file != HFILE_ERROR) {
+        _lclose(file);
+    }
+    if (library) {
+        FreeLibrary(library);
+    }
+    return written;
+}
+
+std::string WriteJobPage(PageKind kind, const std::string &path, int dpi) {
+    JobPage page;
+    MakeJobPage(kind, dpi, &page);
+    return WriteJobPageFile(page, path) ? path : "";
 }
 
 std::string TempPath(const char *name) {
@@ -464,14 +584,17 @@ std::string AnswerBox(HWND box) {
 std::string PressWhileUnwritable(HWND dialog, int id, const std::string &file) {
     // Replacing: a copy kept by a run that died here would stop every later one.
     std::string kept = file + ".kept";
-    if (!MoveFileExA(file.c_str(), kept.c_str(), MOVEFILE_REPLACE_EXISTING)) {
+    bool existed = GetFileAttributesA(file.c_str()) != INVALID_FILE_ATTRIBUTES;
+    if (existed && !MoveFileExA(file.c_str(), kept.c_str(), MOVEFILE_REPLACE_EXISTING)) {
         return "(" + file + " could not be moved)";
     }
     CreateDirectoryA(file.c_str(), NULL);
     PressButton(dialog, id);
     HWND box = WaitForWindow("#32770", "Varnel Keypad Program");
     RemoveDirectoryA(file.c_str());
-    MoveFileA(kept.c_str(), file.c_str());
+    if (existed) {
+        MoveFileA(kept.c_str(), file.c_str());
+    }
     return AnswerBox(box);
 }
 
@@ -564,6 +687,17 @@ void AskContextHelp(HWND dialog, int id) {
     help.iCtrlId = id;
     help.hItemHandle = FindControl(dialog, id);
     SendMessageA(dialog, WM_HELP, 0, (LPARAM)&help);
+}
+
+int PressHelpKey(HWND dialog, HWND control) {
+    const UINT HelpKeyMessage = 0x004D; // WM_KEYF1, which the headers do not name
+    if (!FocusControl(dialog, control)) {
+        return 0;
+    }
+    PostMessageA(control, WM_KEYDOWN, VK_F1, 0x003B0001);
+    PostMessageA(control, HelpKeyMessage, 0, 0);
+    PostMessageA(control, WM_KEYUP, VK_F1, 0xC03B0001);
+    return 1;
 }
 
 // Where HelpViewer lays the recorder.
@@ -723,6 +857,35 @@ HWND FindControl(HWND parent, int id) {
     ControlSearch search = {id, NULL};
     EnumChildWindows(parent, MatchControl, (LPARAM)&search);
     return search.Found;
+}
+
+static BOOL CALLBACK CollectChild(HWND window, LPARAM children) {
+    ((std::vector<HWND> *)children)->push_back(window);
+    return TRUE;
+}
+
+std::string ArrowsOntoStatics(HWND dialog) {
+    std::vector<HWND> controls;
+    EnumChildWindows(dialog, CollectChild, (LPARAM)&controls);
+    std::string found;
+    for (HWND control : controls) {
+        LRESULT code = SendMessageA(control, WM_GETDLGCODE, 0, 0);
+        // Controls that take the arrows for themselves, and pages, move no focus.
+        if (!IsWindowVisible(control) || !IsWindowEnabled(control) ||
+            (code & (DLGC_WANTARROWS | DLGC_STATIC)) ||
+            (GetWindowLongA(control, GWL_EXSTYLE) & WS_EX_CONTROLPARENT)) {
+            continue;
+        }
+        for (BOOL previous : {FALSE, TRUE}) {
+            HWND next = GetNextDlgGroupItem(dialog, control, previous);
+            if (next && (SendMessageA(next, WM_GETDLGCODE, 0, 0) & DLGC_STATIC)) {
+                found += "from " + std::to_string(GetDlgCtrlID(control)) +
+                         (previous ? " back to " : " on to ") +
+                         std::to_string((short)GetDlgCtrlID(next)) + "\n";
+            }
+        }
+    }
+    return found;
 }
 
 // TCM_GETITEMRECT writes into the program's memory, so the rectangle is

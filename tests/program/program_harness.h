@@ -55,13 +55,20 @@ struct RunningProgram {
     PROCESS_INFORMATION Process;
     HWND Window;
 };
-// Starts KEYPAD32.EXE and waits until its 26 keys are registered. 1/0.
-int StartProgram(RunningProgram *program);
+// Starts KEYPAD32.EXE and waits, as long as a loaded machine needs, until its
+// window exists and its 26 keys are registered: 1, or 0 and in *failure
+// why: it ended at once (as it does while another KEYPAD32.EXE runs), or it
+// was not up in time (it is then ended).
+int StartProgram(RunningProgram *program, std::string *failure = nullptr);
 // Chooses Exit from the menu and waits for the process; returns its exit code, or -1.
 int ExitProgram(RunningProgram *program);
 // Waits for the process to end by itself; its exit code, or -1 after the timeout.
 int WaitForExit(RunningProgram *program, DWORD timeout);
-void CloseProgram(RunningProgram *program);
+// Ends the program if it still runs and waits until the process and its
+// window are gone: 1, or 0 when they were not in time. Nothing to do twice.
+int CloseProgram(RunningProgram *program);
+// The file names, in upper case, of the modules the program has loaded.
+std::vector<std::string> LoadedModules(const RunningProgram &program);
 
 // Keeps a file's content and puts it back (or deletes the file) on the way out.
 class FileBackup {
@@ -95,6 +102,10 @@ std::string ControlText(HWND dialog, int id);
 // The child window of parent that holds control id, searched through
 // pages and other nested dialogs; null when none does.
 HWND FindControl(HWND parent, int id);
+// The arrow keys that would take the focus from a control of the dialog that
+// holds it to one that cannot (a static, a group box), one line each
+// ("from 314 on to -1"); "" when there is none.
+std::string ArrowsOntoStatics(HWND dialog);
 // Clicks tab index of a tab strip of the program with the mouse: 1/0.
 int ClickTab(HWND strip, int index);
 // Gives a control of the program's dialog the keyboard focus, as the Tab key
@@ -137,6 +148,10 @@ class HelpViewer {
 };
 // Asks the program's dialog for the help topic of its control id, as F1 on it does.
 void AskContextHelp(HWND dialog, int id);
+// Gives control of the program's dialog the focus and presses F1 there as the
+// keyboard does: the key, the help key message that the system posts for it,
+// the key's release. 1, or 0 when the control did not get the focus.
+int PressHelpKey(HWND dialog, HWND control);
 
 // Answers a box or dialog that the caller's own call opens, on a helper thread
 // while that call runs its modal loop: the first visible dialog captioned
@@ -172,8 +187,8 @@ void PressButton(HWND dialog, int id);
 // message)" for no box, "(the message stayed)" when it did not close.
 std::string AnswerBox(HWND box);
 // Presses a button of the program's dialog while file cannot be written (a
-// folder stands in its place), then puts the file back: AnswerBox of the
-// program's message box that came.
+// folder stands in its place), then puts the file back, if there was one:
+// AnswerBox of the program's message box that came.
 std::string PressWhileUnwritable(HWND dialog, int id, const std::string &file);
 // An action for a message box: its text goes to *(std::string *)text when
 // that is given, then OK is pressed.
@@ -186,6 +201,21 @@ std::string WindowText(HWND window);
 enum PageKind { TextPage, GreyPage, ColourPage };
 // Writes the page as a BMP file: the path, or "" when it cannot be written.
 std::string WriteSourcePage(PageKind kind, const std::string &path);
+// A page as the fax job hands it to the image-file library: the header with
+// its palette, and the rows (DIB rows, top first).
+struct JobPage {
+    BITMAPINFOHEADER Info;
+    RGBQUAD Palette[256];
+    std::vector<BYTE> Rows;
+};
+// The page at dpi: 1 bit (1 white) for the text page, 8-bit grey, 24-bit B,G,R.
+void MakeJobPage(PageKind kind, int dpi, JobPage *page);
+// Writes it as the fax job writes its page files, through the image-file
+// library of the product: a Group 4 TIFF of a 1-bit page, a JPEG of the
+// others. 1 when written.
+int WriteJobPageFile(const JobPage &page, const std::string &path);
+// Both: the path, or "" when the page cannot be written.
+std::string WriteJobPage(PageKind kind, const std::string &path, int dpi = 100);
 // A file in the temporary directory.
 std::string TempPath(const char *name);
 // The names of the files a pattern ("C:\\dir\\*.eml") matches.

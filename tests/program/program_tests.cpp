@@ -3,8 +3,12 @@
 // by the LCD, the driver's request log and the INI files it leaves.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "abi/driver_abi.h"
 #include "program_fixture.h"
+
+#include <htmlhelp.h>
 #include "res/resource.h"
 
 namespace {
@@ -18,8 +22,20 @@ class Program : public ProgramFixture {
     }
 };
 
+// The libraries the start binds, and nothing that only a dialog or a job
+// needs: the tab library, the spooler, the CryptoAPI.
 TEST_F(Program, StartShowsTheStatusLineAndRegistersEveryKey) {
     Start();
+    std::vector<std::string> modules = LoadedModules(Keypad);
+    auto loaded = [&](const char *name) {
+        return std::find(modules.begin(), modules.end(), name) != modules.end();
+    };
+    for (const char *bound : {"VNLSCN32.DLL", "TELVEX.DLL", "DORLAN.DLL", "COMCTL32.DLL"}) {
+        EXPECT_TRUE(loaded(bound)) << bound;
+    }
+    for (const char *later : {"SFTTB32.DLL", "WINSPOOL.DRV", "CRYPT32.DLL"}) {
+        EXPECT_FALSE(loaded(later)) << later << " is loaded before it is needed";
+    }
     EXPECT_EQ("LT TXT DFT 050 F", WaitForLcd(0, "LT TXT DFT 050 F"));
     EXPECT_EQ("", LcdMessage());
     std::vector<LoggedRequest> log = RequestLog();
@@ -40,10 +56,12 @@ TEST_F(Program, ASecondStartRaisesTheFirstAndLeavesTheDriverAlone) {
     Start();
     Device("log clear");
     RunningProgram second = {};
-    EXPECT_EQ(0, StartProgram(&second));
+    std::string failure;
+    EXPECT_EQ(0, StartProgram(&second, &failure));
     EXPECT_EQ(0, WaitForExit(&second, 10000));
-    CloseProgram(&second);
+    EXPECT_TRUE(CloseProgram(&second));
     EXPECT_TRUE(RequestLog().empty()) << "the second instance made driver requests";
+    EXPECT_NE(std::string::npos, failure.find("still running")) << failure;
     EXPECT_FALSE(IsIconic(Keypad.Window));
 }
 
@@ -162,6 +180,81 @@ TEST_F(RunAtLogon, TogglingTwiceLeavesTheListUntouched) {
     PostMessageA(Keypad.Window, WM_COMMAND, IDM_RUN_AT_START, 0);
     EXPECT_EQ(0, ExitProgram(&Keypad));
     EXPECT_EQ("a.exe c:\\old\\keypad32.exe b.exe", Run());
+}
+
+// F1 in each dialog of the program, the mail library's profile dialog
+// included: the topic of the control with the focus when it has one, else
+// the help file's contents (0 below); one request for each press.
+class HelpKey : public ProgramFixture {
+  protected:
+    FileBackup Store{ProductFile("TELVEX.INI")}; // put back whatever the profile dialog left
+    void SetUp() override {
+        WriteFileText(SettingsFile, "[Varnel]\r\nFaxService=1\r\nCopyService=1\r\n");
+        ProgramFixture::SetUp();
+        Start();
+    }
+    // F1 on each control of the dialog in turn, each after the request of
+    // the one before has come; what the viewer was asked for.
+    std::vector<DWORD> PressF1(std::initializer_list<int> ids) {
+        for (int id : ids) {
+            size_t before = Help.Commands().size();
+            EXPECT_TRUE(PressHelpKey(Dialog, FindControl(Dialog, id))) << "no focus on " << id;
+            EXPECT_TRUE(WaitUntil([&] { return Help.Commands().size() > before; }))
+                << "F1 on " << id << " brought nothing";
+        }
+        std::vector<DWORD> asked, contexts = Help.Contexts();
+        size_t next = 0;
+        for (UINT command : Help.Commands()) {
+            if (command == HH_DISPLAY_TOC) {
+                asked.push_back(0);
+            } else if (command == HH_HELP_CONTEXT && next < contexts.size()) {
+                asked.push_back(contexts[next++]);
+            }
+        }
+        return asked;
+    }
+};
+
+TEST_F(HelpKey, FaxConfiguration) {
+    OpenDialog(IDM_FAX_SETUP, "Varnel: Fax Configuration", "SoftelGrayDialog32");
+    EXPECT_EQ((std::vector<DWORD>{3, 0}), PressF1({IDC_FAX_PROFILE_LIST, IDCANCEL}));
+}
+
+TEST_F(HelpKey, CopyConfiguration) {
+    OpenDialog(IDM_COPY_SETUP, "Varnel: Copy Configuration");
+    EXPECT_EQ((std::vector<DWORD>{23, 0}), PressF1({IDC_COPY_FIT_IN_PAGE, IDCANCEL}));
+}
+
+TEST_F(HelpKey, ScannerSettings) {
+    OpenDialog(IDM_SCANNER_DEFAULTS, "Scanner Settings");
+    EXPECT_EQ((std::vector<DWORD>{15, 0}), PressF1({508, IDCANCEL}));
+}
+
+TEST_F(HelpKey, IoAddressVerification) {
+    OpenDialog(IDM_IO_ADDRESS_VERIFY, "I/O Addresses Verification");
+    EXPECT_EQ((std::vector<DWORD>{20, 0}), PressF1({IDC_VERIFY_PORT, IDCANCEL}));
+}
+
+TEST_F(HelpKey, About) {
+    OpenDialog(IDM_ABOUT, "About Varnel Keypad Program");
+    EXPECT_EQ((std::vector<DWORD>{0}), PressF1({IDOK}));
+}
+
+// The library's dialog passes F1 on to Create New Profile, which owns it and
+// shows the contents for it.
+TEST_F(HelpKey, CreateNewProfileAndTheLibrarysProfileDialog) {
+    OpenDialog(IDM_CREATE_FAX_PROFILE, "Create New Profile");
+    EXPECT_EQ((std::vector<DWORD>{0, 19}), PressF1({IDC_PROFILE_NAME, IDOK}));
+    HWND create = Dialog;
+    SendMessageA(Item(IDC_PROFILE_NAME), WM_SETTEXT, 0, (LPARAM) "Help Key Fax");
+    PostMessageA(create, WM_COMMAND, IDOK, 0);
+    Dialog = WaitForWindow("#32770", "New Profile");
+    ASSERT_NE((HWND)NULL, Dialog) << "the library's dialog did not open";
+    ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(Dialog); }));
+    // Its second field has the id of a control of the program's with a topic.
+    EXPECT_EQ((std::vector<DWORD>{0, 19, 0, 0}), PressF1({IDCANCEL, 204}));
+    CloseDialog(IDCANCEL);
+    EXPECT_TRUE(WaitForWindowGone(create));
 }
 
 // The start's message box: its text, and whether a main window stood beside it.

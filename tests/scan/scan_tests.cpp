@@ -94,10 +94,10 @@ std::vector<BYTE> Collected;
 ReadRequest Request;
 bool DibBands;
 
-WORD CollectLines(WORD lines) {
+WORD CollectLines(DWORD lines) {
     DWORD bpl = ScanParameters.BytesPerLine;
     DWORD rows = Request.Capacity / bpl;
-    for (WORD i = 0; i < lines; i++) {
+    for (DWORD i = 0; i < lines; i++) {
         // Bands are bottom-up: the first scanned line is the buffer's last row.
         DWORD row = DibBands ? rows - 1 - i : i;
         const BYTE *line = Request.Buffer + row * bpl;

@@ -180,11 +180,26 @@ TEST(ScannerImage, RowsTooWideToAddressAreRefused) {
     DeleteFileA(path.c_str());
 }
 
+// Every heap of the process is whole.
+bool HeapsIntact() {
+    HANDLE heaps[64];
+    DWORD count = GetProcessHeaps(64, heaps);
+    for (DWORD i = 0; i < count && i < 64; i++) {
+        if (!HeapValidate(heaps[i], 0, nullptr)) {
+            return false;
+        }
+    }
+    return true;
+}
+
 TEST(ScannerImage, AsciiPagesLargerThanTheWholePageLimitAreRefused) {
     std::string path = TempPath("ScannerTests_large.pbm");
-    // 65536 x 65536 pixels of 3 bytes wrap to 0 bytes in 32 bits.
-    WriteBytes(path, "P1 65536 65536 0");
+    // 65536 x 65536 pixels of 3 bytes wrap to 0 bytes in 32 bits: a reader
+    // that took that size would write the first row, given here, past its
+    // block, which may go unseen until the heap is looked at.
+    WriteBytes(path, "P1 65536 65536\n" + std::string(65536, '0'));
     EXPECT_FALSE(OpenedPage(path).Opened);
+    EXPECT_TRUE(HeapsIntact()) << "a row was written past its block";
     const LONG width = 2048, height = AsciiPagePixelLimit / width + 1;
     WriteBytes(path, "P1 2048 " + std::to_string(height) + "\n" +
                          std::string((size_t)width * height, '0'));

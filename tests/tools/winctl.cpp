@@ -7,7 +7,9 @@
 // `winctl tab <n>` shows tab n of the open sheet, `winctl dialog <caption>`
 // waits for a dialog of that caption and prints its rectangle the same way,
 // `winctl cancel <caption>` closes that dialog with its Cancel button and
-// waits until it is gone, `winctl press <caption> <id>` presses its button id.
+// waits until it is gone, `winctl press <caption> <id>` presses its button id,
+// `winctl drop <caption> <id>` drops its combo box id down and prints the
+// rectangle of the dialog and the dropped list together.
 // Exit code 0 on success, 1 when the window is not found.
 #include <windows.h>
 #include <stdio.h>
@@ -36,12 +38,36 @@ static HWND WaitForDialog(const char *windowClass, const char *caption) {
     return dialog;
 }
 
+static void Print(const RECT &r) {
+    printf("%ldx%ld+%ld+%ld\n", r.right - r.left, r.bottom - r.top, r.left, r.top);
+}
+
 static int PrintRect(HWND window) {
     RECT r;
     if (!window || !GetWindowRect(window, &r)) {
         return 1;
     }
-    printf("%ldx%ld+%ld+%ld\n", r.right - r.left, r.bottom - r.top, r.left, r.top);
+    Print(r);
+    return 0;
+}
+
+// The dropped list is a window of its own, beside the dialog.
+static int DropAndPrint(HWND dialog, int id) {
+    RECT r, list;
+    if (!dialog || !GetWindowRect(dialog, &r)) {
+        return 1;
+    }
+    SendMessageA(GetDlgItem(dialog, id), CB_SHOWDROPDOWN, TRUE, 0);
+    HWND dropped = NULL;
+    for (int i = 0; i < 200 && !dropped; i++, Sleep(dropped ? 0 : 50)) {
+        dropped = FindWindowA("ComboLBox", NULL);
+        dropped = dropped && IsWindowVisible(dropped) ? dropped : NULL;
+    }
+    if (!dropped || !GetWindowRect(dropped, &list)) {
+        return 1;
+    }
+    UnionRect(&r, &r, &list);
+    Print(r);
     return 0;
 }
 
@@ -49,7 +75,8 @@ int main(int argc, char **argv) {
     if (argc < 2) {
         fprintf(stderr,
                 "usage: winctl exit | menu <id> | restore [x y w h] | wait | sheet | tab <n> | "
-                "dialog <caption> | cancel <caption> | press <caption> <id>\n");
+                "dialog <caption> | cancel <caption> | press <caption> <id> | "
+                "drop <caption> <id>\n");
         return 2;
     }
     HWND window = WaitForMainWindow(1, 10000);
@@ -98,6 +125,9 @@ int main(int argc, char **argv) {
     if (strcmp(argv[1], "press") == 0 && argc > 3) {
         HWND dialog = WaitForDialog("#32770", argv[2]);
         return dialog && PostMessageA(dialog, WM_COMMAND, (WPARAM)atoi(argv[3]), 0) ? 0 : 1;
+    }
+    if (strcmp(argv[1], "drop") == 0 && argc > 3) {
+        return DropAndPrint(WaitForDialog("#32770", argv[2]), atoi(argv[3]));
     }
     if (strcmp(argv[1], "menu") == 0 && argc > 2) {
         PostMessageA(window, WM_COMMAND, (WPARAM)atoi(argv[2]), 0);

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <set>
+#include <vector>
 #include "app/app.h"
 #include "program_harness.h"
 #include "res/resource.h"
@@ -96,15 +97,45 @@ TEST_F(SheetTabs, ARefusedChangeKeepsThePageAndTheTab) {
     EXPECT_TRUE(IsWindowVisible(GetParent(Control(IDC_SPEED_DIAL_KEY_FIRST))));
 }
 
+// Records the keys that reach it.
+std::vector<WPARAM> KeysReceived;
+LRESULT CALLBACK RecordKeys(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_KEYDOWN)
+        KeysReceived.push_back(wParam);
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// The focus goes to the page shown, on its first control that takes it (the
+// checked key), and the arrow keys stay on controls across page and sheet; a
+// window that a page owns (as the address book) keeps its Ctrl+Tab to itself.
 TEST_F(SheetTabs, ControlTabAndControlShiftTabChangeTabWhereverTheFocusIs) {
     HWND button = Control(IDC_FAX_PROFILE_BUTTON);
-    Key(button, VK_TAB, true);
+    SetFocus(Control(IDC_FAX_PROFILE_LIST));
+    Key(Control(IDC_FAX_PROFILE_LIST), VK_TAB, true);
     EXPECT_EQ(1, TabCtrl_GetCurSel(strip));
     ASSERT_NE(nullptr, Control(IDC_SPEED_DIAL_KEY_FIRST));
     EXPECT_TRUE(IsWindowVisible(GetParent(Control(IDC_SPEED_DIAL_KEY_FIRST))));
+    EXPECT_EQ(Control(IDC_SPEED_DIAL_KEY_FIRST), GetFocus());
+    EXPECT_EQ("", ArrowsOntoStatics(sheet)) << "on the speed-dial page";
     Key(GetDlgItem(sheet, IDOK), VK_TAB, true, true);
     EXPECT_EQ(0, TabCtrl_GetCurSel(strip));
     EXPECT_TRUE(IsWindowVisible(GetParent(button)));
+    EXPECT_EQ(GetParent(button), GetParent(GetFocus()));
+    EXPECT_EQ("", ArrowsOntoStatics(sheet)) << "on the profile page";
+
+    WNDCLASSA recorder = {};
+    recorder.lpfnWndProc = RecordKeys;
+    recorder.hInstance = AppInstance;
+    recorder.lpszClassName = "KeyRecorder";
+    RegisterClassA(&recorder);
+    HWND owned = CreateWindowExA(0, "KeyRecorder", "", WS_POPUP | WS_VISIBLE, 0, 0, 50, 50,
+                                 GetParent(button), nullptr, AppInstance, nullptr);
+    KeysReceived.clear();
+    Key(owned, VK_TAB, true);
+    EXPECT_EQ(0, TabCtrl_GetCurSel(strip)) << "the sheet under an owned window changed tab";
+    EXPECT_EQ(std::vector<WPARAM>{VK_TAB}, KeysReceived);
+    DestroyWindow(owned);
+    UnregisterClassA("KeyRecorder", AppInstance);
 }
 
 TEST_F(SheetTabs, TabWalksPageAndSheetEnterIsOkEscapeIsCancel) {
@@ -120,8 +151,12 @@ TEST_F(SheetTabs, TabWalksPageAndSheetEnterIsOkEscapeIsCancel) {
     for (HWND w : reached)
         inPage |= GetParent(w) == GetParent(Control(IDC_FAX_PROFILE_BUTTON));
     EXPECT_TRUE(inPage) << "Tab never reached the profile page";
-    Key(Control(IDC_FAX_PROFILE_BUTTON), VK_RETURN, false);
-    Key(Control(IDC_FAX_PROFILE_BUTTON), VK_ESCAPE, false);
+    // Enter and Escape with the focus on a field of the page, wherever the walk ended.
+    HWND field = Control(IDC_DETAIL_FIRST);
+    SetFocus(field);
+    Pump();
+    Key(field, VK_RETURN, false);
+    Key(field, VK_ESCAPE, false);
     EXPECT_EQ((std::set<WORD>{IDOK, IDCANCEL}), Commands);
 }
 

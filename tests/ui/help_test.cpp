@@ -15,6 +15,7 @@
 #include "panel/panel_state.h"
 #include "res/resource.h"
 #include "ui/dialog_tools.h"
+#include "ui/create_profile.h"
 #include "ui/fax_sheet.h"
 #include "ui/help.h"
 #include "ui/tab_library.h"
@@ -46,21 +47,6 @@ HWND WINAPI RecordingViewer(HWND caller, LPCSTR file, UINT command, DWORD_PTR da
     return caller;
 }
 
-std::vector<std::string> Boxes; // texts of the message boxes shown, each closed at once
-HHOOK BoxHook;
-
-LRESULT CALLBACK CloseMessageBoxes(int code, WPARAM wParam, LPARAM lParam) {
-    char name[16] = "";
-    if (code == HCBT_ACTIVATE && GetClassNameA((HWND)wParam, name, sizeof name) &&
-        !lstrcmpA(name, "#32770")) {
-        char text[600] = "";
-        GetDlgItemTextA((HWND)wParam, 0xFFFF, text, sizeof text);
-        Boxes.push_back(text);
-        PostMessageA((HWND)wParam, WM_COMMAND, IDOK, 0);
-    }
-    return CallNextHookEx(BoxHook, code, wParam, lParam);
-}
-
 // A help file that exists, the recording viewer and the fax sheet with the
 // program's message hook, as the program has them while the sheet is open.
 class HelpRequests : public ::testing::Test {
@@ -76,8 +62,6 @@ class HelpRequests : public ::testing::Test {
         HelpViewer = RecordingViewer;
         HelpFailureTold = 0;
         Calls.clear();
-        Boxes.clear();
-        BoxHook = SetWindowsHookExA(WH_CBT, CloseMessageBoxes, nullptr, GetCurrentThreadId());
         MessageHook =
             SetWindowsHookExA(WH_GETMESSAGE, DialogMessageHook, nullptr, GetCurrentThreadId());
         ASSERT_EQ(1, RegisterTabLibrary(AppInstance));
@@ -92,7 +76,6 @@ class HelpRequests : public ::testing::Test {
         UnregisterTabLibrary(AppInstance);
         UnhookWindowsHookEx(MessageHook);
         MessageHook = nullptr;
-        UnhookWindowsHookEx(BoxHook);
         DeleteFileA(HelpFilePath);
         HelpViewer = nullptr;
         HelpFailureTold = 0;
@@ -134,8 +117,12 @@ class HelpRequests : public ::testing::Test {
 };
 
 TEST_F(HelpRequests, EachKindOfRequestGivesTheViewerTheFileAndItsCommand) {
+    DialogAnswer box(AppTitle, ReadAndPressOk);
     HWND window = CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr,
                                   AppInstance, nullptr);
+    HWND create = CreateDialogParamA(AppInstance, MAKEINTRESOURCEA(IDD_CREATE_PROFILE), window,
+                                     CreateProfileDialogProc, IDM_CREATE_FAX_PROFILE);
+    HELPINFO onCreate = {sizeof onCreate, HELPINFO_WINDOW, IDOK, GetDlgItem(create, IDOK), 0, {}};
     MainWindowProc(window, WM_COMMAND, IDM_HELP_TOPICS, 0);
     MainWindowProc(window, WM_COMMAND, IDM_WIZARD_HELP, 0);
     SendMessageA(sheet, WM_COMMAND, IDC_SHEET_HELP, 0);
@@ -146,15 +133,18 @@ TEST_F(HelpRequests, EachKindOfRequestGivesTheViewerTheFileAndItsCommand) {
     SendMessageA(GetParent(field), WM_HELP, 0, (LPARAM)&help);
     Destination = 0;
     SendMessageA(GetParent(field), WM_HELP, 0, (LPARAM)&help);
+    SendMessageA(create, WM_HELP, 0, (LPARAM)&onCreate);
     CloseHelp();
     std::vector<ViewerCall> expected = {Contents(window),
                                         Contents(window),
                                         Contents(sheet),
                                         Context(GetParent(field), IDH_MAIL_FULL_NAME),
                                         Context(GetParent(field), IDH_FAX_USER),
+                                        Context(create, IDH_OK_BUTTON),
                                         {nullptr, "", HelpCloseAll, 0}};
     EXPECT_EQ(expected, Calls);
-    EXPECT_TRUE(Boxes.empty());
+    EXPECT_FALSE(box.Stop()) << "a message box came";
+    DestroyWindow(create);
     DestroyWindow(window);
 }
 
@@ -169,16 +159,23 @@ TEST_F(HelpRequests, OneF1PressInTheSheetGivesOneViewerCall) {
     EXPECT_EQ(std::vector<ViewerCall>{Context(sheet, IDH_OK_BUTTON)}, Calls);
     PressF1(GetDlgItem(sheet, IDCANCEL));
     EXPECT_EQ(std::vector<ViewerCall>{Contents(sheet)}, Calls);
+    HWND pages = FindControl(sheet, IDC_PAGES_AS_LIST);
+    PressF1(pages);
+    EXPECT_EQ(std::vector<ViewerCall>{Context(GetParent(pages), IDH_PAGES_AS)}, Calls);
 }
 
 TEST_F(HelpRequests, AMissingHelpFileIsToldOnceNamingIt) {
     DeleteFileA(HelpFilePath);
+    std::string text;
+    DialogAnswer told(AppTitle, ReadAndPressOk, &text);
     SendMessageA(sheet, WM_COMMAND, IDC_SHEET_HELP, 0);
+    ASSERT_TRUE(told.Wait());
+    EXPECT_NE(std::string::npos, text.find(HelpFilePath)) << text;
+    DialogAnswer again(AppTitle, ReadAndPressOk);
     PressF1(FindControl(sheet, IDC_DETAIL_FIRST));
     SendMessageA(sheet, WM_COMMAND, IDC_SHEET_HELP, 0);
+    EXPECT_FALSE(again.Stop()) << "told twice";
     EXPECT_TRUE(Calls.empty());
-    ASSERT_EQ(1u, Boxes.size());
-    EXPECT_NE(std::string::npos, Boxes[0].find(HelpFilePath)) << Boxes[0];
 }
 
 BOOL CALLBACK CollectControl(HWND control, LPARAM controls) {

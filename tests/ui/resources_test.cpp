@@ -11,7 +11,9 @@
 #include <vector>
 #include "app/app.h"
 #include "app/settings.h"
+#include "program_harness.h"
 #include "res/resource.h"
+#include "ui/tab_library.h"
 
 namespace {
 
@@ -142,6 +144,35 @@ TEST(Dialogs, EveryControlIdIsUsedOnceInItsDialog) {
             EXPECT_TRUE(id == 0xFFFF || id == 0xFFFFFFFF || ids.insert(id).second)
                 << "dialog " << (UINT_PTR)name << ": control " << id << " twice";
     }
+}
+
+INT_PTR CALLBACK PlainDialogProc(HWND, UINT, WPARAM, LPARAM) {
+    return FALSE;
+}
+
+// Inside every dialog the arrow keys move the focus only between controls
+// that can hold it, and every set-up dialog has the title bar's help button.
+TEST(Dialogs, ArrowsStayOnControlsAndSetUpDialogsHaveTheHelpButton) {
+    ASSERT_EQ(1, RegisterTabLibrary(Self()));
+    // The pages of the fax sheet are child dialogs: they need a parent.
+    HWND owner = CreateWindowExA(0, "STATIC", "", WS_POPUP | WS_VISIBLE, 0, 0, 10, 10, nullptr,
+                                 nullptr, Self(), nullptr);
+    std::vector<LPSTR> dialogs;
+    EnumResourceNamesA(Self(), RT_DIALOG, CollectName, (LONG_PTR)&dialogs);
+    for (LPSTR name : dialogs) {
+        HWND dialog = CreateDialogParamA(Self(), name, owner, PlainDialogProc, 0);
+        ASSERT_NE(nullptr, dialog) << (UINT_PTR)name;
+        ShowWindow(dialog, SW_SHOWNA);
+        EXPECT_EQ("", ArrowsOntoStatics(dialog)) << "dialog " << (UINT_PTR)name;
+        bool page = (GetWindowLongA(dialog, GWL_STYLE) & WS_CHILD) != 0;
+        if (!page && name != MAKEINTRESOURCEA(IDD_ABOUT)) {
+            EXPECT_TRUE(GetWindowLongA(dialog, GWL_EXSTYLE) & WS_EX_CONTEXTHELP)
+                << "dialog " << (UINT_PTR)name << " without the help button";
+        }
+        DestroyWindow(dialog);
+    }
+    DestroyWindow(owner);
+    UnregisterTabLibrary(Self());
 }
 
 // Receives the commands that a translated shortcut sends.
@@ -284,10 +315,13 @@ const struct {
     {IDS_NO_PRINTERS, "Cannot find any installed printers,\nCopy function will be disabled!"},
     {IDS_PRINT_DRIVER_FAILED,
      "Failed to initiate the print driver,\nCopy function will be disabled!"},
+    {IDS_COPY_SETTINGS_NOT_SAVED, "The copy settings could not be written to SYS.INI."},
     {IDS_NO_MAIL_PROFILE, "Cannot find any existing profiles with Internet Mail capability."},
     {IDS_NO_PROFILES, "Cannot find any existing profiles with faxing or Internet Mail capability."},
     {IDS_SHEET_FAILED, "The fax configuration cannot be opened."},
     {IDS_SETTINGS_NOT_SAVED, "The fax settings could not be written to SYS.INI."},
+    {IDS_SPEED_DIALS_NOT_SAVED, "The speed-dial keys could not all be written: a key keeps its "
+                                "earlier recipients on disk until an OK can write them."},
     {IDS_HELP_FILE_MISSING, "Help cannot be shown: the help file %s is missing.\nInstall the "
                             "program again to restore it."},
     {IDS_HELP_VIEWER_MISSING,

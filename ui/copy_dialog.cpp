@@ -1,4 +1,4 @@
-#include "copy/copy_dialog.h"
+#include "ui/copy_dialog.h"
 
 #include <stdio.h>
 
@@ -130,6 +130,25 @@ static int ShowChosenPrinter(HWND dialog) {
     return 1;
 }
 
+// The list drops down as wide as its longest printer name, which the box
+// itself may cut.
+static void FitDroppedWidth(HWND comboBox, const PrinterList *list) {
+    HDC dc = GetDC(comboBox);
+    HGDIOBJ oldFont = SelectObject(dc, (HFONT)SendMessageA(comboBox, WM_GETFONT, 0, 0));
+    int widest = 0;
+    for (WORD i = 0; i < list->Count; i++) {
+        SIZE size;
+        const char *name = list->Entries[i].DeviceName;
+        if (GetTextExtentPoint32A(dc, name, lstrlenA(name), &size) && size.cx > widest) {
+            widest = size.cx;
+        }
+    }
+    SelectObject(dc, oldFont);
+    ReleaseDC(comboBox, dc);
+    int margins = 4 * GetSystemMetrics(SM_CXEDGE) + GetSystemMetrics(SM_CXVSCROLL);
+    SendMessageA(comboBox, CB_SETDROPPEDWIDTH, widest + margins, 0);
+}
+
 static void EndCopyConfig(HWND dialog, INT_PTR result) {
     ClosePrinterList();
     CloseDialogPrinter();
@@ -150,6 +169,7 @@ static void InitCopyConfig(HWND dialog) {
         SendMessageA(comboBox, CB_ADDSTRING, 0, (LPARAM)list->Entries[i].DeviceName);
     }
     SendMessageA(comboBox, CB_SETCURSEL, list->Current, 0);
+    FitDroppedWidth(comboBox, list);
     CheckRadioButton(dialog, IDC_COPY_ALWAYS_DEFAULT, IDC_COPY_SPECIFY_PRINTER,
                      WorkingCopySettings.AlwaysDefault ? IDC_COPY_ALWAYS_DEFAULT
                                                        : IDC_COPY_SPECIFY_PRINTER);
@@ -180,8 +200,9 @@ static void OnDefaultChoice(HWND dialog, int alwaysDefault) {
 }
 
 // OK: the printer listed is stored even while the default one is used, so
-// that it is there when the user turns AlwaysDefault off.
-static void StoreCopyConfig(HWND dialog) {
+// that it is there when the user turns AlwaysDefault off. 0 when the
+// settings file could not take them.
+static int StoreCopyConfig(HWND dialog) {
     LRESULT chosen = SendDlgItemMessageA(dialog, IDC_COPY_PRINTER_LIST, CB_GETCURSEL, 0, 0);
     // Without a selection the stored printer stays.
     if (chosen >= 0 && chosen < DialogPrinterList->Count) {
@@ -190,7 +211,7 @@ static void StoreCopyConfig(HWND dialog) {
                         sizeof WorkingCopySettings.Printer);
     }
     WorkingCopySettings.FitInPage = IsDlgButtonChecked(dialog, IDC_COPY_FIT_IN_PAGE) == BST_CHECKED;
-    SaveCopySettings();
+    return SaveCopySettings();
 }
 
 INT_PTR CALLBACK CopyConfigDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -212,8 +233,12 @@ INT_PTR CALLBACK CopyConfigDialogProc(HWND dialog, UINT message, WPARAM wParam, 
             }
             break;
         case IDOK:
-            StoreCopyConfig(dialog);
-            EndCopyConfig(dialog, 1);
+            // The dialog stays after a failed write, for another try or Cancel.
+            if (StoreCopyConfig(dialog)) {
+                EndCopyConfig(dialog, 1);
+            } else {
+                ShowStringMessage(AppInstance, dialog, AppTitle, IDS_COPY_SETTINGS_NOT_SAVED);
+            }
             break;
         case IDCANCEL:
             EndCopyConfig(dialog, 0);
@@ -221,7 +246,7 @@ INT_PTR CALLBACK CopyConfigDialogProc(HWND dialog, UINT message, WPARAM wParam, 
         }
         break;
     case WM_HELP:
-        OpenContextHelp(dialog, (HWND)((HELPINFO *)lParam)->hItemHandle);
+        AnswerHelpRequest(dialog, (const HELPINFO *)lParam);
         break;
     }
     return 0;
@@ -239,6 +264,6 @@ int OpenCopyConfig(HWND owner) {
                         0) <= 0) {
         return 0;
     }
-    CopySettings = WorkingCopySettings;
+    PutCopySettings(&WorkingCopySettings);
     return 1;
 }

@@ -1,10 +1,9 @@
-// Dialog 600: tests the eight ports through the driver and records the chosen
-// one in SYSTEM.INI.
-#include "driver/io_address.h"
+#include "ui/io_address_dialog.h"
 
 #include "app/app.h"
 #include "app/settings.h"
 #include "driver/driver.h"
+#include "driver/io_address.h"
 #include "panel/panel_state.h"
 #include "res/resource.h"
 #include "ui/dialog_tools.h"
@@ -101,8 +100,13 @@ static void OnInitDialog(HWND dialog) {
     ActiveSettingsDialog = dialog;
     CenterWindowOver(MainWindow, dialog);
     InitialPortIndex = SelectedPortIndex = PortIndexOf(DeviceInfo.IoPort);
-    // A port not in the table names no button, so none is checked.
+    // Only the checked button of the group is a tab stop. A port not in the
+    // table names no button, so none is checked: the first is the tab stop.
     CheckRadioButton(dialog, IDC_PORT_FIRST, IDC_PORT_LAST, IDC_PORT_FIRST + InitialPortIndex);
+    if (InitialPortIndex >= PortCount) {
+        HWND first = GetDlgItem(dialog, IDC_PORT_FIRST);
+        SetWindowLongA(first, GWL_STYLE, GetWindowLongA(first, GWL_STYLE) | WS_TABSTOP);
+    }
     EnableWindow(GetDlgItem(dialog, IDC_APPLY_PORT), FALSE);
 }
 
@@ -142,7 +146,7 @@ INT_PTR CALLBACK IoAddressDialogProc(HWND dialog, UINT message, WPARAM wParam, L
         OnCommand(dialog, LOWORD(wParam));
         return TRUE;
     case WM_HELP:
-        OpenContextHelp(dialog, (HWND)((HELPINFO *)lParam)->hItemHandle);
+        AnswerHelpRequest(dialog, (const HELPINFO *)lParam);
         return TRUE;
     }
     return FALSE;

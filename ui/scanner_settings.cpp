@@ -1,4 +1,4 @@
-#include "copy/scanner_settings.h"
+#include "ui/scanner_settings.h"
 
 #include <commctrl.h>
 
@@ -186,6 +186,14 @@ void InitLevelScrollBars(HWND dialog, LevelSlider *sliders, int last) {
     for (int i = 0; i <= last; i++) {
         LevelSlider *slider = &sliders[i];
         slider->Control = GetDlgItem(dialog, slider->PlaceholderId);
+        // The place is a trackbar's, with room for its ticks: a scroll bar
+        // keeps its own height, in the middle of it.
+        RECT r;
+        GetWindowRect(slider->Control, &r);
+        MapWindowPoints(NULL, dialog, (POINT *)&r, 2);
+        int height = GetSystemMetrics(SM_CYHSCROLL);
+        MoveWindow(slider->Control, r.left, (r.top + r.bottom - height) / 2, r.right - r.left,
+                   height, TRUE);
         SetScrollRange(slider->Control, SB_CTL, slider->Minimum, slider->Maximum, FALSE);
         SetScrollPos(slider->Control, SB_CTL, slider->Position, TRUE);
         SetDlgItemInt(dialog, slider->EditId, (UINT)(int)slider->Position, slider->Signed);
@@ -258,6 +266,12 @@ static void SelectModeButton(HWND dialog, const DRAWITEMSTRUCT *item) {
 }
 
 static BOOL OnDrawItem(HWND dialog, const DRAWITEMSTRUCT *item) {
+    // The two statics are the sunken frames around the sliders.
+    if (item->CtlType == ODT_STATIC) {
+        const RECT &r = item->rcItem;
+        Draw3DFrame(item->hDC, r.left, r.top, r.right, r.bottom, FrameSunken);
+        return TRUE;
+    }
     const OwnerDrawEntry *entry = OwnerDrawn;
     while (entry->Kind != OwnerDrawEnd && entry->ControlId != item->CtlID) {
         entry++;
@@ -380,7 +394,7 @@ INT_PTR CALLBACK ScannerSettingsDialogProc(HWND dialog, UINT message, WPARAM wPa
         OnLevelScroll(dialog, LevelSliders, LevelSliderCount, wParam, (HWND)lParam);
         return 0;
     case WM_HELP:
-        OpenContextHelp(dialog, (HWND)((HELPINFO *)lParam)->hItemHandle);
+        AnswerHelpRequest(dialog, (const HELPINFO *)lParam);
         return TRUE;
     case WM_COMMAND:
         switch (LOWORD(wParam)) {

@@ -1,0 +1,213 @@
+// The PDF writer against Debian's `img2pdf --pdfa` on the same page files in
+// the same run: ten text pages (Group 4 TIFF) and ten colour photo pages
+// (JPEG), Letter at 200 dpi, written by the image-file library as the fax job
+// writes them. Ours is timed in process; img2pdf natively beside Wine as a
+// process a document (bench/img2pdf_times.py), its start-up measured on one
+// page and shown apart. The other reference is the time KEYPAD32 takes to
+// scan ten such pages from the virtual scanner into their files (a fax job to
+// a typed number, up to "Translating..."); the library's coding of them alone
+// is shown beside it. The sizes go against img2pdf's and the page files' sum.
+#include <windows.h>
+#include <stdio.h>
+
+#include <algorithm>
+#include <iterator>
+#include <string>
+#include <vector>
+
+#include "bench_figure.h"
+#include "fax/fax_job.h"
+#include "program_harness.h"
+#include "smtp_server_process.h"
+
+namespace {
+
+const int Pages = 10, Runs = 7, Dpi = 200;
+const double AllowedBytes = 4096, AllowedBytesAPage = 300;
+
+const char *const FinalTexts[] = {
+    "Xferred to Xchg", "User Cancelled!", "Not Enough Mem!", "Fax Error!",  "Scanner in Use!",
+    "Scanning Error!", "File I/O Error!", "No Fax Number!",  "Fax in Use!", "MS Xchg Error!"};
+
+// Milliseconds KEYPAD32 takes from the Fax key to the last of ten pages of
+// the kind written to its file, or 0. A fax to a typed number, sent as files.
+double TimeJobPages(PageKind kind, const std::string &folder) {
+    std::string outbox = folder + "outbox\\";
+    CreateDirectoryA(outbox.c_str(), nullptr);
+    WriteFileText(
+        ProductFile("TELVEX.INI"),
+        "[Telvex]\r\n[Profile:Bench Fax]\r\nServices=25\r\nFaxGateway=fax.test.example\r\n"
+        "FaxNumber=5550100\r\nOutbox=" +
+            outbox + "\r\n");
+    WriteFileText(ProductFile("SYS.INI"), "[Varnel]\r\nFaxService=1\r\n[Varnel FAX]\r\n"
+                                          "MS Exchange Fax=Bench Fax\r\nUseProfile=0\r\n");
+    RunningProgram keypad = {};
+    std::string source = WriteSourcePage(kind, folder + "source.bmp");
+    if (source.empty() || !StartProgram(&keypad)) {
+        return 0;
+    }
+    Device("clear");
+    for (int i = 0; i < Pages; i++) {
+        Device("load " + source);
+    }
+    if (kind != TextPage) {
+        PressKey("mode");
+    }
+    PressKey("resolution"); // 200 x 200 dpi
+    Device("digits 5551234");
+    double start = Now(), pages = 0;
+    if (PressJobKey("fax")) {
+        // The page files are all written when the send begins, or the job ends.
+        WaitUntil(
+            [] {
+                std::string text = LcdMessage();
+                return text == "Translating..." ||
+                       std::any_of(std::begin(FinalTexts), std::end(FinalTexts),
+                                   [&](const char *end) { return text == end; });
+            },
+            600000);
+        pages = (Now() - start) * 1000;
+    }
+    std::string outcome = WaitForJobEnd(FinalTexts, sizeof FinalTexts / sizeof *FinalTexts, 60000);
+    ExitProgram(&keypad);
+    CloseProgram(&keypad);
+    ClearFolder(outbox);
+    return outcome == "Xferred to Xchg" ? pages : 0;
+}
+
+DWORD Bytes(const std::string &path) {
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    return GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) ? data.nFileSizeLow : 0;
+}
+
+struct Document {
+    const char *Name;
+    double JobMs;    // the job scanning the ten pages into their files
+    double PagesMs;  // the library writing the ten page files
+    double OursMs;   // writing the document of them, the least of the runs
+    DWORD PageBytes; // the page files' sum
+    DWORD OursBytes;
+};
+
+// Writes the page files of one kind (named prefix01..10 with the extension),
+// then the document of them Runs times.
+int Measure(PageKind kind, const std::string &folder, const char *prefix, const char *extension,
+            const PdfDocumentRecord &record, Document *out) {
+    JobPage page;
+    MakeJobPage(kind, Dpi, &page);
+    std::string list;
+    out->PageBytes = 0;
+    double start = Now();
+    for (int i = 1; i <= Pages; i++) {
+        char name[32];
+        snprintf(name, sizeof name, "%s%02d.%s", prefix, i, extension);
+        if (!WriteJobPageFile(page, folder + name)) {
+            printf("the page file %s cannot be written\n", name);
+            return 0;
+        }
+        list += folder + name + '\0';
+    }
+    out->PagesMs = (Now() - start) * 1000;
+    for (int i = 1; i <= Pages; i++) {
+        out->PageBytes +=
+            Bytes(folder + prefix + (i < 10 ? "0" : "") + std::to_string(i) + "." + extension);
+    }
+    std::vector<double> times;
+    std::string target = folder + "ours-" + prefix + ".pdf";
+    for (int run = 0; run < Runs; run++) {
+        start = Now();
+        int outcome = WritePdfDocument(target.c_str(), list.c_str(), Pages, &record);
+        times.push_back((Now() - start) * 1000);
+        if (outcome != PdfWritten) {
+            printf("our document of %s pages was refused: %s\n", prefix, PdfOutcomeTexts[outcome]);
+            return 0;
+        }
+    }
+    // The least time of each, ours and img2pdf's: what the work costs without
+    // what else the machine was doing.
+    out->OursMs = *std::min_element(times.begin(), times.end());
+    out->OursBytes = Bytes(target);
+    return 1;
+}
+
+} // namespace
+
+int main() {
+    std::string folder = TempPath("pdfbench\\");
+    ClearFolder(folder);
+    // Held for the whole run, so that each page file does not load the library anew.
+    HMODULE library = LoadLibraryA(ProductFile("DLL32\\accugnt5.dll").c_str());
+    PdfDocumentRecord record = {"Scanned document", "Varnel Keypad Program", nullptr, 0};
+    Document documents[2] = {{"text", 0, 0, 0, 0, 0}, {"photo", 0, 0, 0, 0, 0}};
+    {
+        FileBackup settings(ProductFile("SYS.INI")), store(ProductFile("TELVEX.INI"));
+        documents[0].JobMs = TimeJobPages(TextPage, folder);
+        documents[1].JobMs = TimeJobPages(ColourPage, folder);
+    }
+    if (!documents[0].JobMs || !documents[1].JobMs) {
+        printf("KEYPAD32 did not send the pages\n");
+        return 1;
+    }
+    if (!library || !LoadColourProfile(&record) ||
+        !Measure(TextPage, folder, "text", "tif", record, &documents[0]) ||
+        !Measure(ColourPage, folder, "photo", "jpg", record, &documents[1])) {
+        printf("the page files or the colour profile cannot be had\n");
+        return 1;
+    }
+    // img2pdf natively, on the same files.
+    PROCESS_INFORMATION process = {};
+    std::string native = UnixPath(folder);
+    if (native.empty() || !LaunchCommand("Z:\\usr\\bin\\python3 " PDF_BENCH_SCRIPT " " + native +
+                                             " " + std::to_string(Runs),
+                                         &process)) {
+        printf("img2pdf cannot be started\n");
+        return 1;
+    }
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    if (!WaitUntil(
+            [&] {
+                return GetFileAttributesA((folder + "done").c_str()) != INVALID_FILE_ATTRIBUTES;
+            },
+            600000)) {
+        printf("img2pdf did not finish\n");
+        return 1;
+    }
+    double startup = 0, theirsMs[2] = {0, 0};
+    unsigned long theirBytes[2] = {0, 0};
+    if (sscanf(ReadFileText(folder + "img2pdf.txt").c_str(), "%lf %lf %lf %lu %lu", &startup,
+               &theirsMs[0], &theirsMs[1], &theirBytes[0], &theirBytes[1]) != 5) {
+        printf("img2pdf's times cannot be read\n");
+        return 1;
+    }
+    printf("img2pdf --pdfa on one text page (its start-up, taken off below): %.1f ms\n", startup);
+    for (int k = 0; k < 2; k++) {
+        const Document &d = documents[k];
+        double theirs = theirsMs[k] - startup;
+        double allowed = d.PageBytes + AllowedBytes + AllowedBytesAPage * Pages;
+        printf("%d %s pages at %d dpi: page files %.1f ms, %lu bytes | ours %.2f ms, %lu bytes | "
+               "img2pdf %.1f ms (%.1f less start-up), %lu bytes\n",
+               Pages, d.Name, Dpi, d.PagesMs, (unsigned long)d.PageBytes, d.OursMs,
+               (unsigned long)d.OursBytes, theirsMs[k], theirs, theirBytes[k]);
+        printf(
+            "  goals: time %.4f x img2pdf's (<= 0.1), %.4f x the page files' (<= 0.02); size "
+            "%+ld bytes against img2pdf's (<= +4096), %ld bytes under the page files' sum + 4 KB "
+            "+ 300 a page\n",
+            d.OursMs / theirs, d.OursMs / d.PagesMs, (long)d.OursBytes - (long)theirBytes[k],
+            (long)(allowed - d.OursBytes));
+        std::string figure = "PDF of " + std::to_string(Pages) + " " + d.Name + " pages: ";
+        PrintFigure((figure + "time vs img2pdf --pdfa less start-up").c_str(), d.OursMs, theirs,
+                    "ms");
+        PrintFigure((figure + "time vs the job scanning them into files").c_str(), d.OursMs,
+                    d.JobMs, "ms");
+        PrintFigure((figure + "time vs the library coding the files").c_str(), d.OursMs, d.PagesMs,
+                    "ms");
+        PrintFigure((figure + "size vs img2pdf --pdfa + 4 KB").c_str(), d.OursBytes,
+                    theirBytes[k] + AllowedBytes, "bytes");
+        PrintFigure((figure + "size vs page files + 4 KB + 300 B a page").c_str(), d.OursBytes,
+                    allowed, "bytes");
+    }
+    FreeLibrary(library);
+    ClearFolder(folder);
+    return 0;
+}
