@@ -190,7 +190,7 @@ static void RemoveSelected(OutboxWindow *window) {
              asked.Recipients[0] ? asked.Recipients : "(no recipient)",
              asked.State == ViewFailed ? "It goes with its record of what the server said."
                                        : "It will not be sent.");
-    if (MessageBoxA(window->Dialog, question, "Outbox",
+    if (MessageBoxA(window->Dialog, question, "Remove Message",
                     MB_YESNO | MB_ICONQUESTION | MB_DEFBUTTON2) == IDYES) {
         const char *why = RemoveViewItem(&asked);
         if (why) {
