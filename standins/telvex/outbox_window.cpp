@@ -149,7 +149,7 @@ static void Refresh(OutboxWindow *window) {
 static void AddColumns(OutboxWindow *window) {
     static const char *const Titles[ViewColumnCount] = {"Queued", "Recipients", "Attachments",
                                                         "State",  "Last reply", "Next try"};
-    static const int Widths[ViewColumnCount] = {62, 84, 70, 44, 84, 56}; // dialog units
+    static const int Widths[ViewColumnCount] = {62, 100, 64, 44, 110, 66}; // dialog units
     HWND list = List(window);
     SendMessageA(list, LVM_SETEXTENDEDLISTVIEWSTYLE, LVS_EX_FULLROWSELECT, LVS_EX_FULLROWSELECT);
     for (int i = 0; i < ViewColumnCount; i++) {
