@@ -116,7 +116,7 @@ enum : DWORD {
 // with job as wParam and a DeliveryOutcome as lParam: once when the message is
 // first kept for a later try, and once when it is filed. Posting never waits
 // for the window, and a window that is gone is passed over. A null window
-// stops it. Returns 1.
+// stops it. Returns 1, or 0 for a message that RegisterWindowMessage did not give.
 typedef DWORD(WINAPI *NotifyDeliveryEntry)(HWND window, UINT message, DWORD job);
 // OpenOutbox(owner): the library's own outbox window, modal, owned by owner;
 // returns 0 once it is closed, non-zero when it could not be shown.

@@ -23,6 +23,10 @@ static void UnlockFollow() {
     InterlockedExchange(&FollowLock, 0);
 }
 
+int RegisteredMessage(UINT message) {
+    return message >= 0xC000 && message <= 0xFFFF;
+}
+
 void FollowDeliveries(HWND window, UINT message, DWORD job) {
     LockFollow();
     FollowWindow = window;
@@ -67,11 +71,12 @@ static void Tell(const char *outbox, const char *message, DWORD outcome) {
         return;
     }
     // A window of another process now (the program has ended, its handle
-    // reused) is not told.
+    // reused) is not told, and only a registered message is ever posted: a
+    // note written by anyone else cannot make the agent close a window.
     HWND window = (HWND)(ULONG_PTR)note.Window;
     DWORD process = 0;
-    if (whole && IsWindow(window) && GetWindowThreadProcessId(window, &process) &&
-        process == note.Process) {
+    if (whole && RegisteredMessage(note.Message) && IsWindow(window) &&
+        GetWindowThreadProcessId(window, &process) && process == note.Process) {
         PostMessageA(window, note.Message, note.Job, outcome);
     }
     if (whole && outcome == DeliveryDelayed) {

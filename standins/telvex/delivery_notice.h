@@ -7,6 +7,8 @@
 #pragma once
 #include <windows.h>
 
+// 1 for a message number RegisterWindowMessage gives, the only kind posted.
+int RegisteredMessage(UINT message);
 // Library side: the window told about each message queued from now on
 // (none when window is NULL).
 void FollowDeliveries(HWND window, UINT message, DWORD job);

@@ -142,6 +142,9 @@ TELVEX_ENTRY QueryServiceAvailable(DWORD service) {
 }
 
 TELVEX_ENTRY NotifyDelivery(HWND window, UINT message, DWORD job) {
+    if (window && !RegisteredMessage(message)) {
+        return 0;
+    }
     FollowDeliveries(window, message, job);
     return 1;
 }

@@ -185,9 +185,13 @@ DWORD SendMessageFiles(const RecipientLink *link) {
     int ok = WriteMessageFile(file, link, &sender, boundary);
     ok = CloseHandle(file) && ok &&
          (!deliver ||
-          WriteEnvelope(envelope, profile, EnvelopeSender(&mail, &sender), link, sender.Gateway)) &&
-         (!deliver || WriteDeliveryNote(note)) &&
-         MoveFileExA(temporary, final, MOVEFILE_WRITE_THROUGH);
+          WriteEnvelope(envelope, profile, EnvelopeSender(&mail, &sender), link, sender.Gateway));
+    // Who is to be told goes before the message; a note that cannot be
+    // written leaves its program untold, the message is sent all the same.
+    if (ok && deliver && !WriteDeliveryNote(note)) {
+        DeleteFileA(note);
+    }
+    ok = ok && MoveFileExA(temporary, final, MOVEFILE_WRITE_THROUGH);
     if (!ok) {
         DeleteFileA(temporary);
         if (deliver) {

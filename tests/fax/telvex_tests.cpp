@@ -1062,6 +1062,56 @@ TEST_F(Delivery, DamagedOrOddInputIsSentAsSmtpWantsOrFiledInFailedWithTheReason)
     EXPECT_FALSE(FileExists((Received + "002.eml").c_str()));
 }
 
+// What the agent posts to a window of the test's own, as a program asking
+// with NotifyDelivery would get it.
+std::vector<std::pair<WPARAM, LPARAM>> Told;
+UINT ToldMessage;
+LRESULT CALLBACK Listen(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == ToldMessage) {
+        Told.push_back({wParam, lParam});
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// Told once that the message waits, once that it was sent; a note that names
+// any other message than a registered one is not followed.
+TEST_F(Delivery, TheWindowThatAskedIsToldOnceDelayedAndOnceSentAndNothingElse) {
+    ToldMessage = RegisterWindowMessageA("DeliveryTestOutcome");
+    Told.clear();
+    WNDCLASSA kind = {};
+    kind.lpfnWndProc = Listen;
+    kind.hInstance = GetModuleHandleA(nullptr);
+    kind.lpszClassName = "DeliveryListener";
+    RegisterClassA(&kind);
+    HWND window = CreateWindowA("DeliveryListener", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                kind.hInstance, nullptr);
+    ASSERT_NE((HWND)NULL, window);
+    EXPECT_EQ(0u, TelvexOptional.NotifyDelivery(window, WM_CLOSE, 8));
+    ASSERT_EQ(1u, TelvexOptional.NotifyDelivery(window, ToldMessage, 7));
+    std::string told = Queue({{"Ada", "SMTP:ada@example.com", ""}}, 3000);
+    TelvexOptional.NotifyDelivery(nullptr, 0, 0);
+    std::string forged = Queue({{"Bo", "SMTP:bo@example.com", ""}}, 3000);
+    WriteFileText(Outbox + Stem(forged) + ".who", std::to_string((ULONG_PTR)window) + " 16 9 " +
+                                                      std::to_string(GetCurrentProcessId()) +
+                                                      " 0\r\n");
+    ASSERT_TRUE(WaitUntil(
+        [&] { return Occurrences(ReadFileText(Log), told + Server + " kept") >= 3; }, 30000))
+        << ReadFileText(Log);
+    StartServer("");
+    ASSERT_TRUE(WaitUntil([&] { return Filed("Sent", told) && Filed("Sent", forged); }, 60000))
+        << ReadFileText(Log);
+    ASSERT_TRUE(WaitUntil([] { return !DeliveryAgentRunning(); }, 30000));
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        DispatchMessageA(&message);
+    }
+    EXPECT_TRUE(IsWindow(window)) << "the forged note closed the window";
+    EXPECT_EQ((std::vector<std::pair<WPARAM, LPARAM>>{{7, DeliveryDelayed}, {7, DeliverySent}}),
+              Told);
+    EXPECT_TRUE(OutboxFiles("*.who").empty());
+    DestroyWindow(window);
+}
+
 // The library's outbox window, open on a thread of its own as the program's
 // main thread would hold it; closed with its Close button at the end.
 class OutboxWindow {
