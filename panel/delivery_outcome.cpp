@@ -56,10 +56,11 @@ void NotePanelKey() {
 }
 
 void TakeDeliveryOutcome(WPARAM job, LPARAM outcome) {
-    if ((LONG)(job & 0x7FFFFFFF) == LatestJob && outcome >= DeliverySent &&
-        outcome <= DeliveryDelayed) {
+    // Anything else in lParam is not an outcome this program knows.
+    ULONG_PTR code = (ULONG_PTR)outcome;
+    if ((LONG)(job & 0x7FFFFFFF) == LatestJob && code >= DeliverySent && code <= DeliveryDelayed) {
         WaitingJob = LatestJob;
-        WaitingOutcome = (DWORD)outcome;
+        WaitingOutcome = (DWORD)code;
         ShowWaitingOutcome();
     }
 }
