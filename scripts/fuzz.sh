@@ -102,6 +102,12 @@ for variant in "${variants[@]}"; do
         [ "$variant" = x86_64 ] && exit 1
         continue
     fi
+    # Built to show that it compiles; a host without 32-bit execution cannot run it.
+    "$build_root/fuzz-$variant/${targets[0]}" -help=1 >/dev/null 2>&1
+    if [ $? = 126 ]; then
+        echo "fuzz: this host does not execute 32-bit programs: the $variant build is built, not run"
+        continue
+    fi
     for target in "${targets[@]}"; do
         read -r executions found < <(run_target "$variant" "$target")
         printf '%-8s %-16s %12s %9s\n' "$variant" "$target" "$executions" "$found"

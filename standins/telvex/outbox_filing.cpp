@@ -15,9 +15,10 @@ int AddToList(char *list, const char *first, const char *second) {
     return 1;
 }
 
-// "server:port", or what stands for it when the message names no usable profile.
+// "server:port", or what stands for it when the message names no profile
+// with a server.
 static void ServerText(const MailProfile *mail, char *out, int size) {
-    if (mail) {
+    if (mail && mail->Server[0]) {
         snprintf(out, size, "%s:%u", mail->Server, mail->Port);
     } else {
         lstrcpynA(out, "(no server)", size);

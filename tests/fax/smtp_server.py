@@ -21,7 +21,8 @@ It offers PIPELINING and 8BITMIME (--no-8bitmime: not that one).
 messages' data. --hold-data stops reading in the middle of the first COUNT
 messages' data, --hold-quit never answers the first COUNT QUITs: each hold
 lasts as long as the session, FOLDER/heldN appearing for the Nth.
---slow-data-reply answers the first message's data that many seconds late;
+--slow-data-reply takes the first message's data, then answers that many
+seconds late;
 --hold-data-reply holds that reply back, FOLDER/heldN appearing, until
 FOLDER/release does.
 --greeting greets the first connection with CODE instead of 220; --trickle
@@ -101,9 +102,6 @@ class Script:
         if self.data_replies:
             code = self.data_replies.pop(0)
             return "%d scripted reply" % code
-        if self.slow_reply:
-            await asyncio.sleep(self.slow_reply)
-            self.slow_reply = 0
         if self.hold_reply:
             self.hold_reply = False
             self.held += 1
@@ -118,11 +116,14 @@ class Script:
             sender = " ".join([envelope.mail_from] + envelope.mail_options)
             out.write("\n".join([sender] + envelope.rcpt_tos) + "\n")
         os.rename(stem + ".tmp", stem + ".eml")
+        if self.slow_reply:
+            delay, self.slow_reply = self.slow_reply, 0
+            await asyncio.sleep(delay)
         return "250 2.0.0 queued as %03d" % self.saved
 
 
-FALSE_REPLIES = ["250 2.0.0 false", "235 2.7.0 false", "250 2.1.0 false", "250 2.1.5 false",
-                 "354 false", "250 2.0.0 false"]
+FALSE_REPLIES = ["250-false", "250 AUTH PLAIN", "235 2.7.0 false", "250 2.1.0 false",
+                 "250 2.1.5 false", "354 false", "250 2.0.0 false"]
 
 
 class FaultySmtp(SMTP):
