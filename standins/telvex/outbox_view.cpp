@@ -65,8 +65,9 @@ static void ScanLine(MessageScan *scan, const char *line) {
 // Reads a message's file line by line (a large one a block at a time).
 static void ScanMessage(const char *path, char *recipients, char *attachments) {
     recipients[0] = attachments[0] = 0;
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
-                              OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, NULL);
+    HANDLE file =
+        CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    NULL, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, NULL);
     if (file == INVALID_HANDLE_VALUE) {
         return;
     }

@@ -1181,10 +1181,10 @@ void PressYes(HWND box, void *) {
 }
 
 // A real outbox with a message in each state: delayed by a recipient the
-// server holds back, queued for a pickup service, failed by a refusal. The
-// window lists them, follows the agent while open, sends a delayed message
-// at once and a failed one again with a fresh envelope, and removes a
-// message once asked.
+// server holds back, stopped with its profile, queued for a pickup service,
+// failed by a refusal. The window lists them, follows the agent while open,
+// sends a delayed or stopped message at once and a failed one again with a
+// fresh envelope, and removes a message once asked.
 TEST_F(Delivery, TheOutboxWindowListsRetriesAndRemovesWhatWaitsOrFailed) {
     SetStoreValue("RetryPauseMs", "600000"); // a delayed message waits for Retry Now
     StartServer("--refuse bad@example.com --hold-recipient slow@example.com");
@@ -1193,25 +1193,42 @@ TEST_F(Delivery, TheOutboxWindowListsRetriesAndRemovesWhatWaitsOrFailed) {
     ASSERT_TRUE(WaitUntil(
         [&] { return Filed("Failed", failed) && Logged(delayed + Server + " kept"); }, 60000))
         << ReadFileText(Log);
+    // A profile whose settings the agent cannot use is stopped.
+    Profile = "Desk Mail";
+    for (const char *key : {"Services=28", "EmailAddress=desk@varnel.example",
+                            "SmtpServer=127.0.0.1", "SmtpSecurity=plain"}) {
+        std::string pair = key;
+        SetProfileText(Profile.c_str(), pair.substr(0, pair.find('=')).c_str(),
+                       pair.substr(pair.find('=') + 1).c_str());
+    }
+    SetProfileText(Profile.c_str(), "Outbox", Outbox.c_str());
+    SetProfileText(Profile.c_str(), "SmtpPort", std::to_string(Port).c_str());
+    std::string stopped = Queue({{"Eve", "SMTP:eve@example.com", ""}}, 3000);
+    Profile = "Lan Mail";
+    ASSERT_TRUE(WaitUntil([&] { return Logged(stopped + Server + " stopped"); }, 60000))
+        << ReadFileText(Log);
     PutMessage("pickup.eml", nullptr,
                "To: Cy <cy@example.com>,\r\n Di <di@example.com>\r\nSubject: x\r\n\r\nx\r\n");
     ASSERT_NE(nullptr, TelvexOptional.OpenOutbox);
     OutboxWindow window;
     ASSERT_NE((HWND)NULL, window.Window);
     std::vector<std::vector<std::string>> rows = window.Rows();
-    ASSERT_EQ(3u, rows.size());
+    ASSERT_EQ(4u, rows.size());
     // Waiting messages first, the oldest first, then the failed one.
     EXPECT_EQ((std::vector<std::string>{"slow@example.com", "delivery-page.bin", "Delayed"}),
               std::vector<std::string>(rows[0].begin() + 1, rows[0].begin() + 4));
     EXPECT_EQ("452", rows[0][4].substr(0, 3));
     EXPECT_TRUE(rows[0][5] != "" && rows[0][5] != "now") << "next try: " << rows[0][5];
+    EXPECT_EQ((std::vector<std::string>{"eve@example.com", "delivery-page.bin", "Stopped"}),
+              std::vector<std::string>(rows[1].begin() + 1, rows[1].begin() + 4));
+    EXPECT_NE(std::string::npos, rows[1][4].find("SmtpSecurity")) << rows[1][4];
     EXPECT_EQ((std::vector<std::string>{"cy@example.com; di@example.com", "", "Queued", "", ""}),
-              std::vector<std::string>(rows[1].begin() + 1, rows[1].end()));
+              std::vector<std::string>(rows[2].begin() + 1, rows[2].end()));
     EXPECT_EQ((std::vector<std::string>{"bad@example.com", "delivery-page.bin", "Failed"}),
-              std::vector<std::string>(rows[2].begin() + 1, rows[2].begin() + 4));
-    EXPECT_NE(std::string::npos, rows[2][4].find("550")) << rows[2][4];
+              std::vector<std::string>(rows[3].begin() + 1, rows[3].begin() + 4));
+    EXPECT_NE(std::string::npos, rows[3][4].find("550")) << rows[3][4];
     // Retry Now is for what the agent delivers and waits; Remove for all of them.
-    ASSERT_EQ(1, window.Select("cy@example.com; di@example.com"));
+    ASSERT_EQ(2, window.Select("cy@example.com; di@example.com"));
     EXPECT_FALSE(window.Enabled(IDC_RETRY_NOW));
     EXPECT_TRUE(window.Enabled(IDC_REMOVE));
 
@@ -1223,23 +1240,29 @@ TEST_F(Delivery, TheOutboxWindowListsRetriesAndRemovesWhatWaitsOrFailed) {
     EXPECT_TRUE(window.Enabled(IDC_RETRY_NOW));
     PressButton(window.Window, IDC_RETRY_NOW);
     ASSERT_TRUE(WaitUntil([&] { return Filed("Sent", delayed); }, 60000)) << ReadFileText(Log);
-    EXPECT_TRUE(WaitUntil([&] { return window.Rows().size() == 2; }, 30000))
+    EXPECT_TRUE(WaitUntil([&] { return window.Rows().size() == 3; }, 30000))
         << "the open window did not follow the agent";
+    // The stopped profile's settings mended by hand: Retry Now lets it go on.
+    SetProfileText("Desk Mail", "SmtpSecurity", "none");
+    ASSERT_LE(0, window.Select("eve@example.com"));
+    PressButton(window.Window, IDC_RETRY_NOW);
+    ASSERT_TRUE(WaitUntil([&] { return Filed("Sent", stopped); }, 60000)) << ReadFileText(Log);
+    EXPECT_TRUE(WaitUntil([&] { return window.Rows().size() == 2; }, 30000));
 
     // The failed one goes back under a new name with a fresh envelope and its
     // record, and is delivered.
     ASSERT_LE(0, window.Select("bad@example.com"));
     PressButton(window.Window, IDC_RETRY_NOW);
-    ASSERT_TRUE(WaitUntil([&] { return OutboxFiles("Sent\\*.eml").size() == 2; }, 60000))
+    ASSERT_TRUE(WaitUntil([&] { return OutboxFiles("Sent\\*.eml").size() == 3; }, 60000))
         << ReadFileText(Log);
     EXPECT_FALSE(Filed("Failed", failed));
-    EXPECT_EQ("scan@varnel.example\nbad@example.com\n", ReadFileText(Received + "002.env"));
+    EXPECT_EQ("scan@varnel.example\nbad@example.com\n", ReadFileText(Received + "003.env"));
     EXPECT_FALSE(Filed("Sent", failed)) << "queued again under its old name";
     for (const std::string &name : OutboxFiles("Sent\\*.eml")) {
-        if (name != delayed) {
+        if (name != delayed && name != stopped) {
             std::string record = ReadFileText(Outbox + "Sent\\" + Stem(name) + ".txt");
             EXPECT_NE(std::string::npos, record.find("bad@example.com: 550")) << record;
-            EXPECT_NE(std::string::npos, record.find("Reply: 250 2.0.0 queued as 002")) << record;
+            EXPECT_NE(std::string::npos, record.find("Reply: 250 2.0.0 queued as 003")) << record;
         }
     }
 
