@@ -109,6 +109,25 @@ enum : DWORD {
     TelvexNoMemory = 7,
 };
 
+// Two optional entries, looked up by name: a library without them leaves the
+// program's panel and menu as they are without.
+// NotifyDelivery(window, message, job): from now on, what becomes of each
+// message this process queues with SendTelvex is posted to window as message,
+// with job as wParam and a DeliveryOutcome as lParam: once when the message is
+// first kept for a later try, and once when it is filed. Posting never waits
+// for the window, and a window that is gone is passed over. A null window
+// stops it. Returns 1, or 0 for a message that RegisterWindowMessage did not give.
+typedef DWORD(WINAPI *NotifyDeliveryEntry)(HWND window, UINT message, DWORD job);
+// OpenOutbox(owner): the library's own outbox window, modal, owned by owner;
+// returns 0 once it is closed, non-zero when it could not be shown.
+typedef DWORD(WINAPI *OpenOutboxEntry)(HWND owner);
+enum DeliveryOutcome : DWORD {
+    DeliverySent = 1,       // every recipient took it
+    DeliveryPartlySent = 2, // filed as sent, but some recipient refused it for good
+    DeliveryFailed = 3,     // filed as failed
+    DeliveryDelayed = 4,    // kept for a later try
+};
+
 // The string block starts with one StringOffsets per record, in record
 // order, followed by each record's name, address (both NUL-terminated) and
 // entry identifier. The offsets let the records be pointed into the block

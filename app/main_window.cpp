@@ -8,6 +8,7 @@
 #include "driver/driver.h"
 #include "fax/profiles.h"
 #include "fax/telvex.h"
+#include "panel/delivery_outcome.h"
 #include "panel/panel.h"
 #include "panel/panel_state.h"
 #include "res/resource.h"
@@ -16,6 +17,7 @@
 #include "ui/create_profile.h"
 #include "ui/fax_sheet.h"
 #include "ui/help.h"
+#include "help/contexts.h"
 #include "ui/io_address_dialog.h"
 #include "ui/scanner_settings.h"
 
@@ -84,6 +86,11 @@ static void OnCreate(HWND window) {
     if (!internet || !msn) {
         GrayItem(IDM_CREATE_INTERNET_MSN_PROFILE);
     }
+    // A library that has no outbox window of its own leaves the menu as it was.
+    if (!TelvexOptional.OpenOutbox) {
+        DeleteMenu(MainMenu, IDM_OUTBOX, MF_BYCOMMAND);
+    }
+    RegisterDeliveryOutcome();
 }
 
 // Keeps the restored window's placement, also while the window is maximised,
@@ -136,6 +143,10 @@ static void ToggleService(UINT id, int *enabled) {
     CheckItem(id, checked);
     *enabled = checked;
 }
+
+// Set while the mail library's outbox window is open: F1 there reaches this
+// window, which owns it.
+static int OutboxOpen;
 
 static void OnCommand(HWND window, WORD id) {
     switch (id) {
@@ -198,6 +209,13 @@ static void OnCommand(HWND window, WORD id) {
             DiscoverProfiles();
         }
         break;
+    case IDM_OUTBOX:
+        if (TelvexOptional.OpenOutbox) {
+            OutboxOpen = 1;
+            TelvexOptional.OpenOutbox(window);
+            OutboxOpen = 0;
+        }
+        break;
     default:
         // The set-up dialogs of services not yet in the program do nothing.
         break;
@@ -205,6 +223,10 @@ static void OnCommand(HWND window, WORD id) {
 }
 
 LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == DeliveryOutcomeMessage && message) {
+        TakeDeliveryOutcome(wParam, lParam);
+        return 0;
+    }
     switch (message) {
     case WM_CREATE:
         OnCreate(window);
@@ -227,8 +249,15 @@ LRESULT CALLBACK MainWindowProc(HWND window, UINT message, WPARAM wParam, LPARAM
     case WM_TIMER:
         if (wParam == PollTimerId) {
             PollPanel();
+            ShowWaitingOutcome();
         }
         return 0;
+    case WM_HELP:
+        if (OutboxOpen) {
+            HelpKeyPressed = 0;
+            OpenHelpTopic(window, IDH_OUTBOX);
+        }
+        return TRUE;
     case WM_USER:
         return HandlePanelMessage(wParam, lParam);
     case WM_DESTROY:

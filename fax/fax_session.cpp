@@ -9,6 +9,7 @@
 #include "fax/profiles.h"
 #include "fax/speed_dial.h"
 #include "fax/telvex.h"
+#include "panel/delivery_outcome.h"
 #include "panel/panel.h"
 #include "panel/panel_state.h"
 
@@ -182,10 +183,13 @@ int SendPages() {
         return 0;
     }
     JobLink.PageCount = JobChoice.AsDocument ? 1 : PagesScanned;
+    // The job is known by its first attachment's number.
+    DWORD job = JobID;
     NameAttachments(JobLink.PageCount, JobChoice.AsDocument ? DocumentFormat : ImageFormat);
     JobLink.PagePaths =
         JobChoice.AsDocument ? JobDocumentPath : (const char *)GlobalLock(PageFileList);
     ShowPanelText(LcdMessageLine, "Translating...");
+    FollowJobMessage(job);
     int sent = TelvexBinding.SendTelvex(0, &JobLink) == TelvexOk;
     if (!JobChoice.AsDocument) {
         GlobalUnlock(PageFileList);
@@ -193,7 +197,9 @@ int SendPages() {
     if (PageNameBlock) {
         GlobalUnlock(PageNameBlock);
     }
-    if (!sent) {
+    if (sent) {
+        NoteJobMessageQueued(job);
+    } else {
         FaxJobStatus = FaxSendFailed;
     }
     return sent;

@@ -5,6 +5,7 @@
 #include "res/resource.h"
 
 TelvexBindingRecord TelvexBinding;
+TelvexOptionalEntries TelvexOptional;
 RecipientLink EditLink;
 RecipientLink JobLink;
 
@@ -42,12 +43,16 @@ WORD BindTelvex() {
         }
     }
     TelvexBinding.Library = library;
+    TelvexOptional.NotifyDelivery =
+        (NotifyDeliveryEntry)(void (*)())GetProcAddress(library, "NotifyDelivery");
+    TelvexOptional.OpenOutbox = (OpenOutboxEntry)(void (*)())GetProcAddress(library, "OpenOutbox");
     return 0;
 }
 
 void UnbindTelvex() {
     ReleaseProfileLists();
     if (TelvexBinding.Library) {
+        TelvexOptional = TelvexOptionalEntries();
         FreeLibrary(TelvexBinding.Library);
         TelvexBinding.Library = NULL;
     }

@@ -27,9 +27,18 @@ struct TelvexBindingRecord {
     DWORD(WINAPI *QueryServiceAvailable)(DWORD service); // ordinal 16
 };
 
+// Entries a library may offer beyond the sixteen, looked up by name as it is
+// bound; null where it has none (or is not bound), and the program goes
+// without: no outcome of a sent message on the panel, no Outbox item.
+struct TelvexOptionalEntries {
+    NotifyDeliveryEntry NotifyDelivery;
+    OpenOutboxEntry OpenOutbox;
+};
+
 extern TelvexBindingRecord TelvexBinding; // the mail library, owned by the main thread
-extern RecipientLink EditLink;            // the speed-dial page's view of one key
-extern RecipientLink JobLink;             // the fax job's recipients and pages
+extern TelvexOptionalEntries TelvexOptional;
+extern RecipientLink EditLink; // the speed-dial page's view of one key
+extern RecipientLink JobLink;  // the fax job's recipients and pages
 
 // 0 when bound (or already bound), 8 when the library or an entry is missing.
 WORD BindTelvex();

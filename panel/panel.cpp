@@ -8,6 +8,7 @@
 #include "driver/driver.h"
 #include "fax/fax_job.h"
 #include "fax/profiles.h"
+#include "panel/delivery_outcome.h"
 #include "panel/panel_state.h"
 #include "res/resource.h"
 #include "ui/dialog_tools.h"
@@ -71,6 +72,7 @@ void EndJob() {
     SpeedDialKey = 0;
     EnableMenuItem(MainMenu, IDM_EXIT, MF_BYCOMMAND | MF_ENABLED);
     ShowStatusLine();
+    NoteJobEnded();
     JobBusy = 0;
 }
 
@@ -179,6 +181,9 @@ LRESULT HandlePanelMessage(WPARAM wParam, LPARAM lParam) {
     WORD code = LOWORD(wParam);
     int idle = !JobBusy;
     int anyService = FaxServiceEnabled || CopyServiceEnabled;
+    if (code < PanelMessageKeyCount) {
+        NotePanelKey();
+    }
     switch (code) {
     case KeyFax:
         AcceptJobKey(PanelStartFax);

@@ -47,6 +47,7 @@
 #define IDM_CREATE_MSN_PROFILE 1016
 #define IDM_CREATE_INTERNET_PROFILE 1017
 #define IDM_CREATE_INTERNET_MSN_PROFILE 1018
+#define IDM_OUTBOX 1019
 
 /* Dialog templates */
 #define IDD_ABOUT 98
@@ -200,6 +201,12 @@
 /* String table: the help file */
 #define IDS_HELP_FILE_MISSING 70
 #define IDS_HELP_VIEWER_MISSING 71
+/* String table: what became of a sent message, on the LCD (at most 16
+   characters), IDS_OUTCOME_SENT + the outcome the mail library posts - 1 */
+#define IDS_OUTCOME_SENT 72
+#define IDS_OUTCOME_PARTLY_SENT 73
+#define IDS_OUTCOME_FAILED 74
+#define IDS_OUTCOME_DELAYED 75
 /* String table: the scanner settings dialog */
 #define IDS_LEVELS_NOT_SAVED 58
 

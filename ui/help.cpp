@@ -49,11 +49,15 @@ void OpenHelpContents(HWND owner) {
     ShowHelp(owner, HelpShowContents, 0);
 }
 
+void OpenHelpTopic(HWND owner, DWORD context) {
+    ShowHelp(owner, HelpShowContext, context);
+}
+
 int OpenContextHelp(HWND owner, HWND control) {
     DWORD context;
     if (!LookupHelpContext(control, &context))
         return 0;
-    ShowHelp(owner, HelpShowContext, context);
+    OpenHelpTopic(owner, context);
     return 1;
 }
 

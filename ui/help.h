@@ -18,6 +18,8 @@ extern int HelpFailureTold;
 
 // The help file's contents: Help Topics, Wizard Help and the sheet's Help.
 void OpenHelpContents(HWND owner);
+// Opens the topic of a context number of the help file.
+void OpenHelpTopic(HWND owner, DWORD context);
 // Opens the topic of control when it has one: 1, else 0 and nothing shown.
 int OpenContextHelp(HWND owner, HWND control);
 // Set by the message hook when F1 goes down, cleared by the next other key

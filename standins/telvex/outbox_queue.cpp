@@ -9,6 +9,10 @@
 #include "telvex_ids.h"
 
 static const ULONGLONG HourMs = 3600 * 1000;
+// Whoever reads a file of the queue lets the others write, move, replace and
+// delete it meanwhile: a reader (the outbox window, the agent) never makes
+// another's filing or state change fail.
+static const DWORD ReadersShare = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 ULONGLONG QueueNow() {
     FILETIME now;
@@ -75,7 +79,7 @@ int LoadEnvelope(const char *outbox, const char *message, Envelope *envelope, co
     QueuePath(path, outbox, "", message, ".env");
     memset(envelope, 0, sizeof *envelope);
     *why = "its envelope cannot be read";
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+    HANDLE file = CreateFileA(path, GENERIC_READ, ReadersShare, NULL, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) {
         DWORD error = GetLastError();
@@ -131,7 +135,7 @@ void LoadQueueState(const char *outbox, QueueState *state) {
     char path[MAX_PATH];
     StatePath(path, outbox, TELVEX_QUEUE_FILE);
     state->Count[MessageEntry] = state->Count[ProfileEntry] = 0;
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+    HANDLE file = CreateFileA(path, GENERIC_READ, ReadersShare, NULL, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) {
         return;
@@ -370,7 +374,7 @@ int WakeAgentForWaitingMail() {
 
 int ReadFileInto(const char *path, char *out, DWORD size) {
     out[0] = 0;
-    HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
+    HANDLE file = CreateFileA(path, GENERIC_READ, ReadersShare, NULL, OPEN_EXISTING,
                               FILE_ATTRIBUTE_NORMAL, NULL);
     if (file == INVALID_HANDLE_VALUE) {
         return -1;

@@ -5,6 +5,7 @@
 #include <stdio.h>
 #include <string.h>
 
+#include "delivery_notice.h"
 #include "outbox_filing.h"
 #include "outbox_queue.h"
 #include "smtp_session.h"
@@ -127,6 +128,7 @@ static void Filed(OutboxRun *run, PassMessage *message, const DeliveryResult *re
     message->Done = 1;
     if (!error) {
         message->Gone = 1;
+        TellFiled(run->Folder, name, result->Outcome == Delivered ? "Sent\\" : "Failed\\");
         return;
     }
     // One the server took is noted: filed later, never sent again.
@@ -531,6 +533,19 @@ static ULONGLONG NextDue(ULONGLONG now) {
     return soonest;
 }
 
+// Messages that wait for a later try, their own or their profile's: whoever
+// follows one is told, once.
+static void TellWaiting(OutboxRun *run) {
+    for (int i = 0; i < MessageCount; i++) {
+        const PassMessage *message = &Messages[i];
+        const QueueEntry *entry = MessageEntryOf(message);
+        if (!message->Gone && message->Kind == EnvelopeWhole && message->Profile >= 0 &&
+            (entry ? !entry->Held : ProfileEntryOf(message->Profile) != NULL)) {
+            TellKept(run->Folder, message->File.Name);
+        }
+    }
+}
+
 static void ReleaseEnvelopes() {
     for (int i = 0; i < MessageCount; i++) {
         FreeEnvelope(&Messages[i].Envelope);
@@ -563,6 +578,7 @@ static DWORD DeliverOutbox(OutboxRun *run, int deliver) {
                 i = -1; // the others of other profiles, in order again
             }
         }
+        TellWaiting(run);
     }
     ULONGLONG now = QueueNow(), due = NextDue(now);
     ReleaseEnvelopes();

@@ -1,9 +1,12 @@
-// Telvex.dll stand-in: the fifteen named entries and ordinal 16.
+// Telvex.dll stand-in: the fifteen named entries, ordinal 16, and two
+// optional entries a caller looks up if it wants them.
 #include <windows.h>
 
 #include "address_book.h"
+#include "delivery_notice.h"
 #include "link_blocks.h"
 #include "outbox_queue.h"
+#include "outbox_window.h"
 #include "store.h"
 #include "transport.h"
 
@@ -136,4 +139,16 @@ TELVEX_ENTRY SendTelvex(DWORD, RecipientLink *link) {
 TELVEX_ENTRY QueryServiceAvailable(DWORD service) {
     WakeAgentOnce();
     return StoreNumber(service == 0 ? "InternetService" : "MSNService", 1);
+}
+
+TELVEX_ENTRY NotifyDelivery(HWND window, UINT message, DWORD job) {
+    if (window && !RegisteredMessage(message)) {
+        return 0;
+    }
+    FollowDeliveries(window, message, job);
+    return 1;
+}
+
+TELVEX_ENTRY OpenOutbox(HWND owner) {
+    return RunOutboxWindow(owner);
 }

@@ -23,6 +23,12 @@
 #define IDC_SMTP_PASSWORD 211
 #define IDC_SMTP_SENDER 212
 
+/* The outbox window: every waiting and failed message, with what can be done to one. */
+#define IDD_OUTBOX 300
+#define IDC_OUTBOX_LIST 301
+#define IDC_RETRY_NOW 302
+#define IDC_REMOVE 303
+
 /* The store, in the product directory, and its library section. */
 #define TELVEX_STORE_NAME "TELVEX.INI"
 #define TELVEX_SECTION "Telvex"

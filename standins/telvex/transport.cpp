@@ -4,6 +4,7 @@
 #include <string.h>
 
 #include "delivery.h"
+#include "delivery_notice.h"
 #include "mail_settings.h"
 #include "message.h"
 #include "store.h"
@@ -118,6 +119,31 @@ static int LoadSender(const char *profile, Sender *sender, char *outbox) {
     return MakeSender(name[0] ? name : profile, address, number, gateway, GetACP(), sender);
 }
 
+// Whom the server is told the message is from: the delivery settings'
+// sender, else the profile's own mailbox.
+static const char *EnvelopeSender(const MailProfile *mail, const Sender *sender) {
+    return mail->Sender[0] ? mail->Sender : sender->Mailbox;
+}
+
+int ProfileEnvelopeSender(const char *profile, char *out, int size) {
+    Sender sender;
+    MailProfile mail;
+    char outbox[MAX_PATH];
+    if (!LoadSender(profile, &sender, outbox) || !LoadMailProfile(profile, &mail)) {
+        return 0;
+    }
+    lstrcpynA(out, EnvelopeSender(&mail, &sender), size);
+    return 1;
+}
+
+void NewMessageStem(char *out, int size) {
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    snprintf(out, size, "%04u%02u%02u%02u%02u%02u%03u-%lu-%ld", now.wYear, now.wMonth, now.wDay,
+             now.wHour, now.wMinute, now.wSecond, now.wMilliseconds, GetCurrentProcessId(),
+             InterlockedIncrement(&MessageCounter));
+}
+
 DWORD SendMessageFiles(const RecipientLink *link) {
     char profile[StoreNameSize], outbox[MAX_PATH];
     Sender sender;
@@ -138,17 +164,15 @@ DWORD SendMessageFiles(const RecipientLink *link) {
         ReportRefusal(outbox, "the address of a recipient is not a valid mailbox", who);
         return TelvexFailure;
     }
-    SYSTEMTIME now;
-    GetSystemTime(&now);
-    char unique[64], boundary[80], temporary[MAX_PATH], final[MAX_PATH], envelope[MAX_PATH];
-    snprintf(unique, sizeof unique, "%04u%02u%02u%02u%02u%02u%03u-%lu-%ld", now.wYear, now.wMonth,
-             now.wDay, now.wHour, now.wMinute, now.wSecond, now.wMilliseconds,
-             GetCurrentProcessId(), InterlockedIncrement(&MessageCounter));
+    char unique[64], boundary[80], temporary[MAX_PATH], final[MAX_PATH], envelope[MAX_PATH],
+        note[MAX_PATH];
+    NewMessageStem(unique, sizeof unique);
     // "=_" never occurs in base64 or in the text part, so the boundary is safe.
     snprintf(boundary, sizeof boundary, "=_%s", unique);
     snprintf(temporary, sizeof temporary, "%s%s.tmp", outbox, unique);
     snprintf(final, sizeof final, "%s%s.eml", outbox, unique);
     snprintf(envelope, sizeof envelope, "%s%s.env", outbox, unique);
+    snprintf(note, sizeof note, "%s%s.who", outbox, unique);
     // A pickup service takes only .eml files: the message gets that name
     // once it is complete, and its envelope is there before it.
     MailProfile mail;
@@ -159,15 +183,20 @@ DWORD SendMessageFiles(const RecipientLink *link) {
         return TelvexFailure;
     }
     int ok = WriteMessageFile(file, link, &sender, boundary);
-    ok =
-        CloseHandle(file) && ok &&
-        (!deliver || WriteEnvelope(envelope, profile, mail.Sender[0] ? mail.Sender : sender.Mailbox,
-                                   link, sender.Gateway)) &&
-        MoveFileExA(temporary, final, MOVEFILE_WRITE_THROUGH);
+    ok = CloseHandle(file) && ok &&
+         (!deliver ||
+          WriteEnvelope(envelope, profile, EnvelopeSender(&mail, &sender), link, sender.Gateway));
+    // Who is to be told goes before the message; a note that cannot be
+    // written leaves its program untold, the message is sent all the same.
+    if (ok && deliver && !WriteDeliveryNote(note)) {
+        DeleteFileA(note);
+    }
+    ok = ok && MoveFileExA(temporary, final, MOVEFILE_WRITE_THROUGH);
     if (!ok) {
         DeleteFileA(temporary);
         if (deliver) {
             DeleteFileA(envelope);
+            DeleteFileA(note);
         }
         return TelvexFailure;
     }

@@ -325,6 +325,7 @@ TEST_F(Profiles, EachMenuCommandCreatesItsKind) {
 // The main window's Profiles menu as its creation leaves it.
 struct MenuState {
     int Internet, Msn, Both;
+    int Outbox; // 1 when the item is there
 };
 MenuState ProfileMenuAfterCreation() {
     WNDCLASSA windowClass = {};
@@ -339,7 +340,8 @@ MenuState ProfileMenuAfterCreation() {
         return (GetMenuState(MainMenu, id, MF_BYCOMMAND) & MF_GRAYED) ? 1 : 0;
     };
     MenuState state = {grey(IDM_CREATE_INTERNET_PROFILE), grey(IDM_CREATE_MSN_PROFILE),
-                       grey(IDM_CREATE_INTERNET_MSN_PROFILE)};
+                       grey(IDM_CREATE_INTERNET_MSN_PROFILE),
+                       GetMenuState(MainMenu, IDM_OUTBOX, MF_BYCOMMAND) != (UINT)-1};
     // Closed without the program's shutdown, which belongs to the real run.
     SetWindowLongPtrA(window, GWLP_WNDPROC, (LONG_PTR)DefWindowProcA);
     DestroyWindow(window);
@@ -357,10 +359,18 @@ TEST_F(Profiles, ProfileCommandsFollowTheServicesTheLibraryOffers) {
     WriteStore({"Office Fax=25"}, "InternetService=1\r\nMSNService=1\r\n");
     state = ProfileMenuAfterCreation();
     EXPECT_EQ(0, state.Internet + state.Msn + state.Both);
+    EXPECT_EQ(1, state.Outbox) << "the library offers its outbox";
+    UnbindTelvex();
+    // A library with the sixteen entries alone is bound, and the menu has no Outbox.
+    UseLibraryFolder("telvex_test_nooptional.dll");
+    state = ProfileMenuAfterCreation();
+    EXPECT_NE(nullptr, TelvexBinding.Library);
+    EXPECT_EQ(0, state.Internet + state.Msn + state.Both + state.Outbox);
     UnbindTelvex();
     UseLibraryFolder(nullptr);
     state = ProfileMenuAfterCreation();
     EXPECT_EQ(3, state.Internet + state.Msn + state.Both) << "without the library all are grey";
+    EXPECT_EQ(0, state.Outbox);
 }
 
 void CancelDialog(HWND dialog, void *) {

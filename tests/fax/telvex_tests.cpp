@@ -4,6 +4,7 @@
 // a loopback SMTP server. The message written here is checked once more by a
 // standard MIME parser (mime_check.py).
 #include <windows.h>
+#include <commctrl.h>
 #include <tlhelp32.h>
 #include <gtest/gtest.h>
 
@@ -1063,6 +1064,216 @@ TEST_F(Delivery, DamagedOrOddInputIsSentAsSmtpWantsOrFiledInFailedWithTheReason)
     EXPECT_EQ(0, RunLibraryTool("", TELVEX_AGENT_FILE));
     EXPECT_NE(std::string::npos, ReadFileText(Outbox + "Failed\\h-8bit.txt").find("8BITMIME"));
     EXPECT_FALSE(FileExists((Received + "002.eml").c_str()));
+}
+
+// What the agent posts to a window of the test's own, as a program asking
+// with NotifyDelivery would get it.
+std::vector<std::pair<WPARAM, LPARAM>> Told;
+UINT ToldMessage;
+LRESULT CALLBACK Listen(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == ToldMessage) {
+        Told.push_back({wParam, lParam});
+    }
+    return DefWindowProcA(window, message, wParam, lParam);
+}
+
+// Told once that the message waits, once that it was sent; a note that names
+// any other message than a registered one is not followed.
+TEST_F(Delivery, TheWindowThatAskedIsToldOnceDelayedAndOnceSentAndNothingElse) {
+    ToldMessage = RegisterWindowMessageA("DeliveryTestOutcome");
+    Told.clear();
+    WNDCLASSA kind = {};
+    kind.lpfnWndProc = Listen;
+    kind.hInstance = GetModuleHandleA(nullptr);
+    kind.lpszClassName = "DeliveryListener";
+    RegisterClassA(&kind);
+    HWND window = CreateWindowA("DeliveryListener", "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                kind.hInstance, nullptr);
+    ASSERT_NE((HWND)NULL, window);
+    EXPECT_EQ(0u, TelvexOptional.NotifyDelivery(window, WM_CLOSE, 8));
+    ASSERT_EQ(1u, TelvexOptional.NotifyDelivery(window, ToldMessage, 7));
+    std::string told = Queue({{"Ada", "SMTP:ada@example.com", ""}}, 3000);
+    TelvexOptional.NotifyDelivery(nullptr, 0, 0);
+    std::string forged = Queue({{"Bo", "SMTP:bo@example.com", ""}}, 3000);
+    WriteFileText(Outbox + Stem(forged) + ".who", std::to_string((ULONG_PTR)window) + " 16 9 " +
+                                                      std::to_string(GetCurrentProcessId()) +
+                                                      " 0\r\n");
+    ASSERT_TRUE(WaitUntil(
+        [&] { return Occurrences(ReadFileText(Log), told + Server + " kept") >= 3; }, 30000))
+        << ReadFileText(Log);
+    StartServer("");
+    ASSERT_TRUE(WaitUntil([&] { return Filed("Sent", told) && Filed("Sent", forged); }, 60000))
+        << ReadFileText(Log);
+    ASSERT_TRUE(WaitUntil([] { return !DeliveryAgentRunning(); }, 30000));
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        DispatchMessageA(&message);
+    }
+    EXPECT_TRUE(IsWindow(window)) << "the forged note closed the window";
+    EXPECT_EQ((std::vector<std::pair<WPARAM, LPARAM>>{{7, DeliveryDelayed}, {7, DeliverySent}}),
+              Told);
+    EXPECT_TRUE(OutboxFiles("*.who").empty());
+    DestroyWindow(window);
+}
+
+// The library's outbox window, open on a thread of its own as the program's
+// main thread would hold it; closed with its Close button at the end.
+class OutboxWindow {
+  public:
+    HWND Window = NULL;
+    OutboxWindow() {
+        Thread = CreateThread(nullptr, 0, Run, nullptr, 0, nullptr);
+        Window = WaitForWindow("#32770", "Outbox");
+        // Shown once its list is filled.
+        EXPECT_TRUE(Window && WaitUntil([&] { return IsWindowVisible(Window) != 0; }));
+    }
+    ~OutboxWindow() {
+        if (Window) {
+            PressButton(Window, IDCANCEL);
+        }
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(Thread, 30000));
+        DWORD result = 1;
+        GetExitCodeThread(Thread, &result);
+        EXPECT_EQ(0u, result) << "OpenOutbox";
+        CloseHandle(Thread);
+    }
+    // The list as the window shows it: a row of six columns a message.
+    std::vector<std::vector<std::string>> Rows() {
+        HWND list = GetDlgItem(Window, IDC_OUTBOX_LIST);
+        std::vector<std::vector<std::string>> rows(
+            (size_t)SendMessageA(list, LVM_GETITEMCOUNT, 0, 0));
+        for (size_t i = 0; i < rows.size(); i++) {
+            for (int column = 0; column < 6; column++) {
+                char text[1024] = "";
+                LVITEMA item = {};
+                item.iSubItem = column;
+                item.pszText = text;
+                item.cchTextMax = sizeof text;
+                SendMessageA(list, LVM_GETITEMTEXTA, i, (LPARAM)&item);
+                rows[i].push_back(text);
+            }
+        }
+        return rows;
+    }
+    // Selects the row whose recipients are these (as a click would); the row, or -1.
+    int Select(const std::string &recipients) {
+        std::vector<std::vector<std::string>> rows = Rows();
+        for (size_t i = 0; i < rows.size(); i++) {
+            if (rows[i][1] == recipients) {
+                LVITEMA state = {};
+                state.stateMask = state.state = LVIS_SELECTED | LVIS_FOCUSED;
+                SendMessageA(GetDlgItem(Window, IDC_OUTBOX_LIST), LVM_SETITEMSTATE, i,
+                             (LPARAM)&state);
+                return (int)i;
+            }
+        }
+        return -1;
+    }
+    bool Enabled(int id) { return IsWindowEnabled(GetDlgItem(Window, id)) != 0; }
+
+  private:
+    HANDLE Thread;
+    static DWORD WINAPI Run(void *) { return TelvexOptional.OpenOutbox(nullptr); }
+};
+
+void PressYes(HWND box, void *) {
+    PressButton(box, IDYES);
+}
+
+// A real outbox with a message in each state: delayed by a recipient the
+// server holds back, stopped with its profile, queued for a pickup service,
+// failed by a refusal. The window lists them, follows the agent while open,
+// sends a delayed or stopped message at once and a failed one again with a
+// fresh envelope, and removes a message once asked.
+TEST_F(Delivery, TheOutboxWindowListsRetriesAndRemovesWhatWaitsOrFailed) {
+    SetStoreValue("RetryPauseMs", "600000"); // a delayed message waits for Retry Now
+    StartServer("--refuse bad@example.com --hold-recipient slow@example.com");
+    std::string failed = Queue({{"Bad", "SMTP:bad@example.com", ""}}, 3000);
+    std::string delayed = Queue({{"Slow", "SMTP:slow@example.com", ""}}, 3000);
+    ASSERT_TRUE(WaitUntil(
+        [&] { return Filed("Failed", failed) && Logged(delayed + Server + " kept"); }, 60000))
+        << ReadFileText(Log);
+    // A profile whose settings the agent cannot use is stopped.
+    Profile = "Desk Mail";
+    for (const char *key : {"Services=28", "EmailAddress=desk@varnel.example",
+                            "SmtpServer=127.0.0.1", "SmtpSecurity=plain"}) {
+        std::string pair = key;
+        SetProfileText(Profile.c_str(), pair.substr(0, pair.find('=')).c_str(),
+                       pair.substr(pair.find('=') + 1).c_str());
+    }
+    SetProfileText(Profile.c_str(), "Outbox", Outbox.c_str());
+    SetProfileText(Profile.c_str(), "SmtpPort", std::to_string(Port).c_str());
+    std::string stopped = Queue({{"Eve", "SMTP:eve@example.com", ""}}, 3000);
+    Profile = "Lan Mail";
+    ASSERT_TRUE(WaitUntil([&] { return Logged(stopped + Server + " stopped"); }, 60000))
+        << ReadFileText(Log);
+    PutMessage("pickup.eml", nullptr,
+               "To: Cy <cy@example.com>,\r\n Di <di@example.com>\r\nSubject: x\r\n\r\nx\r\n");
+    ASSERT_NE(nullptr, TelvexOptional.OpenOutbox);
+    OutboxWindow window;
+    ASSERT_NE((HWND)NULL, window.Window);
+    std::vector<std::vector<std::string>> rows = window.Rows();
+    ASSERT_EQ(4u, rows.size());
+    // Waiting messages first, the oldest first, then the failed one.
+    EXPECT_EQ((std::vector<std::string>{"slow@example.com", "delivery-page.bin", "Delayed"}),
+              std::vector<std::string>(rows[0].begin() + 1, rows[0].begin() + 4));
+    EXPECT_EQ("452", rows[0][4].substr(0, 3));
+    EXPECT_TRUE(rows[0][5] != "" && rows[0][5] != "now") << "next try: " << rows[0][5];
+    EXPECT_EQ((std::vector<std::string>{"eve@example.com", "delivery-page.bin", "Stopped"}),
+              std::vector<std::string>(rows[1].begin() + 1, rows[1].begin() + 4));
+    EXPECT_NE(std::string::npos, rows[1][4].find("SmtpSecurity")) << rows[1][4];
+    EXPECT_EQ((std::vector<std::string>{"cy@example.com; di@example.com", "", "Queued", "", ""}),
+              std::vector<std::string>(rows[2].begin() + 1, rows[2].end()));
+    EXPECT_EQ((std::vector<std::string>{"bad@example.com", "delivery-page.bin", "Failed"}),
+              std::vector<std::string>(rows[3].begin() + 1, rows[3].begin() + 4));
+    EXPECT_NE(std::string::npos, rows[3][4].find("550")) << rows[3][4];
+    // Retry Now is for what the agent delivers and waits; Remove for all of them.
+    ASSERT_EQ(2, window.Select("cy@example.com; di@example.com"));
+    EXPECT_FALSE(window.Enabled(IDC_RETRY_NOW));
+    EXPECT_TRUE(window.Enabled(IDC_REMOVE));
+
+    // The server takes every recipient now. The delayed message goes at once,
+    // not after its pause, and leaves the list by itself.
+    StopServer();
+    StartServer("");
+    ASSERT_EQ(0, window.Select("slow@example.com"));
+    EXPECT_TRUE(window.Enabled(IDC_RETRY_NOW));
+    PressButton(window.Window, IDC_RETRY_NOW);
+    ASSERT_TRUE(WaitUntil([&] { return Filed("Sent", delayed); }, 60000)) << ReadFileText(Log);
+    EXPECT_TRUE(WaitUntil([&] { return window.Rows().size() == 3; }, 30000))
+        << "the open window did not follow the agent";
+    // The stopped profile's settings mended by hand: Retry Now lets it go on.
+    SetProfileText("Desk Mail", "SmtpSecurity", "none");
+    ASSERT_LE(0, window.Select("eve@example.com"));
+    PressButton(window.Window, IDC_RETRY_NOW);
+    ASSERT_TRUE(WaitUntil([&] { return Filed("Sent", stopped); }, 60000)) << ReadFileText(Log);
+    EXPECT_TRUE(WaitUntil([&] { return window.Rows().size() == 2; }, 30000));
+
+    // The failed one goes back under a new name with a fresh envelope and its
+    // record, and is delivered.
+    ASSERT_LE(0, window.Select("bad@example.com"));
+    PressButton(window.Window, IDC_RETRY_NOW);
+    ASSERT_TRUE(WaitUntil([&] { return OutboxFiles("Sent\\*.eml").size() == 3; }, 60000))
+        << ReadFileText(Log);
+    EXPECT_FALSE(Filed("Failed", failed));
+    EXPECT_EQ("scan@varnel.example\nbad@example.com\n", ReadFileText(Received + "003.env"));
+    EXPECT_FALSE(Filed("Sent", failed)) << "queued again under its old name";
+    for (const std::string &name : OutboxFiles("Sent\\*.eml")) {
+        if (name != delayed && name != stopped) {
+            std::string record = ReadFileText(Outbox + "Sent\\" + Stem(name) + ".txt");
+            EXPECT_NE(std::string::npos, record.find("bad@example.com: 550")) << record;
+            EXPECT_NE(std::string::npos, record.find("Reply: 250 2.0.0 queued as 003")) << record;
+        }
+    }
+
+    // Remove asks first; the message is gone once the answer is Yes.
+    ASSERT_TRUE(WaitUntil([&] { return window.Rows().size() == 1; }, 30000));
+    ASSERT_EQ(0, window.Select("cy@example.com; di@example.com"));
+    DialogAnswer yes("Remove Message", PressYes);
+    PressButton(window.Window, IDC_REMOVE);
+    ASSERT_TRUE(yes.Wait());
+    EXPECT_TRUE(WaitUntil([&] { return !FileExists((Outbox + "pickup.eml").c_str()); }));
+    EXPECT_TRUE(WaitUntil([&] { return window.Rows().empty(); }));
 }
 
 TEST(SavedFuzzInputs, WhatTheMailLibraryAndItsAgentReadFromOutsideIsHandledCleanly) {

@@ -18,6 +18,9 @@
 #include "app/settings.h"
 #include "abi/driver_abi.h"
 #include "abi/telvex_abi.h"
+#include "help/contexts.h"
+#include "panel/delivery_outcome.h"
+#include "res/resource.h"
 #include "program_fixture.h"
 #include "smtp_server_process.h"
 
@@ -173,6 +176,28 @@ class FaxJob : public ProgramFixture {
         return (int)(FilesMatching(TempPath("VNL*.tmp")).size() +
                      FilesMatching(TempPath("PDF*.tmp")).size());
     }
+    // Points both profiles at a loopback server that needs no TLS (the
+    // server's own options given) and clears what an earlier delivery left.
+    void DeliverToPlainServer(const std::string &options) {
+        for (const std::string &folder : {Outbox + "Sent\\", Outbox + "Failed\\", Received}) {
+            ClearFolder(folder);
+        }
+        int port = FreeLoopbackPort();
+        ASSERT_NE(0, port);
+        ASSERT_TRUE(StartSmtpServer(Received, port, options));
+        for (const char *profile : {"Office Fax", "Lan Mail"}) {
+            ASSERT_EQ(0, RunLibraryTool(
+                             "\"" + std::string(profile) +
+                             "\" server=127.0.0.1 security=none port=" + std::to_string(port)));
+        }
+    }
+    // Waits until the agent has filed count messages in folder and ended,
+    // and the program has handled what it posted.
+    bool Filed(const char *folder, size_t count) {
+        return WaitUntil([&] { return FilesMatching(Outbox + folder + "\\*.eml").size() == count; },
+                         60000) &&
+               WaitUntil([] { return !DeliveryAgentRunning(); }, 60000) && SettlePanel();
+    }
     void SendPagesAsOneDocument() {
         WritePrivateProfileStringA(NULL, NULL, NULL, SettingsFile.c_str()); // written anew above
         WritePrivateProfileStringA("Varnel FAX", "SendPagesAs", "1", SettingsFile.c_str());
@@ -302,6 +327,84 @@ TEST_F(FaxJob, AFaxKeyAndAnEmailKeyAreDeliveredAsQueuedToTheirRecipients) {
     }
     EXPECT_FALSE(FileExists((Received + "003.eml").c_str())) << "delivered twice";
     EXPECT_EQ(std::vector<std::string>(), FilesHolding(ProductDirectory(), password));
+    // The last job's message reached every recipient, and the panel says so.
+    EXPECT_EQ("Sent OK", WaitForLcd(2, "Sent OK", 30000));
+    // The mail library's outbox, from the Profiles menu; F1 there opens its page.
+    PostMessageA(Keypad.Window, WM_COMMAND, IDM_OUTBOX, 0);
+    HWND outbox = WaitForWindow("#32770", "Outbox");
+    ASSERT_NE((HWND)NULL, outbox);
+    ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(outbox) != 0; }));
+    EXPECT_TRUE(PressHelpKey(outbox, FindWindowExA(outbox, NULL, "SysListView32", NULL)));
+    EXPECT_TRUE(WaitUntil([&] {
+        std::vector<DWORD> asked = Help.Contexts();
+        return std::find(asked.begin(), asked.end(), (DWORD)IDH_OUTBOX) != asked.end();
+    })) << "F1 in the outbox window did not open its page";
+    PostMessageA(outbox, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_TRUE(WaitForWindowGone(outbox));
+}
+
+// What became of a job's message reaches the panel once the server has
+// answered: a fax whose only recipient the server refuses, then an e-mail
+// whose data the server holds until a key has been pressed after the job.
+// The key's label stays until the panel is idle again.
+TEST_F(FaxJob, WhatBecameOfAMessageIsShownOnlyWhileThePanelIsIdle) {
+    DeliverToPlainServer("--refuse 5550102@fax.test.example --hold-data-reply");
+    UseSettings(0, "Office Fax");
+    Start();
+    PressKey("speed2");
+    Load(TextPage);
+    ASSERT_EQ("Xferred to Xchg", Fax());
+    EXPECT_EQ("Send Failed!", WaitForLcd(2, "Send Failed!", 60000));
+    EXPECT_EQ("LT TXT DFT 050 F", LcdStatus()) << "the status line is the panel's own";
+
+    PressKey("destination");
+    PressKey("speed3");
+    Load(TextPage);
+    ASSERT_EQ("Xferred to Xchg", Fax());
+    ASSERT_TRUE(WaitUntil([&] { return FileExists((Received + "held1").c_str()); }, 60000));
+    PressKey("speed3");
+    ASSERT_EQ("Team", WaitForLcd(2, "Team"));
+    WriteFileText(Received + "release", "");
+    ASSERT_TRUE(Filed("Sent", 1));
+    EXPECT_EQ("Team", LcdMessage()) << "the outcome took the place of what the user is doing";
+    EXPECT_EQ("Sent OK", WaitForLcd(2, "Sent OK", OutcomeQuietMs + 60000));
+}
+
+// A mail library that has neither optional entry: the program runs as it
+// did without them, its panel saying nothing after the hand-over.
+TEST_F(FaxJob, AMailLibraryWithoutTheOptionalEntriesLeavesThePanelAsItWas) {
+    // The product's library set aside for the variant, and put back once
+    // the program that holds it has ended.
+    struct LibrarySwap {
+        RunningProgram *Program;
+        bool *Started;
+        std::string Library = ProductFile("DLL32\\Telvex.dll");
+        bool Swapped = false;
+        LibrarySwap(RunningProgram *program, bool *started) : Program(program), Started(started) {
+            char exe[MAX_PATH];
+            GetModuleFileNameA(nullptr, exe, sizeof exe);
+            std::string variant(exe);
+            variant = variant.substr(0, variant.rfind('\\') + 1) + "telvex_test_nooptional.dll";
+            Swapped = MoveFileA(Library.c_str(), (Library + ".off").c_str()) &&
+                      CopyFileA(variant.c_str(), Library.c_str(), FALSE);
+        }
+        ~LibrarySwap() {
+            if (*Started) {
+                CloseProgram(Program);
+                *Started = false;
+            }
+            DeleteFileA(Library.c_str());
+            MoveFileA((Library + ".off").c_str(), Library.c_str());
+        }
+    } swap(&Keypad, &Started);
+    ASSERT_TRUE(swap.Swapped);
+    DeliverToPlainServer("");
+    Start();
+    PressKey("speed3");
+    Load(TextPage);
+    ASSERT_EQ("Xferred to Xchg", Fax());
+    ASSERT_TRUE(Filed("Sent", 1));
+    EXPECT_EQ("Xferred to Xchg", LcdMessage());
 }
 
 TEST_F(FaxJob, PhotoPagesToAFaxKeyAreJpegsTaggedVkz) {

@@ -83,6 +83,7 @@ TEST(MainMenu, HasEveryPopupAndCommandInOrderEachIdOnce) {
         {2, "MSN Service", IDM_CREATE_MSN_PROFILE, false},
         {2, "MS Plus Internet Service", IDM_CREATE_INTERNET_PROFILE, false},
         {2, "MS Plus Internet && MSN Services", IDM_CREATE_INTERNET_MSN_PROFILE, false},
+        {1, "Outbox...", IDM_OUTBOX, false},
         {0, "&Options", 0, true},
         {1, "&Execute When Windows Starts", IDM_RUN_AT_START, false},
         {1, "&Fax Service Enabled", IDM_FAX_SERVICE, false},
@@ -327,6 +328,10 @@ const struct {
     {IDS_HELP_VIEWER_MISSING,
      "Help cannot be shown: the HTML Help viewer (hhctrl.ocx) cannot be loaded to open %s."},
     {IDS_LEVELS_NOT_SAVED, "The scanner settings could not be written to SYS.INI."},
+    {IDS_OUTCOME_SENT, "Sent OK"},
+    {IDS_OUTCOME_PARTLY_SENT, "Partly Sent!"},
+    {IDS_OUTCOME_FAILED, "Send Failed!"},
+    {IDS_OUTCOME_DELAYED, "Send Delayed"},
     {IDS_ADDRESS_NOT_CHANGED, "The I/O address could not be written to SYSTEM.INI."},
 };
 
@@ -356,6 +361,9 @@ TEST(StringTable, TextsFitTheBuffersTheyAreLoadedInto) {
     for (UINT id : {IDS_FAX_DLL_MISSING, IDS_NO_PROFILES})
         EXPECT_LT(Loaded(id).size() + Loaded(IDS_FAX_DISABLED).size(), (size_t)MessageTextSize)
             << "string " << id;
+    // What became of a sent message is shown on a line of the LCD.
+    for (UINT id = IDS_OUTCOME_SENT; id <= IDS_OUTCOME_DELAYED; id++)
+        EXPECT_LE(Loaded(id).size(), 16u) << "string " << id;
 }
 
 // Reads the size of the icon image that the group directory picks for a size.
