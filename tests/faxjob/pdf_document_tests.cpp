@@ -83,7 +83,7 @@ class PdfDocument : public ::testing::Test {
   protected:
     std::string Folder = TempPath("pdfpages\\");
     std::string Kept = ProductFile("FAXJOB\\");
-    PdfDocumentRecord Record = {"Scanned document", "Varnel Keypad Program", nullptr, 0};
+    PdfDocumentRecord Record = {"Scanned document", "Varnel Keypad Program", nullptr, 0, nullptr};
     std::string Text, Grey, Colour;
 
     void SetUp() override {
