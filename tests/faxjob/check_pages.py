@@ -41,11 +41,10 @@ import subprocess
 import sys
 import tempfile
 
-import difflib
-import unicodedata
-
 import pikepdf
 from PIL import Image, ImageChops, ImageStat
+
+from text_pages import matched, normal
 
 folder = sys.argv[1]
 failures = []
@@ -170,12 +169,6 @@ def pdf_attachment(message_name):
     return parts[0]
 
 
-def normal(word):
-    """A word as compared: compatibility forms folded, typographic quotes and dashes plain."""
-    word = unicodedata.normalize("NFKC", word)
-    return word.translate(str.maketrans("\u2018\u2019\u201c\u201d\u2013\u2014", "''\"\"--"))
-
-
 def bbox_words(path):
     """pdftotext -raw -bbox: each page's words, (text, xMin, yMin, xMax, yMax) in points."""
     out = subprocess.run(["pdftotext", "-raw", "-bbox", path, "-"], capture_output=True,
@@ -228,10 +221,7 @@ def check_text(name, data, page_names, truth):
             want = truth[page_name]
             scale = 72.0 / want["dpi"]
             expected = [normal(w[0]) for w in want["words"]]
-            got = [normal(w[0]) for w in words]
-            matcher = difflib.SequenceMatcher(None, expected, got, autojunk=False)
-            pairs = [(block.a + k, block.b + k) for block in matcher.get_matching_blocks()
-                     for k in range(block.size)]
+            pairs = matched(expected, [w[0] for w in words])
             share = len(pairs) / len(expected)
             worst, worst_word = 0.0, None
             for a, b in pairs:

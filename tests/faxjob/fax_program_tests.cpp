@@ -74,22 +74,6 @@ std::vector<std::string> Attachments(const std::string &message) {
     return names;
 }
 
-// Writes key n's recipient files (n.DES and n.INF) as the program keeps them.
-void WriteKeyFiles(int number, const std::vector<std::pair<std::string, std::string>> &people) {
-    std::vector<RecipientRecord> records;
-    for (const auto &person : people) {
-        records.push_back(
-            {0, 1, (char *)person.first.c_str(), (char *)person.second.c_str(), 0, nullptr});
-    }
-    DWORD count = (DWORD)records.size();
-    std::string strings(LayOutRecipientStrings(records.data(), count, nullptr), '\0');
-    LayOutRecipientStrings(records.data(), count, (BYTE *)&strings[0]);
-    std::string des(count * sizeof(StoredRecipient), '\0');
-    StoreRecipients(records.data(), count, (StoredRecipient *)&des[0]);
-    WriteFileText(ProductFile((std::to_string(number) + ".DES").c_str()), des);
-    WriteFileText(ProductFile((std::to_string(number) + ".INF").c_str()), strings);
-}
-
 const char *const FinalTexts[] = {"Xferred to Xchg", "User Cancelled!", "Not Enough Mem!",
                                   "Fax Error!",      "Scanner in Use!", "Scanning Error!",
                                   "File I/O Error!", "No Fax Number!",  "No Mail Address!",

@@ -9,11 +9,13 @@ Pages: sans.bmp and serif.bmp (clean), sans-skewed.bmp and serif-skewed.bmp
 (turned by 1 degree, a little blurred, with grey noise and specks of dust).
 
 Usage: text_pages.py FOLDER (FOLDER/done is written last)"""
+import difflib
 import json
 import math
 import os
 import random
 import sys
+import unicodedata
 
 from PIL import Image, ImageChops, ImageDraw, ImageFilter, ImageFont
 
@@ -69,6 +71,21 @@ The last lines of this page repeat what matters most: the text layer is small,
 it is placed on the words where they stand in the picture, and a document with
 such a layer remains an archival PDF that any reader can open and search years
 from now, on whatever computer the office then has on its desks and shelves."""
+
+
+def normal(word):
+    """A word as compared: compatibility forms folded, typographic quotes and dashes plain."""
+    word = unicodedata.normalize("NFKC", word)
+    return word.translate(str.maketrans("\u2018\u2019\u201c\u201d\u2013\u2014", "''\"\"--"))
+
+
+def matched(expected, got):
+    """The words of `expected` found in `got`, in order: (index in expected,
+    index in got) for each."""
+    matcher = difflib.SequenceMatcher(None, [normal(w) for w in expected],
+                                      [normal(w) for w in got], autojunk=False)
+    return [(block.a + k, block.b + k) for block in matcher.get_matching_blocks()
+            for k in range(block.size)]
 
 
 def lines_for(font):
