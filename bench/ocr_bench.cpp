@@ -8,7 +8,9 @@
 // native start-up, measured on a blank page, taken off) and the share of its
 // words found. Then KEYPAD32's e-mail job of three such pages as one PDF
 // document with and without their text (the least of the runs), against the
-// job without plus the longest of those pages' reading.
+// job without plus the longest of those pages' reading: at the virtual
+// scanner's own pace, a page a second or so, which is faster than a page's
+// reading, and at a desk scanner's (each read of the device 2 s later).
 #include <windows.h>
 #include <stdio.h>
 
@@ -111,8 +113,9 @@ double TimeReading(const Library &ocr, void *engine, const OcrPageImage &image,
 }
 
 // Seconds of KEYPAD32's e-mail job of the three pages at 300 dpi as one PDF
-// document, with or without their text: the least of the runs, or 0.
-double TimeJob(const std::string &folder, int searchable) {
+// document, with or without their text, each read of the device `slowMs`
+// later: the least of the runs, or 0.
+double TimeJob(const std::string &folder, int searchable, int slowMs) {
     std::string outbox = folder + "outbox\\";
     CreateDirectoryA(outbox.c_str(), nullptr);
     WriteFileText(ProductFile("TELVEX.INI"),
@@ -124,7 +127,7 @@ double TimeJob(const std::string &folder, int searchable) {
                               "Mail\r\nUseProfile=1\r\nNumberOfEmailRecip3=1\r\nSendPagesAs=1\r\n"
                               "SearchableText=") +
                       (searchable ? "1" : "0") + "\r\n");
-    WriteKeyFiles(3, {{"Bench Reader", "SMTP:reader@example.com"}});
+    WriteKeyFiles(17, {{"Bench Reader", "SMTP:reader@example.com"}}); // e-mail key 3
     RunningProgram keypad = {};
     if (!StartProgram(&keypad)) {
         return 0;
@@ -137,6 +140,7 @@ double TimeJob(const std::string &folder, int searchable) {
         for (const char *name : JobPages) {
             Device("load " + folder + name + ".bmp");
         }
+        Device("fault slow " + std::to_string(slowMs));
         PressKey("speed3");
         double start = Now();
         std::string outcome =
@@ -221,12 +225,15 @@ int main() {
     }
     ocr.Close(engine);
     WriteFileText(folder + "pages.txt", list);
-    double plain = 0, searchable = 0;
+    const int Paces[2] = {0, 2000};
+    double plain[2] = {0, 0}, searchable[2] = {0, 0};
     {
         FileBackup settings(ProductFile("SYS.INI")), store(ProductFile("TELVEX.INI")),
-            des(ProductFile("3.DES")), inf(ProductFile("3.INF"));
-        plain = TimeJob(folder, 0);
-        searchable = TimeJob(folder, 1);
+            des(ProductFile("17.DES")), inf(ProductFile("17.INF"));
+        for (int k = 0; k < 2; k++) {
+            plain[k] = TimeJob(folder, 0, Paces[k]);
+            searchable[k] = TimeJob(folder, 1, Paces[k]);
+        }
     }
     DeleteFileA((folder + "done").c_str());
     if (!StartHostScript(OCR_NATIVE_SCRIPT, native + " " + std::to_string(Runs), folder + "done",
@@ -263,15 +270,20 @@ int main() {
         PrintFigure((figure + "words found vs native tesseract").c_str(), ourShare * 100,
                     theirShare * 100, "%");
     }
-    if (index != ours.size() || !plain || !searchable) {
+    if (index != ours.size() || !plain[0] || !searchable[0] || !plain[1] || !searchable[1]) {
         printf("the figures are incomplete\n");
         return 1;
     }
-    printf("e-mail job of 3 pages at 300 dpi as one PDF document: %.2f s without text, %.2f s "
-           "with; the longest page's reading %.2f s (goal: with <= without + one page's "
-           "reading, %.2f s)\n",
-           plain, searchable, longestJobPage, plain + longestJobPage);
-    PrintFigure("searchable PDF job of 3 pages vs the job without text + one page's OCR",
-                searchable, plain + longestJobPage, "s");
+    for (int k = 0; k < 2; k++) {
+        printf("e-mail job of 3 pages at 300 dpi as one PDF document, the device %d ms slower a "
+               "read (%.1f s a page): %.2f s without text, %.2f s with; the longest page's "
+               "reading %.2f s (goal: with <= without + one page's reading, %.2f s)\n",
+               Paces[k], plain[k] / 3, plain[k], searchable[k], longestJobPage,
+               plain[k] + longestJobPage);
+        std::string figure = std::string("searchable PDF job of 3 pages, ") +
+                             (k ? "a desk scanner's pace" : "the virtual scanner's pace") +
+                             ", vs the job without text + one page's OCR";
+        PrintFigure(figure.c_str(), searchable[k], plain[k] + longestJobPage, "s");
+    }
     return 0;
 }

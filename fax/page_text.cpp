@@ -1,14 +1,15 @@
 // The text of a searchable document's pages. Each page's lines are kept as
 // the image-file writer takes them (colour as grey), and once the page file
 // is whole a reader thread has the OCR library KPOCR32.DLL read them while
-// the job scans the next page: a job waits for the reader only when a page
-// scans faster than the one before it reads, and at its end for the last
-// page. The library is loaded for the first page that needs it, and its
-// engine opened for each job and closed with all it took when the job ends;
-// the library itself stays, as the threads library linked into it keeps
-// four handles that unloading it would not give back. Without the library
-// or its data the pages go without text: one line in the log, never a
-// failed job.
+// the job scans the next page. There is a reader for each of the first two
+// processors, each with an engine of its own, so that a scanner faster than
+// the reading does not wait for it page after page; a job waits only when
+// every reader is busy, and at its end for the last pages. The library is
+// loaded for the first page that needs it, the engines opened for each job
+// and closed with all they took when the job ends; the library itself
+// stays, as the threads library linked into it keeps four handles that
+// unloading it would not give back. Without the library or its data the
+// pages go without text: one line in the log, never a failed job.
 #include <stdio.h>
 
 #include "abi/ocr_abi.h"
@@ -19,7 +20,7 @@
 
 namespace {
 
-enum : DWORD { CancelPoll = 100 }; // ms between looks at the Stop key while waiting
+enum : DWORD { CancelPoll = 100, MostReaders = 2 }; // ms between looks at the Stop key
 
 struct OcrBinding {
     HMODULE Library; // loaded from the first page that needs it on
@@ -27,26 +28,31 @@ struct OcrBinding {
     OcrReadPageProc ReadPage;
     OcrFreeResultProc FreeResult;
     OcrCloseProc Close;
-    void *Engine; // open while the job reads text
 };
 
-// A page's pixels as the reader takes them.
+// A page's pixels as a reader takes them.
 struct TextPage {
     BYTE *Pixels;
     OcrPageImage Image;
     WORD Number; // its place in the job, from 0
 };
 
+struct Reader {
+    HANDLE Thread;
+    HANDLE PageHanded; // auto-reset: a page waits for the reader, or the reader is to end
+    HANDLE Idle;       // manual-reset: the reader has no page
+    TextPage Page;     // the page it reads
+    void *Engine;      // open from its first page to the job's end
+};
+
 OcrBinding Ocr;
 TextPage Capturing; // the page being scanned, while its lines are kept
-TextPage Handed;    // the page the reader reads
-HANDLE Reader;      // the reader thread, from the job's first page on
-HANDLE PageHanded;  // auto-reset: a page waits for the reader, or the reader is to end
-HANDLE ReaderIdle;  // manual-reset: the reader has no page
+Reader Readers[MostReaders];
+DWORD ReaderCount; // readers started in this job
 volatile LONG StopReading;
+volatile LONG NoText;  // the library or its data cannot be had: the job goes on without text
 OcrResult **PageWords; // each page's words, or null
-WORD PageWordsCount;
-int NoText; // the library or its data cannot be had: the job goes on without text
+DWORD PageWordsCount;  // entries PageWords has room for
 
 void FreePixels(TextPage *page) {
     if (page->Pixels) {
@@ -55,75 +61,133 @@ void FreePixels(TextPage *page) {
     page->Pixels = NULL;
 }
 
-FARPROC Entry(const char *name) {
-    return GetProcAddress(Ocr.Library, name);
-}
-
-// The library and an engine with its data; on failure the job goes on
-// without text and the log says why, once.
-void OpenEngine() {
-    const char *why = NULL;
-    if (!Ocr.Library && !LoadProductLibrary(&Ocr.Library, "KPOCR32.DLL")) {
-        Ocr.Library = NULL;
-        why = "the OCR library KPOCR32.DLL cannot be loaded";
-    } else {
-        Ocr.Open = (OcrOpenProc)(void (*)())Entry("OcrOpen");
-        Ocr.ReadPage = (OcrReadPageProc)(void (*)())Entry("OcrReadPage");
-        Ocr.FreeResult = (OcrFreeResultProc)(void (*)())Entry("OcrFreeResult");
-        Ocr.Close = (OcrCloseProc)(void (*)())Entry("OcrClose");
-        if (!Ocr.Open || !Ocr.ReadPage || !Ocr.FreeResult || !Ocr.Close) {
-            why = "KPOCR32.DLL lacks an entry";
-        } else if (!(Ocr.Engine = Ocr.Open(NULL))) {
-            why = "KPOCR32.DLL cannot read its data DLL32\\tessdata\\eng.traineddata";
-        }
-    }
-    if (why) {
+// The job goes on without text; the log says why, once a job.
+void GoWithoutText(const char *why) {
+    if (InterlockedExchange(&NoText, 1) == 0) {
         char line[200];
         snprintf(line, sizeof line, "Fax job: the PDF document goes without searchable text: %s.",
                  why);
         AppendLogLine(line);
-        NoText = 1;
     }
 }
 
-DWORD WINAPI ReadPages(LPVOID) {
-    while (WaitForSingleObject(PageHanded, INFINITE) == WAIT_OBJECT_0 && !StopReading) {
-        if (!Ocr.Engine && !NoText) {
-            OpenEngine();
+FARPROC Entry(const char *name) {
+    return GetProcAddress(Ocr.Library, name);
+}
+
+// The library, once: 1, or 0 with the job going without text.
+int BindLibrary() {
+    if (Ocr.Library) {
+        return 1;
+    }
+    HMODULE library;
+    if (!LoadProductLibrary(&library, "KPOCR32.DLL")) {
+        GoWithoutText("the OCR library KPOCR32.DLL cannot be loaded");
+        return 0;
+    }
+    Ocr.Library = library;
+    Ocr.Open = (OcrOpenProc)(void (*)())Entry("OcrOpen");
+    Ocr.ReadPage = (OcrReadPageProc)(void (*)())Entry("OcrReadPage");
+    Ocr.FreeResult = (OcrFreeResultProc)(void (*)())Entry("OcrFreeResult");
+    Ocr.Close = (OcrCloseProc)(void (*)())Entry("OcrClose");
+    if (!Ocr.Open || !Ocr.ReadPage || !Ocr.FreeResult || !Ocr.Close) {
+        Ocr.Open = NULL;
+        GoWithoutText("KPOCR32.DLL lacks an entry");
+        return 0;
+    }
+    return 1;
+}
+
+DWORD WINAPI ReadPages(LPVOID parameter) {
+    Reader *reader = (Reader *)parameter;
+    while (WaitForSingleObject(reader->PageHanded, INFINITE) == WAIT_OBJECT_0 && !StopReading) {
+        if (!reader->Engine && !NoText && !(reader->Engine = Ocr.Open(NULL))) {
+            GoWithoutText("KPOCR32.DLL cannot read its data DLL32\\tessdata\\eng.traineddata");
         }
         OcrResult *words = NULL;
-        if (Ocr.Engine &&
-            Ocr.ReadPage(Ocr.Engine, &Handed.Image, &StopReading, &words) == OcrRead) {
-            PageWords[Handed.Number] = words;
+        if (reader->Engine && !NoText &&
+            Ocr.ReadPage(reader->Engine, &reader->Page.Image, &StopReading, &words) == OcrRead) {
+            PageWords[reader->Page.Number] = words;
         }
-        FreePixels(&Handed);
-        SetEvent(ReaderIdle);
+        FreePixels(&reader->Page);
+        SetEvent(reader->Idle);
     }
     return 0;
 }
 
-// Waits until the reader has no page; a Stop meanwhile stops its reading.
-void WaitForReader() {
-    while (WaitForSingleObject(ReaderIdle, CancelPoll) == WAIT_TIMEOUT) {
+int StartReader(Reader *reader) {
+    reader->PageHanded = CreateEventA(NULL, FALSE, FALSE, NULL);
+    reader->Idle = CreateEventA(NULL, TRUE, TRUE, NULL);
+    reader->Thread = reader->PageHanded && reader->Idle
+                         ? CreateThread(NULL, 0, ReadPages, reader, 0, NULL)
+                         : NULL;
+    return reader->Thread != NULL;
+}
+
+// A reader with no page, starting one more while the processors allow; it
+// waits while every reader is busy, and a Stop meanwhile stops their
+// reading. Null when no reader can be had.
+Reader *IdleReader() {
+    SYSTEM_INFO system;
+    GetSystemInfo(&system);
+    DWORD most =
+        system.dwNumberOfProcessors < MostReaders ? system.dwNumberOfProcessors : MostReaders;
+    HANDLE idle[MostReaders];
+    for (DWORD i = 0; i < ReaderCount; i++) {
+        if (WaitForSingleObject(Readers[i].Idle, 0) == WAIT_OBJECT_0) {
+            return &Readers[i];
+        }
+        idle[i] = Readers[i].Idle;
+    }
+    if (ReaderCount < most || ReaderCount == 0) {
+        Reader *reader = &Readers[ReaderCount];
+        if (StartReader(reader)) {
+            ReaderCount++;
+            return reader;
+        }
+        if (reader->PageHanded) {
+            CloseHandle(reader->PageHanded);
+        }
+        if (reader->Idle) {
+            CloseHandle(reader->Idle);
+        }
+        ZeroMemory(reader, sizeof *reader);
+        if (!ReaderCount) {
+            return NULL;
+        }
+    }
+    DWORD which;
+    while ((which = WaitForMultipleObjects(ReaderCount, idle, FALSE, CancelPoll)) == WAIT_TIMEOUT) {
+        if (CancelRequested) {
+            StopReading = 1;
+        }
+    }
+    return which < WAIT_OBJECT_0 + ReaderCount ? &Readers[which - WAIT_OBJECT_0] : NULL;
+}
+
+// Waits until no reader has a page; a Stop meanwhile stops their reading.
+void WaitForReaders() {
+    HANDLE idle[MostReaders];
+    for (DWORD i = 0; i < ReaderCount; i++) {
+        idle[i] = Readers[i].Idle;
+    }
+    while (ReaderCount &&
+           WaitForMultipleObjects(ReaderCount, idle, TRUE, CancelPoll) == WAIT_TIMEOUT) {
         if (CancelRequested) {
             StopReading = 1;
         }
     }
 }
 
-int StartReader() {
-    PageHanded = CreateEventA(NULL, FALSE, FALSE, NULL);
-    ReaderIdle = CreateEventA(NULL, TRUE, TRUE, NULL);
-    Reader = PageHanded && ReaderIdle ? CreateThread(NULL, 0, ReadPages, NULL, 0, NULL) : NULL;
-    return Reader != NULL;
-}
-
-// Room for the words of page number: 1/0. Only while the reader has no page.
+// Room for the words of page number: 1/0. The list moves when it grows, so
+// it grows only once no reader has a page, and then for 64 pages or more.
 int MakeRoomForPage(WORD number) {
     if (number < PageWordsCount) {
         return 1;
     }
-    WORD count = (WORD)(number + 1);
+    WaitForReaders();
+    DWORD count = PageWordsCount ? 2 * PageWordsCount : 64;
+    count = count > number ? count : number + 1u;
     SIZE_T size = count * sizeof *PageWords;
     OcrResult **grown =
         PageWords ? (OcrResult **)HeapReAlloc(GetProcessHeap(), HEAP_ZERO_MEMORY, PageWords, size)
@@ -178,32 +242,31 @@ void HandTextPage(WORD number) {
     if (!Capturing.Pixels) {
         return;
     }
-    if (!Reader && !StartReader()) {
+    Reader *reader = !NoText && BindLibrary() && MakeRoomForPage(number) ? IdleReader() : NULL;
+    if (!reader || NoText || StopReading) {
         FreePixels(&Capturing);
         return;
     }
-    WaitForReader();
-    if (NoText || StopReading || !MakeRoomForPage(number)) {
-        FreePixels(&Capturing);
-        return;
-    }
-    Handed = Capturing;
-    Handed.Number = number;
+    reader->Page = Capturing;
+    reader->Page.Number = number;
     Capturing.Pixels = NULL;
-    ResetEvent(ReaderIdle);
-    SetEvent(PageHanded);
+    ResetEvent(reader->Idle);
+    SetEvent(reader->PageHanded);
 }
 
 int WaitForPageText(OcrResult *const **words, DWORD pages) {
     *words = NULL;
-    if (!Reader) {
+    if (!ReaderCount) {
         return 1;
     }
-    if (WaitForSingleObject(ReaderIdle, 0) == WAIT_TIMEOUT) {
-        ShowPanelText(LcdMessageLine, "Reading Text...");
+    for (DWORD i = 0; i < ReaderCount; i++) {
+        if (WaitForSingleObject(Readers[i].Idle, 0) == WAIT_TIMEOUT) {
+            ShowPanelText(LcdMessageLine, "Reading Text...");
+            break;
+        }
     }
-    WaitForReader();
-    // A Stop while the last page's text is read ends the job as during a scan.
+    WaitForReaders();
+    // A Stop while the last pages' text is read ends the job as during a scan.
     if (CancelRequested) {
         return 0;
     }
@@ -214,23 +277,23 @@ int WaitForPageText(OcrResult *const **words, DWORD pages) {
 }
 
 void EndPageText() {
-    if (Reader) {
-        StopReading = 1;
-        SetEvent(PageHanded);
-        WaitForSingleObject(Reader, INFINITE);
-        CloseHandle(Reader);
-        Reader = NULL;
+    StopReading = 1;
+    for (DWORD i = 0; i < ReaderCount; i++) {
+        Reader *reader = &Readers[i];
+        SetEvent(reader->PageHanded);
+        WaitForSingleObject(reader->Thread, INFINITE);
+        CloseHandle(reader->Thread);
+        CloseHandle(reader->PageHanded);
+        CloseHandle(reader->Idle);
+        FreePixels(&reader->Page);
+        if (reader->Engine) {
+            Ocr.Close(reader->Engine);
+        }
+        ZeroMemory(reader, sizeof *reader);
     }
-    if (PageHanded) {
-        CloseHandle(PageHanded);
-    }
-    if (ReaderIdle) {
-        CloseHandle(ReaderIdle);
-    }
-    PageHanded = ReaderIdle = NULL;
+    ReaderCount = 0;
     FreePixels(&Capturing);
-    FreePixels(&Handed);
-    for (WORD i = 0; i < PageWordsCount; i++) {
+    for (DWORD i = 0; i < PageWordsCount; i++) {
         if (PageWords[i]) {
             Ocr.FreeResult(PageWords[i]);
         }
@@ -240,10 +303,6 @@ void EndPageText() {
     }
     PageWords = NULL;
     PageWordsCount = 0;
-    if (Ocr.Engine) {
-        Ocr.Close(Ocr.Engine);
-    }
-    Ocr.Engine = NULL;
     StopReading = 0;
     NoText = 0;
 }
