@@ -27,7 +27,10 @@ takes the higher right ends of a skewed page's lines for another column.)
 font as embedded, and its text layer, the font counted whole to each page,
 must take at most 8 KiB a page of 40 lines. The documents that went without
 the OCR library's data or the library (no-data.eml, no-library.eml) must have
-no text and no font.
+no text and no font. The document FaxJobTests wrote with words of its own
+(words.pdf) must give each back as words.txt says it reads, where its box is
+(within a pixel and a half at its 100 dpi: a word's width is laid with a whole
+percent of scaling), on its first page, and nothing on the second.
 
 Usage: check_pages.py FOLDER (C:\\Varnel\\FAXJOB of the test prefix)."""
 import email
@@ -352,6 +355,25 @@ for message_name, count in WITHOUT_TEXT.items():
     check_pdf(name, attachment[1], [(want, (100, 100), LETTER, None)] * count)
     check_no_text(name, attachment[1])
     checked += 1
+
+# Words of the writer's own, where their boxes say (100 dpi).
+words_pdf = os.path.join(folder, "words.pdf")
+if os.path.exists(words_pdf):
+    with open(os.path.join(folder, "words.txt"), encoding="utf-8") as f:
+        wanted = [line.rstrip("\n").split(" ", 4) for line in f if line.strip()]
+    pages = bbox_words(words_pdf)
+    got = pages[0] if pages else []
+    if [w[0] for w in got] != [w[4] for w in wanted] or len(pages) != 2 or pages[1]:
+        failures.append("words.pdf: read %s, not %s" % (pages, [w[4] for w in wanted]))
+    else:
+        for w, g in zip(wanted, got):
+            box = [float(v) * 0.72 for v in w[:4]]
+            if max(abs(a - b) for a, b in zip(box, g[1:])) > 1.5 * 0.72:
+                failures.append("words.pdf: %r at %s, not %s" % (w[4], g[1:], box))
+    print("words.pdf: %d words read back: %s" % (len(got), [w[0] for w in got]))
+    checked += 1
+else:
+    failures.append("words.pdf is missing")
 
 short = os.path.join(folder, "shortpage.tif")
 if os.path.exists(short):
