@@ -277,6 +277,24 @@ TEST_F(FaxJob, ThreeTextPagesGoAsOneSearchablePdfDocument) {
     EXPECT_TRUE(LogLines().empty());
 }
 
+// Stop while the last page's text is read ends the job as during a scan:
+// nothing sent, nothing left, "User Cancelled!".
+TEST_F(FaxJob, StopWhileTheTextIsReadSendsNothing) {
+    SendPagesAsOneDocument(true);
+    Start();
+    PressKey("resolution");
+    PressKey("resolution"); // 300 dpi
+    PressKey("speed3");
+    Device("load " + TextSourcePage("serif"));
+    ASSERT_TRUE(PressJobKey("fax"));
+    ASSERT_EQ("Reading Text...", WaitForLcd(2, "Reading Text...", 120000));
+    PressKey("stop");
+    EXPECT_EQ("User Cancelled!",
+              WaitForJobEnd(FinalTexts, sizeof FinalTexts / sizeof *FinalTexts, 120000));
+    EXPECT_TRUE(Messages().empty());
+    EXPECT_EQ(0, PageFilesLeft());
+}
+
 // Without the OCR library, and then without its data, the job sends its
 // document without text (check_pages.py finds none), as it would without
 // the choice, and the log says why in one line each time.
