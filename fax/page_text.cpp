@@ -98,14 +98,18 @@ int BindLibrary() {
     return 1;
 }
 
+// Reads each page handed to it until it is handed none. A page handed after
+// a Stop is only given back: whoever waits for the reader to be idle must
+// see it so, however late the reader wakes.
 DWORD WINAPI ReadPages(LPVOID parameter) {
     Reader *reader = (Reader *)parameter;
-    while (WaitForSingleObject(reader->PageHanded, INFINITE) == WAIT_OBJECT_0 && !StopReading) {
-        if (!reader->Engine && !NoText && !(reader->Engine = Ocr.Open(NULL))) {
+    while (WaitForSingleObject(reader->PageHanded, INFINITE) == WAIT_OBJECT_0 &&
+           reader->Page.Pixels) {
+        if (!StopReading && !reader->Engine && !NoText && !(reader->Engine = Ocr.Open(NULL))) {
             GoWithoutText("KPOCR32.DLL cannot read its data DLL32\\tessdata\\eng.traineddata");
         }
         OcrResult *words = NULL;
-        if (reader->Engine && !NoText &&
+        if (!StopReading && reader->Engine && !NoText &&
             Ocr.ReadPage(reader->Engine, &reader->Page.Image, &StopReading, &words) == OcrRead) {
             PageWords[reader->Page.Number] = words;
         }
@@ -280,6 +284,7 @@ void EndPageText() {
     StopReading = 1;
     for (DWORD i = 0; i < ReaderCount; i++) {
         Reader *reader = &Readers[i];
+        // No page: the reader ends once it has given back the one it has.
         SetEvent(reader->PageHanded);
         WaitForSingleObject(reader->Thread, INFINITE);
         CloseHandle(reader->Thread);

@@ -246,7 +246,8 @@ TEST_F(FaxJob, PagesGoAsOnePdfDocumentByEmailAndByFax) {
 // document, a page's text read while the next one scans: check_pages.py
 // reads the text back with poppler (the pages' words, each where it stands
 // in the image), finds the font embedded and the PDF/A identification, and
-// weighs the text layer against the images. Nothing is logged, and what the
+// weighs the text layer against the images. The OCR library is loaded for
+// the first page, not at start-up. Nothing is logged, and what the
 // OCR engine took is given back when a job ends: a second job leaves the
 // program's memory and handles where the first left them.
 TEST_F(FaxJob, ThreeTextPagesGoAsOneSearchablePdfDocument) {
@@ -254,6 +255,11 @@ TEST_F(FaxJob, ThreeTextPagesGoAsOneSearchablePdfDocument) {
     SendPagesAsOneDocument(true);
     DeleteFileA(ProductFile("KEYPAD32.LOG").c_str());
     Start();
+    auto ocrLoaded = [&] {
+        std::vector<std::string> modules = LoadedModules(Keypad);
+        return std::count(modules.begin(), modules.end(), "KPOCR32.DLL") != 0;
+    };
+    EXPECT_FALSE(ocrLoaded()) << "start-up does not pay for the OCR library";
     PressKey("resolution");
     PressKey("resolution"); // 300 dpi
     PressKey("speed3");
@@ -261,6 +267,7 @@ TEST_F(FaxJob, ThreeTextPagesGoAsOneSearchablePdfDocument) {
         Device("load " + TextSourcePage(name));
     }
     ASSERT_EQ("Xferred to Xchg", Fax(600000));
+    EXPECT_TRUE(ocrLoaded());
     EXPECT_EQ(std::vector<std::string>{"FX-00040.PDF"}, Attachments(KeepMessage("searchable.eml")));
     EXPECT_EQ(0, PageFilesLeft());
     DWORD handlesBefore, handlesAfter;
