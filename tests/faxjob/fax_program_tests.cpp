@@ -284,13 +284,31 @@ TEST_F(FaxJob, ThreeTextPagesGoAsOneSearchablePdfDocument) {
     EXPECT_TRUE(LogLines().empty());
 }
 
-// Stop while the last page's text is read ends the job as during a scan:
-// nothing sent, nothing left, "User Cancelled!".
+// Stop while the second page scans and the first page's text is read, then
+// Stop while the last page's text is read: each ends the job as during a
+// scan: nothing sent, nothing left, "User Cancelled!".
 TEST_F(FaxJob, StopWhileTheTextIsReadSendsNothing) {
     SendPagesAsOneDocument(true);
     Start();
     PressKey("resolution");
     PressKey("resolution"); // 300 dpi
+    PressKey("speed3");
+    Device("load " + TextSourcePage("serif"));
+    Device("load " + TextSourcePage("sans"));
+    // Each read waits 2 s, or until Stop reaches the device.
+    Device("fault slow 2000");
+    long scanned = DeviceCounter("scanned");
+    ASSERT_TRUE(PressJobKey("fax"));
+    ASSERT_TRUE(WaitUntil([&] { return DeviceCounter("scanned") != scanned; }, 120000))
+        << "the first page was not scanned";
+    PressKey("stop");
+    EXPECT_EQ("User Cancelled!",
+              WaitForJobEnd(FinalTexts, sizeof FinalTexts / sizeof *FinalTexts, 120000));
+    EXPECT_TRUE(Messages().empty());
+    EXPECT_EQ(0, PageFilesLeft());
+
+    Device("fault clear");
+    Device("clear");
     PressKey("speed3");
     Device("load " + TextSourcePage("serif"));
     ASSERT_TRUE(PressJobKey("fax"));
