@@ -6,11 +6,13 @@
 // degree with noise), each in grey and in black and white as the Text mode
 // scans it. For each, the time to read it (the least of the runs; the
 // native start-up, measured on a blank page, taken off) and the share of its
-// words found. Then KEYPAD32's e-mail job of three such pages as one PDF
-// document with and without their text (the least of the runs), against the
-// job without plus the longest of those pages' reading: at the virtual
-// scanner's own pace, a page a second or so, which is faster than a page's
-// reading, and at a desk scanner's (each read of the device 2 s later).
+// words found; ours and native read each page in turn, so that a machine
+// busy with other work slows both alike. Then KEYPAD32's e-mail job of three
+// such pages as one PDF document with and without their text, in turn (the
+// least of the runs of each), against the job without plus the longest of
+// those pages' reading: at the virtual scanner's own pace, a page a second or
+// so, which is faster than a page's reading, and at a desk scanner's (each
+// read of the device 2 s later).
 #include <windows.h>
 #include <stdio.h>
 
@@ -26,7 +28,7 @@
 
 namespace {
 
-const int Runs = 2;
+const int Runs = 3;
 const char *const Names[] = {"sans", "serif", "sans-skewed", "serif-skewed"};
 const char *const JobPages[] = {"sans", "serif-skewed", "sans-skewed"};
 const char *const FinalTexts[] = {"Xferred to Xchg", "User Cancelled!", "Not Enough Mem!",
@@ -114,7 +116,7 @@ double TimeReading(const Library &ocr, void *engine, const OcrPageImage &image,
 
 // Seconds of KEYPAD32's e-mail job of the three pages at 300 dpi as one PDF
 // document, with or without their text, each read of the device `slowMs`
-// later: the least of the runs, or 0.
+// later, or 0.
 double TimeJob(const std::string &folder, int searchable, int slowMs) {
     std::string outbox = folder + "outbox\\";
     CreateDirectoryA(outbox.c_str(), nullptr);
@@ -134,32 +136,57 @@ double TimeJob(const std::string &folder, int searchable, int slowMs) {
     }
     PressKey("resolution");
     PressKey("resolution"); // 300 dpi
-    double best = 0;
-    for (int run = 0; run < Runs; run++) {
-        Device("clear");
-        for (const char *name : JobPages) {
-            Device("load " + folder + name + ".bmp");
-        }
-        Device("fault slow " + std::to_string(slowMs));
-        PressKey("speed3");
-        double start = Now();
-        std::string outcome =
-            PressJobKey("fax")
-                ? WaitForJobEnd(FinalTexts, sizeof FinalTexts / sizeof *FinalTexts, 600000)
-                : "";
-        double spent = Now() - start;
-        if (outcome != "Xferred to Xchg") {
-            printf("the %s job ended with \"%s\"\n", searchable ? "searchable" : "plain",
-                   outcome.c_str());
-            best = 0;
-            break;
-        }
-        best = best == 0 || spent < best ? spent : best;
+    Device("clear");
+    for (const char *name : JobPages) {
+        Device("load " + folder + name + ".bmp");
     }
+    Device("fault slow " + std::to_string(slowMs));
+    PressKey("speed3");
+    double start = Now();
+    std::string outcome =
+        PressJobKey("fax")
+            ? WaitForJobEnd(FinalTexts, sizeof FinalTexts / sizeof *FinalTexts, 600000)
+            : "";
+    double spent = Now() - start;
+    if (outcome != "Xferred to Xchg") {
+        printf("the %s job ended with \"%s\"\n", searchable ? "searchable" : "plain",
+               outcome.c_str());
+        spent = 0;
+    }
+    Device("fault clear");
     ExitProgram(&keypad);
     CloseProgram(&keypad);
     ClearFolder(outbox);
-    return best;
+    return spent;
+}
+
+// The least of the runs in *best; a run that failed (0) spoils it (-1).
+void KeepLeast(double *best, double seconds) {
+    *best = *best < 0 || !seconds ? -1 : !*best || seconds < *best ? seconds : *best;
+}
+
+// Native tesseract on one page file (bench/ocr_native.py): its time less its
+// start-up, the share of the words it found and of those ours found
+// (ours-NAME-FORM.txt); 0 when it did not finish.
+int ReadNatively(const std::string &folder, const char *name, const char *form,
+                 const std::string &file, double *seconds, double *share, double *ourShare) {
+    std::string native = UnixPath(folder);
+    WriteFileText(folder + "pages.txt", std::string(name) + " " + form + " " + file + "\n");
+    DeleteFileA((folder + "done").c_str());
+    if (!StartHostScript(OCR_NATIVE_SCRIPT, native + " " + std::to_string(Runs), folder + "done",
+                         600000)) {
+        return 0;
+    }
+    std::string results = ReadFileText(folder + "native.txt");
+    double startup = 0;
+    char got[32], gotForm[8];
+    if (sscanf(results.c_str(), "startup %lf %31s %7s %lf %lf %lf", &startup, got, gotForm, seconds,
+               share, ourShare) != 6) {
+        printf("the native tesseract's figures cannot be read: %s\n", results.c_str());
+        return 0;
+    }
+    *seconds -= startup;
+    return 1;
 }
 
 } // namespace
@@ -188,8 +215,7 @@ int main() {
         printf("the OCR library or its data cannot be had\n");
         return 1;
     }
-    std::string list;
-    std::vector<double> ours;
+    printf("opening the library's engine with its data: %.3f s\n", opening);
     double longestJobPage = 0;
     for (const char *name : Names) {
         Page page;
@@ -207,70 +233,48 @@ int main() {
                                   bits,
                                   300,
                                   300};
-            double seconds =
+            double ours =
                 TimeReading(ocr, engine, image, folder + "ours-" + name + "-" + form + ".txt");
-            if (seconds < 0) {
+            if (ours < 0) {
                 printf("the library could not read the page %s\n", name);
                 return 1;
             }
-            ours.push_back(seconds);
-            list += std::string(name) + " " + form + " " + native + name +
-                    (bits == 8 ? ".bmp" : ".pbm") + "\n";
+            double theirs, theirShare, ourShare;
+            if (!ReadNatively(folder, name, form, native + name + (bits == 8 ? ".bmp" : ".pbm"),
+                              &theirs, &theirShare, &ourShare)) {
+                printf("the native tesseract did not read the page %s\n", name);
+                return 1;
+            }
+            printf("%s page, %s: ours %.3f s, %.1f %% of the words | native %.3f s, %.1f %% | "
+                   "time %.2f x native's (goal <= 1.1), words %+.1f points (goal >= 0)\n",
+                   name, form, ours, ourShare * 100, theirs, theirShare * 100, ours / theirs,
+                   (ourShare - theirShare) * 100);
+            std::string figure = std::string("OCR of the ") + name + " page (" + form + "): ";
+            PrintFigure((figure + "time vs native tesseract less start-up").c_str(), ours, theirs,
+                        "s");
+            PrintFigure((figure + "words found vs native tesseract").c_str(), ourShare * 100,
+                        theirShare * 100, "%");
             if (bits == 1 && std::find_if(std::begin(JobPages), std::end(JobPages),
                                           [&](const char *p) { return strcmp(p, name) == 0; }) !=
                                  std::end(JobPages)) {
-                longestJobPage = std::max(longestJobPage, seconds);
+                longestJobPage = std::max(longestJobPage, ours);
             }
         }
     }
     ocr.Close(engine);
-    WriteFileText(folder + "pages.txt", list);
     const int Paces[2] = {0, 2000};
     double plain[2] = {0, 0}, searchable[2] = {0, 0};
     {
         FileBackup settings(ProductFile("SYS.INI")), store(ProductFile("TELVEX.INI")),
             des(ProductFile("17.DES")), inf(ProductFile("17.INF"));
         for (int k = 0; k < 2; k++) {
-            plain[k] = TimeJob(folder, 0, Paces[k]);
-            searchable[k] = TimeJob(folder, 1, Paces[k]);
+            for (int run = 0; run < Runs; run++) {
+                KeepLeast(&plain[k], TimeJob(folder, 0, Paces[k]));
+                KeepLeast(&searchable[k], TimeJob(folder, 1, Paces[k]));
+            }
         }
     }
-    DeleteFileA((folder + "done").c_str());
-    if (!StartHostScript(OCR_NATIVE_SCRIPT, native + " " + std::to_string(Runs), folder + "done",
-                         1800000)) {
-        printf("the native tesseract did not finish\n");
-        return 1;
-    }
-    std::string results = ReadFileText(folder + "native.txt");
-    double startup = 0;
-    if (sscanf(results.c_str(), "startup %lf", &startup) != 1) {
-        printf("the native tesseract's figures cannot be read: %s\n", results.c_str());
-        return 1;
-    }
-    printf("opening the library's engine with its data: %.3f s; native tesseract's start-up on a "
-           "blank page (taken off below): %.3f s\n",
-           opening, startup);
-    size_t at = results.find('\n') + 1, index = 0;
-    for (; at < results.size() && index < ours.size(); index++) {
-        char name[32], form[8];
-        double theirs, theirShare, ourShare;
-        if (sscanf(results.c_str() + at, "%31s %7s %lf %lf %lf", name, form, &theirs, &theirShare,
-                   &ourShare) != 5) {
-            break;
-        }
-        at = results.find('\n', at) + 1;
-        theirs -= startup;
-        printf("%s page, %s: ours %.3f s, %.1f %% of the words | native %.3f s, %.1f %% | "
-               "time %.2f x native's (goal <= 1.1), words %+.1f points (goal >= 0)\n",
-               name, form, ours[index], ourShare * 100, theirs, theirShare * 100,
-               ours[index] / theirs, (ourShare - theirShare) * 100);
-        std::string figure = std::string("OCR of the ") + name + " page (" + form + "): ";
-        PrintFigure((figure + "time vs native tesseract less start-up").c_str(), ours[index],
-                    theirs, "s");
-        PrintFigure((figure + "words found vs native tesseract").c_str(), ourShare * 100,
-                    theirShare * 100, "%");
-    }
-    if (index != ours.size() || !plain[0] || !searchable[0] || !plain[1] || !searchable[1]) {
+    if (plain[0] <= 0 || searchable[0] <= 0 || plain[1] <= 0 || searchable[1] <= 0) {
         printf("the figures are incomplete\n");
         return 1;
     }

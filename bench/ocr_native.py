@@ -1,9 +1,9 @@
 #!/usr/bin/python3
 """The native side of OcrBench: Debian's `tesseract` (one thread, the same
 English data as the OCR library) on the page files that OcrBench listed in
-FOLDER/pages.txt ("name form file" a line), each read RUNS times, the least
-time kept; its start-up (a blank 64 x 64 page, the least of three runs) is
-measured apart. Both its words and OcrBench's (FOLDER/ours-NAME-FORM.txt, a
+FOLDER/pages.txt ("name form file" a line; OcrBench lists the page it has
+just read itself), each read RUNS times, the least time kept; its start-up
+(a blank 64 x 64 page, the least of three runs) is measured apart, each time. Both its words and OcrBench's (FOLDER/ours-NAME-FORM.txt, a
 word a line) are counted against the page's truth (truth.json of
 tests/faxjob/text_pages.py): the share of the page's words found, in order.
 
