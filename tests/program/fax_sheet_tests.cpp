@@ -285,11 +285,16 @@ TEST_F(FaxSheet, AProfileNameNoLongerListedShowsTheListedOne) {
 }
 
 // The destination, and how the pages go: separate files without the key,
-// and a searchable text only for one PDF document (grey otherwise).
+// and a searchable text only for one PDF document (grey otherwise); the
+// page's last line is whole within the tabs, above the sheet's buttons.
 TEST_F(FaxSheet, OkWritesTheChoiceAndCancelLeavesTheNewDestinationUnsaved) {
     Open();
     EXPECT_EQ("separate image files", Field(IDC_PAGES_AS_LIST));
     EXPECT_FALSE(Usable(IDC_SEARCHABLE_TEXT));
+    RECT box, tabs;
+    GetWindowRect(FindControl(Sheet, IDC_SEARCHABLE_TEXT), &box);
+    GetWindowRect(FindControl(Sheet, IDC_SHEET_TABS), &tabs);
+    EXPECT_LE(box.bottom, tabs.bottom) << "the box is hidden behind the buttons";
     Click(IDC_MAIL_PROFILE_BUTTON);
     ChoosePagesAs(1);
     Click(IDC_SEARCHABLE_TEXT);
