@@ -194,6 +194,29 @@ void ProductPath(char *out, WORD size, const char *fileName) {
     DirectoryFilePath("Varnel", "VARNEL.INI", out, size, fileName);
 }
 
+int AppendLogLine(const char *text) {
+    char path[MAX_PATH], line[512];
+    ProductPath(path, sizeof path, "KEYPAD32.LOG");
+    SYSTEMTIME now;
+    GetSystemTime(&now);
+    int length = snprintf(line, sizeof line, "%04u-%02u-%02u %02u:%02u:%02u UTC %s\r\n", now.wYear,
+                          now.wMonth, now.wDay, now.wHour, now.wMinute, now.wSecond, text);
+    if (length < 0 || length >= (int)sizeof line) {
+        length = (int)sizeof line - 1;
+        memcpy(line + length - 2, "\r\n", 2);
+    }
+    // Appended whole, also when another writer appends at the same time.
+    HANDLE file = CreateFileA(path, FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, NULL,
+                              OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, NULL);
+    DWORD written = 0;
+    int whole = file != INVALID_HANDLE_VALUE &&
+                WriteFile(file, line, (DWORD)length, &written, NULL) && written == (DWORD)length;
+    if (file != INVALID_HANDLE_VALUE) {
+        CloseHandle(file);
+    }
+    return whole;
+}
+
 int FileExists(const char *path) {
     DWORD attributes = GetFileAttributesA(path);
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);

@@ -63,6 +63,10 @@ BOOL WriteIntSetting(const char *section, const char *key, const char *file, int
 int SaveLevelDefaults(const LevelPair *levels, const char *file);
 void ProductPath(char *out, WORD size, const char *fileName);
 int ProductFileExists(char *out, WORD size, const char *fileName);
+// Appends a line with the time to the program's log, KEYPAD32.LOG in the
+// product directory, where what went otherwise than asked without failing
+// a job is told: 1 when written.
+int AppendLogLine(const char *text);
 // 1 when path names a file (not a folder), whatever its length.
 int FileExists(const char *path);
 int LoadProductLibrary(HMODULE *module, const char *fileName);

@@ -137,7 +137,7 @@ int main() {
     ClearFolder(folder);
     // Held for the whole run, so that each page file does not load the library anew.
     HMODULE library = LoadLibraryA(ProductFile("DLL32\\accugnt5.dll").c_str());
-    PdfDocumentRecord record = {"Scanned document", "Varnel Keypad Program", nullptr, 0};
+    PdfDocumentRecord record = {"Scanned document", "Varnel Keypad Program", nullptr, 0, nullptr};
     Document documents[2] = {{"text", 0, 0, 0, 0, 0}, {"photo", 0, 0, 0, 0, 0}};
     {
         FileBackup settings(ProductFile("SYS.INI")), store(ProductFile("TELVEX.INI"));

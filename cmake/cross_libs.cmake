@@ -17,3 +17,15 @@ function(cross_library target library)
 endfunction()
 
 cross_library(libjpeg lib/libjpeg.a)
+# The OCR engine and its image library; their file names carry their
+# versions (the plain names stand for them while they are missing).
+foreach(name leptonica tesseract)
+    file(GLOB found RELATIVE ${CROSS_LIBS} ${CROSS_LIBS}/lib/lib${name}*.a)
+    if(NOT found)
+        set(found lib/lib${name}.a)
+    endif()
+    cross_library(${name} ${found})
+endforeach()
+set_target_properties(tesseract PROPERTIES INTERFACE_LINK_LIBRARIES leptonica)
+# The licences that Setup installs beside the libraries that link them.
+set(CROSS_LICENCES ${CROSS_LIBS}/share/licences)

@@ -16,7 +16,11 @@ int LoadColourProfile(PdfDocumentRecord *record) {
 }
 
 int MakeJobDocument() {
-    PdfDocumentRecord record = {"Scanned document", AppTitle, NULL, 0};
+    PdfDocumentRecord record = {"Scanned document", AppTitle, NULL, 0, NULL};
+    if (JobChoice.SearchableText && !WaitForPageText(&record.PageText, PagesScanned)) {
+        FaxJobStatus = FaxCancelled;
+        return 0;
+    }
     const char *pages = (const char *)GlobalLock(PageFileList);
     int outcome = !pages ? (int)PdfNoMemory
                   : LoadColourProfile(&record) && NewJobFile(JobDocumentPath)

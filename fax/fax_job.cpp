@@ -42,6 +42,7 @@ DWORD WINAPI FaxJobThread(LPVOID) {
                 CloseFaxSession();
                 CloseJobDevice(0);
                 UnbindImageFile();
+                EndPageText();
                 FinishJob(FaxSentText);
                 return 0;
             }
@@ -51,6 +52,7 @@ DWORD WINAPI FaxJobThread(LPVOID) {
         CloseJobDevice(1);
     }
     UnbindImageFile();
+    EndPageText();
     CloseFaxSession();
     FinishJob(FaxStatusTexts[FaxJobStatus + 1]);
     return 0;

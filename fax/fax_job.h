@@ -6,6 +6,7 @@
 #include <windows.h>
 
 #include "abi/image_file_abi.h"
+#include "abi/ocr_abi.h"
 #include "driver/driver.h"
 #include "fax/pdf_document.h"
 #include "fax/profiles.h"
@@ -83,6 +84,21 @@ void DeleteJobFiles();
 // "FX-00042.VKZ": the attachment name of a page numbered id; with
 // DocumentFormat, of the document ("FX-00042.PDF").
 void FormatAttachmentName(char *out, int size, WORD id, WORD destination, int format);
+
+// The text of a searchable document's pages (page_text.cpp), read while the
+// job scans. Begins keeping the lines of the page about to be scanned.
+void BeginTextPage();
+// Keeps line `number` of the page, as the writer takes it.
+void KeepTextLine(const BYTE *line, int number);
+// Hands the page just written, page `number` of the job (from 0), to the
+// reader, once the reader is done with the page before it.
+void HandTextPage(WORD number);
+// Waits for the last page's text: 1 with *words set to the words of each of
+// the `pages` pages (an entry, or the whole, null without), or 0 when Stop
+// was pressed meanwhile.
+int WaitForPageText(OcrResult *const **words, DWORD pages);
+// Ends the reader and releases the words and the engine with all it took.
+void EndPageText();
 
 // The pages as one PDF document (fax_document.cpp): written from the page
 // files into JobDocumentPath: 1, or 0 with FaxJobStatus set.

@@ -101,16 +101,17 @@ int WINAPI SupplyScanLine(void *source, BYTE *destination, int line) {
         }
     }
     // A page that ends early is padded with white lines.
-    if (page->ChunkStatus == ReadPageComplete) {
-        CopyMemory(destination, page->Request.Buffer, bytesPerLine);
-        return 0;
+    const BYTE *from = page->Request.Buffer;
+    if (page->ChunkStatus != ReadPageComplete) {
+        DWORD index = (DWORD)line - page->FirstLine;
+        if (line < 0 || index >= page->ChunkLines) {
+            return StopWith(FaxScanError);
+        }
+        from += index * bytesPerLine;
+        page->Request.Delivered--;
     }
-    DWORD index = (DWORD)line - page->FirstLine;
-    if (line < 0 || index >= page->ChunkLines) {
-        return StopWith(FaxScanError);
-    }
-    CopyMemory(destination, page->Request.Buffer + index * bytesPerLine, bytesPerLine);
-    page->Request.Delivered--;
+    CopyMemory(destination, from, bytesPerLine);
+    KeepTextLine(destination, line);
     return 0;
 }
 
@@ -172,6 +173,9 @@ int ScanPageToFile() {
     if (ImageFormat == ImageFormatJpeg) {
         SetImageOption(JpegQuality);
     }
+    if (JobChoice.SearchableText) {
+        BeginTextPage();
+    }
     int written = WriteImageFile(file, PageBuffer.Header, ImageFormat, SupplyScanLine, &LineSource);
     _lclose(file);
     if (written != ImageWritten) {
@@ -181,7 +185,11 @@ int ScanPageToFile() {
     if (CancelRequested) {
         return DropPage(FaxCancelled);
     }
-    return ListPageFile() ? 1 : DropPage(FaxNoMemory);
+    if (!ListPageFile()) {
+        return DropPage(FaxNoMemory);
+    }
+    HandTextPage(PagesScanned);
+    return 1;
 }
 
 void DeleteJobFiles() {

@@ -3,12 +3,15 @@
 // one block and a few numbers a page, never a page. A page is an image
 // object, a content stream that draws it over the whole page (shared by the
 // pages of one size) and the page object; resources and contents are named
-// per page, so that a page can carry more of both.
+// per page, so that a page can carry more of both: the invisible text of its
+// words, in a font that the pages with text share (pdf_text.cpp).
 #include "fax/pdf_document.h"
 
 #include <stdarg.h>
 #include <stddef.h>
 #include <stdio.h>
+
+#include "fax/pdf_text.h"
 
 const char *const PdfOutcomeTexts[PdfOutcomeCount] = {
     "written",
@@ -89,6 +92,9 @@ struct Writer {
     DWORD Content;        // the content stream drawing a page of the size below
     DWORD ContentSize[2]; // width and height in thousandths of a point
     DWORD FirstSize[2];   // the page tree gives this size to every page of it
+    DWORD Font;           // the text's font, reserved at the first page with text
+    DWORD UnicodeMap;     // its ToUnicode map, written last
+    BYTE Rows[32];        // the rows of 256 codes the text used, one bit each
     BYTE Buffer[BlockSize];
 };
 
@@ -171,6 +177,16 @@ DWORD BeginObject(Writer *w, DWORD number) {
     }
     w->Offsets.Items[number] = w->Position;
     Text(w, "%lu 0 obj\n", (unsigned long)number);
+    return number;
+}
+
+// An object number for an object written later.
+DWORD ReserveObject(Writer *w) {
+    DWORD number = w->Offsets.Count;
+    if (!Append(&w->Offsets, 0)) {
+        Fail(w, PdfNoMemory);
+        return 0;
+    }
     return number;
 }
 
@@ -307,8 +323,97 @@ DWORD WriteImage(Writer *w, HANDLE file, const PdfPageImage *page) {
     return image;
 }
 
-// One page from one page file.
-void WritePage(Writer *w, const char *path) {
+// A stream object of the bytes, Flate-compressed, its dictionary beginning
+// with `entries`: its number, or 0 without memory (and nothing written).
+DWORD WriteFlateStream(Writer *w, const char *entries, const PdfBytes *bytes) {
+    PdfBytes packed = {};
+    if (!bytes->Data || !Deflate(bytes->Data, bytes->Size, &packed)) {
+        return 0;
+    }
+    DWORD number = BeginObject(w, 0);
+    Text(w, "<<%s/Filter/FlateDecode", entries);
+    BeginStream(w, packed.Size);
+    Put(w, packed.Data, packed.Size);
+    EndStream(w);
+    FreeBytes(&packed);
+    return number;
+}
+
+// The text's font before the first page with text: its program, glyph map,
+// descriptor, CID font and the Type 0 font that pages name, whose ToUnicode
+// map is written last (WriteTextFont), when every code is known. 1, or 0
+// without memory: the pages then go without text.
+int BeginTextFont(Writer *w) {
+    PdfBytes program = {}, map = {};
+    char length[48];
+    DWORD file = 0, glyphs = 0;
+    if (TextFontProgram(&program)) {
+        snprintf(length, sizeof length, "/Length1 %lu", (unsigned long)program.Size);
+        file = WriteFlateStream(w, length, &program);
+    }
+    if (file && TextGlyphMap(&map)) {
+        glyphs = WriteFlateStream(w, "", &map);
+    }
+    FreeBytes(&program);
+    FreeBytes(&map);
+    if (!glyphs) {
+        return 0;
+    }
+    DWORD descriptor = BeginObject(w, 0);
+    Text(w,
+         "<</Type/FontDescriptor/FontName/KeypadText/Flags 5/FontBBox[0 %d %d %d]/ItalicAngle 0"
+         "/Ascent %d/Descent %d/CapHeight %d/StemV 80/FontFile2 %lu 0 R>>",
+         TextDescent, TextAdvance, TextAscent, TextAscent, TextDescent, TextAscent,
+         (unsigned long)file);
+    EndObject(w);
+    DWORD cid = BeginObject(w, 0);
+    Text(w,
+         "<</Type/Font/Subtype/CIDFontType2/BaseFont/KeypadText/CIDSystemInfo<</Registry(Adobe)"
+         "/Ordering(Identity)/Supplement 0>>/FontDescriptor %lu 0 R/DW %d/CIDToGIDMap %lu 0 R>>",
+         (unsigned long)descriptor, TextAdvance, (unsigned long)glyphs);
+    EndObject(w);
+    w->Font = ReserveObject(w);
+    w->UnicodeMap = ReserveObject(w);
+    BeginObject(w, w->Font);
+    Text(w,
+         "<</Type/Font/Subtype/Type0/BaseFont/KeypadText/Encoding/Identity-H"
+         "/DescendantFonts[%lu 0 R]/ToUnicode %lu 0 R>>",
+         (unsigned long)cid, (unsigned long)w->UnicodeMap);
+    EndObject(w);
+    return 1;
+}
+
+// The ToUnicode map of the codes the pages used.
+void WriteTextFont(Writer *w) {
+    PdfBytes map = {}, packed = {};
+    if (!TextUnicodeMap(w->Rows, &map) || !Deflate(map.Data, map.Size, &packed)) {
+        Fail(w, PdfNoMemory);
+    } else {
+        BeginObject(w, w->UnicodeMap);
+        Text(w, "<</Filter/FlateDecode");
+        BeginStream(w, packed.Size);
+        Put(w, packed.Data, packed.Size);
+        EndStream(w);
+    }
+    FreeBytes(&map);
+    FreeBytes(&packed);
+}
+
+// The content stream of a page's invisible text: its number, or 0 for a
+// page without words, or when memory is short (the page goes without text).
+DWORD WritePageText(Writer *w, const OcrResult *words, const PdfPageImage *page) {
+    if (!words || !words->WordCount || (!w->Font && !BeginTextFont(w))) {
+        return 0;
+    }
+    PdfBytes content = {};
+    DWORD text =
+        PageTextContent(words, page, w->Rows, &content) ? WriteFlateStream(w, "", &content) : 0;
+    FreeBytes(&content);
+    return text;
+}
+
+// One page from one page file, with its words when it has any.
+void WritePage(Writer *w, const char *path, const OcrResult *words) {
     HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, NULL, OPEN_EXISTING,
                               FILE_FLAG_SEQUENTIAL_SCAN, NULL);
     if (file == INVALID_HANDLE_VALUE) {
@@ -324,6 +429,7 @@ void WritePage(Writer *w, const char *path) {
     }
     DWORD image = WriteImage(w, file, &page);
     CloseHandle(file);
+    DWORD text = WritePageText(w, words, &page);
     DWORD size[2] = {(DWORD)(page.Width * 72000.0 / page.DotsX + 0.5),
                      (DWORD)(page.Height * 72000.0 / page.DotsY + 0.5)};
     char width[SizeText], height[SizeText];
@@ -354,8 +460,13 @@ void WritePage(Writer *w, const char *path) {
         FormatPoints(size[1], height);
         Text(w, "/MediaBox[0 0 %s %s]", width, height);
     }
-    Text(w, "/Resources<</XObject<</I %lu 0 R>>>>/Contents %lu 0 R>>", (unsigned long)image,
-         (unsigned long)w->Content);
+    Text(w, "/Resources<</XObject<</I %lu 0 R>>", (unsigned long)image);
+    if (text) {
+        Text(w, "/Font<</T %lu 0 R>>>>/Contents[%lu 0 R %lu 0 R]>>", (unsigned long)w->Font,
+             (unsigned long)w->Content, (unsigned long)text);
+    } else {
+        Text(w, ">>/Contents %lu 0 R>>", (unsigned long)w->Content);
+    }
     EndObject(w);
 }
 
@@ -379,8 +490,12 @@ void FormatIdentifier(const Writer *w, const char *target, const SYSTEMTIME *now
     snprintf(out, 33, "%016llX%016llX", (unsigned long long)h[0], (unsigned long long)h[1]);
 }
 
-// The page tree, the cross-reference table and the trailer.
+// The text's font when pages have text, the page tree, the cross-reference
+// table and the trailer.
 void WriteBack(Writer *w, const char *target, const SYSTEMTIME *now) {
+    if (w->Font) {
+        WriteTextFont(w);
+    }
     char width[SizeText], height[SizeText];
     FormatPoints(w->FirstSize[0], width);
     FormatPoints(w->FirstSize[1], height);
@@ -449,7 +564,7 @@ int WritePdfDocument(const char *target, const char *pagePaths, DWORD pageCount,
     }
     const char *path = pagePaths;
     for (DWORD i = 0; i < pageCount && w->Outcome == PdfWritten; i++) {
-        WritePage(w, path);
+        WritePage(w, path, record->PageText ? record->PageText[i] : NULL);
         path += strlen(path) + 1;
     }
     if (w->Outcome == PdfWritten) {

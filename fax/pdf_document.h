@@ -5,6 +5,8 @@
 #pragma once
 #include <windows.h>
 
+#include "abi/ocr_abi.h"
+
 // What became of a page file or of the document: 0, or why it was refused.
 enum PdfOutcome : int {
     PdfWritten = 0,
@@ -48,6 +50,9 @@ struct PdfDocumentRecord {
     const char *Creator;       // the program that made it
     const BYTE *ColourProfile; // the sRGB profile of the output intent, zlib-compressed
     DWORD ColourProfileSize;   //
+    // The words of each page, laid over it as invisible text; null, or a
+    // page's entry null, for none.
+    OcrResult *const *PageText;
 };
 
 // Writes one document of pageCount pages from the page files named in

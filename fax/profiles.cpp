@@ -18,6 +18,7 @@ char MailProfileName[ProfileNameSize];
 char SettingsProfileName[ProfileNameSize];
 int FaxServiceStarted;
 WORD PagesAsDocument;
+WORD SearchableText;
 char SpeedDialLabels[2 * SpeedDialKeyCount + 1][SpeedDialLabelSize];
 
 static volatile LONG ProfileChoiceHeld;
@@ -37,6 +38,7 @@ void TakeProfileChoice(ProfileChoice *choice) {
     lstrcpynA(choice->MailProfile, MailProfileName, ProfileNameSize);
     lstrcpynA(choice->SettingsProfile, SettingsProfileName, ProfileNameSize);
     choice->AsDocument = PagesAsDocument;
+    choice->SearchableText = PagesAsDocument && SearchableText;
     UnlockProfileChoice();
 }
 
@@ -83,6 +85,7 @@ WORD LoadFaxSettings() {
     Destination = (WORD)GetPrivateProfileIntA(FaxSection, "UseProfile", 0, file);
     // Without the key every page goes as an image file of its own.
     PagesAsDocument = GetPrivateProfileIntA(FaxSection, "SendPagesAs", 0, file) == 1;
+    SearchableText = GetPrivateProfileIntA(FaxSection, "SearchableText", 0, file) == 1;
     return Destination;
 }
 

@@ -26,6 +26,7 @@ extern char MailProfileName[ProfileNameSize];     // profile used for e-mail
 extern char SettingsProfileName[ProfileNameSize]; // profile whose fax settings the job changes
 extern int FaxServiceStarted;                     // InitFaxService has succeeded in this run
 extern WORD PagesAsDocument;                      // 1 one PDF document, 0 an image file a page
+extern WORD SearchableText;                       // 1 the PDF document carries its pages' text
 // Labels of the speed-dial keys: 1..14 fax, 15..28 e-mail; entry 0 is unused.
 extern char SpeedDialLabels[2 * SpeedDialKeyCount + 1][SpeedDialLabelSize];
 
@@ -36,6 +37,7 @@ struct ProfileChoice {
     char MailProfile[ProfileNameSize];     // logon profile for e-mail
     char SettingsProfile[ProfileNameSize]; // profile whose fax settings the job changes
     WORD AsDocument;                       // the pages go as one PDF document
+    WORD SearchableText;                   // ... with their text read and laid over them
 };
 
 // The set-up pages change the destination and the profile names while a job
@@ -48,7 +50,7 @@ void TakeProfileChoice(ProfileChoice *choice);
 // 1 when the fax service can be used; on failure shows why and turns it off.
 int InitFaxService();
 // Reads the labels, the two profile names, the destination and how the pages
-// go; returns the destination.
+// go (and whether with their text); returns the destination.
 WORD LoadFaxSettings();
 // Builds both profile lists: 0 both kinds found, 9 no fax profile, 52 no mail
 // profile, 53 none, 5 out of memory (string-table ids).

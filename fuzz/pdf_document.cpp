@@ -107,7 +107,7 @@ const char *ExercisePdfDocument(const BYTE *data, DWORD size) {
     size_t length = strlen(page) + 1;
     memcpy(pages, page, length);
     memcpy(pages + length, page, length);
-    PdfDocumentRecord record = {"Fuzzed & <page>", "fuzz", EmptyProfile, sizeof EmptyProfile};
+    PdfDocumentRecord record = {"Fuzzed & <page>", "fuzz", EmptyProfile, sizeof EmptyProfile, NULL};
     int outcome = fault ? read : WritePdfDocument(target, pages, 2, &record);
     if (!fault && outcome != read) {
         fault = "the document's outcome is not the page reader's";

@@ -1,6 +1,7 @@
 ; Setup and uninstaller of the Varnel keypad program. makensis is given
 ; TARGET (x86-unicode or amd64-unicode), BIN (the build's bin folder),
-; LIBRARIES (the list of files for DLL32\) and OUTFILE.
+; LIBRARIES (the list of files for DLL32\), LICENCES (the folder of the
+; licences of the libraries built in) and OUTFILE.
 ;
 ; Switches: /S silent, /LOGON also starts the program at logon,
 ; /D=<folder> (last, quoted or not) installs there. UNINSTALL.EXE: /S silent,
@@ -177,6 +178,11 @@ Section "KEYPAD32 (required)" SecProgram
     File "${BIN}\KEYPAD32.EXE"
     SetOutPath "$INSTDIR\DLL32"
     !insertmacro ForEachLibrary InstallLibrary
+    ; The OCR library's English data, and the licences of what it is built of.
+    SetOutPath "$INSTDIR\DLL32\tessdata"
+    File "${BIN}\tessdata\eng.traineddata"
+    SetOutPath "$INSTDIR\LICENCES"
+    File "${LICENCES}\*.txt"
     SetOutPath "$INSTDIR"
     File "${BIN}\KELBO.CHM"
     !insertmacro InstallUnlessPresent SYS.INI
@@ -237,7 +243,11 @@ Section "un.KEYPAD32" UnProgram
     Delete "$INSTDIR\EXE32\KEYPAD32.EXE"
     RMDir "$INSTDIR\EXE32"
     !insertmacro ForEachLibrary RemoveLibrary
+    Delete "$INSTDIR\DLL32\tessdata\eng.traineddata"
+    RMDir "$INSTDIR\DLL32\tessdata"
     RMDir "$INSTDIR\DLL32"
+    Delete "$INSTDIR\LICENCES\*.txt"
+    RMDir "$INSTDIR\LICENCES"
     Delete "$INSTDIR\KELBO.CHM"
     ReadINIStr $0 "$WINDIR\VARNEL.INI" "VarnelSystem" "Varnel"
     ${If} $0 == "$ProductDir\"
@@ -256,7 +266,7 @@ Section "un.KEYPAD32" UnProgram
 SectionEnd
 
 ; What the mail library writes beside its store goes too: the outbox and
-; its log.
+; its log; and the program's own log.
 Section /o "un.Settings and recipient files" UnSettings
     Delete "$INSTDIR\SYS.INI"
     Delete "$INSTDIR\TELVEX.INI"
@@ -265,6 +275,7 @@ Section /o "un.Settings and recipient files" UnSettings
     Delete "$INSTDIR\*.INF"
     RMDir /r "$INSTDIR\OUTBOX"
     Delete "$INSTDIR\OUTBOX.log"
+    Delete "$INSTDIR\KEYPAD32.LOG"
 SectionEnd
 
 Section "-un.Folder"

@@ -77,6 +77,7 @@
 #define IDC_DETAIL_LABEL_FIRST 624 /* their five labels 624..628 */
 #define IDC_PAGES_AS_LIST 211      /* separate image files or one PDF document */
 #define IDC_PAGES_AS_LABEL 629
+#define IDC_SEARCHABLE_TEXT 212 /* the PDF document with its pages' text */
 
 /* Dialog 300 (speed-dial page) */
 #define IDC_SPEED_DIAL_KEY_FIRST 301 /* fourteen key buttons 301..314 */

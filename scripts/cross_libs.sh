@@ -3,7 +3,7 @@
 # as source: fetched with `apt-get source` once per machine, cross-built with
 # a build's MinGW-w64 toolchain once per source version, compiler and options
 # (both kept outside the work tree, in $KP_CACHE), and copied into each build
-# folder's libs/ (include/, lib/) once.
+# folder's libs/ (include/, lib/, and share/licences/ with their licences) once.
 #
 #   cross_libs.sh ARCH BUILD_FOLDER [ARCH BUILD_FOLDER]...
 #
@@ -17,10 +17,34 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cache=${KP_CACHE:-${XDG_CACHE_HOME:-$HOME/.cache}/keypad32}
 sources_file=${KP_APT_SOURCES_DIR:-/etc/apt/sources.list.d}/keypad32-source.sources
 
-# The libraries, each with its CMake options and a file that shows it built.
-libraries=(libjpeg-turbo)
+# The libraries in the order they are built, each with its CMake options, a
+# file that shows it built, its licence file (shipped with the product) and
+# a sed script that mends its source for the MinGW-w64 toolchain. In the
+# options, @PACKAGE@ stands for the built tree of a library built before it.
+libraries=(libjpeg-turbo leptonlib tesseract)
 options_libjpeg_turbo=(-DENABLE_SHARED=OFF -DENABLE_STATIC=ON -DWITH_TURBOJPEG=OFF -DREQUIRE_SIMD=ON)
 product_libjpeg_turbo=lib/libjpeg.a
+licence_libjpeg_turbo=LICENSE.md
+# Leptonica only as the OCR engine's image container: no image-file formats.
+# SW_BUILD would download its dependencies.
+options_leptonlib=(-DBUILD_SHARED_LIBS=OFF -DSW_BUILD=OFF -DBUILD_PROG=OFF
+    -DCMAKE_DISABLE_FIND_PACKAGE_GIF=ON -DCMAKE_DISABLE_FIND_PACKAGE_JPEG=ON
+    -DCMAKE_DISABLE_FIND_PACKAGE_PNG=ON -DCMAKE_DISABLE_FIND_PACKAGE_TIFF=ON
+    -DCMAKE_DISABLE_FIND_PACKAGE_ZLIB=ON -DCMAKE_DISABLE_FIND_PACKAGE_PkgConfig=ON)
+product_leptonlib=include/leptonica/allheaders.h
+licence_leptonlib=leptonica-license.txt
+# The LSTM engine alone. Without COMPILER_SUPPORTS_MARCH_NATIVE=OFF one file
+# would be compiled for the build machine's own processor; the SIMD code is
+# chosen at run time from what the processor has.
+options_tesseract=(-DBUILD_SHARED_LIBS=OFF -DSW_BUILD=OFF -DCOMPILER_SUPPORTS_MARCH_NATIVE=OFF
+    -DGRAPHICS_DISABLED=ON -DDISABLED_LEGACY_ENGINE=ON -DENABLE_OPENCL=OFF -DOPENMP_BUILD=OFF
+    -DBUILD_TRAINING_TOOLS=OFF -DBUILD_TESTS=OFF -DDISABLE_CURL=ON -DDISABLE_ARCHIVE=ON
+    -DINSTALL_CONFIGS=OFF -DCMAKE_DISABLE_FIND_PACKAGE_TIFF=ON
+    -DCMAKE_DISABLE_FIND_PACKAGE_PkgConfig=ON -DLeptonica_DIR=@leptonlib@/lib/cmake/leptonica)
+product_tesseract=include/tesseract/baseapi.h
+licence_tesseract=LICENSE
+# MinGW-w64 has the Winsock library as libws2_32.a: set(LIB_Ws2_32 ws2_32).
+mend_tesseract='s/Ws2_32)$/ws2_32)/'
 
 fail() {
     echo "KEYPAD32 set-up failed: $1" >&2
@@ -28,7 +52,7 @@ fail() {
     [ -s "$log" ] && { echo "  The last lines of $log:" >&2; tail -5 "$log" | sed 's/^/    /' >&2; }
     exit 1
 }
-var() { local name="$1_${2//-/_}[@]"; echo "${!name}"; }
+var() { local name="$1_${2//-/_}[@]"; echo "${!name:-}"; }
 
 # The Signed-By field of the sources entry (file:index) that serves a suite,
 # so that the deb-src entry names the same key (apt refuses two that differ).
@@ -78,8 +102,10 @@ fetch() {
     fi
     [ -n "$version" ] || fail "apt-get source $package: Debian's source package of $package cannot be had ($(grep '^E:' "$log" | tail -1))" \
         "check the deb-src entry (${sources_file}) and the network, then run again"
-    local tree=$cache/src/${package}_$version
-    if [ ! -f "$tree/CMakeLists.txt" ]; then
+    local tree=$cache/src/${package}_$version mend
+    mend=$(var mend "$package")
+    # A tree mended otherwise than the script says now is fetched anew.
+    if [ ! -f "$tree/CMakeLists.txt" ] || { [ -n "$mend" ] && [ "$(cat "$tree.mended" 2>/dev/null)" != "$mend" ]; }; then
         local work
         work=$cache/src/fetch.$$
         rm -rf "$work" && mkdir -p "$work" || fail "$cache is not writable"
@@ -93,6 +119,10 @@ fetch() {
         tree=$cache/src/$tree
         rm -rf "$tree"
         mv "$work"/"$package"-*/ "$tree" && rm -rf "$work" || fail "apt-get source $package gave no source tree in $work"
+        if [ -n "$mend" ]; then
+            sed -i "$mend" "$tree/CMakeLists.txt" && echo "$mend" >"$tree.mended" ||
+                fail "the source of $package in $tree could not be mended"
+        fi
     fi
     echo "$tree"
 }
@@ -104,28 +134,44 @@ build() {
     local triple=$arch-w64-mingw32 cc
     for cc in "$triple-gcc-posix" "$triple-gcc" ""; do command -v "$cc" >/dev/null && break; done
     [ -n "$cc" ] || fail "no $arch MinGW-w64 compiler ($triple-gcc-posix) to build $package with" "run bash scripts/setup.sh"
-    # Keyed by the source, the compiler and the options it was built with.
-    local options
-    options=$(var options "$package" | md5sum | cut -c1-8)
-    local key="$(basename "$tree")/$triple-gcc$("$cc" -dumpversion)-$options"
+    # The options with the built trees of the libraries it builds on, so
+    # that a library built anew makes those built on it built anew too.
+    local options=() option other tree_of
+    for option in $(var options "$package"); do
+        for other in "${libraries[@]}"; do
+            tree_of=built_${other//-/_}_$arch
+            option=${option//@$other@/${!tree_of:-}}
+        done
+        options+=("$option")
+    done
+    # Keyed by the source, the compiler, the options and the mend it was built with.
+    local hash
+    hash=$(printf '%s\n' "${options[@]}" "$(var mend "$package")" | md5sum | cut -c1-8)
+    local key="$(basename "$tree")/$triple-gcc$("$cc" -dumpversion)-$hash"
     local built=$cache/lib/$key stamp=$folder/libs/.$package
+    printf -v "built_${package//-/_}_$arch" %s "$built"
     [ -f "$stamp" ] && [ "$(cat "$stamp")" = "$key" ] && return 0
-    if [ ! -f "$built/$(var product "$package")" ]; then
+    if [ ! -f "$built/$(var product "$package")" ] || [ ! -f "$built/share/licences/$package.txt" ]; then
         echo "KEYPAD32: building $package for $arch from Debian's source (once per machine)..."
         local work
         work=$cache/lib/build.$$
-        rm -rf "$work" && mkdir -p "$work" || fail "$cache is not writable"
-        # shellcheck disable=SC2046
-        { cmake -S "$tree" -B "$work/build" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-            -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$arch.cmake" -DCMAKE_INSTALL_PREFIX="$work/install" \
-            $(var options "$package") &&
-            cmake --build "$work/build" &&
-            cmake --install "$work/build"; } >>"$log" 2>&1 ||
-            { rm -rf "$work"; fail "$package could not be built for $arch"; }
-        mkdir -p "$(dirname "$built")" && rm -rf "$built" && mv "$work/install" "$built" && rm -rf "$work"
+        rm -rf "$work" "$built" && mkdir -p "$work" || fail "$cache is not writable"
+        # Installed where it stays: its CMake package names its own folder.
+        { cmake -S "$tree" -B "$work" -G Ninja -DCMAKE_BUILD_TYPE=Release \
+            -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$arch.cmake" -DCMAKE_INSTALL_PREFIX="$built" \
+            "${options[@]}" &&
+            cmake --build "$work" &&
+            cmake --install "$work"; } >>"$log" 2>&1 ||
+            { rm -rf "$work" "$built"; fail "$package could not be built for $arch"; }
+        rm -rf "$work"
+        # Its licence goes with the product that links it; copied last, it
+        # marks the built tree whole.
+        mkdir -p "$built/share/licences" &&
+            cp "$tree/$(var licence "$package")" "$built/share/licences/$package.txt" ||
+            fail "$package has no licence file $(var licence "$package")"
     fi
-    mkdir -p "$folder/libs" && cp -R "$built/include" "$built/lib" "$folder/libs/" && echo "$key" >"$stamp" ||
-        fail "$package could not be copied into $folder/libs"
+    mkdir -p "$folder/libs" && cp -R "$built/include" "$built/lib" "$built/share" "$folder/libs/" &&
+        echo "$key" >"$stamp" || fail "$package could not be copied into $folder/libs"
 }
 
 [ $# -ge 2 ] && [ $(($# % 2)) = 0 ] || { echo "usage: cross_libs.sh ARCH BUILD_FOLDER [ARCH BUILD_FOLDER]..." >&2; exit 2; }

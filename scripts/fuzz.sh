@@ -41,10 +41,10 @@ need() {
         >>"$log" 2>&1 || { echo "fuzz: could not install ${missing[*]} (see $log)"; return 1; }
 }
 
-need clang-14 cmake ninja-build python3 qpdf || { echo "fuzz: clang-14, CMake, Ninja and qpdf are needed" >&2; exit 1; }
+need clang-14 cmake ninja-build python3 qpdf zlib1g-dev || { echo "fuzz: clang-14, CMake, Ninja, qpdf and zlib are needed" >&2; exit 1; }
 need libtiff-dev || echo "fuzz: without libtiff the Group 4 round trip is not compared"
 variants=(x86_64)
-if need libc6-dev-i386 lib32stdc++-12-dev; then
+if need libc6-dev-i386 lib32stdc++-12-dev lib32z1-dev; then
     variants+=(i386)
 else
     echo "fuzz: no 32-bit C++ libraries: the 32-bit build is left out"

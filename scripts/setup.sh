@@ -32,7 +32,8 @@ common=(cmake ninja-build googletest python3 python3-pil imagemagick libtiff-too
     libjpeg-turbo-progs ghostscript xvfb xauth x11-utils mingw-w64-tools clang-format fp-utils nsis
     python3-aiosmtpd openssl exim4-daemon-light libchm-bin
     qpdf poppler-utils python3-pikepdf img2pdf icc-profiles-free
-    nasm dpkg-dev gcc libtiff-dev libjpeg62-turbo-dev)
+    nasm dpkg-dev gcc libtiff-dev libjpeg62-turbo-dev
+    libz-mingw-w64-dev tesseract-ocr-eng tesseract-ocr fonts-dejavu-core)
 # The 32-bit build's own packages; the 32-bit Wine (i386) comes after them.
 packages_i686=(g++-mingw-w64-i686-posix binutils-mingw-w64-i686 wine)
 packages_i386=(wine32:i386)

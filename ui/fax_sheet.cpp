@@ -156,6 +156,7 @@ int SaveProfileChoice(int ok) {
         TakeListedProfiles(page);
         LockProfileChoice();
         PagesAsDocument = SendDlgItemMessageA(page, IDC_PAGES_AS_LIST, CB_GETCURSEL, 0, 0) == 1;
+        SearchableText = IsDlgButtonChecked(page, IDC_SEARCHABLE_TEXT) == BST_CHECKED;
         UnlockProfileChoice();
     }
     const char *file = SettingsPathFor("SYS.INI");
@@ -163,6 +164,7 @@ int SaveProfileChoice(int ok) {
     written &= WritePrivateProfileStringA("Varnel FAX", "MS Exchange Email", MailProfileName, file);
     written &= WriteIntSetting("Varnel FAX", "UseProfile", file, Destination);
     written &= WriteIntSetting("Varnel FAX", "SendPagesAs", file, PagesAsDocument);
+    written &= WriteIntSetting("Varnel FAX", "SearchableText", file, SearchableText);
     return written != 0;
 }
 
@@ -223,6 +225,8 @@ static BOOL InitProfilePage(HWND page, LPARAM parameter) {
     for (const char *choice : PagesAsChoices)
         SendDlgItemMessageA(page, IDC_PAGES_AS_LIST, CB_ADDSTRING, 0, (LPARAM)choice);
     SendDlgItemMessageA(page, IDC_PAGES_AS_LIST, CB_SETCURSEL, PagesAsDocument, 0);
+    CheckDlgButton(page, IDC_SEARCHABLE_TEXT, SearchableText ? BST_CHECKED : BST_UNCHECKED);
+    EnableWindow(GetDlgItem(page, IDC_SEARCHABLE_TEXT), PagesAsDocument);
     SetFocus(GetDlgItem(page, IDC_FAX_PROFILE_BUTTON + destination));
     TabLibrary.SetPageActive(page, parameter, 0);
     return !TabLibrary.IsRegisteredDialog(GetParent(page));
@@ -231,6 +235,10 @@ static BOOL InitProfilePage(HWND page, LPARAM parameter) {
 static void OnProfileCommand(HWND page, WORD id, WORD code) {
     if ((id == IDC_FAX_PROFILE_LIST || id == IDC_MAIL_PROFILE_LIST) && code == CBN_SELCHANGE) {
         ShowListedProfile(page, id == IDC_MAIL_PROFILE_LIST);
+    } else if (id == IDC_PAGES_AS_LIST && code == CBN_SELCHANGE) {
+        // Only a PDF document can carry the text.
+        EnableWindow(GetDlgItem(page, IDC_SEARCHABLE_TEXT),
+                     SendDlgItemMessageA(page, IDC_PAGES_AS_LIST, CB_GETCURSEL, 0, 0) == 1);
     } else if ((id == IDC_FAX_PROFILE_BUTTON || id == IDC_MAIL_PROFILE_BUTTON) &&
                code == BN_CLICKED) {
         ChangeDestination(page, id - IDC_FAX_PROFILE_BUTTON);

@@ -17,17 +17,37 @@ rendered by pdftoppm at that resolution equals its Group 4 page exactly, and a
 JPEG page the JPEG's own decoding (within 8 levels). The document's images
 are its page files' data byte for byte.
 
+A searchable document (searchable.eml, three pages of text_pages.py scanned at
+300 dpi) must also give back its text to `pdftotext -raw -bbox`: at least 99 %
+of each page's words, in order, each within 2 points of where it stands in
+the image (its ink across, its line's extent down). (-raw reads the words in
+the order the document lays them, the order of reading; without it poppler
+takes the higher right ends of a skewed page's lines for another column.)
+`pdffonts` must list its one
+font as embedded, and its text layer, the font counted whole to each page,
+must take at most 8 KiB a page of 40 lines. The documents that went without
+the OCR library's data or the library (no-data.eml, no-library.eml) must have
+no text and no font. The document FaxJobTests wrote with words of its own
+(words.pdf) must give each back as words.txt says it reads, where its box is
+(within a pixel and a half at its 100 dpi: a word's width is laid with a whole
+percent of scaling), on its first page, and nothing on the second.
+
 Usage: check_pages.py FOLDER (C:\\Varnel\\FAXJOB of the test prefix)."""
 import email
 import email.policy
+import html
 import io
+import json
 import os
+import re
 import subprocess
 import sys
 import tempfile
 
 import pikepdf
 from PIL import Image, ImageChops, ImageStat
+
+from text_pages import matched, normal
 
 folder = sys.argv[1]
 failures = []
@@ -45,6 +65,13 @@ CASES = {
 }
 PDF_PAGES = 3  # pages of each PDF attachment
 LETTER = (612, 792)
+# searchable message -> its pages of text_pages.py, scanned at 300 dpi
+SEARCHABLE = {"searchable.eml": ["sans", "serif-skewed", "sans-skewed"]}
+# messages whose documents went without text -> their pages (source-text.bmp at 100 dpi)
+WITHOUT_TEXT = {"no-library.eml": 1, "no-data.eml": 2}
+WORDS_FOUND = 0.99
+BOX_POINTS = 2.0
+TEXT_LAYER_BYTES = 8192
 
 
 def libtiff_problems(data):
@@ -130,6 +157,123 @@ def check_pdf(name, data, pages):
                 name, number, encoding, image.Width, image.Height, size, dpi, wrong))
 
 
+def pdf_attachment(message_name):
+    """The message's only attachment, a PDF: its name and bytes, or None."""
+    path = os.path.join(folder, message_name)
+    if not os.path.exists(path):
+        failures.append("%s is missing" % message_name)
+        return None
+    with open(path, "rb") as f:
+        message = email.message_from_bytes(f.read(), policy=email.policy.default)
+    parts = [(p.get_filename(), p.get_payload(decode=True)) for p in message.iter_attachments()]
+    if len(parts) != 1 or not parts[0][0].endswith(".PDF"):
+        failures.append("%s: attachments %s, not one PDF" % (message_name, [n for n, _ in parts]))
+        return None
+    return parts[0]
+
+
+def bbox_words(path):
+    """pdftotext -raw -bbox: each page's words, (text, xMin, yMin, xMax, yMax) in points."""
+    out = subprocess.run(["pdftotext", "-raw", "-bbox", path, "-"], capture_output=True,
+                         text=True, check=True).stdout
+    pages = []
+    for page in out.split("<page ")[1:]:
+        pages.append([(html.unescape(m.group(5)),) + tuple(float(m.group(i)) for i in range(1, 5))
+                      for m in re.finditer(r'<word xMin="([\d.]+)" yMin="([\d.]+)" xMax="([\d.]+)"'
+                                           r' yMax="([\d.]+)">([^<]*)</word>', page)])
+    return pages
+
+
+def object_sizes(path):
+    """Bytes of each object of a document as written (number -> size), from
+    qpdf's account of where each begins."""
+    out = subprocess.run(["qpdf", "--show-xref", path], capture_output=True, text=True,
+                         check=True).stdout
+    starts = sorted((int(m.group(2)), int(m.group(1)))
+                    for m in re.finditer(r"^(\d+)/0: uncompressed; offset = (\d+)", out, re.M))
+    with open(path, "rb") as f:
+        data = f.read()
+    table = int(data[data.rindex(b"startxref") + 10:].split()[0])
+    ends = [s for s, _ in starts[1:]] + [table]
+    return {number: end - start for (start, number), end in zip(starts, ends)}
+
+
+def font_objects(font):
+    """The objects of a Type 0 font: itself, its CID font, descriptor, program and maps."""
+    cid = font.DescendantFonts[0]
+    return [font, font.ToUnicode, cid, cid.CIDToGIDMap, cid.FontDescriptor,
+            cid.FontDescriptor.FontFile2]
+
+
+def check_text(name, data, page_names, truth):
+    with tempfile.TemporaryDirectory() as scratch:
+        path = os.path.join(scratch, "document.pdf")
+        with open(path, "wb") as f:
+            f.write(data)
+        fonts = subprocess.run(["pdffonts", path], capture_output=True, text=True,
+                               check=True).stdout.splitlines()[2:]
+        if len(fonts) != 1 or fonts[0].split()[-5] != "yes":
+            failures.append("%s: pdffonts lists %s, not one embedded font" % (name, fonts))
+        sizes = object_sizes(path)
+        pdf = pikepdf.open(path)
+        found = bbox_words(path)
+        if len(found) != len(page_names):
+            failures.append("%s: pdftotext read %d pages" % (name, len(found)))
+            return
+        for number, (page, words, page_name) in enumerate(zip(pdf.pages, found, page_names), 1):
+            want = truth[page_name]
+            scale = 72.0 / want["dpi"]
+            expected = [normal(w[0]) for w in want["words"]]
+            pairs = matched(expected, [w[0] for w in words])
+            share = len(pairs) / len(expected)
+            worst, worst_word = 0.0, None
+            for a, b in pairs:
+                w = want["words"][a]
+                wanted = (w[1] * scale, w[5] * scale, w[3] * scale, w[6] * scale)
+                off = max(abs(x - y) for x, y in zip(wanted, words[b][1:]))
+                if off > worst:
+                    worst, worst_word = off, (w[0], [round(v, 1) for v in wanted],
+                                              [round(v, 1) for v in words[b][1:]])
+            if share < WORDS_FOUND:
+                missed = [expected[i] for i in range(len(expected)) if i not in dict(pairs)]
+                failures.append("%s page %d: %.1f %% of the words found; missed %s" % (
+                    name, number, share * 100, missed[:20]))
+            if worst > BOX_POINTS:
+                failures.append("%s page %d: a word %.1f points off: %s" % (name, number, worst,
+                                                                          worst_word))
+            # The text layer: the page's text stream, its share of the page
+            # object and the whole font, against the page's image.
+            contents = page.obj.Contents
+            font = page.Resources.get("/Font", {}).get("/T")
+            if not isinstance(contents, pikepdf.Array) or len(contents) != 2 or font is None:
+                failures.append("%s page %d: no text layer" % (name, number))
+                continue
+            font_bytes = sum(sizes[o.objgen[0]] for o in font_objects(font))
+            page_entries = "/Font<</T %d 0 R>>[ %d 0 R]" % (font.objgen[0], contents[1].objgen[0])
+            layer = sizes[contents[1].objgen[0]] + font_bytes + len(page_entries)
+            image = sizes[next(iter(page.images.values())).objgen[0]]
+            if layer > TEXT_LAYER_BYTES:
+                failures.append("%s page %d: a text layer of %d bytes" % (name, number, layer))
+            print("%s page %d (%s): %d of %d words found (%.1f %%), the farthest %.2f points off; "
+                  "text layer %d bytes (font %d) beside the image's %d bytes" % (
+                      name, number, page_name, len(pairs), len(expected), share * 100, worst,
+                      layer, font_bytes, image))
+
+
+def check_no_text(name, data):
+    with tempfile.TemporaryDirectory() as scratch:
+        path = os.path.join(scratch, "document.pdf")
+        with open(path, "wb") as f:
+            f.write(data)
+        text = subprocess.run(["pdftotext", path, "-"], capture_output=True, text=True,
+                              check=True).stdout
+        fonts = subprocess.run(["pdffonts", path], capture_output=True, text=True,
+                               check=True).stdout.splitlines()[2:]
+        if text.strip() or fonts:
+            failures.append("%s: text %r, fonts %s in a document without text" % (
+                name, text.strip()[:80], fonts))
+
+
 def compare(name, data, source, dpi, kind):
     image = Image.open(io.BytesIO(data))
     got_dpi = tuple(round(float(v)) for v in image.info.get("dpi", (0, 0)))
@@ -182,6 +326,54 @@ for message_name, (page, names, dpi, kind) in CASES.items():
         else:
             compare("%s/%s" % (message_name, name), data, source, dpi, kind)
         checked += 1
+
+text_folder = os.path.join(folder, "text")
+truth = None
+if os.path.exists(os.path.join(text_folder, "truth.json")):
+    with open(os.path.join(text_folder, "truth.json")) as f:
+        truth = json.load(f)
+for message_name, page_names in SEARCHABLE.items():
+    attachment = pdf_attachment(message_name)
+    if attachment is None or truth is None:
+        failures.append("%s: no document or no truth.json" % message_name)
+        continue
+    name = "%s/%s" % (message_name, attachment[0])
+    pages = []
+    for page_name in page_names:
+        source = Image.open(os.path.join(text_folder, page_name + ".bmp"))
+        pages.append((source, (300, 300), LETTER, None))
+    check_pdf(name, attachment[1], pages)
+    check_text(name, attachment[1], page_names, truth)
+    checked += 1
+for message_name, count in WITHOUT_TEXT.items():
+    attachment = pdf_attachment(message_name)
+    if attachment is None:
+        continue
+    source = Image.open(os.path.join(folder, "source-text.bmp")).convert("RGB")
+    want = source.resize((LETTER[0] * 100 // 72, LETTER[1] * 100 // 72), Image.NEAREST)
+    name = "%s/%s" % (message_name, attachment[0])
+    check_pdf(name, attachment[1], [(want, (100, 100), LETTER, None)] * count)
+    check_no_text(name, attachment[1])
+    checked += 1
+
+# Words of the writer's own, where their boxes say (100 dpi).
+words_pdf = os.path.join(folder, "words.pdf")
+if os.path.exists(words_pdf):
+    with open(os.path.join(folder, "words.txt"), encoding="utf-8") as f:
+        wanted = [line.rstrip("\n").split(" ", 4) for line in f if line.strip()]
+    pages = bbox_words(words_pdf)
+    got = pages[0] if pages else []
+    if [w[0] for w in got] != [w[4] for w in wanted] or len(pages) != 2 or pages[1]:
+        failures.append("words.pdf: read %s, not %s" % (pages, [w[4] for w in wanted]))
+    else:
+        for w, g in zip(wanted, got):
+            box = [float(v) * 0.72 for v in w[:4]]
+            if max(abs(a - b) for a, b in zip(box, g[1:])) > 1.5 * 0.72:
+                failures.append("words.pdf: %r at %s, not %s" % (w[4], g[1:], box))
+    print("words.pdf: %d words read back: %s" % (len(got), [w[0] for w in got]))
+    checked += 1
+else:
+    failures.append("words.pdf is missing")
 
 short = os.path.join(folder, "shortpage.tif")
 if os.path.exists(short):

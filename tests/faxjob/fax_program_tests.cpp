@@ -41,6 +41,31 @@ const std::string &SourcePage(PageKind kind) {
     return paths[kind];
 }
 
+// A page of tests/faxjob/text_pages.py ("sans", "serif-skewed", ...): 300
+// dpi, 40 lines of text, written once a run beside what it says (truth.json),
+// which check_pages.py reads.
+std::string TextSourcePage(const char *name) {
+    static int written;
+    std::string folder = KeptFile("text\\");
+    if (!written) {
+        CreateDirectoryA(ProductFile("FAXJOB").c_str(), nullptr);
+        CreateDirectoryA(folder.c_str(), nullptr);
+        DeleteFileA((folder + "done").c_str());
+        written = StartHostScript(TEXT_PAGES_SCRIPT, UnixPath(folder), folder + "done", 300000);
+    }
+    return folder + name + ".bmp";
+}
+
+// The lines of the program's log.
+std::vector<std::string> LogLines() {
+    std::vector<std::string> lines;
+    std::string text = ReadFileText(ProductFile("KEYPAD32.LOG"));
+    for (size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos; at = end + 2) {
+        lines.push_back(text.substr(at, end - at));
+    }
+    return lines;
+}
+
 // The attachment names of a message, in order.
 std::vector<std::string> Attachments(const std::string &message) {
     std::vector<std::string> names;
@@ -50,22 +75,6 @@ std::vector<std::string> Attachments(const std::string &message) {
         names.push_back(message.substr(start, message.find('"', start) - start));
     }
     return names;
-}
-
-// Writes key n's recipient files (n.DES and n.INF) as the program keeps them.
-void WriteKeyFiles(int number, const std::vector<std::pair<std::string, std::string>> &people) {
-    std::vector<RecipientRecord> records;
-    for (const auto &person : people) {
-        records.push_back(
-            {0, 1, (char *)person.first.c_str(), (char *)person.second.c_str(), 0, nullptr});
-    }
-    DWORD count = (DWORD)records.size();
-    std::string strings(LayOutRecipientStrings(records.data(), count, nullptr), '\0');
-    LayOutRecipientStrings(records.data(), count, (BYTE *)&strings[0]);
-    std::string des(count * sizeof(StoredRecipient), '\0');
-    StoreRecipients(records.data(), count, (StoredRecipient *)&des[0]);
-    WriteFileText(ProductFile((std::to_string(number) + ".DES").c_str()), des);
-    WriteFileText(ProductFile((std::to_string(number) + ".INF").c_str()), strings);
 }
 
 const char *const FinalTexts[] = {"Xferred to Xchg", "User Cancelled!", "Not Enough Mem!",
@@ -198,9 +207,11 @@ class FaxJob : public ProgramFixture {
                          60000) &&
                WaitUntil([] { return !DeliveryAgentRunning(); }, 60000) && SettlePanel();
     }
-    void SendPagesAsOneDocument() {
+    void SendPagesAsOneDocument(bool searchable = false) {
         WritePrivateProfileStringA(NULL, NULL, NULL, SettingsFile.c_str()); // written anew above
         WritePrivateProfileStringA("Varnel FAX", "SendPagesAs", "1", SettingsFile.c_str());
+        WritePrivateProfileStringA("Varnel FAX", "SearchableText", searchable ? "1" : "0",
+                                   SettingsFile.c_str());
     }
 };
 
@@ -252,6 +263,120 @@ TEST_F(FaxJob, PagesGoAsOnePdfDocumentByEmailAndByFax) {
     Load(TextPage, 3);
     ASSERT_EQ("Xferred to Xchg", Fax());
     EXPECT_EQ(std::vector<std::string>{"FX-00042.PDF"}, Attachments(KeepMessage("fax-pdf.eml")));
+    EXPECT_EQ(0, PageFilesLeft());
+}
+
+// Three pages of text scanned at 300 dpi by e-mail into one searchable PDF
+// document, a page's text read while the next one scans: check_pages.py
+// reads the text back with poppler (the pages' words, each where it stands
+// in the image), finds the font embedded and the PDF/A identification, and
+// weighs the text layer against the images. The OCR library is loaded for
+// the first page, not at start-up. Nothing is logged, and what the
+// OCR engine took is given back when a job ends: a second job leaves the
+// program's memory and handles where the first left them.
+TEST_F(FaxJob, ThreeTextPagesGoAsOneSearchablePdfDocument) {
+    const char *const names[3] = {"sans", "serif-skewed", "sans-skewed"};
+    SendPagesAsOneDocument(true);
+    DeleteFileA(ProductFile("KEYPAD32.LOG").c_str());
+    Start();
+    auto ocrLoaded = [&] {
+        std::vector<std::string> modules = LoadedModules(Keypad);
+        return std::count(modules.begin(), modules.end(), "KPOCR32.DLL") != 0;
+    };
+    EXPECT_FALSE(ocrLoaded()) << "start-up does not pay for the OCR library";
+    PressKey("resolution");
+    PressKey("resolution"); // 300 dpi
+    PressKey("speed3");
+    for (const char *name : names) {
+        Device("load " + TextSourcePage(name));
+    }
+    ASSERT_EQ("Xferred to Xchg", Fax(600000));
+    EXPECT_TRUE(ocrLoaded());
+    EXPECT_EQ(std::vector<std::string>{"FX-00040.PDF"}, Attachments(KeepMessage("searchable.eml")));
+    EXPECT_EQ(0, PageFilesLeft());
+    DWORD handlesBefore, handlesAfter;
+    SIZE_T memoryBefore, memoryAfter;
+    ProcessUsage(Keypad, &handlesBefore, &memoryBefore);
+    PressKey("speed3");
+    Device("load " + TextSourcePage("serif"));
+    ASSERT_EQ("Xferred to Xchg", Fax(600000));
+    ProcessUsage(Keypad, &handlesAfter, &memoryAfter);
+    printf("a searchable job: handles %lu -> %lu, private memory %lu -> %lu KiB\n", handlesBefore,
+           handlesAfter, (unsigned long)(memoryBefore / 1024), (unsigned long)(memoryAfter / 1024));
+    EXPECT_LE(handlesAfter, handlesBefore + 2);
+    EXPECT_LT(memoryAfter, memoryBefore + 1024 * 1024);
+    EXPECT_TRUE(LogLines().empty());
+}
+
+// Stop while the second page scans and the first page's text is read, then
+// Stop while the last page's text is read: each ends the job as during a
+// scan: nothing sent, nothing left, "User Cancelled!".
+TEST_F(FaxJob, StopWhileTheTextIsReadSendsNothing) {
+    SendPagesAsOneDocument(true);
+    Start();
+    PressKey("resolution");
+    PressKey("resolution"); // 300 dpi
+    PressKey("speed3");
+    Device("load " + TextSourcePage("serif"));
+    Device("load " + TextSourcePage("sans"));
+    // Each read waits 2 s, or until Stop reaches the device.
+    Device("fault slow 2000");
+    long scanned = DeviceCounter("scanned");
+    ASSERT_TRUE(PressJobKey("fax"));
+    ASSERT_TRUE(WaitUntil([&] { return DeviceCounter("scanned") != scanned; }, 120000))
+        << "the first page was not scanned";
+    PressKey("stop");
+    EXPECT_EQ("User Cancelled!",
+              WaitForJobEnd(FinalTexts, sizeof FinalTexts / sizeof *FinalTexts, 120000));
+    EXPECT_TRUE(Messages().empty());
+    EXPECT_EQ(0, PageFilesLeft());
+
+    Device("fault clear");
+    Device("clear");
+    PressKey("speed3");
+    Device("load " + TextSourcePage("serif"));
+    ASSERT_TRUE(PressJobKey("fax"));
+    ASSERT_EQ("Reading Text...", WaitForLcd(2, "Reading Text...", 120000));
+    PressKey("stop");
+    EXPECT_EQ("User Cancelled!",
+              WaitForJobEnd(FinalTexts, sizeof FinalTexts / sizeof *FinalTexts, 120000));
+    EXPECT_TRUE(Messages().empty());
+    EXPECT_EQ(0, PageFilesLeft());
+}
+
+// Without the OCR library, and then without its data, the job sends its
+// document without text (check_pages.py finds none), as it would without
+// the choice, and the log says why in one line each time.
+TEST_F(FaxJob, WithoutTheOcrLibraryOrItsDataTheDocumentGoesWithoutTextAndTheLogSaysWhy) {
+    std::string library = ProductFile("DLL32\\KPOCR32.DLL");
+    std::string data = ProductFile("DLL32\\tessdata\\eng.traineddata");
+    SendPagesAsOneDocument(true);
+    DeleteFileA(ProductFile("KEYPAD32.LOG").c_str());
+    Start();
+    {
+        FileBackup kept(library);
+        ASSERT_TRUE(DeleteFileA(library.c_str()));
+        PressKey("speed3");
+        Load(TextPage);
+        ASSERT_EQ("Xferred to Xchg", Fax());
+        EXPECT_EQ(std::vector<std::string>{"FX-00040.PDF"},
+                  Attachments(KeepMessage("no-library.eml")));
+    }
+    std::vector<std::string> lines = LogLines();
+    ASSERT_EQ(1u, lines.size());
+    EXPECT_NE(std::string::npos, lines[0].find("KPOCR32.DLL cannot be loaded")) << lines[0];
+    {
+        FileBackup kept(data);
+        ASSERT_TRUE(DeleteFileA(data.c_str()));
+        PressKey("speed3");
+        Load(TextPage, 2);
+        ASSERT_EQ("Xferred to Xchg", Fax());
+        EXPECT_EQ(std::vector<std::string>{"FX-00041.PDF"},
+                  Attachments(KeepMessage("no-data.eml")));
+    }
+    lines = LogLines();
+    ASSERT_EQ(2u, lines.size());
+    EXPECT_NE(std::string::npos, lines[1].find("eng.traineddata")) << lines[1];
     EXPECT_EQ(0, PageFilesLeft());
 }
 

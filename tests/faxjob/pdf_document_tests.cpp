@@ -83,7 +83,7 @@ class PdfDocument : public ::testing::Test {
   protected:
     std::string Folder = TempPath("pdfpages\\");
     std::string Kept = ProductFile("FAXJOB\\");
-    PdfDocumentRecord Record = {"Scanned document", "Varnel Keypad Program", nullptr, 0};
+    PdfDocumentRecord Record = {"Scanned document", "Varnel Keypad Program", nullptr, 0, nullptr};
     std::string Text, Grey, Colour;
 
     void SetUp() override {
@@ -133,6 +133,53 @@ TEST_F(PdfDocument, EveryKindOfPageGoesInAsItsFileHoldsIt) {
         ASSERT_TRUE(CopyFileA(pages[i].c_str(), (Kept + name).c_str(), FALSE));
     }
     EXPECT_EQ(std::vector<std::string>(), Leftovers(Kept));
+}
+
+// Words of any characters on a text page: the document keeps them for
+// check_pages.py, which finds each with poppler as the text it should read
+// and where its box says (words.pdf, what it should find in words.txt).
+// Parentheses and backslashes are escaped, controls dropped, a character
+// beyond the basic plane read as U+FFFD; a page without words gets no text.
+TEST_F(PdfDocument, WordsOfAnyCharactersAreLaidWhereTheirBoxesSay) {
+    struct Word {
+        const wchar_t *Text;
+        const char *Reads; // UTF-8
+        LONG Left, Top, Right, Bottom, LineTop, LineBottom;
+    };
+    const Word words[] = {
+        {L"(paren)", "(paren)", 100, 100, 300, 130, 95, 140},
+        {L"back\\slash", "back\\slash", 330, 100, 520, 130, 95, 140},
+        {L"line\r\nend", "lineend", 550, 102, 700, 128, 95, 140},
+        {L"\u00dcn\u00efc\u00f6d\u00e9\u2014\u2019s",
+         "\xc3\x9c"
+         "n"
+         "\xc3\xaf"
+         "c"
+         "\xc3\xb6"
+         "d"
+         "\xc3\xa9\xe2\x80\x94\xe2\x80\x99"
+         "s",
+         100, 300, 420, 340, 290, 350},
+        {L"\U0001F600!", "\xef\xbf\xbd!", 450, 300, 520, 340, 290, 350},
+    };
+    std::wstring text;
+    std::vector<OcrWord> boxes;
+    std::string expected;
+    for (const Word &w : words) {
+        boxes.push_back({w.Left, w.Top, w.Right, w.Bottom, w.LineTop, w.LineBottom, 90,
+                         (DWORD)text.size(), (WORD)wcslen(w.Text), (WORD)(w.Left == 100)});
+        text += w.Text + std::wstring(1, L'\0');
+        char line[160];
+        snprintf(line, sizeof line, "%ld %ld %ld %ld %s\n", w.Left, w.LineTop, w.Right,
+                 w.LineBottom, w.Reads);
+        expected += line;
+    }
+    OcrResult result = {(DWORD)boxes.size(), boxes.data(), text.c_str()};
+    OcrResult *pages[2] = {&result, nullptr};
+    Record.PageText = pages;
+    DeleteFileA((Kept + "words.pdf").c_str());
+    ASSERT_EQ(PdfWritten, Write(Kept + "words.pdf", {Text, Text}));
+    WriteFileText(Kept + "words.txt", expected);
 }
 
 // Each page file a job could meet damaged or unexpected, between two good

@@ -66,7 +66,10 @@ echo "$output" | tail -20
 check "the scripted session runs from a prefix made by Setup" same "$rc" 0
 check "the session printed its copy" grep -q 'printed copy (PostScript)' <<<"$output"
 product=$WINEPREFIX/drive_c/Varnel
-check "the product is in C:\\Varnel" same "$(files_in "$product/EXE32") $(files_in "$product/DLL32" | wc -w)" "KEYPAD32.EXE  9"
+check "the product is in C:\\Varnel" same "$(files_in "$product/EXE32") $(files_in "$product/DLL32" | wc -w)" "KEYPAD32.EXE  11"
+check "with the OCR library, its data and the licences of the libraries built in" same \
+    "$(files_in "$product/DLL32" | tr ' ' '\n' | grep -ci -e kpocr32.dll -e tessdata/eng.traineddata) $(files_in "$product/LICENCES")" \
+    "2 leptonlib.txt libjpeg-turbo.txt tesseract.txt "
 check "VARNEL.INI names it" same "$(ini_value "$WINEPREFIX/drive_c/windows/VARNEL.INI" DLL32 | head -1)" 'C:\Varnel\DLL32\'
 check "registered with Windows" has_uninstall_key
 

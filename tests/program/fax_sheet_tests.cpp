@@ -107,6 +107,14 @@ class FaxSheet : public ProgramFixture {
         return SendMessageA(FindControl(Sheet, id), BM_GETCHECK, 0, 0) == BST_CHECKED;
     }
     void Click(int id) { SendMessageA(FindControl(Sheet, id), BM_CLICK, 0, 0); }
+    // Chooses how the pages go in the list, as a click on one of its lines does.
+    void ChoosePagesAs(int line) {
+        HWND list = FindControl(Sheet, IDC_PAGES_AS_LIST);
+        SendMessageA(list, CB_SETCURSEL, line, 0);
+        SendMessageA(GetParent(list), WM_COMMAND, MAKEWPARAM(IDC_PAGES_AS_LIST, CBN_SELCHANGE),
+                     (LPARAM)list);
+    }
+    bool Usable(int id) { return IsWindowEnabled(FindControl(Sheet, id)) != 0; }
     HWND Strip() {
         return FindWindowExA(FindControl(Sheet, IDC_SHEET_TABS), NULL, "SysTabControl32", NULL);
     }
@@ -271,31 +279,47 @@ TEST_F(FaxSheet, AProfileNameNoLongerListedShowsTheListedOne) {
     EXPECT_EQ("Varnel Fax", Saved("MS Exchange Fax"));
 }
 
-// The destination, and how the pages go: separate files without the key.
+// The destination, and how the pages go: separate files without the key,
+// and a searchable text only for one PDF document (grey otherwise); the
+// page's last line is whole within the tabs, above the sheet's buttons.
 TEST_F(FaxSheet, OkWritesTheChoiceAndCancelLeavesTheNewDestinationUnsaved) {
     Open();
     EXPECT_EQ("separate image files", Field(IDC_PAGES_AS_LIST));
+    EXPECT_FALSE(Usable(IDC_SEARCHABLE_TEXT));
+    RECT box, tabs;
+    GetWindowRect(FindControl(Sheet, IDC_SEARCHABLE_TEXT), &box);
+    GetWindowRect(FindControl(Sheet, IDC_SHEET_TABS), &tabs);
+    EXPECT_LE(box.bottom, tabs.bottom) << "the box is hidden behind the buttons";
     Click(IDC_MAIL_PROFILE_BUTTON);
-    SendMessageA(FindControl(Sheet, IDC_PAGES_AS_LIST), CB_SETCURSEL, 1, 0);
+    ChoosePagesAs(1);
+    Click(IDC_SEARCHABLE_TEXT);
     EXPECT_EQ(" I", WaitForLcd(0, "LT TXT DFT 050 I").substr(14));
     Close(IDCANCEL);
     EXPECT_EQ("0", Saved("UseProfile"));
     EXPECT_EQ("Varnel Fax", Saved("MS Exchange Fax"));
     EXPECT_EQ("(missing)", Saved("SendPagesAs"));
+    EXPECT_EQ("(missing)", Saved("SearchableText"));
     EXPECT_EQ("LT TXT DFT 050 I", LcdStatus());
 
     OpenAgain();
     EXPECT_TRUE(Checked(IDC_MAIL_PROFILE_BUTTON)) << "the destination in force";
     EXPECT_EQ("separate image files", Field(IDC_PAGES_AS_LIST));
-    SendMessageA(FindControl(Sheet, IDC_PAGES_AS_LIST), CB_SETCURSEL, 1, 0);
+    EXPECT_FALSE(Checked(IDC_SEARCHABLE_TEXT));
+    ChoosePagesAs(1);
+    EXPECT_TRUE(Usable(IDC_SEARCHABLE_TEXT));
+    Click(IDC_SEARCHABLE_TEXT);
     Close(IDOK);
     EXPECT_EQ("1", Saved("UseProfile"));
     EXPECT_EQ("Varnel Fax", Saved("MS Exchange Fax"));
     EXPECT_EQ("Varnel Mail", Saved("MS Exchange Email"));
     EXPECT_EQ("1", Saved("SendPagesAs"));
+    EXPECT_EQ("1", Saved("SearchableText"));
     EXPECT_EQ(0, ExitProgram(&Keypad));
     Open();
     EXPECT_EQ("one PDF document", Field(211));
+    EXPECT_TRUE(Checked(IDC_SEARCHABLE_TEXT));
+    ChoosePagesAs(0);
+    EXPECT_FALSE(Usable(IDC_SEARCHABLE_TEXT));
     Close(2);
 }
 

@@ -14,6 +14,7 @@
 #include "page_image.h"
 #include "abi/driver_abi.h"
 #include "abi/image_file_abi.h"
+#include "abi/telvex_abi.h"
 #include "res/resource.h"
 #include "tests/tools/help_record.h"
 
@@ -323,6 +324,21 @@ static void PagePixel(PageKind kind, LONG x, LONG y, BYTE *bgr) {
         bgr[1] = (BYTE)(30 + 200 * y / height);
         bgr[0] = (BYTE)(128 + 110 * cos((x + y) / 120.0));
     }
+}
+
+void WriteKeyFiles(int number, const std::vector<std::pair<std::string, std::string>> &people) {
+    std::vector<RecipientRecord> records;
+    for (const auto &person : people) {
+        records.push_back(
+            {0, 1, (char *)person.first.c_str(), (char *)person.second.c_str(), 0, nullptr});
+    }
+    DWORD count = (DWORD)records.size();
+    std::string strings(LayOutRecipientStrings(records.data(), count, nullptr), '\0');
+    LayOutRecipientStrings(records.data(), count, (BYTE *)&strings[0]);
+    std::string des(count * sizeof(StoredRecipient), '\0');
+    StoreRecipients(records.data(), count, (StoredRecipient *)&des[0]);
+    WriteFileText(ProductFile((std::to_string(number) + ".DES").c_str()), des);
+    WriteFileText(ProductFile((std::to_string(number) + ".INF").c_str()), strings);
 }
 
 std::string WriteSourcePage(PageKind kind, const std::string &path) {

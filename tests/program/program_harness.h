@@ -83,6 +83,9 @@ class FileBackup {
 };
 std::string ReadFileText(const std::string &path);
 void WriteFileText(const std::string &path, const std::string &text);
+// Writes speed-dial key n's recipient files (n.DES and n.INF) in the product
+// directory as the program keeps them: each person's name and address.
+void WriteKeyFiles(int number, const std::vector<std::pair<std::string, std::string>> &people);
 std::string IniValue(const std::string &file, const char *section, const char *key);
 
 // Handle count and committed memory of the program. Wine answers 0 handles

@@ -94,14 +94,14 @@ std::string UnixPath(const std::string &path) {
 }
 
 int StartHostScript(const std::string &script, const std::string &arguments,
-                    const std::string &done) {
+                    const std::string &done, DWORD timeout) {
     PROCESS_INFORMATION process = {};
     if (!LaunchCommand("Z:\\usr\\bin\\python3 " + script + " " + arguments, &process)) {
         return 0;
     }
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
-    return WaitUntil([&] { return Exists(done) != 0; }, 30000);
+    return WaitUntil([&] { return Exists(done) != 0; }, timeout);
 }
 
 int StartSmtpServer(const std::string &folder, int port, const std::string &options) {

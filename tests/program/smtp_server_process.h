@@ -19,10 +19,10 @@ int RunLibraryToolWithInput(const std::string &arguments, const std::string &tex
 // A Windows path as native programs beside Wine name it, or "".
 std::string UnixPath(const std::string &path);
 // Starts a Python script natively beside Wine with these arguments; 1 once
-// the file done (a Windows path) exists. Wine gives no handle to a native
-// program: it says what it has to say in files.
+// the file done (a Windows path) exists, within timeout ms. Wine gives no
+// handle to a native program: it says what it has to say in files.
 int StartHostScript(const std::string &script, const std::string &arguments,
-                    const std::string &done);
+                    const std::string &done, DWORD timeout = 30000);
 // A port on the loopback interface that nothing listens on, or 0.
 int FreeLoopbackPort();
 // Starts the server on port with its options, saving what it accepts in

@@ -86,7 +86,7 @@ source)
     grep -qs deb-src "$STATE"/sources/* || { echo "E: You must put some 'deb-src' URIs in your sources.list" >&2; exit 100; }
     [ "${pkgs[0]}" != "$p" ] && exit 0
     case "$all" in *" --print-uris "*) echo "'http://deb.example/${p}_2.1-1.dsc' ${p}_2.1-1.dsc 9 SHA256:0" ;;
-    *) mkdir "$p-2.1" && touch "${p}_2.1-1.dsc" "$p-2.1/CMakeLists.txt" ;; esac ;;
+    *) mkdir "$p-2.1" && touch "${p}_2.1-1.dsc" "$p-2.1/"{CMakeLists.txt,LICENSE,LICENSE.md,leptonica-license.txt} ;; esac ;;
 esac
 exit 0
 SH
@@ -124,7 +124,11 @@ set +x
 echo "cmake $*" >>"$STATE/calls"
 prefix=$(printf '%s\n' "$@" | sed -n 's/^-DCMAKE_INSTALL_PREFIX=//p')
 [ -n "$prefix" ] && echo "$prefix" >"$STATE/prefix"
-[ "$1" = --install ] && mkdir -p "$(cat "$STATE/prefix")"/{lib,include} && touch "$(cat "$STATE/prefix")/lib/libjpeg.a"
+if [ "$1" = --install ]; then
+    p=$(cat "$STATE/prefix")
+    mkdir -p "$p"/{lib,include/leptonica,include/tesseract}
+    touch "$p"/{lib/libjpeg.a,include/leptonica/allheaders.h,include/tesseract/baseapi.h}
+fi
 exit 0
 SH
     printf '#!/bin/bash\nset +x\necho 12-posix\n' >"$bin/i686-w64-mingw32-gcc-posix"
@@ -186,6 +190,8 @@ run() {
     local b
     for b in $builds; do
         [ "$rc" = 0 ] && [ ! -f "$dir/build/$b/libs/lib/libjpeg.a" ] && why+=("$at: no libjpeg.a in the $b build folder")
+        [ "$rc" = 0 ] && [ ! -f "$dir/build/$b/libs/share/licences/tesseract.txt" ] &&
+            why+=("$at: no licence of the OCR engine in the $b build folder")
     done
     [ -s "$dir/unexpected" ] && why+=("$at: ran $(tr '\n' ' ' <"$dir/unexpected")outside its stand-ins")
     # Commands run by a path: only the probe in the build tree may be.
