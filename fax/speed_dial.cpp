@@ -93,7 +93,8 @@ static int ReplacePair(const PairPaths *paths) {
 }
 
 WORD LoadSpeedDials() {
-    const char *file = SettingsPathFor("SYS.INI");
+    IniSection fax;
+    ReadIniSection(&fax, SettingsPathFor("SYS.INI"), FaxSection);
     for (int number = 1; number <= SpeedDialEntryCount; number++) {
         SpeedDialEntry *entry = &SpeedDialTable[number - 1];
         char key[32];
@@ -101,13 +102,14 @@ WORD LoadSpeedDials() {
         entry->RecipientBlock = NULL;
         entry->StringBlock = NULL;
         EntryKey(key, sizeof key, LabelKeys, number);
-        GetPrivateProfileStringA(FaxSection, key, "", entry->Label, SpeedDialLabelSize, file);
+        IniText(&fax, key, "", entry->Label, SpeedDialLabelSize);
         EntryKey(key, sizeof key, CountKeys, number);
-        entry->RecipientCount = GetPrivateProfileIntA(FaxSection, key, 0, file);
+        entry->RecipientCount = IniInt(&fax, key, 0);
         if (entry->RecipientCount && LoadSpeedDialFiles(number)) {
             entry->RecipientCount = 0;
         }
     }
+    FreeIniSection(&fax);
     return 0;
 }
 
