@@ -23,11 +23,9 @@ static void EntryKey(char *out, int size, const char *const *stems, int number) 
 }
 
 // "n.DES" or "n.INF" in the product directory, with an optional extra suffix.
-static void RecipientFilePath(char *out, int size, int number, const char *kind,
+static void RecipientFilePath(char *out, int size, const char *folder, int number, const char *kind,
                               const char *suffix) {
-    char name[24];
-    snprintf(name, sizeof name, "%d.%s%s", number, kind, suffix);
-    ProductPath(out, (WORD)size, name);
+    snprintf(out, size, "%s%d.%s%s", folder, number, kind, suffix);
 }
 
 // The names of a key's pair: in use, being written, and kept aside while a
@@ -42,12 +40,14 @@ struct PairPaths {
 };
 
 static void PairPathsFor(int number, PairPaths *paths) {
-    RecipientFilePath(paths->Records, MAX_PATH, number, "DES", "");
-    RecipientFilePath(paths->Strings, MAX_PATH, number, "INF", "");
-    RecipientFilePath(paths->NewRecords, MAX_PATH, number, "DES", ".tmp");
-    RecipientFilePath(paths->NewStrings, MAX_PATH, number, "INF", ".tmp");
-    RecipientFilePath(paths->OldRecords, MAX_PATH, number, "DES", ".old");
-    RecipientFilePath(paths->OldStrings, MAX_PATH, number, "INF", ".old");
+    char folder[MAX_PATH];
+    ProductPath(folder, sizeof folder, "");
+    RecipientFilePath(paths->Records, MAX_PATH, folder, number, "DES", "");
+    RecipientFilePath(paths->Strings, MAX_PATH, folder, number, "INF", "");
+    RecipientFilePath(paths->NewRecords, MAX_PATH, folder, number, "DES", ".tmp");
+    RecipientFilePath(paths->NewStrings, MAX_PATH, folder, number, "INF", ".tmp");
+    RecipientFilePath(paths->OldRecords, MAX_PATH, folder, number, "DES", ".old");
+    RecipientFilePath(paths->OldStrings, MAX_PATH, folder, number, "INF", ".old");
 }
 
 static int MoveFileOver(const char *from, const char *to) {
