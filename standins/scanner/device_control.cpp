@@ -102,6 +102,8 @@ int SetFault(char *args, ReplyText *reply) {
     char *name = strtok(args, " "), *value = strtok(NULL, " ");
     if (name && lstrcmpiA(name, "clear") == 0) {
         ClearDeviceFaults(&Device.State->Faults);
+        // A read that "slow" holds goes on at once (no abort is pending, so it is not failed).
+        SetEvent(Device.StopEvent);
         return CommandDone;
     }
     for (const FaultSwitch &fault : FaultSwitches) {

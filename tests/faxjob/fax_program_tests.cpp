@@ -345,10 +345,11 @@ TEST_F(FaxJob, ATypedNumberIsDialedByTheLocationsRules) {
 // logs on, addresses and names its pages as the fax it started as.
 TEST_F(FaxJob, ADestinationSwitchedOnThePageDuringAJobLeavesThatJobAFax) {
     StartWithATypedNumber();
-    Device("fault slow 1000");
-    long scanned = DeviceCounter("scanned");
+    // The page's read is held until the faults are cleared: the job is still
+    // scanning while the sheet is used, however long the sheet takes to open.
+    Device("fault slow 600000");
     PressJobKey("fax");
-    ASSERT_TRUE(WaitUntil([&] { return DeviceCounter("scanned") != scanned; }));
+    ASSERT_TRUE(WaitUntil([&] { return DeviceCounter("slow") > 0; }));
     PostMessageA(Keypad.Window, WM_COMMAND, 1004, 0);
     HWND sheet = WaitForWindow("SoftelGrayDialog32", "Varnel: Fax Configuration");
     ASSERT_NE((HWND)NULL, sheet);
