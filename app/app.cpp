@@ -1,6 +1,5 @@
 // The program's process-wide state and its initialisation and release.
 #include <windows.h>
-#include <commctrl.h>
 
 #include "app/app.h"
 #include "app/settings.h"
@@ -50,8 +49,8 @@ int InitializeApp() {
     SystemLook.ButtonHighlightColor = GetSysColor(COLOR_BTNHIGHLIGHT);
     SystemLook.ButtonShadowColor = GetSysColor(COLOR_BTNSHADOW);
     MessageHook = SetWindowsHookExA(WH_GETMESSAGE, DialogMessageHook, NULL, GetCurrentThreadId());
-    InitCommonControls();
-    StartupMark("system colours, message hook, common controls");
+    // The common controls are bound by the first dialog that makes one.
+    StartupMark("system colours, message hook");
     return 1;
 }
 

@@ -94,14 +94,10 @@ const char *SettingsPathFor(const char *fileName) {
     return SettingsPath;
 }
 
-static int ReadVarnelInt(const char *key, int fallback) {
-    return (int)GetPrivateProfileIntA(VarnelSection, key, fallback, SettingsPathFor("SYS.INI"));
-}
-
 // A level, default 50. A damaged file's level is kept to 0..100, so the
 // panel shows and steps from the same value.
-static SHORT ReadLevel(const char *key) {
-    int level = ReadVarnelInt(key, 50);
+static SHORT ReadLevel(const IniSection *varnel, const char *key) {
+    int level = IniInt(varnel, key, 50);
     return (SHORT)(level < 0 ? 0 : level > 100 ? 100 : level);
 }
 
@@ -143,9 +139,13 @@ void LoadJobCounter(const SYSTEMTIME *today) {
     FormatDayStamp(today, stamp, sizeof(stamp));
     char stored[10];
     const char *file = SettingsPathFor("SYS.INI");
-    GetPrivateProfileStringA(VarnelSection, "Date", "", stored, sizeof(stored), file);
+    IniSection varnel;
+    ReadIniSection(&varnel, file, VarnelSection);
+    IniText(&varnel, "Date", "", stored, sizeof(stored));
+    int storedJobID = IniInt(&varnel, "JobID", 0);
+    FreeIniSection(&varnel);
     if (!IsNewDay(stored, stamp)) {
-        JobID = (WORD)ReadVarnelInt("JobID", 0);
+        JobID = (WORD)storedJobID;
         return;
     }
     WritePrivateProfileStringA(VarnelSection, "Date", stamp, file);
@@ -159,18 +159,21 @@ void LoadSettings() {
     ProductPath(SettingsPath, sizeof(SettingsPath), "");
     SettingsDirEnd = lstrlenA(SettingsPath);
 
-    StartRunEnabled = StartRunAtLoad = ReadVarnelInt("StartRun", 0);
-    FaxServiceEnabled = ReadVarnelInt("FaxService", 0);
-    CopyServiceEnabled = ReadVarnelInt("CopyService", 0);
+    IniSection varnel;
+    ReadIniSection(&varnel, SettingsPathFor("SYS.INI"), VarnelSection);
+    StartRunEnabled = StartRunAtLoad = IniInt(&varnel, "StartRun", 0);
+    FaxServiceEnabled = IniInt(&varnel, "FaxService", 0);
+    CopyServiceEnabled = IniInt(&varnel, "CopyService", 0);
     for (const LevelKey &key : LevelKeys) {
         LevelPair &pair = LevelDefaults[key.Mode];
-        (key.Contrast ? pair.Contrast : pair.Brightness) = ReadLevel(key.Key);
+        (key.Contrast ? pair.Contrast : pair.Brightness) = ReadLevel(&varnel, key.Key);
     }
     LevelDefaults[ModeText].Contrast = 50; // text scans have no contrast setting
-    WindowRect.X = ReadVarnelInt("Win-X", -1);
-    WindowRect.Y = ReadVarnelInt("Win-Y", -1);
-    WindowRect.Width = ReadVarnelInt("Win-Width", -1);
-    WindowRect.Height = ReadVarnelInt("Win-Height", -1);
+    WindowRect.X = IniInt(&varnel, "Win-X", -1);
+    WindowRect.Y = IniInt(&varnel, "Win-Y", -1);
+    WindowRect.Width = IniInt(&varnel, "Win-Width", -1);
+    WindowRect.Height = IniInt(&varnel, "Win-Height", -1);
+    FreeIniSection(&varnel);
 
     SYSTEMTIME today;
     Today(&today);
@@ -182,6 +185,113 @@ void LoadSettings() {
     MailResolution = 0;
     SpeedDialKey = 0;
     ClearTypedNumber();
+}
+
+void ReadIniSection(IniSection *section, const char *file, const char *name) {
+    lstrcpynA(section->File, file, sizeof section->File);
+    section->Name = name;
+    section->Text = nullptr;
+    // A section that fills the buffer may have been cut: read it again into a larger one.
+    for (DWORD size = 4096; size <= 1024 * 1024; size *= 2) {
+        char *text = (char *)HeapAlloc(GetProcessHeap(), 0, size);
+        if (!text) {
+            return;
+        }
+        if (GetPrivateProfileSectionA(name, text, size, file) < size - 2) {
+            section->Text = text;
+            return;
+        }
+        HeapFree(GetProcessHeap(), 0, text);
+    }
+}
+
+void FreeIniSection(IniSection *section) {
+    if (section->Text) {
+        HeapFree(GetProcessHeap(), 0, section->Text);
+        section->Text = nullptr;
+    }
+}
+
+static int IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// The value of key in the section, blanks and one pair of quotes off, and
+// its length; null when the key is absent.
+static const char *FindIniValue(const IniSection *section, const char *key, int *length) {
+    int keyLength = lstrlenA(key);
+    for (const char *entry = section->Text; *entry; entry += lstrlenA(entry) + 1) {
+        const char *equals = strchr(entry, '=');
+        if (*entry == ';' || !equals) {
+            continue;
+        }
+        const char *end = equals;
+        while (end > entry && IsBlank(end[-1])) {
+            end--;
+        }
+        while (IsBlank(*entry)) {
+            entry++;
+        }
+        if (end - entry != keyLength || _strnicmp(entry, key, keyLength) != 0) {
+            continue;
+        }
+        const char *value = equals + 1;
+        while (IsBlank(*value)) {
+            value++;
+        }
+        int n = lstrlenA(value);
+        while (n > 0 && IsBlank(value[n - 1])) {
+            n--;
+        }
+        if (n >= 2 && (value[0] == '"' || value[0] == '\'') && value[n - 1] == value[0]) {
+            value++;
+            n -= 2;
+        }
+        *length = n;
+        return value;
+    }
+    return nullptr;
+}
+
+void IniText(const IniSection *section, const char *key, const char *fallback, char *out,
+             int size) {
+    if (!section->Text) {
+        GetPrivateProfileStringA(section->Name, key, fallback, out, size, section->File);
+        return;
+    }
+    int length = 0;
+    const char *value = FindIniValue(section, key, &length);
+    if (!value) {
+        value = fallback;
+        length = lstrlenA(fallback);
+    }
+    if (size > 0) {
+        length = length < size - 1 ? length : size - 1;
+        memcpy(out, value, length);
+        out[length] = 0;
+    }
+}
+
+int IniInt(const IniSection *section, const char *key, int fallback) {
+    if (!section->Text) {
+        return (int)GetPrivateProfileIntA(section->Name, key, fallback, section->File);
+    }
+    int length = 0;
+    const char *value = FindIniValue(section, key, &length);
+    if (!value || length == 0) {
+        return fallback;
+    }
+    const char *end = value + length;
+    while (value < end && IsBlank(*value)) {
+        value++;
+    }
+    int negative = value < end && *value == '-';
+    value += value < end && (*value == '-' || *value == '+');
+    UINT number = 0;
+    for (; value < end && *value >= '0' && *value <= '9'; value++) {
+        number = number * 10 + (UINT)(*value - '0');
+    }
+    return (int)(negative ? 0u - number : number);
 }
 
 BOOL WriteIntSetting(const char *section, const char *key, const char *file, int value) {

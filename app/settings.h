@@ -58,6 +58,27 @@ void LoadJobCounter(const SYSTEMTIME *today);
 // Cuts SettingsPath back to the product directory and appends the file name.
 const char *SettingsPathFor(const char *fileName);
 
+// One section of an INI file, read whole in one call: each
+// GetPrivateProfileString opens and checks the file again, which a start
+// that reads a hundred keys pays a hundred times.
+struct IniSection {
+    char File[MAX_PATH];
+    const char *Name;
+    char *Text; // "key=value" strings, each ended by a NUL, then one NUL more;
+                // null when the section could not be read whole
+};
+// Reads the section; where memory runs out, the lookups below ask the file
+// itself, so that they give what the file holds either way.
+void ReadIniSection(IniSection *section, const char *file, const char *name);
+void FreeIniSection(IniSection *section);
+// A key's value, as GetPrivateProfileString gives it: the first key of that
+// name in any case, blanks around it and one pair of quotes taken off, cut
+// to size - 1 characters; fallback when the key is absent.
+void IniText(const IniSection *section, const char *key, const char *fallback, char *out, int size);
+// A key's decimal value, as GetPrivateProfileInt gives it: fallback when
+// the key is absent or empty, the leading number otherwise (0 when none).
+int IniInt(const IniSection *section, const char *key, int fallback);
+
 BOOL WriteIntSetting(const char *section, const char *key, const char *file, int value);
 // Writes the five level keys that LoadSettings reads: 1 when all were written.
 int SaveLevelDefaults(const LevelPair *levels, const char *file);

@@ -4,6 +4,7 @@
 #pragma once
 #include <windows.h>
 #include <stdio.h>
+#include <stdlib.h>
 
 // Seconds on the performance counter.
 inline double Now() {
@@ -15,4 +16,12 @@ inline double Now() {
 
 inline void PrintFigure(const char *figure, double ours, double reference, const char *unit) {
     printf("FIGURE %s|%.3f|%.3f|%s\n", figure, ours, reference, unit);
+}
+
+// How many rounds a benchmark makes: KP_BENCH_ROUNDS when set (a busy
+// machine needs more for a steady median), else its own number.
+inline int BenchRounds(int usual) {
+    const char *given = getenv("KP_BENCH_ROUNDS");
+    int rounds = given ? atoi(given) : 0;
+    return rounds > 0 ? rounds : usual;
 }

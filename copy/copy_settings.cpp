@@ -77,13 +77,13 @@ int LoadCopySettings() {
         ShowStringMessage(AppInstance, MainWindow, AppTitle, IDS_COPY_INIT_FAILED);
         return 0;
     }
-    const char *file = SettingsPathFor("SYS.INI");
-    GetPrivateProfileStringA(CopySection, "Printer", "", WorkingCopySettings.Printer,
-                             sizeof WorkingCopySettings.Printer, file);
-    WorkingCopySettings.AlwaysDefault =
-        (int)GetPrivateProfileIntA(CopySection, "AlwaysDefault", 1, file);
-    WorkingCopySettings.FitInPage = (int)GetPrivateProfileIntA(CopySection, "FitInPage", 1, file);
-    CopyUnit = (int)GetPrivateProfileIntA(CopySection, "Unit", 0, file);
+    IniSection copy;
+    ReadIniSection(&copy, SettingsPathFor("SYS.INI"), CopySection);
+    IniText(&copy, "Printer", "", WorkingCopySettings.Printer, sizeof WorkingCopySettings.Printer);
+    WorkingCopySettings.AlwaysDefault = IniInt(&copy, "AlwaysDefault", 1);
+    WorkingCopySettings.FitInPage = IniInt(&copy, "FitInPage", 1);
+    CopyUnit = IniInt(&copy, "Unit", 0);
+    FreeIniSection(&copy);
     return 1;
 }
 

@@ -68,7 +68,8 @@ int InitFaxService() {
 }
 
 WORD LoadFaxSettings() {
-    const char *file = SettingsPathFor("SYS.INI");
+    IniSection fax;
+    ReadIniSection(&fax, SettingsPathFor("SYS.INI"), FaxSection);
     for (int i = 1; i <= 2 * SpeedDialKeyCount; i++) {
         char key[24];
         if (i <= SpeedDialKeyCount) {
@@ -76,16 +77,15 @@ WORD LoadFaxSettings() {
         } else {
             snprintf(key, sizeof key, "EmailAlias%d", i - SpeedDialKeyCount);
         }
-        GetPrivateProfileStringA(FaxSection, key, "", SpeedDialLabels[i], SpeedDialLabelSize, file);
+        IniText(&fax, key, "", SpeedDialLabels[i], SpeedDialLabelSize);
     }
-    GetPrivateProfileStringA(FaxSection, "MS Exchange Fax", "", FaxProfileName, ProfileNameSize,
-                             file);
-    GetPrivateProfileStringA(FaxSection, "MS Exchange Email", "", MailProfileName, ProfileNameSize,
-                             file);
-    Destination = (WORD)GetPrivateProfileIntA(FaxSection, "UseProfile", 0, file);
+    IniText(&fax, "MS Exchange Fax", "", FaxProfileName, ProfileNameSize);
+    IniText(&fax, "MS Exchange Email", "", MailProfileName, ProfileNameSize);
+    Destination = (WORD)IniInt(&fax, "UseProfile", 0);
     // Without the key every page goes as an image file of its own.
-    PagesAsDocument = GetPrivateProfileIntA(FaxSection, "SendPagesAs", 0, file) == 1;
-    SearchableText = GetPrivateProfileIntA(FaxSection, "SearchableText", 0, file) == 1;
+    PagesAsDocument = IniInt(&fax, "SendPagesAs", 0) == 1;
+    SearchableText = IniInt(&fax, "SearchableText", 0) == 1;
+    FreeIniSection(&fax);
     return Destination;
 }
 

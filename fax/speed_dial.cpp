@@ -23,11 +23,9 @@ static void EntryKey(char *out, int size, const char *const *stems, int number) 
 }
 
 // "n.DES" or "n.INF" in the product directory, with an optional extra suffix.
-static void RecipientFilePath(char *out, int size, int number, const char *kind,
+static void RecipientFilePath(char *out, int size, const char *folder, int number, const char *kind,
                               const char *suffix) {
-    char name[24];
-    snprintf(name, sizeof name, "%d.%s%s", number, kind, suffix);
-    ProductPath(out, (WORD)size, name);
+    snprintf(out, size, "%s%d.%s%s", folder, number, kind, suffix);
 }
 
 // The names of a key's pair: in use, being written, and kept aside while a
@@ -42,12 +40,14 @@ struct PairPaths {
 };
 
 static void PairPathsFor(int number, PairPaths *paths) {
-    RecipientFilePath(paths->Records, MAX_PATH, number, "DES", "");
-    RecipientFilePath(paths->Strings, MAX_PATH, number, "INF", "");
-    RecipientFilePath(paths->NewRecords, MAX_PATH, number, "DES", ".tmp");
-    RecipientFilePath(paths->NewStrings, MAX_PATH, number, "INF", ".tmp");
-    RecipientFilePath(paths->OldRecords, MAX_PATH, number, "DES", ".old");
-    RecipientFilePath(paths->OldStrings, MAX_PATH, number, "INF", ".old");
+    char folder[MAX_PATH];
+    ProductPath(folder, sizeof folder, "");
+    RecipientFilePath(paths->Records, MAX_PATH, folder, number, "DES", "");
+    RecipientFilePath(paths->Strings, MAX_PATH, folder, number, "INF", "");
+    RecipientFilePath(paths->NewRecords, MAX_PATH, folder, number, "DES", ".tmp");
+    RecipientFilePath(paths->NewStrings, MAX_PATH, folder, number, "INF", ".tmp");
+    RecipientFilePath(paths->OldRecords, MAX_PATH, folder, number, "DES", ".old");
+    RecipientFilePath(paths->OldStrings, MAX_PATH, folder, number, "INF", ".old");
 }
 
 static int MoveFileOver(const char *from, const char *to) {
@@ -93,7 +93,8 @@ static int ReplacePair(const PairPaths *paths) {
 }
 
 WORD LoadSpeedDials() {
-    const char *file = SettingsPathFor("SYS.INI");
+    IniSection fax;
+    ReadIniSection(&fax, SettingsPathFor("SYS.INI"), FaxSection);
     for (int number = 1; number <= SpeedDialEntryCount; number++) {
         SpeedDialEntry *entry = &SpeedDialTable[number - 1];
         char key[32];
@@ -101,13 +102,14 @@ WORD LoadSpeedDials() {
         entry->RecipientBlock = NULL;
         entry->StringBlock = NULL;
         EntryKey(key, sizeof key, LabelKeys, number);
-        GetPrivateProfileStringA(FaxSection, key, "", entry->Label, SpeedDialLabelSize, file);
+        IniText(&fax, key, "", entry->Label, SpeedDialLabelSize);
         EntryKey(key, sizeof key, CountKeys, number);
-        entry->RecipientCount = GetPrivateProfileIntA(FaxSection, key, 0, file);
+        entry->RecipientCount = IniInt(&fax, key, 0);
         if (entry->RecipientCount && LoadSpeedDialFiles(number)) {
             entry->RecipientCount = 0;
         }
     }
+    FreeIniSection(&fax);
     return 0;
 }
 

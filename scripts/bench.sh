@@ -3,7 +3,8 @@
 # set-up chose; each prints its figures, and one table of every figure
 # (ours, the reference measured in the same run, their ratio, the build)
 # closes the run. KP_BENCH=Delivery (a shell pattern) runs only the
-# benchmarks whose name, less "Bench", it matches.
+# benchmarks whose name, less "Bench", it matches; KP_BENCH_ROUNDS=N makes
+# the start-up and PDF benchmarks take their medians over N rounds.
 set -uo pipefail
 here=$(dirname "${BASH_SOURCE[0]}")
 source "$here/env.sh"

@@ -31,6 +31,22 @@ int CenterWindowOver(HWND parent, HWND window) {
     return 1;
 }
 
+// Wine makes a window of a common-control class by loading COMCTL32 itself;
+// Windows without a manifest does not, so each such control is bound first.
+int BindCommonControls() {
+    static int bound;
+    if (!bound) {
+        HMODULE library = LoadLibraryA("COMCTL32.DLL");
+        // InitCommonControls, which takes nothing and returns nothing.
+        FARPROC initialize = library ? GetProcAddress(library, MAKEINTRESOURCEA(17)) : NULL;
+        if (initialize) {
+            initialize();
+            bound = 1;
+        }
+    }
+    return bound;
+}
+
 // The tool record as the 32-bit common controls know it (40 bytes there),
 // whatever the headers' version asks for.
 static TOOLINFOA NewTool(HWND owner, UINT flags, UINT_PTR id) {
@@ -43,6 +59,7 @@ static TOOLINFOA NewTool(HWND owner, UINT flags, UINT_PTR id) {
 }
 
 void CreateDialogTips(HINSTANCE instance, HWND dialog, HWND *slot, const TipTableEntry *table) {
+    BindCommonControls();
     *slot =
         CreateWindowExA(0, TOOLTIPS_CLASSA, NULL, TTS_ALWAYSTIP | TTS_NOPREFIX, CW_USEDEFAULT,
                         CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, dialog, NULL, instance, NULL);

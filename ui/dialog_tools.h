@@ -34,6 +34,9 @@ extern UINT NextAreaTipId;
 // be negative and the window was left where it was.
 int CenterWindowOver(HWND parent, HWND window);
 
+// Binds the common controls (tooltips, trackbars) on the first call, so that a
+// start that opens no dialog never loads them; 1 when they can be made.
+int BindCommonControls();
 // Makes a tooltip window owned by dialog, stores it in *slot (null when it
 // cannot be made) and adds one tool per table entry.
 void CreateDialogTips(HINSTANCE instance, HWND dialog, HWND *slot, const TipTableEntry *table);

@@ -137,6 +137,7 @@ static void SliderClassName(char *name, DWORD size) {
 int CreateLevelTrackbars(HINSTANCE instance, HWND dialog, LevelSlider *sliders, int last) {
     char className[64];
     SliderClassName(className, sizeof className);
+    BindCommonControls();
     if (last >= LevelSliderCount) {
         last = LevelSliderCount - 1;
     }

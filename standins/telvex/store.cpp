@@ -7,8 +7,22 @@
 #include "abi/telvex_abi.h"
 #include "telvex_ids.h"
 
+// The product directory, read from VARNEL.INI once: the store is asked a few
+// times for each profile at the program's start, and each read of an INI
+// file opens it again.
+static char ProductDirectory[MAX_PATH];
+static volatile LONG ProductDirectoryState; // 0 not read, 1 being read, 2 read
+
 void ProductFilePath(char *out, int size, const char *fileName) {
-    GetPrivateProfileStringA("VarnelSystem", "Varnel", "", out, size, "VARNEL.INI");
+    if (InterlockedCompareExchange(&ProductDirectoryState, 1, 0) == 0) {
+        GetPrivateProfileStringA("VarnelSystem", "Varnel", "", ProductDirectory,
+                                 sizeof ProductDirectory, "VARNEL.INI");
+        InterlockedExchange(&ProductDirectoryState, 2);
+    }
+    while (ProductDirectoryState != 2) {
+        Sleep(0);
+    }
+    lstrcpynA(out, ProductDirectory, size);
     int used = lstrlenA(out);
     lstrcpynA(out + used, fileName, size - used);
 }

@@ -135,6 +135,40 @@ TEST_F(SettingsTest, ValuesComeFromTheSettingsFile) {
     EXPECT_EQ(78, WindowRect.Height);
 }
 
+// The settings are read a section at a time and looked up in memory; they
+// must be what the profile calls give, key by key, for the same file, also
+// where memory for the section ran out and the calls are made after all.
+TEST_F(SettingsTest, ASectionReadOnceGivesWhatTheProfileCallsGive) {
+    std::string text = "[Other]\r\nStartRun=7\r\n[Varnel]\r\n; Note=1\r\n  StartRun = 1 \r\n"
+                       "STARTRUN=2\r\nQuoted=\" a b \"\r\nSingle='x'\r\nHalf=\"open\r\nEmpty=\r\n"
+                       "NoValue\r\nWin-Y=-34\r\nPlus=+12\r\nTrailing=42abc\r\nWord=abc\r\n"
+                       "Long=" +
+                       std::string(300, 'v') + "\r\n";
+    for (int i = 0; i < 600; i++) { // past the first buffer the section is read into
+        text += "Filler" + std::to_string(i) + "=" + std::to_string(i) + "\r\n";
+    }
+    WriteFileText(SysIni, text + "Last=end\r\n[Next]\r\nAfter=1\r\n");
+    IniSection section;
+    ReadIniSection(&section, SysIni, "Varnel");
+    ASSERT_NE(nullptr, section.Text);
+    IniSection unread = section;
+    unread.Text = nullptr;
+    for (const char *key :
+         {"startrun", "Quoted", "Single", "Half", "Empty", "NoValue", "Win-Y", "Plus", "Trailing",
+          "Word", "Long", "Filler599", "Last", "After", "Note", "Missing"}) {
+        char theirs[64];
+        GetPrivateProfileStringA("Varnel", key, "none", theirs, sizeof theirs, SysIni);
+        int number = (int)GetPrivateProfileIntA("Varnel", key, 99, SysIni);
+        for (const IniSection *read : {&section, &unread}) {
+            char ours[64];
+            IniText(read, key, "none", ours, sizeof ours);
+            EXPECT_STREQ(theirs, ours) << key;
+            EXPECT_EQ(number, IniInt(read, key, 99)) << key;
+        }
+    }
+    FreeIniSection(&section);
+}
+
 TEST_F(SettingsTest, SameDayKeepsJobID) {
     LoadSettings();
     Write("Date", "12-7");

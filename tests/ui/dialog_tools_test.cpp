@@ -34,7 +34,7 @@ std::vector<TOOLINFOA> Tools(HWND tips) {
 class Tips : public ::testing::Test {
   protected:
     void SetUp() override {
-        InitCommonControls();
+        ASSERT_TRUE(BindCommonControls());
         dialog = CreateWindowExA(0, "STATIC", "", WS_POPUP, 100, 100, 300, 200, nullptr, nullptr,
                                  Self(), nullptr);
         ASSERT_NE(nullptr, dialog);
