@@ -454,6 +454,19 @@ static int Paused(const PassMessage *message, ULONGLONG now) {
 static void FinishFiling(OutboxRun *run) {
     ULONGLONG now = QueueNow();
     for (int i = 0; i < MessageCount && !run->Unsaved; i++) {
+        // The envelope of a message the server took is filed ahead of it: one
+        // in Sent\ beside a message without its own says where that belongs.
+        char path[MAX_PATH], target[MAX_PATH];
+        QueuePath(path, run->Folder, "Sent\\", Messages[i].File.Name, ".env");
+        if (Messages[i].Kind == EnvelopeMissing &&
+            GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) {
+            QueuePath(path, run->Folder, "", Messages[i].File.Name, ".eml");
+            QueuePath(target, run->Folder, "Sent\\", Messages[i].File.Name, ".eml");
+            Messages[i].Gone = Messages[i].Done =
+                MoveFileExA(path, target,
+                            MOVEFILE_COPY_ALLOWED | MOVEFILE_REPLACE_EXISTING |
+                                MOVEFILE_WRITE_THROUGH) != 0;
+        }
         const QueueEntry *entry = MessageEntryOf(&Messages[i]);
         if (entry && entry->Held && !Paused(&Messages[i], now)) {
             DeliveryResult result = {};

@@ -666,6 +666,10 @@ TEST_F(Delivery, AnAgentKilledWhileSendingOrFilingIsStartedAgainAndEachMessageAr
     EXPECT_EQ(0, RunLibraryTool("", TELVEX_AGENT_FILE));
     EXPECT_FALSE(FileExists(envelope.c_str())) << "left in the outbox";
     EXPECT_FALSE(FileExists((Outbox + "queue.ini").c_str()));
+    // Ended between filing its envelope and the message itself.
+    ASSERT_TRUE(MoveFileA((Outbox + "Sent\\" + second).c_str(), (Outbox + second).c_str()));
+    EXPECT_EQ(0, RunLibraryTool("", TELVEX_AGENT_FILE));
+    EXPECT_TRUE(Filed("Sent", second)) << "left in the outbox for good";
     EXPECT_FALSE(FileExists((Received + "003.eml").c_str()));
 }
 
