@@ -538,6 +538,14 @@ class Delivery : public Transport {
     int WaitForLog(const std::string &text) {
         return WaitUntil([&] { return Logged(text); }, 30000);
     }
+    // What a failed wait shows: the log, what the outbox holds, the agent.
+    std::string Seen() {
+        std::string seen = ReadFileText(Log) + "outbox:";
+        for (const std::string &name : OutboxFiles("*.*")) {
+            seen += " " + name;
+        }
+        return seen + (DeliveryAgentRunning() ? "; the agent runs" : "; no agent runs");
+    }
     int Connections() { return Occurrences(ReadFileText(Received + "connections"), "connection"); }
     void SetStoreValue(const char *key, const char *value) {
         WritePrivateProfileStringA("Telvex", key, value, ProductFile("TELVEX.INI").c_str());
@@ -979,7 +987,7 @@ TEST_F(Delivery, ARefusedSessionFailsNoMessageAndAServerWithoutEhloIsGreetedWith
     ASSERT_EQ(0, RunLibraryTool("\"Lan Mail\" security=starttls"));
     std::string stopped = Queue({{"Cy", "SMTP:cy@example.com", ""}}, 3000);
     EXPECT_TRUE(WaitForLog(stopped + Server + " stopped: the server does not offer STARTTLS"))
-        << ReadFileText(Log);
+        << Seen();
     EXPECT_FALSE(FileExists((Received + "003.eml").c_str()));
 }
 
