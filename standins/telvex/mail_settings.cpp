@@ -288,17 +288,19 @@ int SetMailSettings(const char *profile, int count, char *const *settings) {
         return checked;
     }
     char name[16];
+    const char *keys[MailSettingsAtOnce], *values[MailSettingsAtOnce];
     char *sealed = (char *)HeapAlloc(GetProcessHeap(), 0, ProtectedTextSize);
-    int refused = sealed ? 0 : 1;
+    int refused = sealed && count <= MailSettingsAtOnce ? 0 : 1;
     for (int i = 0; i < count && !refused; i++) {
-        const char *value = SplitSetting(settings[i], name, sizeof name);
-        if (strcmp(name, "password") == 0 && value[0]) {
-            refused = ProtectPassword(value, sealed, ProtectedTextSize) ? 0 : i + 1;
-            value = sealed;
+        values[i] = SplitSetting(settings[i], name, sizeof name);
+        keys[i] = SettingKeyName(name);
+        if (strcmp(name, "password") == 0 && values[i][0]) {
+            refused = ProtectPassword(values[i], sealed, ProtectedTextSize) ? 0 : i + 1;
+            values[i] = sealed;
         }
-        if (!refused) {
-            SetProfileText(profile, SettingKeyName(name), value);
-        }
+    }
+    if (!refused && !SetProfileTexts(profile, keys, values, count)) {
+        refused = -1;
     }
     if (sealed) {
         HeapFree(GetProcessHeap(), 0, sealed);

@@ -38,8 +38,10 @@ const char *SecurityName(int security);
 int CheckMailSettings(const MailProfile *now, int count, char *const *settings);
 // Applies "name=value" settings (server, port, security, user, password,
 // sender, gateway, certificate) to an existing profile, all or none: 0, or
-// what CheckMailSettings refused (1 for a profile that does not exist). A queue the
-// delivery agent stopped for the profile starts again.
+// what CheckMailSettings refused (1 for a profile that does not exist), or -1
+// when the store cannot be written. A queue the delivery agent stopped for
+// the profile starts again.
+enum : int { MailSettingsAtOnce = 16 };
 int SetMailSettings(const char *profile, int count, char *const *settings);
 // The profile's password; 1 when one is stored and could be decrypted.
 int MailPassword(const char *profile, char *out, int size);

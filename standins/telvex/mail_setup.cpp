@@ -36,12 +36,11 @@ int main(int argc, char **argv) {
         fprintf(stderr, "TelvexMail: no profile named %s\n", argv[1]);
         return 1;
     }
-    enum : int { SettingCount = 16 };
-    static char settings[SettingCount][MAX_PATH + 32];
-    char *pointers[SettingCount];
+    static char settings[MailSettingsAtOnce][MAX_PATH + 32];
+    char *pointers[MailSettingsAtOnce];
     int count = argc - 2;
-    if (count > SettingCount) {
-        fprintf(stderr, "TelvexMail: at most %d settings at a time\n", SettingCount);
+    if (count > MailSettingsAtOnce) {
+        fprintf(stderr, "TelvexMail: at most %d settings at a time\n", MailSettingsAtOnce);
         return 1;
     }
     for (int i = 0; i < count; i++) {
@@ -59,7 +58,9 @@ int main(int argc, char **argv) {
         pointers[i] = settings[i];
     }
     int refused = SetMailSettings(argv[1], count, pointers);
-    if (refused > count) {
+    if (refused < 0) {
+        fprintf(stderr, "TelvexMail: the store could not be written: nothing was changed\n");
+    } else if (refused > count) {
         fprintf(stderr, "TelvexMail: security=none is only for a loopback server\n");
     } else if (refused) {
         fprintf(stderr, "TelvexMail: refused: %s\n",

@@ -113,15 +113,16 @@ struct NewProfileDialog {
     const char *Profile;
 };
 
-static void SaveProfile(HWND dialog, const NewProfileDialog *state) {
-    char services[16];
+static int SaveProfile(HWND dialog, const NewProfileDialog *state) {
+    char services[16], texts[3][StoreTextSize];
     snprintf(services, sizeof services, "%lu", (unsigned long)state->Kind->Services);
-    SetProfileText(state->Profile, "Services", services);
+    const char *keys[4] = {"Services"}, *values[4] = {services};
     for (int i = 0; i < 3; i++) {
-        char value[StoreTextSize];
-        GetDlgItemTextA(dialog, ValueIds[i], value, sizeof value);
-        SetProfileText(state->Profile, state->Kind->Keys[i], value);
+        GetDlgItemTextA(dialog, ValueIds[i], texts[i], sizeof texts[i]);
+        keys[i + 1] = state->Kind->Keys[i];
+        values[i + 1] = texts[i];
     }
+    return SetProfileTexts(state->Profile, keys, values, 4);
 }
 
 static INT_PTR CALLBACK NewProfileProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -150,17 +151,19 @@ static INT_PTR CALLBACK NewProfileProc(HWND dialog, UINT message, WPARAM wParam,
         DeliverySettings delivery;
         int count = ReadDeliverySettings(dialog, &delivery);
         int accepted = !count || DeliveryAccepted(dialog, &delivery, count);
-        int stored = 1;
+        int saved = 1, stored = 1;
         if (accepted) {
-            SaveProfile(dialog, state);
-            stored = !count || !SetMailSettings(state->Profile, count, delivery.Pointers);
+            saved = SaveProfile(dialog, state);
+            stored = !saved || !count || !SetMailSettings(state->Profile, count, delivery.Pointers);
         }
         SecureZeroMemory(&delivery, sizeof delivery);
-        if (!stored) {
-            MessageBoxA(dialog, "The delivery settings could not be stored.", "Delivery Settings",
-                        MB_OK | MB_ICONEXCLAMATION);
+        if (!saved || !stored) {
+            MessageBoxA(dialog,
+                        saved ? "The delivery settings could not be stored."
+                              : "The profile could not be stored: nothing was changed.",
+                        "Delivery Settings", MB_OK | MB_ICONEXCLAMATION);
         }
-        if (accepted) {
+        if (accepted && saved) {
             EndDialog(dialog, 1);
         }
         return TRUE;

@@ -52,10 +52,62 @@ void ProfileText(const char *profile, const char *key, char *out, int size) {
     GetPrivateProfileStringA(section, key, "", out, size, StorePath(path, sizeof path));
 }
 
-void SetProfileText(const char *profile, const char *key, const char *value) {
-    char section[StoreNameSize + 16], path[MAX_PATH];
+// Puts the new store in the old one's place; a reader that has the old one
+// open for a moment makes the replacement wait for it, a bounded time.
+static int ReplaceStore(const char *fresh, const char *path) {
+    for (int tries = 0; tries < 100; tries++) {
+        if (MoveFileExA(fresh, path, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+            return 1;
+        }
+        DWORD error = GetLastError();
+        if (error != ERROR_SHARING_VIOLATION && error != ERROR_ACCESS_DENIED) {
+            return 0;
+        }
+        Sleep(10);
+    }
+    return 0;
+}
+
+// The store is written whole beside itself and then put in its place, with
+// every writer held by one lock: a reader in another process (the delivery
+// agent, the program) finds the settings before the change or after it,
+// never a store being written, which it would read as one without settings.
+int SetProfileTexts(const char *profile, const char *const *keys, const char *const *values,
+                    int count) {
+    char section[StoreNameSize + 16], path[MAX_PATH], fresh[MAX_PATH];
     ProfileSection(section, sizeof section, profile);
-    WritePrivateProfileStringA(section, key, value, StorePath(path, sizeof path));
+    StorePath(path, sizeof path);
+    ProductFilePath(fresh, sizeof fresh, TELVEX_STORE_FRESH);
+    HANDLE lock = CreateMutexA(NULL, FALSE, TELVEX_STORE_MUTEX);
+    DWORD wait = lock ? WaitForSingleObject(lock, 30 * 1000) : WAIT_FAILED;
+    int ok = wait == WAIT_OBJECT_0 || wait == WAIT_ABANDONED;
+    if (ok) {
+        // A copy of the store (none before the first profile); a cached
+        // earlier copy of this process is let go first.
+        WritePrivateProfileStringA(NULL, NULL, NULL, fresh);
+        ok = CopyFileA(path, fresh, FALSE) ||
+             (GetLastError() == ERROR_FILE_NOT_FOUND &&
+              (DeleteFileA(fresh) || GetLastError() == ERROR_FILE_NOT_FOUND));
+        for (int i = 0; ok && i < count; i++) {
+            ok = WritePrivateProfileStringA(section, keys[i], values[i], fresh);
+        }
+        WritePrivateProfileStringA(NULL, NULL, NULL, fresh);
+        ok = ok && ReplaceStore(fresh, path);
+        if (!ok) {
+            DeleteFileA(fresh);
+        }
+        // This process reads the store anew, not what it held of it.
+        WritePrivateProfileStringA(NULL, NULL, NULL, path);
+        ReleaseMutex(lock);
+    }
+    if (lock) {
+        CloseHandle(lock);
+    }
+    return ok;
+}
+
+int SetProfileText(const char *profile, const char *key, const char *value) {
+    return SetProfileTexts(profile, &key, &value, 1);
 }
 
 void ProfileOutbox(const char *profile, char *out, int size) {
@@ -233,9 +285,8 @@ DWORD SetSetting(const char *profile, WORD id, const void *value) {
     }
     if (id == SettingUserAndFax) {
         char *const *texts = (char *const *)value;
-        SetProfileText(profile, "UserName", texts[0]);
-        SetProfileText(profile, "FaxNumber", texts[1]);
-        return 1;
+        static const char *const Keys[] = {"UserName", "FaxNumber"};
+        return SetProfileTexts(profile, Keys, texts, 2);
     }
     const SettingKey *setting = FindSetting(id);
     if (!setting) {
@@ -245,6 +296,5 @@ DWORD SetSetting(const char *profile, WORD id, const void *value) {
     if (!setting->Text) {
         snprintf(number, sizeof number, "%u", *(const WORD *)value);
     }
-    SetProfileText(profile, setting->Key, setting->Text ? (const char *)value : number);
-    return 1;
+    return SetProfileText(profile, setting->Key, setting->Text ? (const char *)value : number);
 }

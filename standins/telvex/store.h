@@ -17,7 +17,10 @@ int ProfileExists(const char *profile);
 DWORD ProfileServices(const char *profile);
 // A text value of the profile; "" when absent.
 void ProfileText(const char *profile, const char *key, char *out, int size);
-void SetProfileText(const char *profile, const char *key, const char *value);
+// Sets values of the profile, all of them or none: 1/0.
+int SetProfileText(const char *profile, const char *key, const char *value);
+int SetProfileTexts(const char *profile, const char *const *keys, const char *const *values,
+                    int count);
 // The profile's outbox folder, ending in a backslash.
 void ProfileOutbox(const char *profile, char *out, int size);
 // The time now as the logs and records give it ("2024-05-01 12:00:00 UTC").

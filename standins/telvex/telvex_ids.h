@@ -34,6 +34,9 @@
 #define TELVEX_SECTION "Telvex"
 #define TELVEX_PROFILE_PREFIX "Profile:"
 #define TELVEX_LOCK_NAME "TelvexTransportLock"
+/* The store as it is being changed, and the lock of its writers. */
+#define TELVEX_STORE_FRESH "TELVEX.NEW"
+#define TELVEX_STORE_MUTEX "TelvexStore"
 
 /* The delivery agent: one per machine, held by its mutex, woken by its event. */
 #define TELVEX_AGENT_FILE "TelvexAgent.exe"

@@ -355,6 +355,32 @@ TEST_F(Transport, DeliverySettingsAreCheckedAndThePasswordIsKeptOnlyEncrypted) {
     char decrypted[PasswordSize] = "";
     EXPECT_EQ(1, MailPassword("Lan Mail", decrypted, sizeof decrypted));
     EXPECT_EQ(std::string(127, 'p'), decrypted);
+    // While the tool changes the store, a reader in another process finds the
+    // profile's server every time; a store that cannot be written changes
+    // nothing and the tool says so.
+    std::string store = ProductFile("TELVEX.INI");
+    int reads = 0, emptyReads = 0;
+    for (int round = 0; round < 20; round++) {
+        PROCESS_INFORMATION tool = {};
+        ASSERT_TRUE(LaunchCommand("\"" + ProductFile("DLL32\\TelvexMail.exe") +
+                                      "\" \"Lan Mail\" port=" + std::to_string(2500 + round),
+                                  &tool, nullptr));
+        do {
+            char server[64];
+            GetPrivateProfileStringA("Profile:Lan Mail", "SmtpServer", "", server, sizeof server,
+                                     store.c_str());
+            reads++;
+            emptyReads += !server[0];
+        } while (WaitForSingleObject(tool.hProcess, 0) == WAIT_TIMEOUT);
+        CloseHandle(tool.hProcess);
+        CloseHandle(tool.hThread);
+    }
+    EXPECT_EQ(0, emptyReads) << "of " << reads << " reads";
+    ASSERT_TRUE(CreateDirectoryA(ProductFile("TELVEX.NEW").c_str(), nullptr));
+    EXPECT_EQ(1, RunLibraryTool("\"Lan Mail\" port=2600"));
+    RemoveDirectoryA(ProductFile("TELVEX.NEW").c_str());
+    ASSERT_EQ(1, LoadMailProfile("Lan Mail", &mail));
+    EXPECT_EQ(2519, mail.Port);
     // A profile with TLS from the first byte gets that port unless it names one.
     ASSERT_EQ(0, RunLibraryTool("\"Lan Mail\" server=mail.example.com security=tls port="));
     ASSERT_EQ(1, LoadMailProfile("Lan Mail", &mail));
