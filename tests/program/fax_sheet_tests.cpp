@@ -551,10 +551,13 @@ TEST_F(FaxSheet, EachDestinationKeepsItsOwnListAndLabelOfAKey) {
 }
 
 // An address book that cannot be opened, or be lent the key's records, is
-// reported and leaves the list.
-TEST_F(FaxSheet, AnAddressBookThatFailsLeavesTheList) {
+// reported and leaves the list; too little memory for it ends the whole
+// sheet as cancelled: the recipient just picked is in no file and SYS.INI is
+// as it was.
+TEST_F(FaxSheet, AnAddressBookThatFailsLeavesTheListOrOutOfMemoryCancelsTheSheet) {
     OpenSpeedDials();
     ASSERT_TRUE(Pick({"Ada"}, 1));
+    std::string settings = ReadFileText(SettingsFile);
     WriteStore(std::string("LinkFault=1\r\n") + FaxProfile + MailProfile);
     EXPECT_EQ("Insufficient memory.", AnswerBox(OpenAddressBook()));
     WriteStore(std::string(FaxProfile) + MailProfile);
@@ -563,15 +566,8 @@ TEST_F(FaxSheet, AnAddressBookThatFailsLeavesTheList) {
     ASSERT_EQ("Failed to open the Address Book!", AnswerBox(OpenAddressBook()));
     EXPECT_EQ((std::vector<std::string>{"Ada Brandt"}), Lines());
     EXPECT_TRUE(IsWindow(Sheet));
-    Close(IDCANCEL);
-}
 
-// Too little memory for the address book ends the whole sheet as cancelled:
-// the recipient just picked is in no file and SYS.INI is as it was.
-TEST_F(FaxSheet, AnAddressBookOutOfMemoryCancelsTheSheet) {
-    OpenSpeedDials();
-    ASSERT_TRUE(Pick({"Ada"}, 1));
-    std::string settings = ReadFileText(SettingsFile);
+    WriteFileText(ProductFile("ADDRESS.VCF"), Contacts);
     WriteStore(std::string("AddressBookFault=7\r\n") + FaxProfile + MailProfile);
     ASSERT_EQ("Insufficient memory.", AnswerBox(OpenAddressBook()));
     ASSERT_TRUE(WaitForWindowGone(Sheet));
