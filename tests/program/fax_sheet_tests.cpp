@@ -288,13 +288,19 @@ TEST_F(FaxSheet, ShowsTheDetailsOfTheChosenFaxAndMailProfiles) {
     Close(IDCANCEL);
 }
 
-// A stored profile that no longer exists gives way to the one the list shows.
-TEST_F(FaxSheet, AProfileNameNoLongerListedShowsTheListedOne) {
-    WriteSettings("Gone Away", 0);
+// A stored fax profile that no longer exists gives way to the one the list
+// shows; a kind without profiles is disabled and the other forced.
+TEST_F(FaxSheet, AProfileNoLongerListedGivesWayAndAKindWithoutProfilesIsForcedOff) {
+    WriteStore(FaxProfile);
+    WriteSettings("Gone Away", 1);
     Open();
+    EXPECT_TRUE(Checked(IDC_FAX_PROFILE_BUTTON));
+    EXPECT_FALSE(Enabled(IDC_MAIL_PROFILE_BUTTON));
+    EXPECT_FALSE(Enabled(IDC_MAIL_PROFILE_LIST));
     EXPECT_EQ("Varnel Fax", ControlText(Page(IDC_FAX_PROFILE_BUTTON), IDC_FAX_PROFILE_LIST));
     EXPECT_EQ("Varnel User", Field(IDC_DETAIL_FIRST));
     Close(IDOK);
+    EXPECT_EQ("0", Saved("UseProfile"));
     EXPECT_EQ("Varnel Fax", Saved("MS Exchange Fax"));
 }
 
@@ -340,17 +346,6 @@ TEST_F(FaxSheet, OkWritesTheChoiceAndCancelLeavesTheNewDestinationUnsaved) {
     ChoosePagesAs(0);
     EXPECT_FALSE(Enabled(IDC_SEARCHABLE_TEXT));
     Close(IDCANCEL);
-}
-
-TEST_F(FaxSheet, AKindWithoutProfilesIsDisabledAndTheOtherForced) {
-    WriteStore(FaxProfile);
-    WriteSettings("Varnel Fax", 1);
-    Open();
-    EXPECT_TRUE(Checked(IDC_FAX_PROFILE_BUTTON));
-    EXPECT_FALSE(Enabled(IDC_MAIL_PROFILE_BUTTON));
-    EXPECT_FALSE(Enabled(IDC_MAIL_PROFILE_LIST));
-    Close(IDOK);
-    EXPECT_EQ("0", Saved("UseProfile"));
 }
 
 // A write that fails is reported and the sheet stays for another try: the
