@@ -114,7 +114,6 @@ class FaxSheet : public ProgramFixture {
         SendMessageA(GetParent(list), WM_COMMAND, MAKEWPARAM(IDC_PAGES_AS_LIST, CBN_SELCHANGE),
                      (LPARAM)list);
     }
-    bool Usable(int id) { return IsWindowEnabled(FindControl(Sheet, id)) != 0; }
     HWND Strip() {
         return FindWindowExA(FindControl(Sheet, IDC_SHEET_TABS), NULL, "SysTabControl32", NULL);
     }
@@ -136,15 +135,22 @@ class FaxSheet : public ProgramFixture {
         }
         WriteFileText(ProductFile("ADDRESS.VCF"), Contacts);
     }
+    // The speed-dial page, or null before its tab was first shown.
+    HWND SpeedDialPage() { return Page(IDC_SPEED_DIAL_KEY_FIRST); }
+    bool SpeedDialShown() { return SpeedDialPage() && IsWindowVisible(SpeedDialPage()); }
     // Shows the speed-dial tab and returns its page.
     HWND SpeedDial() {
         EXPECT_TRUE(ClickTab(Strip(), 1));
-        EXPECT_TRUE(WaitUntil([&] {
-            return Page(IDC_SPEED_DIAL_KEY_FIRST) &&
-                   IsWindowVisible(Page(IDC_SPEED_DIAL_KEY_FIRST));
-        }));
-        return Page(IDC_SPEED_DIAL_KEY_FIRST);
+        EXPECT_TRUE(WaitUntil([&] { return SpeedDialShown(); }));
+        return SpeedDialPage();
     }
+    // Starts without recipient files and opens the sheet on its speed-dial tab.
+    void OpenSpeedDials() {
+        KeepKeyFiles();
+        Open();
+        SpeedDial();
+    }
+    std::string Label() { return ControlText(SpeedDialPage(), IDC_KEY_LABEL); }
     HWND List() { return FindControl(Sheet, IDC_RECIPIENT_LIST); }
     // A list line asked across processes, which Wine answers in UTF-16.
     static std::string ListLine(HWND list, int line) {
@@ -168,10 +174,14 @@ class FaxSheet : public ProgramFixture {
                      (LPARAM)FindControl(Sheet, IDC_ADDRESS_BOOK));
         return WaitForWindow("#32770", AppTitle);
     }
-    // Picks the address-book lines that contain one of the texts, then OK.
-    void Pick(const std::vector<std::string> &texts) {
+    // Picks the address-book lines that contain one of the texts, then OK;
+    // true once the key's list has that many lines.
+    bool Pick(const std::vector<std::string> &texts, size_t lines) {
         HWND box = OpenAddressBook();
-        ASSERT_NE((HWND)NULL, box) << "the address book did not open";
+        if (!box) {
+            ADD_FAILURE() << "the address book did not open";
+            return false;
+        }
         HWND list = GetDlgItem(box, IDC_ADDRESS_LIST);
         LRESULT count = SendMessageA(list, LB_GETCOUNT, 0, 0);
         for (LRESULT i = 0; i < count; i++) {
@@ -182,7 +192,10 @@ class FaxSheet : public ProgramFixture {
             }
         }
         PostMessageA(box, WM_COMMAND, IDOK, 0);
-        ASSERT_TRUE(WaitForWindowGone(box));
+        return WaitForWindowGone(box) && LinesBecome(lines);
+    }
+    bool LinesBecome(size_t count) {
+        return WaitUntil([&] { return Lines().size() == count; });
     }
     void Key(int key) { Click(IDC_SPEED_DIAL_KEY_FIRST - 1 + key); }
     // Selects lines as a user would, so that the page hears of it.
@@ -191,8 +204,8 @@ class FaxSheet : public ProgramFixture {
         for (int line : lines) {
             SendMessageA(List(), LB_SETSEL, TRUE, line);
         }
-        SendMessageA(Page(IDC_SPEED_DIAL_KEY_FIRST), WM_COMMAND,
-                     MAKEWPARAM(IDC_RECIPIENT_LIST, LBN_SELCHANGE), (LPARAM)List());
+        SendMessageA(SpeedDialPage(), WM_COMMAND, MAKEWPARAM(IDC_RECIPIENT_LIST, LBN_SELCHANGE),
+                     (LPARAM)List());
     }
     bool Enabled(int id) { return IsWindowEnabled(FindControl(Sheet, id)) != 0; }
     // The text of the program's tooltip now shown, or "" when none shows.
@@ -225,13 +238,10 @@ class FaxSheet : public ProgramFixture {
 TEST_F(FaxSheet, PagesAreMadeOnDemandKeptAndFillTheTabArea) {
     Open();
     HWND profiles = Page(IDC_FAX_PROFILE_BUTTON);
-    EXPECT_EQ((HWND)NULL, Page(IDC_SPEED_DIAL_KEY_FIRST))
-        << "the speed-dial page before its tab was shown";
+    EXPECT_EQ((HWND)NULL, SpeedDialPage()) << "the speed-dial page before its tab was shown";
     ASSERT_TRUE(ClickTab(Strip(), 1));
-    ASSERT_TRUE(WaitUntil([&] {
-        return Page(IDC_SPEED_DIAL_KEY_FIRST) && IsWindowVisible(Page(IDC_SPEED_DIAL_KEY_FIRST));
-    }));
-    HWND speedDial = Page(IDC_SPEED_DIAL_KEY_FIRST);
+    ASSERT_TRUE(WaitUntil([&] { return SpeedDialShown(); }));
+    HWND speedDial = SpeedDialPage();
     EXPECT_FALSE(IsWindowVisible(profiles));
     EXPECT_TRUE(IsWindow(profiles));
     RECT strip, page;
@@ -242,14 +252,15 @@ TEST_F(FaxSheet, PagesAreMadeOnDemandKeptAndFillTheTabArea) {
     ASSERT_TRUE(ClickTab(Strip(), 0));
     ASSERT_TRUE(WaitUntil([&] { return IsWindowVisible(profiles); }));
     EXPECT_FALSE(IsWindowVisible(speedDial));
-    EXPECT_EQ(speedDial, Page(IDC_SPEED_DIAL_KEY_FIRST)) << "the speed-dial page was made again";
+    EXPECT_EQ(speedDial, SpeedDialPage()) << "the speed-dial page was made again";
     Close(IDCANCEL);
 }
 
+// The details of the profile chosen, by the page's buttons or the panel's key.
 TEST_F(FaxSheet, ShowsTheDetailsOfTheChosenFaxAndMailProfiles) {
     Open();
     EXPECT_TRUE(Checked(IDC_FAX_PROFILE_BUTTON));
-    EXPECT_FALSE(IsWindowEnabled(FindControl(Sheet, IDC_MAIL_PROFILE_LIST)));
+    EXPECT_FALSE(Enabled(IDC_MAIL_PROFILE_LIST));
     EXPECT_EQ("User:", Field(IDC_DETAIL_LABEL_FIRST));
     EXPECT_EQ("Varnel User", Field(IDC_DETAIL_FIRST));
     EXPECT_EQ("555 0100", Field(IDC_DETAIL_FIRST + 1));
@@ -264,18 +275,32 @@ TEST_F(FaxSheet, ShowsTheDetailsOfTheChosenFaxAndMailProfiles) {
     EXPECT_EQ("keypad@varnel.example", Field(IDC_DETAIL_FIRST + 2));
     EXPECT_EQ("mail.varnel.example", Field(IDC_DETAIL_FIRST + 3));
     EXPECT_EQ("Use Modem, Dialing setting:Office Line", Field(IDC_DETAIL_FIRST + 4));
-    EXPECT_FALSE(IsWindowEnabled(FindControl(Sheet, IDC_FAX_PROFILE_LIST)));
-    EXPECT_TRUE(IsWindowEnabled(FindControl(Sheet, IDC_MAIL_PROFILE_LIST)));
+    EXPECT_FALSE(Enabled(IDC_FAX_PROFILE_LIST));
+    EXPECT_TRUE(Enabled(IDC_MAIL_PROFILE_LIST));
+    // The panel's fax/e-mail key switches the open page too.
+    PressKey("destination");
+    ASSERT_TRUE(WaitUntil([&] { return Checked(IDC_FAX_PROFILE_BUTTON); }));
+    EXPECT_FALSE(Checked(IDC_MAIL_PROFILE_BUTTON));
+    EXPECT_EQ("Varnel User", Field(IDC_DETAIL_FIRST));
+    PressKey("destination");
+    ASSERT_TRUE(WaitUntil([&] { return Checked(IDC_MAIL_PROFILE_BUTTON); }));
+    EXPECT_EQ("Mail User", Field(IDC_DETAIL_FIRST));
     Close(IDCANCEL);
 }
 
-// A stored profile that no longer exists gives way to the one the list shows.
-TEST_F(FaxSheet, AProfileNameNoLongerListedShowsTheListedOne) {
-    WriteSettings("Gone Away", 0);
+// A stored fax profile that no longer exists gives way to the one the list
+// shows; a kind without profiles is disabled and the other forced.
+TEST_F(FaxSheet, AProfileNoLongerListedGivesWayAndAKindWithoutProfilesIsForcedOff) {
+    WriteStore(FaxProfile);
+    WriteSettings("Gone Away", 1);
     Open();
+    EXPECT_TRUE(Checked(IDC_FAX_PROFILE_BUTTON));
+    EXPECT_FALSE(Enabled(IDC_MAIL_PROFILE_BUTTON));
+    EXPECT_FALSE(Enabled(IDC_MAIL_PROFILE_LIST));
     EXPECT_EQ("Varnel Fax", ControlText(Page(IDC_FAX_PROFILE_BUTTON), IDC_FAX_PROFILE_LIST));
     EXPECT_EQ("Varnel User", Field(IDC_DETAIL_FIRST));
     Close(IDOK);
+    EXPECT_EQ("0", Saved("UseProfile"));
     EXPECT_EQ("Varnel Fax", Saved("MS Exchange Fax"));
 }
 
@@ -285,7 +310,7 @@ TEST_F(FaxSheet, AProfileNameNoLongerListedShowsTheListedOne) {
 TEST_F(FaxSheet, OkWritesTheChoiceAndCancelLeavesTheNewDestinationUnsaved) {
     Open();
     EXPECT_EQ("separate image files", Field(IDC_PAGES_AS_LIST));
-    EXPECT_FALSE(Usable(IDC_SEARCHABLE_TEXT));
+    EXPECT_FALSE(Enabled(IDC_SEARCHABLE_TEXT));
     RECT box, tabs;
     GetWindowRect(FindControl(Sheet, IDC_SEARCHABLE_TEXT), &box);
     GetWindowRect(FindControl(Sheet, IDC_SHEET_TABS), &tabs);
@@ -306,7 +331,7 @@ TEST_F(FaxSheet, OkWritesTheChoiceAndCancelLeavesTheNewDestinationUnsaved) {
     EXPECT_EQ("separate image files", Field(IDC_PAGES_AS_LIST));
     EXPECT_FALSE(Checked(IDC_SEARCHABLE_TEXT));
     ChoosePagesAs(1);
-    EXPECT_TRUE(Usable(IDC_SEARCHABLE_TEXT));
+    EXPECT_TRUE(Enabled(IDC_SEARCHABLE_TEXT));
     Click(IDC_SEARCHABLE_TEXT);
     Close(IDOK);
     EXPECT_EQ("1", Saved("UseProfile"));
@@ -316,46 +341,20 @@ TEST_F(FaxSheet, OkWritesTheChoiceAndCancelLeavesTheNewDestinationUnsaved) {
     EXPECT_EQ("1", Saved("SearchableText"));
     EXPECT_EQ(0, ExitProgram(&Keypad));
     Open();
-    EXPECT_EQ("one PDF document", Field(211));
+    EXPECT_EQ("one PDF document", Field(IDC_PAGES_AS_LIST));
     EXPECT_TRUE(Checked(IDC_SEARCHABLE_TEXT));
     ChoosePagesAs(0);
-    EXPECT_FALSE(Usable(IDC_SEARCHABLE_TEXT));
-    Close(2);
-}
-
-TEST_F(FaxSheet, ThePanelKeySwitchesTheOpenPage) {
-    Open();
-    PressKey("destination");
-    ASSERT_TRUE(WaitUntil([&] { return Checked(IDC_MAIL_PROFILE_BUTTON); }));
-    EXPECT_FALSE(Checked(IDC_FAX_PROFILE_BUTTON));
-    EXPECT_EQ("Mail User", Field(IDC_DETAIL_FIRST));
-    PressKey("destination");
-    ASSERT_TRUE(WaitUntil([&] { return Checked(IDC_FAX_PROFILE_BUTTON); }));
-    EXPECT_EQ("Varnel User", Field(IDC_DETAIL_FIRST));
+    EXPECT_FALSE(Enabled(IDC_SEARCHABLE_TEXT));
     Close(IDCANCEL);
-}
-
-TEST_F(FaxSheet, AKindWithoutProfilesIsDisabledAndTheOtherForced) {
-    WriteStore(FaxProfile);
-    WriteSettings("Varnel Fax", 1);
-    Open();
-    EXPECT_TRUE(Checked(IDC_FAX_PROFILE_BUTTON));
-    EXPECT_FALSE(IsWindowEnabled(FindControl(Sheet, IDC_MAIL_PROFILE_BUTTON)));
-    EXPECT_FALSE(IsWindowEnabled(FindControl(Sheet, IDC_MAIL_PROFILE_LIST)));
-    Close(IDOK);
-    EXPECT_EQ("0", Saved("UseProfile"));
 }
 
 // A write that fails is reported and the sheet stays for another try: the
 // recipient files of a key, which keeps what it had on disk meanwhile, and
 // the profile choice.
 TEST_F(FaxSheet, AFailedWriteAtOkIsReported) {
-    KeepKeyFiles();
-    Open();
-    SpeedDial();
+    OpenSpeedDials();
     Key(2);
-    Pick({"Ada", "555 0102"});
-    ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 2; }));
+    ASSERT_TRUE(Pick({"Ada", "555 0102"}, 2));
     EXPECT_EQ("The speed-dial keys could not all be written: a key keeps its earlier recipients "
               "on disk until an OK can write them.",
               PressWhileUnwritable(Sheet, IDOK, ProductFile("2.DES.tmp")));
@@ -388,29 +387,25 @@ TEST_F(FaxSheet, WithoutTheTabLibraryTheSheetSaysItCannotOpen) {
 // A key's recipients picked and labelled, kept across a key switch, written
 // on OK and shown again by the next run, on the page and on the LCD.
 TEST_F(FaxSheet, PickedRecipientsAndLabelOfAKeyLastThroughARestart) {
-    KeepKeyFiles();
-    Open();
-    SpeedDial();
+    OpenSpeedDials();
     EXPECT_TRUE(Lines().empty());
     EXPECT_FALSE(Enabled(IDC_REMOVE_RECIPIENTS));
     EXPECT_FALSE(Enabled(IDC_REMOVE_ALL_RECIPIENTS));
     Key(3);
-    Pick({"Ada", "555 0111"});
-    ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 2; }));
+    ASSERT_TRUE(Pick({"Ada", "555 0111"}, 2));
     EXPECT_EQ((std::vector<std::string>{"Ada Brandt", "Zed Same"}), Lines());
     EXPECT_TRUE(Enabled(IDC_REMOVE_ALL_RECIPIENTS));
     HWND label = FindControl(Sheet, IDC_KEY_LABEL);
     for (char c : std::string("Reception Desk 12")) {
         SendMessageA(label, WM_CHAR, c, 1);
     }
-    EXPECT_EQ("Reception Desk 1", ControlText(Page(IDC_SPEED_DIAL_KEY_FIRST), IDC_KEY_LABEL))
-        << "17 characters typed";
+    EXPECT_EQ("Reception Desk 1", Label()) << "17 characters typed";
     Key(4);
     EXPECT_TRUE(Lines().empty());
-    EXPECT_EQ("", ControlText(Page(IDC_SPEED_DIAL_KEY_FIRST), IDC_KEY_LABEL));
+    EXPECT_EQ("", Label());
     Key(3);
     EXPECT_EQ((std::vector<std::string>{"Ada Brandt", "Zed Same"}), Lines());
-    EXPECT_EQ("Reception Desk 1", ControlText(Page(IDC_SPEED_DIAL_KEY_FIRST), IDC_KEY_LABEL));
+    EXPECT_EQ("Reception Desk 1", Label());
     Close(IDOK);
     EXPECT_EQ("2", Saved("NumberOfFaxRecip3"));
     EXPECT_EQ("Reception Desk 1", Saved("FaxAlias3"));
@@ -429,12 +424,9 @@ TEST_F(FaxSheet, PickedRecipientsAndLabelOfAKeyLastThroughARestart) {
 // Delete removes the selected lines only from the list, and a double click
 // on the second line of a name removes the second record of that name.
 TEST_F(FaxSheet, DeleteAndDoubleClickRemoveTheirOwnRecords) {
-    KeepKeyFiles();
-    Open();
-    SpeedDial();
+    OpenSpeedDials();
     Key(2);
-    Pick({"555"});
-    ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 5; }));
+    ASSERT_TRUE(Pick({"555"}, 5));
     std::vector<std::string> lines = Lines();
     EXPECT_EQ("Ada Brandt", lines[0]);
     EXPECT_EQ(0, lstrcmpiA("bob", lines[1].c_str()));
@@ -445,14 +437,12 @@ TEST_F(FaxSheet, DeleteAndDoubleClickRemoveTheirOwnRecords) {
     // command it would have posted has had its turn.
     PostMessageA(label, WM_KEYDOWN, VK_DELETE, 1);
     PostMessageA(label, WM_CHAR, 'x', 1);
-    ASSERT_TRUE(WaitUntil(
-        [&] { return ControlText(Page(IDC_SPEED_DIAL_KEY_FIRST), IDC_KEY_LABEL) == "x"; }));
+    ASSERT_TRUE(WaitUntil([&] { return Label() == "x"; }));
     PostMessageA(label, WM_CHAR, 'y', 1);
-    ASSERT_TRUE(WaitUntil(
-        [&] { return ControlText(Page(IDC_SPEED_DIAL_KEY_FIRST), IDC_KEY_LABEL) == "xy"; }));
+    ASSERT_TRUE(WaitUntil([&] { return Label() == "xy"; }));
     EXPECT_EQ(5u, Lines().size()) << "Delete in the label field removed recipients";
     PostMessageA(List(), WM_KEYDOWN, VK_DELETE, 1);
-    ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 2; }));
+    ASSERT_TRUE(LinesBecome(2));
     EXPECT_EQ((std::vector<std::string>{"Zed Same", "Zed Same"}), Lines());
     EXPECT_FALSE(Enabled(IDC_REMOVE_RECIPIENTS)) << "Remove after the lines went";
     RECT line;
@@ -462,7 +452,7 @@ TEST_F(FaxSheet, DeleteAndDoubleClickRemoveTheirOwnRecords) {
     PostMessageA(List(), WM_LBUTTONUP, 0, at);
     PostMessageA(List(), WM_LBUTTONDBLCLK, MK_LBUTTON, at);
     PostMessageA(List(), WM_LBUTTONUP, 0, at);
-    ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 1; }));
+    ASSERT_TRUE(LinesBecome(1));
     Close(IDOK);
     std::string strings = ReadFileText(ProductFile("2.INF"));
     EXPECT_NE(std::string::npos, strings.find("555 0111"));
@@ -473,19 +463,16 @@ TEST_F(FaxSheet, DeleteAndDoubleClickRemoveTheirOwnRecords) {
 // "Bob" and "bob" each find their own record; a cancelled address book
 // leaves a key as it was, also one holding a recipient the pick would not keep.
 TEST_F(FaxSheet, NamesDifferingInCaseAndACancelledAddressBook) {
-    KeepKeyFiles();
-    Open();
-    SpeedDial();
+    OpenSpeedDials();
     Key(6);
-    Pick({"Bob", "bob"});
-    ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 2; }));
+    ASSERT_TRUE(Pick({"Bob", "bob"}, 2));
     // The list puts one of the two first; the second line must find its
     // own record, not stop at the first line's.
     std::string second = Lines()[1];
     std::string kept = Lines()[0];
     Select({1});
     PostMessageA(List(), WM_KEYDOWN, VK_DELETE, 1);
-    ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 1; }));
+    ASSERT_TRUE(LinesBecome(1));
     EXPECT_EQ(kept, Lines()[0]);
     Close(IDOK);
     std::string strings = ReadFileText(ProductFile("6.INF"));
@@ -516,22 +503,18 @@ TEST_F(FaxSheet, NamesDifferingInCaseAndACancelledAddressBook) {
 // profile page or the panel's fax/e-mail key switches; the key waits while
 // the address book is open, so its picks land in the key it was opened for.
 TEST_F(FaxSheet, EachDestinationKeepsItsOwnListAndLabelOfAKey) {
-    KeepKeyFiles();
-    Open();
-    SpeedDial();
+    OpenSpeedDials();
     Key(5);
-    Pick({"Ada"});
-    ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 1; }));
+    ASSERT_TRUE(Pick({"Ada"}, 1));
     SetWindowTextA(FindControl(Sheet, IDC_KEY_LABEL), "Fax five");
     Click(IDC_MAIL_PROFILE_BUTTON);
     EXPECT_TRUE(Lines().empty());
-    EXPECT_EQ("", ControlText(Page(IDC_SPEED_DIAL_KEY_FIRST), IDC_KEY_LABEL));
-    Pick({"carl"});
-    ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 1; }));
+    EXPECT_EQ("", Label());
+    ASSERT_TRUE(Pick({"carl"}, 1));
     SetWindowTextA(FindControl(Sheet, IDC_KEY_LABEL), "Mail five");
     Click(IDC_FAX_PROFILE_BUTTON);
     EXPECT_EQ((std::vector<std::string>{"Ada Brandt"}), Lines());
-    EXPECT_EQ("Fax five", ControlText(Page(IDC_SPEED_DIAL_KEY_FIRST), IDC_KEY_LABEL));
+    EXPECT_EQ("Fax five", Label());
 
     HWND box = OpenAddressBook();
     ASSERT_NE((HWND)NULL, box);
@@ -550,7 +533,7 @@ TEST_F(FaxSheet, EachDestinationKeepsItsOwnListAndLabelOfAKey) {
     ASSERT_TRUE(WaitUntil([&] { return Checked(IDC_MAIL_PROFILE_BUTTON); }))
         << "the key took no effect after";
     EXPECT_EQ((std::vector<std::string>{"Carl Dorn"}), Lines());
-    EXPECT_EQ("Mail five", ControlText(Page(IDC_SPEED_DIAL_KEY_FIRST), IDC_KEY_LABEL));
+    EXPECT_EQ("Mail five", Label());
     PressKey("destination");
     ASSERT_TRUE(WaitUntil([&] { return Checked(IDC_FAX_PROFILE_BUTTON); }));
     EXPECT_EQ((std::vector<std::string>{"Ada Brandt", "Zed Same"}), Lines());
@@ -563,13 +546,13 @@ TEST_F(FaxSheet, EachDestinationKeepsItsOwnListAndLabelOfAKey) {
 }
 
 // An address book that cannot be opened, or be lent the key's records, is
-// reported and leaves the list.
-TEST_F(FaxSheet, AnAddressBookThatFailsLeavesTheList) {
-    KeepKeyFiles();
-    Open();
-    SpeedDial();
-    Pick({"Ada"});
-    ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 1; }));
+// reported and leaves the list; too little memory for it ends the whole
+// sheet as cancelled: the recipient just picked is in no file and SYS.INI is
+// as it was.
+TEST_F(FaxSheet, AnAddressBookThatFailsLeavesTheListOrOutOfMemoryCancelsTheSheet) {
+    OpenSpeedDials();
+    ASSERT_TRUE(Pick({"Ada"}, 1));
+    std::string settings = ReadFileText(SettingsFile);
     WriteStore(std::string("LinkFault=1\r\n") + FaxProfile + MailProfile);
     EXPECT_EQ("Insufficient memory.", AnswerBox(OpenAddressBook()));
     WriteStore(std::string(FaxProfile) + MailProfile);
@@ -578,18 +561,8 @@ TEST_F(FaxSheet, AnAddressBookThatFailsLeavesTheList) {
     ASSERT_EQ("Failed to open the Address Book!", AnswerBox(OpenAddressBook()));
     EXPECT_EQ((std::vector<std::string>{"Ada Brandt"}), Lines());
     EXPECT_TRUE(IsWindow(Sheet));
-    Close(IDCANCEL);
-}
 
-// Too little memory for the address book ends the whole sheet as cancelled:
-// the recipient just picked is in no file and SYS.INI is as it was.
-TEST_F(FaxSheet, AnAddressBookOutOfMemoryCancelsTheSheet) {
-    KeepKeyFiles();
-    Open();
-    SpeedDial();
-    Pick({"Ada"});
-    ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 1; }));
-    std::string settings = ReadFileText(SettingsFile);
+    WriteFileText(ProductFile("ADDRESS.VCF"), Contacts);
     WriteStore(std::string("AddressBookFault=7\r\n") + FaxProfile + MailProfile);
     ASSERT_EQ("Insufficient memory.", AnswerBox(OpenAddressBook()));
     ASSERT_TRUE(WaitForWindowGone(Sheet));
@@ -601,9 +574,7 @@ TEST_F(FaxSheet, AnAddressBookOutOfMemoryCancelsTheSheet) {
 // show over them; the tips of list lines name and describe the line's
 // recipient.
 TEST_F(FaxSheet, GreyRemoveButtonsOfAnEmptyKeyAndTheirTips) {
-    KeepKeyFiles();
-    Open();
-    SpeedDial();
+    OpenSpeedDials();
     EXPECT_FALSE(Enabled(IDC_REMOVE_RECIPIENTS));
     EXPECT_FALSE(Enabled(IDC_REMOVE_ALL_RECIPIENTS));
     // The page paints a moment after it shows.
@@ -616,8 +587,7 @@ TEST_F(FaxSheet, GreyRemoveButtonsOfAnEmptyKeyAndTheirTips) {
     EXPECT_TRUE(TipOverButton(IDC_REMOVE_RECIPIENTS, "Remove Fax Number(s)")) << ShownTip();
     EXPECT_TRUE(TipOverButton(IDC_REMOVE_ALL_RECIPIENTS, "Remove All Fax Numbers")) << ShownTip();
     EXPECT_TRUE(TipOverButton(IDC_ADDRESS_BOOK, "Address Book ")) << ShownTip();
-    Pick({"Ada", "555 0102"});
-    ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 2; }));
+    ASSERT_TRUE(Pick({"Ada", "555 0102"}, 2));
     EXPECT_TRUE(WaitUntil([&] {
         return BitmapMismatches(IDC_REMOVE_ALL_RECIPIENTS, IDB_CARD_AND_BIN) == 0;
     })) << "card and bin";
@@ -631,8 +601,7 @@ TEST_F(FaxSheet, GreyRemoveButtonsOfAnEmptyKeyAndTheirTips) {
         << ShownTip();
 
     // Scrolled, the first screen line shows the third line's recipient.
-    Pick({"556", "555 0103", "Zed"});
-    ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 8; }));
+    ASSERT_TRUE(Pick({"556", "555 0103", "Zed"}, 8));
     SendMessageA(List(), LB_SETTOPINDEX, 2, 0);
     ASSERT_EQ(2, SendMessageA(List(), LB_GETTOPINDEX, 0, 0)) << "the list does not scroll";
     std::string third = Lines()[2] == "Bob" ? "555 0102" : "555 0103";
@@ -645,7 +614,7 @@ TEST_F(FaxSheet, GreyRemoveButtonsOfAnEmptyKeyAndTheirTips) {
     // Remove disabling itself with the focus hands the focus to the list.
     Select({0});
     HWND remove = FindControl(Sheet, IDC_REMOVE_RECIPIENTS);
-    PostMessageA(Page(IDC_SPEED_DIAL_KEY_FIRST), WM_NEXTDLGCTL, (WPARAM)remove, TRUE);
+    PostMessageA(SpeedDialPage(), WM_NEXTDLGCTL, (WPARAM)remove, TRUE);
     GUITHREADINFO focus = {};
     focus.cbSize = sizeof focus;
     DWORD thread = GetWindowThreadProcessId(Sheet, NULL);
@@ -653,7 +622,7 @@ TEST_F(FaxSheet, GreyRemoveButtonsOfAnEmptyKeyAndTheirTips) {
         WaitUntil([&] { return GetGUIThreadInfo(thread, &focus) && focus.hwndFocus == remove; }));
     PostMessageA(remove, WM_KEYDOWN, VK_SPACE, 1);
     PostMessageA(remove, WM_KEYUP, VK_SPACE, 1);
-    ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 7; }));
+    ASSERT_TRUE(LinesBecome(7));
     EXPECT_FALSE(Enabled(IDC_REMOVE_RECIPIENTS));
     EXPECT_TRUE(GetGUIThreadInfo(thread, &focus) && focus.hwndFocus == List());
     Close(IDCANCEL);
@@ -662,9 +631,7 @@ TEST_F(FaxSheet, GreyRemoveButtonsOfAnEmptyKeyAndTheirTips) {
 // Emptying a key and filling it again, fifty times, costs the program no
 // handles and no memory.
 TEST_F(FaxSheet, EmptyingAKeyFiftyTimesLeavesHandlesAndMemoryFlat) {
-    KeepKeyFiles();
-    Open();
-    SpeedDial();
+    OpenSpeedDials();
     Key(4);
     DWORD handlesBefore = 0, handlesAfter = 0;
     SIZE_T memoryBefore = 0, memoryAfter = 0;
@@ -672,8 +639,7 @@ TEST_F(FaxSheet, EmptyingAKeyFiftyTimesLeavesHandlesAndMemoryFlat) {
         if (round == 1) {
             ProcessUsage(Keypad, &handlesBefore, &memoryBefore);
         }
-        Pick({"Ada"});
-        ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 1; }));
+        ASSERT_TRUE(Pick({"Ada"}, 1));
         Select({0});
         Click(IDC_REMOVE_RECIPIENTS);
         ASSERT_TRUE(Lines().empty());
@@ -698,8 +664,7 @@ TEST_F(FaxSheet, JobsDuringEditsOfTheirKeySendOneWholeList) {
     Open();
     SpeedDial();
     Key(2);
-    Pick({"Ada", "555 0102"});
-    ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 2; }));
+    ASSERT_TRUE(Pick({"Ada", "555 0102"}, 2));
     const char *const endings[] = {"Xferred to Xchg", "No Fax Number!", "MS Xchg Error!",
                                    "Not Enough Mem!", "Fax Error!",     "Scanning Error!"};
     std::string page = WriteSourcePage(GreyPage, TempPath("keypad-speed-dial-page.bmp"));
@@ -718,8 +683,7 @@ TEST_F(FaxSheet, JobsDuringEditsOfTheirKeySendOneWholeList) {
             PressKey("fax");
             jobs++;
         }
-        Pick({"555 0102"});
-        ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 2; }));
+        ASSERT_TRUE(Pick({"555 0102"}, 2));
     }
     EXPECT_EQ("Xferred to Xchg", WaitForJobEnd(endings, 6, 60000));
     Close(IDCANCEL);
@@ -745,12 +709,9 @@ TEST_F(FaxSheet, JobsDuringEditsOfTheirKeySendOneWholeList) {
 // fax job from that key finds no recipient, and the next OK of the sheet
 // writes the key.
 TEST_F(FaxSheet, RemoveAllThenCancelLeavesTheKeyEmptyForAJobAndTheNextOk) {
-    KeepKeyFiles();
-    Open();
-    SpeedDial();
+    OpenSpeedDials();
     Key(2);
-    Pick({"Ada", "555 0102"});
-    ASSERT_TRUE(WaitUntil([&] { return Lines().size() == 2; }));
+    ASSERT_TRUE(Pick({"Ada", "555 0102"}, 2));
     Close(IDOK);
     ASSERT_EQ("2", Saved("NumberOfFaxRecip2"));
     OpenAgain();

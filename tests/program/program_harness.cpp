@@ -951,3 +951,28 @@ void PumpDialog(HWND dialog) {
         }
     }
 }
+
+static BOOL CALLBACK CollectDialogName(HMODULE, LPCSTR, LPSTR name, LONG_PTR names) {
+    ((std::vector<LPSTR> *)names)->push_back(name); // dialogs are named by number
+    return TRUE;
+}
+
+static INT_PTR CALLBACK InertDialogProc(HWND, UINT, WPARAM, LPARAM) {
+    return FALSE;
+}
+
+void ForEachDialog(HINSTANCE module, const std::function<void(UINT_PTR name, HWND dialog)> &visit) {
+    HWND owner = CreateWindowExA(0, "STATIC", "", WS_POPUP | WS_VISIBLE, 0, 0, 10, 10, NULL, NULL,
+                                 module, NULL);
+    std::vector<LPSTR> names;
+    EnumResourceNamesA(module, RT_DIALOG, CollectDialogName, (LONG_PTR)&names);
+    for (LPSTR name : names) {
+        HWND dialog = CreateDialogParamA(module, name, owner, InertDialogProc, 0);
+        if (dialog)
+            ShowWindow(dialog, SW_SHOWNA);
+        visit((UINT_PTR)name, dialog);
+        if (dialog)
+            DestroyWindow(dialog);
+    }
+    DestroyWindow(owner);
+}

@@ -227,3 +227,8 @@ std::vector<std::string> FilesMatching(const std::string &pattern);
 void ClearFolder(const std::string &folder);
 // Every file under folder (a path ending in a backslash) and its subfolders that holds text.
 std::vector<std::string> FilesHolding(const std::string &folder, const std::string &text);
+// Makes each dialog of the module's resources in turn, shown, with a
+// procedure that does nothing (the fax sheet's pages, child dialogs, under a
+// window of their own), hands it to visit (null when it cannot be made) and
+// destroys it. The tab library's window class is registered by the caller.
+void ForEachDialog(HINSTANCE module, const std::function<void(UINT_PTR name, HWND dialog)> &visit);

@@ -230,11 +230,13 @@ end() {
     rm -rf "$dir"
 }
 
-begin "everything installs: the common packages first, then the 32-bit Wine"
-run 0 i686 "building for i686: this host executes 32-bit programs"
+begin "everything installs, the common packages first, then the 32-bit Wine; a package lock held for good is said, one held for a while waited for"
+run 1 "" "Another program holds the package lock" MODE=lockheld KP_ARCH=all
+expect "no apt reason" said "Could not get lock"
+expect "remembered" test ! -e "$dir/build/no-32bit"
+run 0 i686 "building for i686: this host executes 32-bit programs" MODE=lock
 expect "installed all in one" eval '[ "$(grep -c "apt-get.* install" "$dir/calls")" = 2 ]'
 expect "the 32-bit Wine was not installed last, alone" eval 'grep "apt-get.* install" "$dir/calls" | tail -1 | grep -q " wine32:i386$"'
-expect "did not wait for the package lock" eval '! grep -E "^apt-get .*(install|update)" "$dir/calls" | grep -vq "DPkg::Lock::Timeout=[1-9]"'
 expect "did not stop the mail server it installed" called "invoke-rc.d exim4 stop"
 expect "did not keep it off" called "update-rc.d exim4 disable"
 run 0 i686 "building for i686"
@@ -242,12 +244,13 @@ expect "installed again" eval '! called "apt-get"'
 expect "stopped a mail server it did not install" eval '! called "rc.d"'
 end
 
-begin "Debian's source: a deb-src entry with the suite's key, built once a machine"
-run 0 x86_64 "building for x86_64" RUNS32=no
+begin "a host without 32-bit programs asks for none; Debian's source from a deb-src entry with the suite's key, built once a machine"
+run 0 x86_64 "building for x86_64: this host does not execute 32-bit programs" RUNS32=no
 expect "no deb-src entry with the suite's key" grep -qx "Signed-By: /usr/share/keyrings/example.gpg" "$dir/sources/keypad32-source.sources"
 rm -rf "$dir/build/x86_64"
 run 0 x86_64 "building for x86_64" RUNS32=no
 expect "fetched or built again for a new build folder" eval '! grep -qE "^apt-get source -q|^cmake --build" "$dir/calls"'
+run 1 "" "KP_ARCH=i686 asks for the 32-bit build, but this host does not execute" RUNS32=no KP_ARCH=i686
 end
 
 begin "Debian's source that cannot be had stops set-up, saying so"
@@ -264,7 +267,9 @@ run 0 i686 "warning: the package index" MODE=update
 end
 
 begin "the 32-bit Wine that will not install means x86_64, remembered until asked again"
-# From an index updated in part, its verdict is not final.
+# A failed download, or a verdict from an index updated in part, is not final.
+run 0 x86_64 "could not be installed this time (E: Failed to fetch" MODE=fetch32
+expect "remembered" test ! -e "$dir/build/no-32bit"
 run 0 x86_64 "could not be installed this time (libwine:i386 : Depends" MODE="update install32"
 expect "remembered" test ! -e "$dir/build/no-32bit"
 run 0 x86_64 "32-bit Wine could not be installed (libwine:i386 : Depends" MODE=install32
@@ -272,12 +277,6 @@ expect "not remembered" grep -q "libwine:i386 : Depends" "$dir/build/no-32bit"
 run 0 x86_64 "an earlier try; KP_RETRY_32BIT=1 tries again"
 expect "tried again" eval '! called i386'
 run 0 i686 "building for i686" KP_RETRY_32BIT=1
-run 0 i686 "building for i686"
-end
-
-begin "a 32-bit Wine that cannot be downloaded is tried again at the next run"
-run 0 x86_64 "could not be installed this time (E: Failed to fetch" MODE=fetch32
-expect "remembered" test ! -e "$dir/build/no-32bit"
 run 0 i686 "building for i686"
 end
 
@@ -291,19 +290,8 @@ expect "a user was sent to the package sources" eval '! said "package sources"'
 expect "a user's run asked apt-get" eval '! called apt-get'
 expect "a user's run changed the architectures" eval '! called add-architecture'
 run 0 i686 "building for i686"
-end
-
-begin "a user's run where all is installed needs no root"
-run 0 i686 "building for i686"
 run 0 i686 "building for i686" AS_UID=1000
-expect "asked apt-get" eval '! called apt-get'
-end
-
-begin "a package lock held for a while is waited for; one held for good is said"
-run 0 i686 "building for i686" MODE=lock
-run 1 "" "Another program holds the package lock" MODE=lockheld KP_ARCH=all
-expect "no apt reason" said "Could not get lock"
-expect "remembered" test ! -e "$dir/build/no-32bit"
+expect "a user's run where all is installed asked apt-get" eval '! called apt-get'
 end
 
 begin "i386 already there: not added, and kept when the 32-bit Wine fails"
@@ -312,11 +300,6 @@ run 0 x86_64 "32-bit Wine could not be installed" MODE=install32
 expect "added it again" eval '! called add-architecture'
 expect "took it away" grep -qx i386 "$dir/archs"
 run 1 "" "asks for the 32-bit build, but the 32-bit Wine could not be installed" KP_ARCH=i686
-end
-
-begin "a host without 32-bit programs asks for none; KP_ARCH=i686 there is refused"
-run 0 x86_64 "does not execute 32-bit programs" RUNS32=no
-run 1 "" "KP_ARCH=i686 asks for the 32-bit build, but this host does not execute" RUNS32=no KP_ARCH=i686
 end
 
 # The real probe, with a temporary folder that cannot be used: it runs from

@@ -183,30 +183,15 @@ BOOL CALLBACK CollectControl(HWND control, LPARAM controls) {
     return TRUE;
 }
 
-BOOL CALLBACK CollectDialog(HMODULE, LPCSTR, LPSTR name, LONG_PTR names) {
-    ((std::vector<LPSTR> *)names)->push_back(name);
-    return TRUE;
-}
-
-INT_PTR CALLBACK PlainDialogProc(HWND, UINT, WPARAM, LPARAM) {
-    return FALSE;
-}
-
 // Every control of every dialog the program carries, for both destinations:
 // the number it asks for has a topic. And every number of the map but the
 // panel guide's (Wizard Help shows it from the contents) is asked for.
 TEST(HelpMap, EveryDialogControlsNumberIsInTheMapAndEveryNumberIsAskedFor) {
     HINSTANCE self = GetModuleHandleA(nullptr);
     ASSERT_EQ(1, RegisterTabLibrary(self));
-    // The pages of the fax sheet are child dialogs: they need a parent.
-    HWND owner =
-        CreateWindowExA(0, "STATIC", "", WS_POPUP, 0, 0, 10, 10, nullptr, nullptr, self, nullptr);
-    std::vector<LPSTR> dialogs;
-    EnumResourceNamesA(self, RT_DIALOG, CollectDialog, (LONG_PTR)&dialogs);
     int asked = 0;
-    for (LPSTR name : dialogs) {
-        HWND dialog = CreateDialogParamA(self, name, owner, PlainDialogProc, 0);
-        ASSERT_NE(nullptr, dialog) << (UINT_PTR)name;
+    ForEachDialog(self, [&](UINT_PTR name, HWND dialog) {
+        ASSERT_NE(nullptr, dialog) << name;
         std::vector<HWND> controls;
         EnumChildWindows(dialog, CollectControl, (LPARAM)&controls);
         for (HWND control : controls) {
@@ -216,14 +201,12 @@ TEST(HelpMap, EveryDialogControlsNumberIsInTheMapAndEveryNumberIsAskedFor) {
                 if (LookupHelpContext(control, &context)) {
                     asked++;
                     EXPECT_EQ(1u, MapNumbers.count(context))
-                        << "dialog " << (UINT_PTR)name << " control " << GetDlgCtrlID(control);
+                        << "dialog " << name << " control " << GetDlgCtrlID(control);
                 }
             }
         }
-        DestroyWindow(dialog);
-    }
+    });
     Destination = 0;
-    DestroyWindow(owner);
     UnregisterTabLibrary(self);
     EXPECT_GT(asked, 40);
     // Beside the dialogs' numbers: the panel's page, and the outbox window's (the main window's).

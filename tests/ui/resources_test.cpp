@@ -147,32 +147,19 @@ TEST(Dialogs, EveryControlIdIsUsedOnceInItsDialog) {
     }
 }
 
-INT_PTR CALLBACK PlainDialogProc(HWND, UINT, WPARAM, LPARAM) {
-    return FALSE;
-}
-
 // Inside every dialog the arrow keys move the focus only between controls
 // that can hold it, and every set-up dialog has the title bar's help button.
 TEST(Dialogs, ArrowsStayOnControlsAndSetUpDialogsHaveTheHelpButton) {
     ASSERT_EQ(1, RegisterTabLibrary(Self()));
-    // The pages of the fax sheet are child dialogs: they need a parent.
-    HWND owner = CreateWindowExA(0, "STATIC", "", WS_POPUP | WS_VISIBLE, 0, 0, 10, 10, nullptr,
-                                 nullptr, Self(), nullptr);
-    std::vector<LPSTR> dialogs;
-    EnumResourceNamesA(Self(), RT_DIALOG, CollectName, (LONG_PTR)&dialogs);
-    for (LPSTR name : dialogs) {
-        HWND dialog = CreateDialogParamA(Self(), name, owner, PlainDialogProc, 0);
-        ASSERT_NE(nullptr, dialog) << (UINT_PTR)name;
-        ShowWindow(dialog, SW_SHOWNA);
-        EXPECT_EQ("", ArrowsOntoStatics(dialog)) << "dialog " << (UINT_PTR)name;
+    ForEachDialog(Self(), [&](UINT_PTR name, HWND dialog) {
+        ASSERT_NE(nullptr, dialog) << name;
+        EXPECT_EQ("", ArrowsOntoStatics(dialog)) << "dialog " << name;
         bool page = (GetWindowLongA(dialog, GWL_STYLE) & WS_CHILD) != 0;
-        if (!page && name != MAKEINTRESOURCEA(IDD_ABOUT)) {
+        if (!page && name != IDD_ABOUT) {
             EXPECT_TRUE(GetWindowLongA(dialog, GWL_EXSTYLE) & WS_EX_CONTEXTHELP)
-                << "dialog " << (UINT_PTR)name << " without the help button";
+                << "dialog " << name << " without the help button";
         }
-        DestroyWindow(dialog);
-    }
-    DestroyWindow(owner);
+    });
     UnregisterTabLibrary(Self());
 }
 
