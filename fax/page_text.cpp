@@ -71,11 +71,9 @@ void GoWithoutText(const char *why) {
     }
 }
 
-FARPROC Entry(const char *name) {
-    return GetProcAddress(Ocr.Library, name);
-}
-
-// The library, once: 1, or 0 with the job going without text.
+// The library, once: 1, or 0 with the job going without text. A library
+// without every entry is let go again, so that the next job neither calls
+// what it lacks nor keeps a damaged file loaded.
 int BindLibrary() {
     if (Ocr.Library) {
         return 1;
@@ -85,16 +83,19 @@ int BindLibrary() {
         GoWithoutText("the OCR library KPOCR32.DLL cannot be loaded");
         return 0;
     }
-    Ocr.Library = library;
-    Ocr.Open = (OcrOpenProc)(void (*)())Entry("OcrOpen");
-    Ocr.ReadPage = (OcrReadPageProc)(void (*)())Entry("OcrReadPage");
-    Ocr.FreeResult = (OcrFreeResultProc)(void (*)())Entry("OcrFreeResult");
-    Ocr.Close = (OcrCloseProc)(void (*)())Entry("OcrClose");
-    if (!Ocr.Open || !Ocr.ReadPage || !Ocr.FreeResult || !Ocr.Close) {
-        Ocr.Open = NULL;
+    OcrBinding bound = {
+        library,
+        (OcrOpenProc)(void (*)())GetProcAddress(library, "OcrOpen"),
+        (OcrReadPageProc)(void (*)())GetProcAddress(library, "OcrReadPage"),
+        (OcrFreeResultProc)(void (*)())GetProcAddress(library, "OcrFreeResult"),
+        (OcrCloseProc)(void (*)())GetProcAddress(library, "OcrClose"),
+    };
+    if (!bound.Open || !bound.ReadPage || !bound.FreeResult || !bound.Close) {
+        FreeLibrary(library);
         GoWithoutText("KPOCR32.DLL lacks an entry");
         return 0;
     }
+    Ocr = bound;
     return 1;
 }
 

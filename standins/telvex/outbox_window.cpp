@@ -234,7 +234,6 @@ static INT_PTR CALLBACK OutboxProc(HWND dialog, UINT message, WPARAM wParam, LPA
             RemoveSelected(window);
             return TRUE;
         case IDCANCEL:
-            StopWatch(window);
             EndDialog(dialog, 1);
             return TRUE;
         }
@@ -259,6 +258,8 @@ DWORD RunOutboxWindow(HWND owner) {
                                  (LPARAM)window) > 0
                      ? 0
                      : 1;
+        // However the window ended: Close, its owner gone, its thread told to quit.
+        StopWatch(window);
     }
     if (window) {
         HeapFree(GetProcessHeap(), 0, window->Shown);

@@ -1174,11 +1174,30 @@ class OutboxWindow {
         return -1;
     }
     bool Enabled(int id) { return IsWindowEnabled(GetDlgItem(Window, id)) != 0; }
+    // Ends it otherwise than by Close: its thread is told to quit, as when
+    // the program that owns it ends.
+    void Quit() {
+        PostThreadMessageA(GetThreadId(Thread), WM_QUIT, 0, 0);
+        Window = NULL;
+    }
 
   private:
     HANDLE Thread;
     static DWORD WINAPI Run(void *) { return TelvexOptional.OpenOutbox(nullptr); }
 };
+
+size_t ThreadsOfThisProcess() {
+    HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    THREADENTRY32 thread = {};
+    thread.dwSize = sizeof thread;
+    size_t count = 0;
+    for (BOOL more = Thread32First(snapshot, &thread); more;
+         more = Thread32Next(snapshot, &thread)) {
+        count += thread.th32OwnerProcessID == GetCurrentProcessId();
+    }
+    CloseHandle(snapshot);
+    return count;
+}
 
 void PressYes(HWND box, void *) {
     PressButton(box, IDYES);
@@ -1214,6 +1233,10 @@ TEST_F(Delivery, TheOutboxWindowListsRetriesAndRemovesWhatWaitsOrFailed) {
     PutMessage("pickup.eml", nullptr,
                "To: Cy <cy@example.com>,\r\n Di <di@example.com>\r\nSubject: x\r\n\r\nx\r\n");
     ASSERT_NE(nullptr, TelvexOptional.OpenOutbox);
+    // Ended otherwise than by Close, it leaves no thread watching the outbox.
+    size_t threads = ThreadsOfThisProcess();
+    OutboxWindow().Quit();
+    EXPECT_EQ(threads, ThreadsOfThisProcess());
     OutboxWindow window;
     ASSERT_NE((HWND)NULL, window.Window);
     std::vector<std::vector<std::string>> rows = window.Rows();

@@ -344,9 +344,10 @@ TEST_F(FaxJob, StopWhileTheTextIsReadSendsNothing) {
     EXPECT_EQ(0, PageFilesLeft());
 }
 
-// Without the OCR library, and then without its data, the job sends its
-// document without text (check_pages.py finds none), as it would without
-// the choice, and the log says why in one line each time.
+// Without the OCR library, with another library in its place, and then
+// without its data, the job sends its document without text (check_pages.py
+// finds none), as it would without the choice, and the log says why in one
+// line each time.
 TEST_F(FaxJob, WithoutTheOcrLibraryOrItsDataTheDocumentGoesWithoutTextAndTheLogSaysWhy) {
     std::string library = ProductFile("DLL32\\KPOCR32.DLL");
     std::string data = ProductFile("DLL32\\tessdata\\eng.traineddata");
@@ -366,17 +367,29 @@ TEST_F(FaxJob, WithoutTheOcrLibraryOrItsDataTheDocumentGoesWithoutTextAndTheLogS
     ASSERT_EQ(1u, lines.size());
     EXPECT_NE(std::string::npos, lines[0].find("KPOCR32.DLL cannot be loaded")) << lines[0];
     {
+        // Another library in its place lacks the entries; the next job binds the real one.
+        FileBackup kept(library);
+        ASSERT_TRUE(CopyFileA(ProductFile("DLL32\\accugnt5.dll").c_str(), library.c_str(), FALSE));
+        PressKey("speed3");
+        Load(TextPage);
+        ASSERT_EQ("Xferred to Xchg", Fax());
+        ClearOutbox();
+    }
+    lines = LogLines();
+    ASSERT_EQ(2u, lines.size());
+    EXPECT_NE(std::string::npos, lines[1].find("lacks an entry")) << lines[1];
+    {
         FileBackup kept(data);
         ASSERT_TRUE(DeleteFileA(data.c_str()));
         PressKey("speed3");
         Load(TextPage, 2);
         ASSERT_EQ("Xferred to Xchg", Fax());
-        EXPECT_EQ(std::vector<std::string>{"FX-00041.PDF"},
+        EXPECT_EQ(std::vector<std::string>{"FX-00042.PDF"},
                   Attachments(KeepMessage("no-data.eml")));
     }
     lines = LogLines();
-    ASSERT_EQ(2u, lines.size());
-    EXPECT_NE(std::string::npos, lines[1].find("eng.traineddata")) << lines[1];
+    ASSERT_EQ(3u, lines.size());
+    EXPECT_NE(std::string::npos, lines[2].find("eng.traineddata")) << lines[2];
     EXPECT_EQ(0, PageFilesLeft());
 }
 
