@@ -6,7 +6,6 @@
 #include <stdio.h>
 #include <string.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -17,17 +16,11 @@
 
 namespace {
 
-double Median(std::vector<double> samples) {
-    std::sort(samples.begin(), samples.end());
-    return samples[samples.size() / 2];
-}
-
 // "median ms (fastest ms)": on a busy machine the fastest run shows the cost
 // with the least of other programs' load in it.
 std::string Times(const std::vector<double> &samples) {
     char text[64];
-    snprintf(text, sizeof text, "%7.2f ms (%7.2f ms)", Median(samples),
-             *std::min_element(samples.begin(), samples.end()));
+    snprintf(text, sizeof text, "%7.2f ms (%7.2f ms)", Median(samples), Least(samples));
     return text;
 }
 
@@ -201,7 +194,7 @@ int main() {
     }
     if (!ratios.empty()) {
         printf("  KEYPAD32 / one-window program, round by round: median %.2f (lowest %.2f)\n",
-               Median(ratios), *std::min_element(ratios.begin(), ratios.end()));
+               Median(ratios), Least(ratios));
     }
     printf("where the time goes: the program built with a mark between its start-up steps\n");
     for (const Step &step : steps) {
