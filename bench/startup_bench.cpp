@@ -148,10 +148,9 @@ int main() {
     std::string keypad = ProductFile("EXE32\\KEYPAD32.EXE");
     std::string minimal = beside("MinimalWindow.exe");
     std::string withControls = beside("MinimalWindowCommonControls.exe");
-    std::string keypadWindow = beside("MinimalKeypadWindow.exe");
     std::string probe = beside("StartupProbe.exe");
     std::vector<double> keypadStart, keypadAnswering, minimalStart, minimalAnswering,
-        withControlsStart, keypadWindowStart, keypadWindowAnswering;
+        withControlsStart;
     auto take = [](StartTimes times, std::vector<double> *up, std::vector<double> *answering) {
         up->push_back(times.Up);
         if (answering) {
@@ -165,8 +164,6 @@ int main() {
         take(StartAndWait(keypad, "Fax Configuration", true), &keypadStart, &keypadAnswering);
         take(StartAndWait(minimal, "Minimal Window", false), &minimalStart, &minimalAnswering);
         take(StartAndWait(withControls, "Minimal Window", false), &withControlsStart, nullptr);
-        take(StartAndWait(keypadWindow, "Minimal Window", false), &keypadWindowStart,
-             &keypadWindowAnswering);
         Device("log clear");
         ProbeOnce(probe, &steps);
     }
@@ -182,8 +179,6 @@ int main() {
     row("one-window program: window found", minimalStart);
     row("one-window program: answering", minimalAnswering);
     row("the same with the common controls: found", withControlsStart);
-    row("the same with KEYPAD32's window (icon, menu): found", keypadWindowStart);
-    row("the same with KEYPAD32's window (icon, menu): answering", keypadWindowAnswering);
     // Each round's programs ran one after the other: the ratio within a round
     // is the one that load on the machine, which comes and goes, spoils least.
     std::vector<double> ratios;
