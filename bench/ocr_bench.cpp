@@ -143,11 +143,6 @@ double TimeJob(const std::string &folder, int searchable, int slowMs) {
     return spent;
 }
 
-// The least of the runs in *best; a run that failed (0) spoils it (-1).
-void KeepLeast(double *best, double seconds) {
-    *best = *best < 0 || !seconds ? -1 : !*best || seconds < *best ? seconds : *best;
-}
-
 // Native tesseract on one page file (bench/ocr_native.py): its time less its
 // start-up, the share of the words it found and of those ours found
 // (ours-NAME-FORM.txt); 0 when it did not finish.
@@ -246,15 +241,19 @@ int main() {
     }
     ocr.Close(engine);
     const int Paces[2] = {0, 2000};
+    // The least of the runs of each; a run that failed (0) spoils it.
     double plain[2] = {0, 0}, searchable[2] = {0, 0};
     {
         FileBackup settings(ProductFile("SYS.INI")), store(ProductFile("TELVEX.INI")),
             des(ProductFile("17.DES")), inf(ProductFile("17.INF"));
         for (int k = 0; k < 2; k++) {
+            std::vector<double> without, with;
             for (int run = 0; run < Runs; run++) {
-                KeepLeast(&plain[k], TimeJob(folder, 0, Paces[k]));
-                KeepLeast(&searchable[k], TimeJob(folder, 1, Paces[k]));
+                without.push_back(TimeJob(folder, 0, Paces[k]));
+                with.push_back(TimeJob(folder, 1, Paces[k]));
             }
+            plain[k] = Least(without);
+            searchable[k] = Least(with);
         }
     }
     if (plain[0] <= 0 || searchable[0] <= 0 || plain[1] <= 0 || searchable[1] <= 0) {
