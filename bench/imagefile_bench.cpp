@@ -13,11 +13,11 @@
 #include <stdlib.h>
 #include <string.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
 #include "abi/image_file_abi.h"
+#include "bench_figure.h"
 #include "page_image.h"
 #include "pnm_file.h"
 
@@ -181,12 +181,10 @@ void TimePage(const std::string &folder, const char *source, const char *name, i
     }
     std::string kept = folder + "\\ours-" + name + (format == ImageFormatJpeg ? ".jpg" : ".tif");
     WriteOnce(&page, format, &each, kept.c_str());
-    // The median: on a shared machine the mean is mostly the other programs' load.
-    std::sort(times.begin(), times.end());
-    double median = times[times.size() / 2];
+    double median = Median(times);
     printf("%-13s %ldx%ld %2d-bit %-4s %8.2f ms/page (median) %9lu bytes\n", name, page.Width,
            page.Height, bits, format == ImageFormatJpeg ? "JPEG" : "G4", median, bytes);
-    printf("RESULT %s %.3f %lu %ld %.3f\n", name, median, bytes, page.Dpi, times[0]);
+    printf("RESULT %s %.3f %lu %ld %.3f\n", name, median, bytes, page.Dpi, Least(times));
 }
 
 // Private bytes while a 300-dpi colour Legal page is written, lines made on

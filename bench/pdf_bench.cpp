@@ -10,8 +10,6 @@
 #include <windows.h>
 #include <stdio.h>
 
-#include <algorithm>
-#include <iterator>
 #include <string>
 #include <vector>
 
@@ -25,10 +23,6 @@ namespace {
 const int Pages = 10, Runs = 7, Dpi = 200;
 const double AllowedBytes = 4096, AllowedBytesAPage = 300;
 
-const char *const FinalTexts[] = {
-    "Xferred to Xchg", "User Cancelled!", "Not Enough Mem!", "Fax Error!",  "Scanner in Use!",
-    "Scanning Error!", "File I/O Error!", "No Fax Number!",  "Fax in Use!", "MS Xchg Error!"};
-
 // Milliseconds KEYPAD32 takes from the Fax key to the last of ten pages of
 // the kind written to its file, or 0. A fax to a typed number, sent as files.
 double TimeJobPages(PageKind kind, const std::string &folder) {
@@ -41,38 +35,18 @@ double TimeJobPages(PageKind kind, const std::string &folder) {
             outbox + "\r\n");
     WriteFileText(ProductFile("SYS.INI"), "[Varnel]\r\nFaxService=1\r\n[Varnel FAX]\r\n"
                                           "MS Exchange Fax=Bench Fax\r\nUseProfile=0\r\n");
-    RunningProgram keypad = {};
     std::string source = WriteSourcePage(kind, folder + "source.bmp");
-    if (source.empty() || !StartProgram(&keypad)) {
-        return 0;
-    }
-    Device("clear");
-    for (int i = 0; i < Pages; i++) {
-        Device("load " + source);
-    }
+    std::vector<std::string> commands(Pages, "load " + source);
     if (kind != TextPage) {
-        PressKey("mode");
+        commands.push_back("press mode");
     }
-    PressKey("resolution"); // 200 x 200 dpi
-    Device("digits 5551234");
-    double start = Now(), pages = 0;
-    if (PressJobKey("fax")) {
-        // The page files are all written when the send begins, or the job ends.
-        WaitUntil(
-            [] {
-                std::string text = LcdMessage();
-                return text == "Translating..." ||
-                       std::any_of(std::begin(FinalTexts), std::end(FinalTexts),
-                                   [&](const char *end) { return text == end; });
-            },
-            600000);
-        pages = (Now() - start) * 1000;
-    }
-    std::string outcome = WaitForJobEnd(FinalTexts, sizeof FinalTexts / sizeof *FinalTexts, 60000);
-    ExitProgram(&keypad);
-    CloseProgram(&keypad);
+    commands.push_back("press resolution"); // 200 x 200 dpi
+    commands.push_back("digits 5551234");
+    // The page files are all written when the send begins.
+    double seconds = 0;
+    std::string outcome = source.empty() ? "" : RunFaxJob(commands, &seconds, "Translating...");
     ClearFolder(outbox);
-    return outcome == "Xferred to Xchg" ? pages : 0;
+    return outcome == "Xferred to Xchg" ? seconds * 1000 : 0;
 }
 
 DWORD Bytes(const std::string &path) {
@@ -125,7 +99,7 @@ int Measure(PageKind kind, const std::string &folder, const char *prefix, const 
     }
     // The least time of each, ours and img2pdf's: what the work costs without
     // what else the machine was doing.
-    out->OursMs = *std::min_element(times.begin(), times.end());
+    out->OursMs = Least(times);
     out->OursBytes = Bytes(target);
     return 1;
 }
@@ -155,21 +129,9 @@ int main() {
         return 1;
     }
     // img2pdf natively, on the same files.
-    PROCESS_INFORMATION process = {};
     std::string native = UnixPath(folder);
-    if (native.empty() || !LaunchCommand("Z:\\usr\\bin\\python3 " PDF_BENCH_SCRIPT " " + native +
-                                             " " + std::to_string(Runs),
-                                         &process)) {
-        printf("img2pdf cannot be started\n");
-        return 1;
-    }
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
-    if (!WaitUntil(
-            [&] {
-                return GetFileAttributesA((folder + "done").c_str()) != INVALID_FILE_ATTRIBUTES;
-            },
-            600000)) {
+    if (native.empty() || !StartHostScript(PDF_BENCH_SCRIPT, native + " " + std::to_string(Runs),
+                                           folder + "done", 600000)) {
         printf("img2pdf did not finish\n");
         return 1;
     }

@@ -576,6 +576,18 @@ class Delivery : public Transport {
     void SetStoreValue(const char *key, const char *value) {
         WritePrivateProfileStringA("Telvex", key, value, ProductFile("TELVEX.INI").c_str());
     }
+    // A second mail profile on the outbox, desk@varnel.example's, with these
+    // settings ("key=value") besides; the jobs queued next go by it.
+    void UseDeskProfile(const std::string &name, const std::vector<std::string> &settings = {}) {
+        Profile = name;
+        std::vector<std::string> all = {"Services=28", "EmailAddress=desk@varnel.example",
+                                        "Outbox=" + Outbox};
+        all.insert(all.end(), settings.begin(), settings.end());
+        for (const std::string &pair : all) {
+            size_t at = pair.find('=');
+            SetProfileText(name.c_str(), pair.substr(0, at).c_str(), pair.substr(at + 1).c_str());
+        }
+    }
     // Puts a message in the outbox as another program might: name.eml, and
     // its envelope unless that is NULL.
     void PutMessage(const std::string &name, const char *envelope, const std::string &message) {
@@ -920,13 +932,7 @@ TEST_F(Delivery, StartTlsRefusedForNowOrDroppedIsTriedAgainAndNothingSaidBeforeI
 TEST_F(Delivery, AProfileStoppedByItsPasswordStopsOnceWhateverItsNameUntilTheToolMendsIt) {
     StartServer("--starttls scan Pw-2");
     UseTls("starttls", "Pw-2");
-    Profile = ";Desk=Mail";
-    for (const char *key : {"Services=28", "EmailAddress=desk@varnel.example"}) {
-        std::string pair = key;
-        SetProfileText(Profile.c_str(), pair.substr(0, pair.find('=')).c_str(),
-                       pair.substr(pair.find('=') + 1).c_str());
-    }
-    SetProfileText(Profile.c_str(), "Outbox", Outbox.c_str());
+    UseDeskProfile(";Desk=Mail");
     UseTls("starttls", "wrong", Profile);
     std::string stopped = Queue({{"Ada", "SMTP:ada@example.com", ""}}, 3000);
     Profile = "Lan Mail";
@@ -1251,15 +1257,8 @@ TEST_F(Delivery, TheOutboxWindowListsRetriesAndRemovesWhatWaitsOrFailed) {
         [&] { return Filed("Failed", failed) && Logged(delayed + Server + " kept"); }, 60000))
         << ReadFileText(Log);
     // A profile whose settings the agent cannot use is stopped.
-    Profile = "Desk Mail";
-    for (const char *key : {"Services=28", "EmailAddress=desk@varnel.example",
-                            "SmtpServer=127.0.0.1", "SmtpSecurity=plain"}) {
-        std::string pair = key;
-        SetProfileText(Profile.c_str(), pair.substr(0, pair.find('=')).c_str(),
-                       pair.substr(pair.find('=') + 1).c_str());
-    }
-    SetProfileText(Profile.c_str(), "Outbox", Outbox.c_str());
-    SetProfileText(Profile.c_str(), "SmtpPort", std::to_string(Port).c_str());
+    UseDeskProfile("Desk Mail", {"SmtpServer=127.0.0.1", "SmtpSecurity=plain",
+                                 "SmtpPort=" + std::to_string(Port)});
     std::string stopped = Queue({{"Eve", "SMTP:eve@example.com", ""}}, 3000);
     Profile = "Lan Mail";
     ASSERT_TRUE(WaitUntil([&] { return Logged(stopped + Server + " stopped"); }, 60000))

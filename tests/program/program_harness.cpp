@@ -15,6 +15,7 @@
 #include "abi/driver_abi.h"
 #include "abi/image_file_abi.h"
 #include "abi/telvex_abi.h"
+#include "fax/fax_job.h"
 #include "res/resource.h"
 #include "tests/tools/help_record.h"
 
@@ -540,6 +541,52 @@ std::string WaitForJobEnd(const char *const *finalTexts, size_t count, DWORD tim
         CloseHandle(thread);
     }
     return gone == WAIT_OBJECT_0 ? text : "(job thread still running) " + text;
+}
+
+std::string WaitForFaxJobEnd(DWORD timeout) {
+    const char *texts[FaxStatusCount + 1] = {FaxSentText};
+    std::copy(FaxStatusTexts, FaxStatusTexts + FaxStatusCount, texts + 1);
+    return WaitForJobEnd(texts, FaxStatusCount + 1, timeout);
+}
+
+std::string RunFaxJob(const std::vector<std::string> &commands, double *seconds,
+                      const char *until) {
+    RunningProgram program = {};
+    std::string failure, outcome = "(the panel did not settle)";
+    if (!StartProgram(&program, &failure)) {
+        return "(not started) " + failure;
+    }
+    Device("clear");
+    for (const std::string &command : commands) {
+        Device(command);
+    }
+    const DWORD timeout = 600000;
+    LARGE_INTEGER start, end, frequency;
+    QueryPerformanceCounter(&start);
+    end = start;
+    if (PressJobKey("fax")) {
+        if (until) {
+            // The message line alone, which takes little from the program timed.
+            WaitUntil(
+                [&] {
+                    std::string text = LcdMessage();
+                    return text == until || text == FaxSentText ||
+                           std::count(FaxStatusTexts, FaxStatusTexts + FaxStatusCount, text);
+                },
+                timeout);
+            QueryPerformanceCounter(&end);
+        }
+        outcome = WaitForFaxJobEnd(timeout);
+        if (!until) {
+            QueryPerformanceCounter(&end);
+        }
+    }
+    QueryPerformanceFrequency(&frequency);
+    *seconds = (double)(end.QuadPart - start.QuadPart) / frequency.QuadPart;
+    Device("fault clear");
+    ExitProgram(&program);
+    CloseProgram(&program);
+    return outcome;
 }
 
 DialogAnswer::DialogAnswer(const char *caption, Action action, void *context, Owner owner)

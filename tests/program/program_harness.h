@@ -95,6 +95,16 @@ void ProcessUsage(const RunningProgram &program, DWORD *handles, SIZE_T *private
 // line was shown after it (the job's last request) and the job's thread has
 // ended; the text, or "(no end) " and what the line shows after the timeout.
 std::string WaitForJobEnd(const char *const *finalTexts, size_t count, DWORD timeout);
+// The same for a fax job, whose final texts are the product's own.
+std::string WaitForFaxJobEnd(DWORD timeout);
+// Starts KEYPAD32.EXE on the settings files as they are, gives the device
+// these commands ("load PAGE", "press KEY", "digits N", "fault ...") and
+// presses Fax: the job's final text, or why there is none. *seconds is the
+// time from the Fax key until the message line showed until or the job's
+// final text (the job's end when until is null). The device's faults are
+// cleared and the program ended afterwards.
+std::string RunFaxJob(const std::vector<std::string> &commands, double *seconds,
+                      const char *until = nullptr);
 
 // Waits up to five seconds for a top-level window of the class and caption; null when none came.
 HWND WaitForWindow(const char *windowClass, const char *caption);
