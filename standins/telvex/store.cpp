@@ -72,10 +72,9 @@ static int ReplaceStore(const char *fresh, const char *path) {
 // every writer held by one lock: a reader in another process (the delivery
 // agent, the program) finds the settings before the change or after it,
 // never a store being written, which it would read as one without settings.
-int SetProfileTexts(const char *profile, const char *const *keys, const char *const *values,
-                    int count) {
-    char section[StoreNameSize + 16], path[MAX_PATH], fresh[MAX_PATH];
-    ProfileSection(section, sizeof section, profile);
+int SetStoreTexts(const char *section, const char *const *keys, const char *const *values,
+                  int count) {
+    char path[MAX_PATH], fresh[MAX_PATH];
     StorePath(path, sizeof path);
     ProductFilePath(fresh, sizeof fresh, TELVEX_STORE_FRESH);
     HANDLE lock = CreateMutexA(NULL, FALSE, TELVEX_STORE_MUTEX);
@@ -104,6 +103,13 @@ int SetProfileTexts(const char *profile, const char *const *keys, const char *co
         CloseHandle(lock);
     }
     return ok;
+}
+
+int SetProfileTexts(const char *profile, const char *const *keys, const char *const *values,
+                    int count) {
+    char section[StoreNameSize + 16];
+    ProfileSection(section, sizeof section, profile);
+    return SetStoreTexts(section, keys, values, count);
 }
 
 int SetProfileText(const char *profile, const char *key, const char *value) {

@@ -17,7 +17,10 @@ int ProfileExists(const char *profile);
 DWORD ProfileServices(const char *profile);
 // A text value of the profile; "" when absent.
 void ProfileText(const char *profile, const char *key, char *out, int size);
-// Sets values of the profile, all of them or none: 1/0.
+// Sets values of a section of the store, all of them or none: 1/0.
+int SetStoreTexts(const char *section, const char *const *keys, const char *const *values,
+                  int count);
+// The same in the profile's section.
 int SetProfileText(const char *profile, const char *key, const char *value);
 int SetProfileTexts(const char *profile, const char *const *keys, const char *const *values,
                     int count);

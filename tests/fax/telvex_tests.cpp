@@ -493,8 +493,7 @@ class Delivery : public Transport {
         Server = " 127.0.0.1:" + std::to_string(Port);
         ASSERT_EQ(0, RunLibraryTool("\"Lan Mail\" server=127.0.0.1 security=none port=" +
                                     std::to_string(Port)));
-        WritePrivateProfileStringA("Telvex", "RetryPauseMs", "50",
-                                   ProductFile("TELVEX.INI").c_str());
+        SetStoreValue("RetryPauseMs", "50");
     }
     void TearDown() override {
         StopServer();
@@ -574,7 +573,7 @@ class Delivery : public Transport {
     }
     int Connections() { return Occurrences(ReadFileText(Received + "connections"), "connection"); }
     void SetStoreValue(const char *key, const char *value) {
-        WritePrivateProfileStringA("Telvex", key, value, ProductFile("TELVEX.INI").c_str());
+        ASSERT_EQ(1, SetStoreTexts(TELVEX_SECTION, &key, &value, 1));
     }
     // A second mail profile on the outbox, desk@varnel.example's, with these
     // settings ("key=value") besides; the jobs queued next go by it.
