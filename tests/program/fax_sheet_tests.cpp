@@ -673,11 +673,11 @@ TEST_F(FaxSheet, JobsDuringEditsOfTheirKeySendOneWholeList) {
         Select({1});
         Click(IDC_REMOVE_RECIPIENTS);
         ASSERT_EQ(1u, Lines().size());
-        // The next job starts once the last one has taken its page and ended,
-        // and takes its key while the recipient is being put back.
+        // The next job starts once the last one has taken its page and ended
+        // (its end clears the key chosen before it), and takes its key while
+        // the recipient is being put back.
         if (jobs == 0 || (Device("pages").substr(0, 1) == "0" &&
-                          std::find(std::begin(endings), std::end(endings), LcdMessage()) !=
-                              std::end(endings))) {
+                          WaitForJobEnd(endings, 6, 0).substr(0, 1) != "(")) {
             Device("load " + page);
             PressKey("speed2");
             PressKey("fax");
