@@ -57,6 +57,25 @@ typed() {
     printf '%s\r\nexit /b %%ERRORLEVEL%%\r\n' "$1" >"$WINEPREFIX/drive_c/typed.bat"
     win cmd /c 'C:\typed.bat'
 }
+# Waits until a process started by this script has ended, and gives its exit
+# code. Bounded only so that a program that never ends fails the check rather
+# than the whole test: a loaded machine may take long to end it. What every
+# thread of the product's programs was doing is then in the output.
+ended() { # pid
+    local _
+    for _ in $(seq 1800); do
+        if ! kill -0 "$1" 2>/dev/null; then
+            wait "$1"
+            return
+        fi
+        sleep 0.1
+    done
+    echo "  process $1 has not ended; its threads and the other programs':"
+    WINEDLLOVERRIDES= timeout 120 wine winedbg --command "bt all" </dev/null 2>&1 | tr -d '\r' |
+        sed -n '/KEYPAD32\|VNLPANEL/,/^$/p' | head -120
+    kill "$1"
+    return 124
+}
 registered() { wine reg query "$uninstall_key" /v "$1" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$1 *REG_SZ    //p"; }
 
 # 1. The README's scripted session, in a fresh prefix that Setup made.
@@ -93,8 +112,8 @@ win "$KP_BUILD/bin/vnlctl.exe" press mode
 # take long to paint.
 redrawn() { for _ in $(seq 300); do [ "$(shot)" != "$drawn" ] && return 0; sleep 0.2; done; return 1; }
 check "the panel is drawn again after a key" redrawn
-win "$KP_BUILD/bin/winctl.exe" exit
-wait "$session"
+check "Exit closes the program's window" win "$KP_BUILD/bin/winctl.exe" exit
+ended "$session"
 check "the session ends when the program does" same "$?" 0
 kill "$bare"
 bare=
@@ -125,8 +144,9 @@ eval "set -- $(registered QuietUninstallString | sed 's/\\/\\\\/g')"
 win "$@"
 check "so does the registered quiet uninstall ($*)" same "$?" 2
 check "and leaves the product" same "$(files_in "$product/EXE32")" "KEYPAD32.EXE "
-win "$KP_BUILD/bin/winctl.exe" exit
-wait "$program"
+check "Exit closes its window" win "$KP_BUILD/bin/winctl.exe" exit
+ended "$program"
+check "and the program ends" same "$?" 0
 # The scanner's device program, which the program started, still runs.
 check "the device program runs" same "$(wine "$KP_BUILD/bin/running.exe" 'C:\Varnel' 2>/dev/null)" VNLPANEL.EXE
 win "$setup" /S /LOGON
