@@ -6,14 +6,27 @@
 
 namespace {
 
-enum : DWORD { TiffMaxEntries = 1000 };
+enum : DWORD { TiffMaxEntries = 1000, HeadSize = 32 * 1024 };
 const double PointsPerInch = 72.0, CentimetresPerInch = 2.54;
 const double SmallestSide = 3.0, LargestSide = 14400.0; // points
 
-int ReadAt(HANDLE file, DWORD offset, void *out, DWORD size) {
+// A page file and its first bytes, read in one call: a text page's
+// directory lies within them, and its entries then need no read of their own.
+struct PageFile {
+    HANDLE File;
+    DWORD Held; // bytes in Head
+    BYTE Head[HeadSize];
+};
+
+int ReadAt(const PageFile *file, DWORD offset, void *out, DWORD size) {
+    if (offset <= file->Held && size <= file->Held - offset) {
+        memcpy(out, file->Head + offset, size);
+        return 1;
+    }
     DWORD got = 0;
-    return offset <= 0x7FFFFFFF && SetFilePointer(file, (LONG)offset, NULL, FILE_BEGIN) == offset &&
-           ReadFile(file, out, size, &got, NULL) && got == size;
+    return offset <= 0x7FFFFFFF &&
+           SetFilePointer(file->File, (LONG)offset, NULL, FILE_BEGIN) == offset &&
+           ReadFile(file->File, out, size, &got, NULL) && got == size;
 }
 
 DWORD Number(const BYTE *at, int bytes, int bigEndian) {
@@ -66,7 +79,7 @@ DWORD *ScalarField(TiffFields *f, WORD tag) {
 }
 
 // One directory entry into the fields: 0, or why the file is refused.
-int TakeEntry(HANDLE file, const BYTE *entry, int big, TiffFields *f) {
+int TakeEntry(const PageFile *file, const BYTE *entry, int big, TiffFields *f) {
     WORD tag = (WORD)Number(entry, 2, big), type = (WORD)Number(entry + 2, 2, big);
     DWORD count = Number(entry + 4, 4, big);
     if (((tag == 273 || tag == 279) && count > 1) || (tag >= 322 && tag <= 325)) {
@@ -93,9 +106,9 @@ int TakeEntry(HANDLE file, const BYTE *entry, int big, TiffFields *f) {
     return 0;
 }
 
-int ReadTiff(HANDLE file, DWORD size, const BYTE *head, PdfPageImage *page) {
-    int big = head[0] == 'M';
-    DWORD directory = Number(head + 4, 4, big);
+int ReadTiff(const PageFile *file, DWORD size, PdfPageImage *page) {
+    int big = file->Head[0] == 'M';
+    DWORD directory = Number(file->Head + 4, 4, big);
     BYTE countBytes[2];
     if (!ReadAt(file, directory, countBytes, 2)) {
         return PdfPageDamaged;
@@ -169,16 +182,20 @@ int SidesAllowed(const PdfPageImage *page) {
 int ReadPageImage(HANDLE file, PdfPageImage *page) {
     ZeroMemory(page, sizeof *page);
     DWORD high = 0, size = GetFileSize(file, &high);
-    BYTE head[8];
     if (size == INVALID_FILE_SIZE || high || size > 0x7FFFFFFF) {
         return PdfPageUnreadable;
     }
-    if (size < sizeof head || !ReadAt(file, 0, head, sizeof head)) {
+    PageFile f;
+    f.File = file;
+    f.Held = 0;
+    if (size < 8 || SetFilePointer(file, 0, NULL, FILE_BEGIN) != 0 ||
+        !ReadFile(file, f.Head, size < HeadSize ? size : HeadSize, &f.Held, NULL) || f.Held < 8) {
         return PdfPageDamaged;
     }
+    const BYTE *head = f.Head;
     int refusal;
     if ((memcmp(head, "II*\0", 4) == 0 || memcmp(head, "MM\0*", 4) == 0)) {
-        refusal = ReadTiff(file, size, head, page);
+        refusal = ReadTiff(&f, size, page);
     } else if (head[0] == 0xFF && head[1] == 0xD8 && head[2] == 0xFF) {
         refusal = ReadJpegPage(file, size, page);
     } else {

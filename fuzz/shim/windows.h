@@ -100,6 +100,16 @@ DWORD GetTempPathA(DWORD size, char *out);
 UINT GetTempFileNameA(const char *folder, const char *prefix, UINT unique, char *out);
 BOOL MoveFileExA(const char *from, const char *to, DWORD flags);
 
+inline void *InterlockedExchangePointer(void *volatile *target, void *value) {
+    return __atomic_exchange_n(target, value, __ATOMIC_SEQ_CST);
+}
+inline void *InterlockedCompareExchangePointer(void *volatile *target, void *value,
+                                               void *expected) {
+    __atomic_compare_exchange_n(target, &expected, value, false, __ATOMIC_SEQ_CST,
+                                __ATOMIC_SEQ_CST);
+    return expected;
+}
+
 HANDLE GetProcessHeap();
 void *HeapAlloc(HANDLE heap, DWORD flags, SIZE_T size);
 BOOL HeapFree(HANDLE heap, DWORD flags, void *block);
