@@ -118,14 +118,15 @@ static int Has(DWORD service, const char *profile) {
     return TelvexBinding.QueryProfileEnableTelvex(service, profile) != 0;
 }
 
-static int IsFaxCapable(const char *profile) {
-    return Has(ServiceFax, profile) && !Has(ServiceInternetMail, profile) &&
-           Has(ServiceRequiredFirst, profile) && Has(ServiceRequiredSecond, profile);
+// Each question is a read of the mail library's store: a profile's fax
+// service is asked once, for both lists.
+static int IsFaxCapable(int fax, const char *profile) {
+    return fax && !Has(ServiceInternetMail, profile) && Has(ServiceRequiredFirst, profile) &&
+           Has(ServiceRequiredSecond, profile);
 }
 
-static int IsMailCapable(const char *profile) {
-    return !Has(ServiceFax, profile) &&
-           (Has(ServiceMsn, profile) || Has(ServiceInternetMail, profile)) &&
+static int IsMailCapable(int fax, const char *profile) {
+    return !fax && (Has(ServiceMsn, profile) || Has(ServiceInternetMail, profile)) &&
            Has(ServiceRequiredFirst, profile) && Has(ServiceRequiredSecond, profile);
 }
 
@@ -141,12 +142,13 @@ static void ChooseFirst(char *chosen, const ProfileList *list) {
 static void SortProfiles(DWORD n, DWORD slotSize) {
     for (DWORD i = 0; i < n; i++) {
         const char *name = FaxProfiles.Names[i];
-        if (IsFaxCapable(name)) {
+        int fax = Has(ServiceFax, name);
+        if (IsFaxCapable(fax, name)) {
             if (FaxProfileCount != i) {
                 lstrcpynA(FaxProfiles.Names[FaxProfileCount], name, slotSize);
             }
             FaxProfileCount++;
-        } else if (IsMailCapable(name)) {
+        } else if (IsMailCapable(fax, name)) {
             lstrcpynA(MailProfiles.Names[MailProfileCount++], name, slotSize);
         }
     }
