@@ -48,10 +48,16 @@ int InitFaxService() {
     if (FaxServiceStarted) {
         return 1;
     }
-    LoadFaxSettings();
+    // The section is read once for the settings and the speed-dial keys.
+    IniSection fax;
+    ReadIniSection(&fax, SettingsPathFor("SYS.INI"), FaxSection);
+    LoadFaxSettingsFrom(&fax);
     WORD id = BindTelvex();
     if (id == 0) {
-        LoadSpeedDials();
+        LoadSpeedDialsFrom(&fax);
+    }
+    FreeIniSection(&fax);
+    if (id == 0) {
         id = DiscoverProfiles();
         if (id != IDS_NO_PROFILES) {
             FaxServiceStarted = 1;
@@ -70,6 +76,12 @@ int InitFaxService() {
 WORD LoadFaxSettings() {
     IniSection fax;
     ReadIniSection(&fax, SettingsPathFor("SYS.INI"), FaxSection);
+    LoadFaxSettingsFrom(&fax);
+    FreeIniSection(&fax);
+    return Destination;
+}
+
+WORD LoadFaxSettingsFrom(const IniSection *fax) {
     for (int i = 1; i <= 2 * SpeedDialKeyCount; i++) {
         char key[24];
         if (i <= SpeedDialKeyCount) {
@@ -77,15 +89,14 @@ WORD LoadFaxSettings() {
         } else {
             snprintf(key, sizeof key, "EmailAlias%d", i - SpeedDialKeyCount);
         }
-        IniText(&fax, key, "", SpeedDialLabels[i], SpeedDialLabelSize);
+        IniText(fax, key, "", SpeedDialLabels[i], SpeedDialLabelSize);
     }
-    IniText(&fax, "MS Exchange Fax", "", FaxProfileName, ProfileNameSize);
-    IniText(&fax, "MS Exchange Email", "", MailProfileName, ProfileNameSize);
-    Destination = (WORD)IniInt(&fax, "UseProfile", 0);
+    IniText(fax, "MS Exchange Fax", "", FaxProfileName, ProfileNameSize);
+    IniText(fax, "MS Exchange Email", "", MailProfileName, ProfileNameSize);
+    Destination = (WORD)IniInt(fax, "UseProfile", 0);
     // Without the key every page goes as an image file of its own.
-    PagesAsDocument = IniInt(&fax, "SendPagesAs", 0) == 1;
-    SearchableText = IniInt(&fax, "SearchableText", 0) == 1;
-    FreeIniSection(&fax);
+    PagesAsDocument = IniInt(fax, "SendPagesAs", 0) == 1;
+    SearchableText = IniInt(fax, "SearchableText", 0) == 1;
     return Destination;
 }
 
