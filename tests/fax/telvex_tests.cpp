@@ -286,6 +286,19 @@ TEST_F(Transport, ProfileNamesFitTheSlotsMeasuredForTheCaller) {
     EXPECT_EQ(std::string(32, '#'), slot.substr(slotSize)) << "written past the slot";
 }
 
+// The library's first profile question wakes the delivery agent for mail
+// left in an outbox, and only where its profile names a server.
+TEST_F(Transport, MailLeftInAnOutboxWakesTheAgentOnlyForAProfileWithAServer) {
+    ASSERT_TRUE(WaitUntil([] { return !DeliveryAgentRunning(); }, 60000));
+    CreateDirectoryA(Outbox.c_str(), NULL);
+    ClearOutbox();
+    EXPECT_EQ(0, WakeAgentForWaitingMail()) << "an empty outbox";
+    WriteFileText(Outbox + "left.env", "Lan Mail\r\nscan@varnel.example\r\nada@example.com\r\n");
+    EXPECT_EQ(0, WakeAgentForWaitingMail()) << "a profile without a server";
+    EXPECT_FALSE(DeliveryAgentRunning());
+    ClearOutbox();
+}
+
 TEST_F(Transport, SettingsAreReadAndWrittenPerProfile) {
     WORD paper = 9;
     SettingRequest request = {SettingPaperSize, &paper};
