@@ -134,16 +134,13 @@ void Today(SYSTEMTIME *today) {
     }
 }
 
-void LoadJobCounter(const SYSTEMTIME *today) {
+void LoadJobCounter(const IniSection *varnel, const SYSTEMTIME *today) {
     char stamp[16];
     FormatDayStamp(today, stamp, sizeof(stamp));
     char stored[10];
     const char *file = SettingsPathFor("SYS.INI");
-    IniSection varnel;
-    ReadIniSection(&varnel, file, VarnelSection);
-    IniText(&varnel, "Date", "", stored, sizeof(stored));
-    int storedJobID = IniInt(&varnel, "JobID", 0);
-    FreeIniSection(&varnel);
+    IniText(varnel, "Date", "", stored, sizeof(stored));
+    int storedJobID = IniInt(varnel, "JobID", 0);
     if (!IsNewDay(stored, stamp)) {
         JobID = (WORD)storedJobID;
         return;
@@ -155,9 +152,9 @@ void LoadJobCounter(const SYSTEMTIME *today) {
 
 void LoadSettings() {
     LoadDialingInfo();
-    ProductPath(HelpFilePath, sizeof(HelpFilePath), "KELBO.CHM");
     ProductPath(SettingsPath, sizeof(SettingsPath), "");
     SettingsDirEnd = lstrlenA(SettingsPath);
+    lstrcpynA(HelpFilePath, SettingsPathFor("KELBO.CHM"), sizeof(HelpFilePath));
 
     IniSection varnel;
     ReadIniSection(&varnel, SettingsPathFor("SYS.INI"), VarnelSection);
@@ -173,11 +170,10 @@ void LoadSettings() {
     WindowRect.Y = IniInt(&varnel, "Win-Y", -1);
     WindowRect.Width = IniInt(&varnel, "Win-Width", -1);
     WindowRect.Height = IniInt(&varnel, "Win-Height", -1);
-    FreeIniSection(&varnel);
-
     SYSTEMTIME today;
     Today(&today);
-    LoadJobCounter(&today);
+    LoadJobCounter(&varnel, &today);
+    FreeIniSection(&varnel);
 
     memcpy(ModeLevels, LevelDefaults, sizeof(ModeLevels));
     ScanMode = ModeText;

@@ -53,8 +53,6 @@ int IsNewDay(const char *storedDate, const char *today);
 // KEYPAD32_TODAY, as "Date" holds it ("12-7"), so that a run across midnight
 // keeps the counter it set.
 void Today(SYSTEMTIME *today);
-// Restarts JobID on a new day, else takes the stored one.
-void LoadJobCounter(const SYSTEMTIME *today);
 // Cuts SettingsPath back to the product directory and appends the file name.
 const char *SettingsPathFor(const char *fileName);
 
@@ -78,6 +76,9 @@ void IniText(const IniSection *section, const char *key, const char *fallback, c
 // A key's decimal value, as GetPrivateProfileInt gives it: fallback when
 // the key is absent or empty, the leading number otherwise (0 when none).
 int IniInt(const IniSection *section, const char *key, int fallback);
+// Restarts JobID on a new day, else takes the one stored in the settings
+// file's "Varnel" section, read by the caller.
+void LoadJobCounter(const IniSection *varnel, const SYSTEMTIME *today);
 
 BOOL WriteIntSetting(const char *section, const char *key, const char *file, int value);
 // Writes the five level keys that LoadSettings reads: 1 when all were written.

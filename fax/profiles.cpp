@@ -48,10 +48,16 @@ int InitFaxService() {
     if (FaxServiceStarted) {
         return 1;
     }
-    LoadFaxSettings();
+    // The section is read once for the settings and the speed-dial keys.
+    IniSection fax;
+    ReadIniSection(&fax, SettingsPathFor("SYS.INI"), FaxSection);
+    LoadFaxSettingsFrom(&fax);
     WORD id = BindTelvex();
     if (id == 0) {
-        LoadSpeedDials();
+        LoadSpeedDialsFrom(&fax);
+    }
+    FreeIniSection(&fax);
+    if (id == 0) {
         id = DiscoverProfiles();
         if (id != IDS_NO_PROFILES) {
             FaxServiceStarted = 1;
@@ -70,6 +76,12 @@ int InitFaxService() {
 WORD LoadFaxSettings() {
     IniSection fax;
     ReadIniSection(&fax, SettingsPathFor("SYS.INI"), FaxSection);
+    LoadFaxSettingsFrom(&fax);
+    FreeIniSection(&fax);
+    return Destination;
+}
+
+WORD LoadFaxSettingsFrom(const IniSection *fax) {
     for (int i = 1; i <= 2 * SpeedDialKeyCount; i++) {
         char key[24];
         if (i <= SpeedDialKeyCount) {
@@ -77,15 +89,14 @@ WORD LoadFaxSettings() {
         } else {
             snprintf(key, sizeof key, "EmailAlias%d", i - SpeedDialKeyCount);
         }
-        IniText(&fax, key, "", SpeedDialLabels[i], SpeedDialLabelSize);
+        IniText(fax, key, "", SpeedDialLabels[i], SpeedDialLabelSize);
     }
-    IniText(&fax, "MS Exchange Fax", "", FaxProfileName, ProfileNameSize);
-    IniText(&fax, "MS Exchange Email", "", MailProfileName, ProfileNameSize);
-    Destination = (WORD)IniInt(&fax, "UseProfile", 0);
+    IniText(fax, "MS Exchange Fax", "", FaxProfileName, ProfileNameSize);
+    IniText(fax, "MS Exchange Email", "", MailProfileName, ProfileNameSize);
+    Destination = (WORD)IniInt(fax, "UseProfile", 0);
     // Without the key every page goes as an image file of its own.
-    PagesAsDocument = IniInt(&fax, "SendPagesAs", 0) == 1;
-    SearchableText = IniInt(&fax, "SearchableText", 0) == 1;
-    FreeIniSection(&fax);
+    PagesAsDocument = IniInt(fax, "SendPagesAs", 0) == 1;
+    SearchableText = IniInt(fax, "SearchableText", 0) == 1;
     return Destination;
 }
 
@@ -118,14 +129,15 @@ static int Has(DWORD service, const char *profile) {
     return TelvexBinding.QueryProfileEnableTelvex(service, profile) != 0;
 }
 
-static int IsFaxCapable(const char *profile) {
-    return Has(ServiceFax, profile) && !Has(ServiceInternetMail, profile) &&
-           Has(ServiceRequiredFirst, profile) && Has(ServiceRequiredSecond, profile);
+// Each question is a read of the mail library's store: a profile's fax
+// service is asked once, for both lists.
+static int IsFaxCapable(int fax, const char *profile) {
+    return fax && !Has(ServiceInternetMail, profile) && Has(ServiceRequiredFirst, profile) &&
+           Has(ServiceRequiredSecond, profile);
 }
 
-static int IsMailCapable(const char *profile) {
-    return !Has(ServiceFax, profile) &&
-           (Has(ServiceMsn, profile) || Has(ServiceInternetMail, profile)) &&
+static int IsMailCapable(int fax, const char *profile) {
+    return !fax && (Has(ServiceMsn, profile) || Has(ServiceInternetMail, profile)) &&
            Has(ServiceRequiredFirst, profile) && Has(ServiceRequiredSecond, profile);
 }
 
@@ -141,12 +153,13 @@ static void ChooseFirst(char *chosen, const ProfileList *list) {
 static void SortProfiles(DWORD n, DWORD slotSize) {
     for (DWORD i = 0; i < n; i++) {
         const char *name = FaxProfiles.Names[i];
-        if (IsFaxCapable(name)) {
+        int fax = Has(ServiceFax, name);
+        if (IsFaxCapable(fax, name)) {
             if (FaxProfileCount != i) {
                 lstrcpynA(FaxProfiles.Names[FaxProfileCount], name, slotSize);
             }
             FaxProfileCount++;
-        } else if (IsMailCapable(name)) {
+        } else if (IsMailCapable(fax, name)) {
             lstrcpynA(MailProfiles.Names[MailProfileCount++], name, slotSize);
         }
     }

@@ -4,6 +4,8 @@
 #pragma once
 #include <windows.h>
 
+struct IniSection; // app/settings.h
+
 enum : int {
     SpeedDialKeyCount = 14,
     SpeedDialLabelSize = 17, // 16 characters and the terminator
@@ -52,6 +54,8 @@ int InitFaxService();
 // Reads the labels, the two profile names, the destination and how the pages
 // go (and whether with their text); returns the destination.
 WORD LoadFaxSettings();
+// The same from the settings file's fax section, read by the caller.
+WORD LoadFaxSettingsFrom(const IniSection *fax);
 // Builds both profile lists: 0 both kinds found, 9 no fax profile, 52 no mail
 // profile, 53 none, 5 out of memory (string-table ids).
 WORD DiscoverProfiles();

@@ -95,6 +95,12 @@ static int ReplacePair(const PairPaths *paths) {
 WORD LoadSpeedDials() {
     IniSection fax;
     ReadIniSection(&fax, SettingsPathFor("SYS.INI"), FaxSection);
+    LoadSpeedDialsFrom(&fax);
+    FreeIniSection(&fax);
+    return 0;
+}
+
+WORD LoadSpeedDialsFrom(const IniSection *fax) {
     for (int number = 1; number <= SpeedDialEntryCount; number++) {
         SpeedDialEntry *entry = &SpeedDialTable[number - 1];
         char key[32];
@@ -102,14 +108,13 @@ WORD LoadSpeedDials() {
         entry->RecipientBlock = NULL;
         entry->StringBlock = NULL;
         EntryKey(key, sizeof key, LabelKeys, number);
-        IniText(&fax, key, "", entry->Label, SpeedDialLabelSize);
+        IniText(fax, key, "", entry->Label, SpeedDialLabelSize);
         EntryKey(key, sizeof key, CountKeys, number);
-        entry->RecipientCount = IniInt(&fax, key, 0);
+        entry->RecipientCount = IniInt(fax, key, 0);
         if (entry->RecipientCount && LoadSpeedDialFiles(number)) {
             entry->RecipientCount = 0;
         }
     }
-    FreeIniSection(&fax);
     return 0;
 }
 

@@ -267,7 +267,10 @@ WORD AnswerFromState(DriverRequest *request) {
     return 1;
 }
 
-WORD Dispatch(DriverRequest *request) {
+const int FromState = -1;
+
+// Requests answered outside the section's mutex: their status, or FromState.
+int AnswerOutsideState(DriverRequest *request) {
     switch (request->Command) {
     case DrvBind:
         return Bind(request);
@@ -297,13 +300,28 @@ WORD Dispatch(DriverRequest *request) {
         LeaveCriticalSection(&ScanLock);
         return status;
     }
-    }
-    if (request->Command == DrvClose)
+    case DrvClose:
         GiveMemoryBack();
+        break;
+    }
+    return FromState;
+}
+
+// Answers a request and logs it. A request answered from the state is
+// logged under the same hold of the mutex: each wait on it and each release
+// is a trip to the system, and the 26 key registrations of the program's
+// start are requests of that kind.
+WORD Dispatch(DriverRequest *request) {
+    int status = AnswerOutsideState(request);
+    if (!Link.State)
+        return (WORD)status; // a bind that failed: no device to log to
     LockDevice(&Link);
-    WORD status = AnswerFromState(request);
+    if (status == FromState)
+        status = AnswerFromState(request);
+    LogDeviceRequest(Link.State, request->Command, (WORD)status, request->Value);
+    Link.State->RequestCount++;
     UnlockDevice(&Link);
-    return status;
+    return (WORD)status;
 }
 
 } // namespace
@@ -319,12 +337,6 @@ extern "C" WORD WINAPI ScannerDriverEntry(DriverRequest *request) {
         status = Dispatch(request);
     }
     request->Status = status;
-    if (Link.State && request->Command != DrvPollPanel) {
-        LockDevice(&Link);
-        LogDeviceRequest(Link.State, request->Command, status, request->Value);
-        Link.State->RequestCount++;
-        UnlockDevice(&Link);
-    }
     return status;
 }
 

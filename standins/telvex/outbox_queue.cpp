@@ -353,14 +353,17 @@ int RestartProfileQueue(const char *outbox, const char *profile) {
     return ok;
 }
 
+// Mail waits where an outbox holds some and its profile names a server. The
+// outbox is looked at first: it is mostly empty, and the profile's settings
+// take several reads of the store, made at the program's start.
 static void FindWaitingMail(const char *profile, void *context) {
     MailProfile mail;
     char outbox[MAX_PATH];
-    if (*(int *)context || !LoadMailProfile(profile, &mail)) {
+    if (*(int *)context) {
         return;
     }
     ProfileOutbox(profile, outbox, sizeof outbox);
-    *(int *)context = HoldsMail(outbox);
+    *(int *)context = HoldsMail(outbox) && LoadMailProfile(profile, &mail);
 }
 
 int WakeAgentForWaitingMail() {

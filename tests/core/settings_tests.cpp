@@ -42,6 +42,13 @@ class SettingsTest : public ::testing::Test {
     void Read(const char *key, char *out, int size) const {
         ReadIni(SysIni, "Varnel", key, out, size);
     }
+    // The job counter from what the settings file holds now.
+    void LoadJobCounterOf(const SYSTEMTIME *today) const {
+        IniSection varnel;
+        ReadIniSection(&varnel, SysIni, "Varnel");
+        LoadJobCounter(&varnel, today);
+        FreeIniSection(&varnel);
+    }
 };
 
 void TodayStamp(char *out, int size) {
@@ -174,7 +181,7 @@ TEST_F(SettingsTest, SameDayKeepsJobID) {
     Write("Date", "12-7");
     Write("JobID", "17");
     SYSTEMTIME today = Day(12, 7);
-    LoadJobCounter(&today);
+    LoadJobCounterOf(&today);
     EXPECT_EQ(17, JobID);
     char job[16];
     Read("JobID", job, sizeof(job));
@@ -186,7 +193,7 @@ TEST_F(SettingsTest, AnotherDayResetsDateAndJobID) {
     Write("Date", "12-6");
     Write("JobID", "17");
     SYSTEMTIME today = Day(12, 7);
-    LoadJobCounter(&today);
+    LoadJobCounterOf(&today);
     EXPECT_EQ(0, JobID);
     char stored[16], job[16];
     Read("Date", stored, sizeof(stored));
@@ -196,7 +203,7 @@ TEST_F(SettingsTest, AnotherDayResetsDateAndJobID) {
     // The year is not kept: the same month and day a year later still matches.
     Write("JobID", "9");
     today.wYear = 2025;
-    LoadJobCounter(&today);
+    LoadJobCounterOf(&today);
     EXPECT_EQ(9, JobID);
 }
 
@@ -205,11 +212,11 @@ TEST_F(SettingsTest, LeadingZeroInStoredDateNeverMatches) {
     SYSTEMTIME today = Day(12, 7);
     Write("Date", "12-07");
     Write("JobID", "9");
-    LoadJobCounter(&today);
+    LoadJobCounterOf(&today);
     EXPECT_EQ(0, JobID);
     Write("Date", "12-7");
     Write("JobID", "9");
-    LoadJobCounter(&today);
+    LoadJobCounterOf(&today);
     EXPECT_EQ(9, JobID);
 }
 

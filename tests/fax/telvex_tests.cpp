@@ -286,6 +286,21 @@ TEST_F(Transport, ProfileNamesFitTheSlotsMeasuredForTheCaller) {
     EXPECT_EQ(std::string(32, '#'), slot.substr(slotSize)) << "written past the slot";
 }
 
+// The library's first profile question wakes the delivery agent for mail
+// left in an outbox, and only where its profile names a server.
+TEST_F(Transport, MailLeftInAnOutboxWakesTheAgentOnlyForAProfileWithAServer) {
+    ASSERT_TRUE(WaitUntil([] { return !DeliveryAgentRunning(); }, 60000));
+    // An outbox of its own: the one of the other cases keeps their messages for the MIME check.
+    std::string outbox = ProductFile("OUTBOX\\waiting\\");
+    ClearFolder(outbox);
+    ASSERT_EQ(1, SetProfileText(Profile.c_str(), "Outbox", outbox.c_str()));
+    EXPECT_EQ(0, WakeAgentForWaitingMail()) << "an empty outbox";
+    WriteFileText(outbox + "left.env", "Lan Mail\r\nscan@varnel.example\r\nada@example.com\r\n");
+    EXPECT_EQ(0, WakeAgentForWaitingMail()) << "a profile without a server";
+    EXPECT_FALSE(DeliveryAgentRunning());
+    ClearFolder(outbox);
+}
+
 TEST_F(Transport, SettingsAreReadAndWrittenPerProfile) {
     WORD paper = 9;
     SettingRequest request = {SettingPaperSize, &paper};
