@@ -1079,7 +1079,9 @@ TEST_F(Delivery, DamagedOrOddInputIsSentAsSmtpWantsOrFiledInFailedWithTheReason)
                                           : plain);
     }
     const char *ada = "Lan Mail\r\nscan@varnel.example\r\nada@example.com\r\n";
-    PutMessage("g-odd.eml", ada, "Subject: odd\n\nbare LF\n.\r.\r\n8-bit \xe9\r\nlast");
+    // Its last line is ended, as the library's are: only its other lines say
+    // it cannot go as it is.
+    PutMessage("g-odd.eml", ada, "Subject: odd\n\nbare LF\n.\r.\r\n8-bit \xe9\r\nlast\r\n");
     WriteFileText(Outbox + "queue.ini",
                   "[Queue]\r\nNextTry=99999999999999999\r\n[Profile Lan%20Mail]\r\n"
                   "NextTry=99999999999999999\r\n[Message g-odd.eml]\r\nNextTry=99999999999999\r\n");
