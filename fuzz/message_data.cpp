@@ -99,6 +99,11 @@ const char *ExerciseMessageData(const BYTE *data, DWORD size) {
                    facts.EightBit != eightBit || facts.Nul != nul)) {
         fault = "what was measured is not what the file holds";
     }
+    // Bytes said to be DATA already are sent as they are, then the end.
+    if (!fault && InDataForm(&facts) &&
+        (used != in.Left + 3 || memcmp(sent, in.Data, in.Left) != 0)) {
+        fault = "bytes said to need no encoding would have been changed";
+    }
     free(out);
     free(expected);
     free(sent);

@@ -58,12 +58,33 @@ int WriteDeliveryNote(const char *path) {
     return !note.Window || WriteNote(path, &note);
 }
 
-static void Tell(const char *outbox, const char *message, DWORD outcome) {
+// The outcome of a message filed in folder: the filed record holds every
+// attempt's, and one that refused a recipient for good has a "Refused:" line.
+static DWORD FiledOutcome(const char *outbox, const char *message, const char *folder) {
+    if (strcmp(folder, "Sent\\") != 0) {
+        return DeliveryFailed;
+    }
+    enum : DWORD { RecordLimit = 64 * 1024 };
+    char path[MAX_PATH];
+    char *record = (char *)HeapAlloc(GetProcessHeap(), 0, RecordLimit);
+    QueuePath(path, outbox, folder, message, ".txt");
+    int refused =
+        record && ReadFileInto(path, record, RecordLimit) >= 0 && strstr(record, "\nRefused:\r\n");
+    if (record) {
+        HeapFree(GetProcessHeap(), 0, record);
+    }
+    return refused ? DeliveryPartlySent : DeliverySent;
+}
+
+// Tells whoever asked about the message: that it waits (folder NULL), or
+// what its filing in folder says. Without a note, nothing more is read.
+static void Tell(const char *outbox, const char *message, const char *folder) {
     char path[MAX_PATH], text[NoteSize];
     QueuePath(path, outbox, "", message, ".who");
     if (ReadFileInto(path, text, sizeof text) < 0) {
         return; // no one asked
     }
+    DWORD outcome = folder ? FiledOutcome(outbox, message, folder) : DeliveryDelayed;
     DeliveryNote note;
     int whole = sscanf(text, "%llu %lu %lu %lu %lu", &note.Window, &note.Message, &note.Job,
                        &note.Process, &note.ToldKept) == 5;
@@ -88,24 +109,9 @@ static void Tell(const char *outbox, const char *message, DWORD outcome) {
 }
 
 void TellFiled(const char *outbox, const char *message, const char *folder) {
-    DWORD outcome = DeliveryFailed;
-    if (strcmp(folder, "Sent\\") == 0) {
-        // The filed record holds every attempt's: one that refused a recipient
-        // for good has a "Refused:" line.
-        enum : DWORD { RecordLimit = 64 * 1024 };
-        char path[MAX_PATH];
-        char *record = (char *)HeapAlloc(GetProcessHeap(), 0, RecordLimit);
-        QueuePath(path, outbox, folder, message, ".txt");
-        int refused = record && ReadFileInto(path, record, RecordLimit) >= 0 &&
-                      strstr(record, "\nRefused:\r\n");
-        if (record) {
-            HeapFree(GetProcessHeap(), 0, record);
-        }
-        outcome = refused ? DeliveryPartlySent : DeliverySent;
-    }
-    Tell(outbox, message, outcome);
+    Tell(outbox, message, folder);
 }
 
 void TellKept(const char *outbox, const char *message) {
-    Tell(outbox, message, DeliveryDelayed);
+    Tell(outbox, message, NULL);
 }

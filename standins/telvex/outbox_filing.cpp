@@ -48,13 +48,16 @@ DWORD FileMessage(const char *outbox, const char *message, const char *folder,
                   const MailProfile *mail, const DeliveryResult *result) {
     static char record[EarlierSize + RecordSize];
     char path[MAX_PATH], target[MAX_PATH], earlier[MAX_PATH];
-    snprintf(path, sizeof path, "%s%s", outbox, folder);
-    CreateDirectoryA(path, NULL);
     QueuePath(earlier, outbox, "", message, ".txt");
     int earlierLength = ReadFileInto(earlier, record, EarlierSize);
     RecordText(record + AtLeastNone(earlierLength), mail, result);
     QueuePath(target, outbox, folder, message, ".txt");
     int ok = WriteNewFile(target, record, lstrlenA(record));
+    if (!ok && GetLastError() == ERROR_PATH_NOT_FOUND) {
+        // The folder is made with the first message filed in it.
+        snprintf(path, sizeof path, "%s%s", outbox, folder);
+        ok = CreateDirectoryA(path, NULL) && WriteNewFile(target, record, lstrlenA(record));
+    }
     QueuePath(path, outbox, "", message, ".env");
     QueuePath(target, outbox, folder, message, ".env");
     // A message without an envelope (a damaged one is kept) files without it.

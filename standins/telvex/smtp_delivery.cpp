@@ -52,6 +52,16 @@ static ULONGLONG Due(ULONGLONG next) {
     return next < latest ? next : latest;
 }
 
+static void TakeFiled();
+
+// The attempt as a line of the outbox's log, after the line of the message
+// being filed beside, so that the log keeps the order of events.
+static void Log(OutboxRun *run, const char *message, const MailProfile *mail,
+                const DeliveryResult *result, DWORD pause) {
+    TakeFiled();
+    LogAttempt(run->Folder, message, mail, result, pause);
+}
+
 // The outbox stops here, its state kept by the agent until queue.ini takes
 // it: said once, where it can be said.
 static void Halt(OutboxRun *run, const char *message, const MailProfile *mail) {
@@ -69,13 +79,14 @@ static void Halt(OutboxRun *run, const char *message, const MailProfile *mail) {
              "its state cannot be written (error %lu: %s); nothing more is sent from this outbox "
              "until it can",
              (unsigned long)error, why);
-    LogAttempt(run->Folder, message, mail, &result, 0);
+    Log(run, message, mail, &result, 0);
 }
 
 // Records a message's or a profile's state (entry NULL: forgets it); 0 when
 // queue.ini cannot take it, the outbox then halted with the state kept here.
 static int Commit(OutboxRun *run, int kind, const char *name, const QueueEntry *entry,
                   const char *message, const MailProfile *mail) {
+    TakeFiled(); // what its filing did is in the state first
     if (entry) {
         QueueEntry *own = FindQueueEntry(State, kind, name, 1);
         if (own && own != entry) {
@@ -128,7 +139,6 @@ static void Filed(OutboxRun *run, PassMessage *message, const DeliveryResult *re
     message->Done = 1;
     if (!error) {
         message->Gone = 1;
-        TellFiled(run->Folder, name, result->Outcome == Delivered ? "Sent\\" : "Failed\\");
         return;
     }
     // One the server took is noted: filed later, never sent again.
@@ -143,12 +153,24 @@ static void Filed(OutboxRun *run, PassMessage *message, const DeliveryResult *re
     kept.Outcome = Temporary;
     snprintf(kept.Reply, ReplySize, "it cannot be moved out of the outbox (error %lu: %s)",
              (unsigned long)error, why);
-    LogAttempt(run->Folder, name, mail, &kept, QueuePause(entry.Failures));
+    Log(run, name, mail, &kept, QueuePause(entry.Failures));
 }
 
-// The message the server took last is filed in Sent\ by a thread of its own
-// while the next one goes; what that did is taken in (TakeFiled) before the
-// agent files another, reads what it left, or ends the session.
+// Files the message in folder and tells whoever asked: 0, or the error
+// FileMessage met.
+static DWORD FileAndTell(OutboxRun *run, PassMessage *message, const char *folder,
+                         const DeliveryResult *result) {
+    DWORD error = FileMessage(run->Folder, message->File.Name, folder, MailOf(message), result);
+    if (!error) {
+        TellFiled(run->Folder, message->File.Name, folder);
+    }
+    return error;
+}
+
+// The message the server took last is logged and filed in Sent\ by a thread
+// of its own while the next one goes; what that did is taken in (TakeFiled)
+// before the agent logs, files or notes anything else, reads what it left,
+// or ends the session.
 static struct {
     HANDLE Thread, Go, Done; // Thread NULL: filed at once instead
     OutboxRun *Run;
@@ -159,8 +181,9 @@ static struct {
 
 static DWORD WINAPI FilerThread(void *) {
     while (WaitForSingleObject(Filer.Go, INFINITE) == WAIT_OBJECT_0) {
-        Filer.Error = FileMessage(Filer.Run->Folder, Filer.Message->File.Name, "Sent\\",
-                                  MailOf(Filer.Message), &Filer.Result);
+        LogAttempt(Filer.Run->Folder, Filer.Message->File.Name, MailOf(Filer.Message),
+                   &Filer.Result, 0);
+        Filer.Error = FileAndTell(Filer.Run, Filer.Message, "Sent\\", &Filer.Result);
         SetEvent(Filer.Done);
     }
     return 0;
@@ -178,15 +201,15 @@ static void TakeFiled() {
 // Files the message in Sent\ or Failed\, now.
 static void File(OutboxRun *run, PassMessage *message, const DeliveryResult *result) {
     TakeFiled();
-    const char *folder = result->Outcome == Delivered ? "Sent\\" : "Failed\\";
     Filed(run, message, result,
-          FileMessage(run->Folder, message->File.Name, folder, MailOf(message), result));
+          FileAndTell(run, message, result->Outcome == Delivered ? "Sent\\" : "Failed\\", result));
 }
 
-// Files a message the server took in Sent\, beside what goes on.
+// Logs and files a message the server took in Sent\, beside what goes on.
 static void FileBeside(OutboxRun *run, PassMessage *message, const DeliveryResult *result) {
     TakeFiled();
     if (!Filer.Thread) {
+        LogAttempt(run->Folder, message->File.Name, MailOf(message), result, 0);
         File(run, message, result);
         return;
     }
@@ -221,7 +244,7 @@ static void Fail(OutboxRun *run, PassMessage *message, const char *why) {
     DeliveryResult result = {};
     result.Outcome = Permanent;
     lstrcpynA(result.Reply, why, ReplySize);
-    LogAttempt(run->Folder, message->File.Name, MailOf(message), &result, 0);
+    Log(run, message->File.Name, MailOf(message), &result, 0);
     File(run, message, &result);
 }
 
@@ -247,7 +270,7 @@ static void Postpone(OutboxRun *run, PassMessage *message, const DeliveryResult 
     if (Commit(run, MessageEntry, message->File.Name, &entry, message->File.Name,
                MailOf(message))) {
         ULONGLONG next = entry.NextTry > profileNext ? entry.NextTry : profileNext;
-        LogAttempt(run->Folder, message->File.Name, MailOf(message), result, (DWORD)(next - now));
+        Log(run, message->File.Name, MailOf(message), result, (DWORD)(next - now));
     }
 }
 
@@ -264,7 +287,7 @@ static ULONGLONG ProfileFailed(OutboxRun *run, int profile, const DeliveryResult
     entry.Held = result->Outcome == Stopped;
     if (Commit(run, ProfileEntry, pass->Name, &entry, message, &pass->Mail) && !logged &&
         !(entry.Held && wasStopped)) {
-        LogAttempt(run->Folder, message, &pass->Mail, result, (DWORD)(entry.NextTry - now));
+        Log(run, message, &pass->Mail, result, (DWORD)(entry.NextTry - now));
     }
     return entry.NextTry;
 }
@@ -302,7 +325,7 @@ static int Prepare(OutboxRun *run, PassMessage *message, SmtpMessage *smtp,
         CloseHandle(file);
     }
     if (result->Outcome == Permanent) {
-        LogAttempt(run->Folder, message->File.Name, MailOf(message), result, 0);
+        Log(run, message->File.Name, MailOf(message), result, 0);
         File(run, message, result);
     } else {
         Postpone(run, message, result, 0);
@@ -326,7 +349,6 @@ static void SendQueued(OutboxRun *run, PassMessage *message, SmtpMessage *smtp, 
     }
     if (result->Outcome == Delivered) {
         message->Done = 1; // never sent again by this agent, whatever its filing meets
-        LogAttempt(run->Folder, message->File.Name, mail, result, 0);
         FileBeside(run, message, result);
         return;
     }
@@ -336,7 +358,7 @@ static void SendQueued(OutboxRun *run, PassMessage *message, SmtpMessage *smtp, 
                                     result->Outcome != Stopped);
     }
     if (result->Outcome == Permanent) {
-        LogAttempt(run->Folder, message->File.Name, mail, result, 0);
+        Log(run, message->File.Name, mail, result, 0);
         File(run, message, result);
     } else if (result->Outcome != Stopped) {
         Postpone(run, message, result, profileNext);

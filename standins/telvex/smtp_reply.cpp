@@ -157,9 +157,11 @@ DWORD EndData(DataEncoder *encoder, char *out) {
 
 void MeasureData(DataFacts *facts, const char *in, DWORD length) {
     DWORD line = facts->LineLength, longest = facts->LongestLine;
-    int eightBit = 0, nul = 0;
+    int eightBit = 0, nul = 0, lastCr = facts->LastCr, irregular = facts->Irregular;
     for (DWORD i = 0; i < length; i++) {
         BYTE c = (BYTE)in[i];
+        irregular |= c == '\n' ? !lastCr : lastCr;
+        lastCr = c == '\r';
         if (c == '\r' || c == '\n') {
             longest = line > longest ? line : longest;
             line = 0;
@@ -167,13 +169,20 @@ void MeasureData(DataFacts *facts, const char *in, DWORD length) {
         }
         eightBit |= c >= 0x80;
         nul |= c == 0;
+        irregular |= c == '.' && line == 0;
         line++;
     }
+    facts->LastCr = lastCr;
+    facts->Irregular = irregular;
     facts->LineLength = line;
     facts->LongestLine = line > longest ? line : longest;
     facts->EightBit |= eightBit;
     facts->Nul |= nul;
     facts->Size += length;
+}
+
+int InDataForm(const DataFacts *facts) {
+    return !facts->Irregular && !facts->LastCr && facts->LineLength == 0;
 }
 
 const char *DataRefusal(const DataFacts *facts, DWORD extensions) {

@@ -54,8 +54,14 @@ struct DataFacts {
     DWORD LongestLine; // octets, without the line end
     DWORD LineLength;  // of the line being measured
     ULONGLONG Size;
+    int LastCr;    // the last byte measured was a CR
+    int Irregular; // a CR or LF alone, or a dot starting a line
 };
 
 void MeasureData(DataFacts *facts, const char *in, DWORD length);
+// 1 when the bytes measured are already DATA as EncodeData would make it
+// (every line ended by CR LF, no line starting with a dot): they can go as
+// they are, the end of the data after them.
+int InDataForm(const DataFacts *facts);
 // Why the message cannot go to a server with these extensions, or NULL.
 const char *DataRefusal(const DataFacts *facts, DWORD extensions);

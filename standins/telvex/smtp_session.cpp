@@ -10,6 +10,8 @@
 #include "tls_channel.h"
 
 enum : int { CommandSize = 1024, PipelineWindow = 64, ChunkSize = 64 * 1024 };
+// A message up to this size is read once, into memory, and sent from there.
+enum : DWORD { MemoryLimit = 4 * 1024 * 1024 };
 
 // The session, and what the server sent that is not read yet.
 static struct SmtpSession {
@@ -466,19 +468,40 @@ static int SendEnvelope(const SmtpMessage *message, DeliveryResult *result) {
     return code;
 }
 
+// The next piece of the message, of at most most bytes: from memory, or
+// read from its file into in; *got 0 at its end. 0 when it cannot be read.
+static BOOL NextPiece(const SmtpMessage *message, ULONGLONG sent, DWORD most, char *in,
+                      const char **piece, DWORD *got) {
+    if (!message->InMemory) {
+        *piece = in;
+        return ReadFile(message->File, in, most, got, NULL);
+    }
+    ULONGLONG left = message->Facts.Size - sent;
+    *piece = message->Memory + sent;
+    *got = left < most ? (DWORD)left : most;
+    return TRUE;
+}
+
 // The message file as DATA, then its end (with the envelope of the next
-// message where it can go ahead), then the reply to the end.
+// message where it can go ahead), then the reply to the end. Bytes already
+// in that form, measured as they are sent, go as they are, in one piece.
 static void SendData(const SmtpMessage *message, SmtpMessage *next, DeliveryResult *result) {
     static char in[ChunkSize], out[2 * ChunkSize + 8];
     DataEncoder encoder;
     StartData(&encoder);
+    int asTheyAre = message->InMemory && InDataForm(&message->Facts);
     ULONGLONG sent = 0;
     DWORD got = 0;
+    const char *piece;
     BOOL read;
     int ok = 1;
-    while (ok && (read = ReadFile(message->File, in, ChunkSize, &got, NULL)) && got) {
+    while (ok &&
+           (read = NextPiece(message, sent, asTheyAre ? MemoryLimit : (DWORD)ChunkSize, in, &piece,
+                             &got)) &&
+           got) {
         sent += got;
-        ok = SendBytes(out, (int)EncodeData(&encoder, in, got, out));
+        ok = asTheyAre ? SendBytes(piece, (int)got)
+                       : SendBytes(out, (int)EncodeData(&encoder, piece, got, out));
     }
     if (ok && (!read || sent != message->Facts.Size)) {
         // Cut short: without its end the server cannot take it for whole.
@@ -505,18 +528,50 @@ static void SendData(const SmtpMessage *message, SmtpMessage *next, DeliveryResu
     }
 }
 
+// Reads the whole file into the message's memory, one byte more asked for
+// than it holds so that its end is seen: 1, or 0 when it is too large, the
+// memory cannot be had, or it changed meanwhile (then read as a stream).
+static int ReadWhole(SmtpMessage *message) {
+    DWORD size = GetFileSize(message->File, NULL), got = 0;
+    if (size >= MemoryLimit) {
+        return 0;
+    }
+    if (message->Capacity < size + 1) {
+        char *memory =
+            (char *)(message->Memory ? HeapReAlloc(GetProcessHeap(), 0, message->Memory, size + 1)
+                                     : HeapAlloc(GetProcessHeap(), 0, size + 1));
+        if (!memory) {
+            return 0;
+        }
+        message->Memory = memory;
+        message->Capacity = size + 1;
+    }
+    if (!ReadFile(message->File, message->Memory, size + 1, &got, NULL) || got != size) {
+        SetFilePointer(message->File, 0, NULL, FILE_BEGIN);
+        return 0;
+    }
+    MeasureData(&message->Facts, message->Memory, size);
+    return 1;
+}
+
 int PrepareSmtpMessage(SmtpMessage *message, HANDLE file, const Envelope *envelope,
                        DeliveryResult *result) {
     static char chunk[ChunkSize];
+    char *memory = message->Memory;
+    DWORD capacity = message->Capacity;
     memset(message, 0, sizeof *message);
+    message->Memory = memory;
+    message->Capacity = capacity;
     message->File = file;
     message->Envelope = envelope;
+    message->InMemory = ReadWhole(message);
     DWORD got = 0;
-    BOOL read;
-    while ((read = ReadFile(file, chunk, ChunkSize, &got, NULL)) && got) {
+    BOOL read = TRUE;
+    while (!message->InMemory && (read = ReadFile(file, chunk, ChunkSize, &got, NULL)) && got) {
         MeasureData(&message->Facts, chunk, got);
     }
-    if (!read || SetFilePointer(file, 0, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER) {
+    if (!read || (!message->InMemory &&
+                  SetFilePointer(file, 0, NULL, FILE_BEGIN) == INVALID_SET_FILE_POINTER)) {
         result->Outcome = Temporary;
         snprintf(result->Reply, ReplySize, "the message file cannot be read (error %lu)",
                  (unsigned long)GetLastError());

@@ -20,10 +20,14 @@ struct SmtpMessage {
     const Envelope *Envelope;
     DataFacts Facts;
     int Announced; // its envelope went with the end of the message before it
+    int InMemory;  // the file was read whole into Memory, and is sent from there
+    char *Memory;  // kept from one message to the next
+    DWORD Capacity;
 };
 
-// Measures a message file for the open session: 1, or 0 with the result
-// saying why it cannot go (Temporary: it cannot be read; Permanent: refused).
+// Measures a message file for the open session, reading it whole into
+// memory where it fits: 1, or 0 with the result saying why it cannot go
+// (Temporary: it cannot be read; Permanent: refused).
 int PrepareSmtpMessage(SmtpMessage *message, HANDLE file, const Envelope *envelope,
                        DeliveryResult *result);
 // Sends a prepared message over the open session; the result says what

@@ -54,6 +54,7 @@ import subprocess
 import time
 import warnings
 
+from aiosmtpd import controller as aiosmtpd_controller
 from aiosmtpd.controller import Controller
 from aiosmtpd.smtp import SMTP, AuthResult
 
@@ -66,8 +67,9 @@ class Script:
         self.held_recipient = (options.hold_recipient or "").lower()
         self.slow_reply = options.slow_data_reply
         self.hold_reply = options.hold_data_reply
-        # The controller's own first connection, made as it starts, is none of these.
-        self.listening = False
+        # The controller's own first connection, made as it starts, is none of
+        # these: it comes from this port, known before it connects.
+        self.own_port = None
         self.greeting = options.greeting
         self.trickle = options.trickle
         self.ehlo_reply = options.ehlo_reply
@@ -135,7 +137,8 @@ class FaultySmtp(SMTP):
     inject = False
 
     async def _handle_client(self):
-        if self.event_handler.listening:
+        peer = self.transport.get_extra_info("peername")
+        if not peer or peer[1] != self.event_handler.own_port:
             with open(os.path.join(self.event_handler.folder, "connections"), "a") as out:
                 out.write("connection\n")
         else:
@@ -214,6 +217,21 @@ class FaultySmtp(SMTP):
 class ScriptedController(Controller):
     def factory(self):
         return FaultySmtp(self.handler, **self.SMTP_kwargs)
+
+    def _trigger_server(self):
+        # As the controller's own, from a port bound first, so that a client
+        # that connects meanwhile (an agent trying again) is told apart.
+        with socket.socket(socket.AF_INET, socket.SOCK_STREAM) as own:
+            own.bind((self.hostname, 0))
+            self.handler.own_port = own.getsockname()[1]
+            own.settimeout(1.0)
+            own.connect((self.hostname, self.port))
+            if self.ssl_context:
+                client = aiosmtpd_controller._server_to_client_ssl_ctx(self.ssl_context)
+                with client.wrap_socket(own) as wrapped:
+                    wrapped.recv(1024)
+            else:
+                own.recv(1024)
 
 
 def tls_options(folder, user, password, implicit, ask_certificate):
@@ -350,8 +368,6 @@ def main():
         script = Script(options)
         controller = ScriptedController(script, hostname="127.0.0.1", port=options.port, **extra)
     controller.start()
-    if not options.exim:
-        script.listening = True
     open(os.path.join(options.folder, "ready"), "w").close()
     # Bounded, so that a test that died before stopping it leaves nothing running.
     deadline = time.monotonic() + 600
