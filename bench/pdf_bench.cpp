@@ -198,10 +198,11 @@ int main() {
                (unsigned long)d.OursBytes, d.CopyMs, theirsMs[k], theirsMs[k] - startup, theirs,
                theirBytes[k]);
         printf(
-            "  goals: time %.4f x img2pdf's (<= 0.1), %.4f x the page files' (<= 0.02); size "
+            "  goals: time %.4f x img2pdf's (<= 0.1), %.4f x the job's scanning into files (<= "
+            "0.02); size "
             "%+ld bytes against img2pdf's (<= +4096), %ld bytes under the page files' sum + 4 KB "
             "+ 300 a page\n",
-            d.OursMs / theirs, d.OursMs / d.PagesMs, (long)d.OursBytes - (long)theirBytes[k],
+            d.OursMs / theirs, d.OursMs / d.JobMs, (long)d.OursBytes - (long)theirBytes[k],
             (long)(allowed - d.OursBytes));
         std::string figure = "PDF of " + std::to_string(Pages) + " " + d.Name + " pages: ";
         PrintFigure((figure + "time vs img2pdf --pdfa's library in process").c_str(), d.OursMs,
