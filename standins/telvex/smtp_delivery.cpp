@@ -432,6 +432,8 @@ static void DeliverProfile(OutboxRun *run, int first) {
     }
     TakeFiled();
     CloseSmtpSession();
+    ReleaseSmtpMessage(&smtp[0]);
+    ReleaseSmtpMessage(&smtp[1]);
     ForgetFiled(run);
 }
 

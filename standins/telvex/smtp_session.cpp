@@ -554,6 +554,15 @@ static int ReadWhole(SmtpMessage *message) {
     return 1;
 }
 
+void ReleaseSmtpMessage(SmtpMessage *message) {
+    if (message->Memory) {
+        HeapFree(GetProcessHeap(), 0, message->Memory);
+    }
+    message->Memory = NULL;
+    message->Capacity = 0;
+    message->InMemory = 0;
+}
+
 int PrepareSmtpMessage(SmtpMessage *message, HANDLE file, const Envelope *envelope,
                        DeliveryResult *result) {
     static char chunk[ChunkSize];

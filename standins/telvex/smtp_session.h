@@ -30,6 +30,9 @@ struct SmtpMessage {
 // (Temporary: it cannot be read; Permanent: refused).
 int PrepareSmtpMessage(SmtpMessage *message, HANDLE file, const Envelope *envelope,
                        DeliveryResult *result);
+// Gives back the memory a message kept for the next one: at the session's end,
+// so that an agent waiting out a pause holds none.
+void ReleaseSmtpMessage(SmtpMessage *message);
 // Sends a prepared message over the open session; the result says what
 // became of it, and whether the session goes on. Where the server takes
 // pipelining, the envelope of next (prepared, or NULL) goes with this one's
