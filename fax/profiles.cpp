@@ -54,7 +54,7 @@ int InitFaxService() {
     LoadFaxSettingsFrom(&fax);
     WORD id = BindTelvex();
     if (id == 0) {
-        LoadSpeedDialsFrom(&fax);
+        LoadSpeedDials(&fax);
     }
     FreeIniSection(&fax);
     if (id == 0) {

@@ -92,15 +92,7 @@ static int ReplacePair(const PairPaths *paths) {
            (!FileExists(paths->OldRecords) || DeleteFileA(paths->OldRecords));
 }
 
-WORD LoadSpeedDials() {
-    IniSection fax;
-    ReadIniSection(&fax, SettingsPathFor("SYS.INI"), FaxSection);
-    LoadSpeedDialsFrom(&fax);
-    FreeIniSection(&fax);
-    return 0;
-}
-
-WORD LoadSpeedDialsFrom(const IniSection *fax) {
+WORD LoadSpeedDials(const IniSection *fax) {
     for (int number = 1; number <= SpeedDialEntryCount; number++) {
         SpeedDialEntry *entry = &SpeedDialTable[number - 1];
         char key[32];

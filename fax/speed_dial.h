@@ -27,10 +27,9 @@ extern decltype(&MoveFileExA) MoveRecipientFile;
 // Entry number of key 1..14 for destination 0 (fax) or 1 (e-mail).
 int SpeedDialNumber(int destination, int key);
 
-// The labels and recipient lists of the 28 speed-dial entries: from the
-// settings file's fax section, read by the caller, or read here.
-WORD LoadSpeedDials();
-WORD LoadSpeedDialsFrom(const IniSection *fax);
+// The labels and recipient lists of the 28 speed-dial entries, from the
+// settings file's fax section, read by the caller.
+WORD LoadSpeedDials(const IniSection *fax);
 // Reads n.DES and n.INF into entry n: 0, 2 (cannot open or read, or the
 // files do not hold the entry's records) or 3 (size unknown or out of memory).
 // A pair whose replacement stopped half way is first put back as it was.

@@ -18,6 +18,14 @@ const std::vector<Recipient> TwoFaxes = {{"Ada Brandt", "FAX:+1 555 0101", "VCF:
                                          {"Front Desk", "FAX:555 0199", "VCF:desk/1"}};
 const std::vector<Recipient> OneMail = {{"Carl Dorn", "SMTP:carl.dorn@example.org", "VCF:carl"}};
 
+// Every key loaded afresh from the settings file, as the program's start does.
+void LoadSpeedDials() {
+    IniSection fax;
+    ReadIniSection(&fax, SettingsPathFor("SYS.INI"), "Varnel FAX");
+    LoadSpeedDials(&fax);
+    FreeIniSection(&fax);
+}
+
 class SpeedDials : public ::testing::Test {
   protected:
     FaxStateGuard Guard;
