@@ -123,9 +123,8 @@ int Measure(PageKind kind, const std::string &folder, const char *prefix, const 
         list += folder + name + '\0';
     }
     out->PagesMs = (Now() - start) * 1000;
-    for (int i = 1; i <= Pages; i++) {
-        out->PageBytes +=
-            Bytes(folder + prefix + (i < 10 ? "0" : "") + std::to_string(i) + "." + extension);
+    for (const char *path = list.c_str(); *path; path += strlen(path) + 1) {
+        out->PageBytes += Bytes(path);
     }
     std::vector<double> times, copies;
     std::string target = folder + "ours-" + prefix + ".pdf";
