@@ -334,12 +334,12 @@ static int Prepare(OutboxRun *run, PassMessage *message, SmtpMessage *smtp,
 }
 
 // Sends a prepared message over the open session (next going ahead, where
-// given) and does what its outcome asks.
+// given; meanwhile as SendSmtpMessage calls it) and does what its outcome asks.
 static void SendQueued(OutboxRun *run, PassMessage *message, SmtpMessage *smtp, SmtpMessage *next,
-                       DeliveryResult *result) {
+                       DeliveryResult *result, void (*meanwhile)(void *), void *context) {
     const MailProfile *mail = MailOf(message);
     *result = DeliveryResult();
-    SendSmtpMessage(smtp, next, result);
+    SendSmtpMessage(smtp, next, result, meanwhile, context);
     CloseHandle(smtp->File);
     if (result->Outcome == Partial &&
         !KeepForLater(run->Folder, message->File.Name, &message->Envelope, mail, result)) {
@@ -365,19 +365,42 @@ static void SendQueued(OutboxRun *run, PassMessage *message, SmtpMessage *smtp, 
     }
 }
 
-// The next ready message of the profile from *at on, prepared (*at moved
-// past it), or NULL.
-static PassMessage *PrepareNext(OutboxRun *run, int profile, int *at, SmtpMessage *smtp) {
+// The messages of one profile in a session, in order: the one being sent,
+// the one whose envelope goes with its end, and the one after, prepared
+// while the server takes the end of the first.
+struct SessionQueue {
+    OutboxRun *Run;
+    int Profile;
+    int At;       // where the search for the next ready message goes on
+    int Prepared; // in this session, at most SessionMessages
+    PassMessage *Message[3];
+    SmtpMessage *Smtp[3];
+};
+
+// The next ready message of the profile into the queue's first empty place
+// from the second on: 1, or 0 when none is left for this session.
+static int PrepareNext(SessionQueue *queue) {
+    int slot = queue->Message[1] ? 2 : 1;
     DeliveryResult result;
-    for (; *at < MessageCount && !run->Unsaved; (*at)++) {
-        PassMessage *message = &Messages[*at];
-        if (message->Profile == profile && Ready(message, QueueNow()) &&
-            Prepare(run, message, smtp, &result)) {
-            (*at)++;
-            return message;
+    for (; queue->Prepared < SessionMessages && queue->At < MessageCount && !queue->Run->Unsaved;
+         queue->At++) {
+        PassMessage *message = &Messages[queue->At];
+        if (message->Profile == queue->Profile && Ready(message, QueueNow()) &&
+            Prepare(queue->Run, message, queue->Smtp[slot], &result)) {
+            queue->At++;
+            queue->Prepared++;
+            queue->Message[slot] = message;
+            return 1;
         }
     }
-    return NULL;
+    return 0;
+}
+
+static void PrepareMeanwhile(void *queue) {
+    SessionQueue *own = (SessionQueue *)queue;
+    if (own->Message[1] && !own->Message[2]) {
+        PrepareNext(own);
+    }
 }
 
 // Every ready message of one profile, from the first, over sessions of at
@@ -412,28 +435,40 @@ static void DeliverProfile(OutboxRun *run, int first) {
         Commit(run, ProfileEntry, pass->Name, NULL, Messages[first].File.Name, &pass->Mail);
     }
     // Each message with the next one prepared, so that its envelope can go
-    // with this one's end.
-    static SmtpMessage smtp[2];
-    int at = first, sent = 0, now = 0;
-    PassMessage *current = PrepareNext(run, profile, &at, &smtp[now]), *ahead = NULL;
-    while (current) {
-        ahead = sent + 1 < SessionMessages ? PrepareNext(run, profile, &at, &smtp[!now]) : NULL;
-        SendQueued(run, current, &smtp[now], ahead ? &smtp[!now] : NULL, &result);
-        sent++;
+    // with this one's end; the one after that is prepared while the server
+    // takes it.
+    static SmtpMessage smtp[3];
+    SessionQueue queue = {run, profile, first, 0, {}, {&smtp[0], &smtp[1], &smtp[2]}};
+    PrepareNext(&queue);
+    while (queue.Message[1]) {
+        // The message sent last leaves its place: the others move up.
+        SmtpMessage *emptied = queue.Smtp[0];
+        queue.Message[0] = queue.Message[1];
+        queue.Smtp[0] = queue.Smtp[1];
+        queue.Message[1] = queue.Message[2];
+        queue.Smtp[1] = queue.Smtp[2];
+        queue.Message[2] = NULL;
+        queue.Smtp[2] = emptied;
+        if (!queue.Message[1]) {
+            PrepareNext(&queue);
+        }
+        SendQueued(run, queue.Message[0], queue.Smtp[0], queue.Message[1] ? queue.Smtp[1] : NULL,
+                   &result, PrepareMeanwhile, &queue);
         if (result.Session != SessionGoesOn || result.Outcome == Stopped || run->Unsaved) {
             break;
         }
-        current = ahead;
-        ahead = NULL;
-        now = !now;
     }
-    if (ahead) {
-        CloseHandle(smtp[!now].File); // not sent: it waits for the next session
+    // Those not sent wait for the next session.
+    for (int i = 1; i < 3; i++) {
+        if (queue.Message[i]) {
+            CloseHandle(queue.Smtp[i]->File);
+        }
     }
     TakeFiled();
     CloseSmtpSession();
-    ReleaseSmtpMessage(&smtp[0]);
-    ReleaseSmtpMessage(&smtp[1]);
+    for (SmtpMessage &own : smtp) {
+        ReleaseSmtpMessage(&own);
+    }
     ForgetFiled(run);
 }
 

@@ -485,7 +485,8 @@ static BOOL NextPiece(const SmtpMessage *message, ULONGLONG sent, DWORD most, ch
 // The message file as DATA, then its end (with the envelope of the next
 // message where it can go ahead), then the reply to the end. Bytes already
 // in that form, measured as they are sent, go as they are, in one piece.
-static void SendData(const SmtpMessage *message, SmtpMessage *next, DeliveryResult *result) {
+static void SendData(const SmtpMessage *message, SmtpMessage *next, DeliveryResult *result,
+                     void (*meanwhile)(void *), void *context) {
     static char in[ChunkSize], out[2 * ChunkSize + 8];
     DataEncoder encoder;
     StartData(&encoder);
@@ -517,6 +518,9 @@ static void SendData(const SmtpMessage *message, SmtpMessage *next, DeliveryResu
     if (!ok) {
         SessionFails(result, Temporary, "connection lost while sending the message");
         return;
+    }
+    if (meanwhile) {
+        meanwhile(context);
     }
     int code = ReadReply(Session.DataTimeout, result->Reply, NULL);
     if (!code || code == 421) {
@@ -595,12 +599,13 @@ int PrepareSmtpMessage(SmtpMessage *message, HANDLE file, const Envelope *envelo
     return 1;
 }
 
-void SendSmtpMessage(SmtpMessage *message, SmtpMessage *next, DeliveryResult *result) {
+void SendSmtpMessage(SmtpMessage *message, SmtpMessage *next, DeliveryResult *result,
+                     void (*meanwhile)(void *), void *context) {
     result->Outcome = Temporary;
     result->Session = SessionGoesOn;
     Session.Announced = 0;
     if (SendEnvelope(message, result) == 354) {
-        SendData(message, next, result);
+        SendData(message, next, result, meanwhile, context);
     }
 }
 
