@@ -78,10 +78,11 @@ static DWORD FiledOutcome(const char *outbox, const char *message, const char *f
 
 // Tells whoever asked about the message: that it waits (folder NULL), or
 // what its filing in folder says. Without a note, nothing more is read.
-static void Tell(const char *outbox, const char *message, const char *folder) {
+static void Tell(const char *outbox, const QueuedMessage *queued, const char *folder) {
     char path[MAX_PATH], text[NoteSize];
+    const char *message = queued->Name;
     QueuePath(path, outbox, "", message, ".who");
-    if (ReadFileInto(path, text, sizeof text) < 0) {
+    if (!queued->MayHaveNote || ReadFileInto(path, text, sizeof text) < 0) {
         return; // no one asked
     }
     DWORD outcome = folder ? FiledOutcome(outbox, message, folder) : DeliveryDelayed;
@@ -108,10 +109,10 @@ static void Tell(const char *outbox, const char *message, const char *folder) {
     }
 }
 
-void TellFiled(const char *outbox, const char *message, const char *folder) {
+void TellFiled(const char *outbox, const QueuedMessage *message, const char *folder) {
     Tell(outbox, message, folder);
 }
 
-void TellKept(const char *outbox, const char *message) {
+void TellKept(const char *outbox, const QueuedMessage *message) {
     Tell(outbox, message, NULL);
 }

@@ -7,6 +7,8 @@
 #pragma once
 #include <windows.h>
 
+#include "outbox_queue.h"
+
 // 1 for a message number RegisterWindowMessage gives, the only kind posted.
 int RegisteredMessage(UINT message);
 // Library side: the window told about each message queued from now on
@@ -18,5 +20,5 @@ int WriteDeliveryNote(const char *path);
 
 // Agent side, for a message ("<stem>.eml") of the outbox: it was filed in
 // folder ("Sent\" or "Failed\"); it waits for a later try (told only once).
-void TellFiled(const char *outbox, const char *message, const char *folder);
-void TellKept(const char *outbox, const char *message);
+void TellFiled(const char *outbox, const QueuedMessage *message, const char *folder);
+void TellKept(const char *outbox, const QueuedMessage *message);

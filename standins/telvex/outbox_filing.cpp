@@ -44,12 +44,13 @@ static void RecordText(char *out, const MailProfile *mail, const DeliveryResult 
 // message that has left it always says why. The folder may be on another
 // disk: what cannot be moved there is copied, and a full disk cuts a copy
 // short.
-DWORD FileMessage(const char *outbox, const char *message, const char *folder,
+DWORD FileMessage(const char *outbox, const QueuedMessage *queued, const char *folder,
                   const MailProfile *mail, const DeliveryResult *result) {
     static char record[EarlierSize + RecordSize];
     char path[MAX_PATH], target[MAX_PATH], earlier[MAX_PATH];
+    const char *message = queued->Name;
     QueuePath(earlier, outbox, "", message, ".txt");
-    int earlierLength = ReadFileInto(earlier, record, EarlierSize);
+    int earlierLength = queued->MayHaveRecord ? ReadFileInto(earlier, record, EarlierSize) : -1;
     RecordText(record + AtLeastNone(earlierLength), mail, result);
     QueuePath(target, outbox, folder, message, ".txt");
     int ok = WriteNewFile(target, record, lstrlenA(record));
@@ -102,12 +103,15 @@ DWORD FileMessage(const char *outbox, const char *message, const char *folder,
     return error ? error : ERROR_DISK_FULL; // none: a write cut short
 }
 
-int KeepForLater(const char *outbox, const char *message, const Envelope *envelope,
+int KeepForLater(const char *outbox, QueuedMessage *queued, const Envelope *envelope,
                  const MailProfile *mail, const DeliveryResult *result) {
     static char text[EarlierSize + RecordSize];
     char path[MAX_PATH], temporary[MAX_PATH];
+    const char *message = queued->Name;
     QueuePath(path, outbox, "", message, ".txt");
-    RecordText(text + AtLeastNone(ReadFileInto(path, text, EarlierSize)), mail, result);
+    int earlierLength = queued->MayHaveRecord ? ReadFileInto(path, text, EarlierSize) : -1;
+    RecordText(text + AtLeastNone(earlierLength), mail, result);
+    queued->MayHaveRecord = 1;
     int ok = WriteNewFile(path, text, lstrlenA(text));
     snprintf(text, sizeof text, "%s\r\n%s\r\n", envelope->Profile, envelope->Sender);
     for (const char *address = result->Later; ok && *address;) {

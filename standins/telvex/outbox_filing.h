@@ -6,7 +6,7 @@
 #include <windows.h>
 
 #include "mail_settings.h"
-#include "queue_state.h"
+#include "outbox_queue.h"
 
 enum : int { ListSize = 4 * 1024 };
 // Partial: some recipients have it, the others are to be tried again.
@@ -33,12 +33,12 @@ int AddToList(char *list, const char *first, const char *second);
 // (the outbox's <message>.txt) first: 0, or the system's error with nothing
 // of the message left in folder, the message still whole in the outbox.
 // mail is NULL for a message that names no usable profile.
-DWORD FileMessage(const char *outbox, const char *message, const char *folder,
+DWORD FileMessage(const char *outbox, const QueuedMessage *message, const char *folder,
                   const MailProfile *mail, const DeliveryResult *result);
 // After a partial delivery: the attempt's record joins the message's earlier
 // ones in the outbox, and the envelope then names only the recipients still
 // to get it (replaced whole); 1/0.
-int KeepForLater(const char *outbox, const char *message, const Envelope *envelope,
+int KeepForLater(const char *outbox, QueuedMessage *message, const Envelope *envelope,
                  const MailProfile *mail, const DeliveryResult *result);
 
 // The attempt as a line of that log: the message, its server, what became

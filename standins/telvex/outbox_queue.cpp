@@ -43,6 +43,40 @@ static int CompareNames(const void *a, const void *b) {
     return strcmp(((const QueuedMessage *)a)->Name, ((const QueuedMessage *)b)->Name);
 }
 
+// Notes which listed messages have a file with the extension beside them
+// (record: ".txt" in MayHaveRecord, else ".who" in MayHaveNote). A file whose
+// message is not found by its exact name (its name in other letters, say)
+// may still be one's: then every message is looked at, as the system would
+// open it.
+static void MarkBeside(const char *outbox, int record, QueuedMessage *listed, int count) {
+    char pattern[MAX_PATH];
+    snprintf(pattern, sizeof pattern, "%s*%s", outbox, record ? ".txt" : ".who");
+    int unsure = 0;
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern, &found);
+    while (search != INVALID_HANDLE_VALUE) {
+        QueuedMessage key;
+        int stem = lstrlenA(found.cFileName) - 4;
+        snprintf(key.Name, sizeof key.Name, "%.*s.eml", stem > 0 ? stem : 0, found.cFileName);
+        QueuedMessage *message =
+            (QueuedMessage *)bsearch(&key, listed, count, sizeof key, CompareNames);
+        if (message) {
+            (record ? message->MayHaveRecord : message->MayHaveNote) = 1;
+        } else {
+            for (int i = 0; i < count && !unsure; i++) {
+                unsure = _stricmp(listed[i].Name, key.Name) == 0;
+            }
+        }
+        if (!FindNextFileA(search, &found)) {
+            FindClose(search);
+            break;
+        }
+    }
+    for (int i = 0; unsure && i < count; i++) {
+        (record ? listed[i].MayHaveRecord : listed[i].MayHaveNote) = 1;
+    }
+}
+
 int ListQueuedMessages(const char *outbox, QueuedMessage *out) {
     char pattern[MAX_PATH];
     snprintf(pattern, sizeof pattern, "%s*.eml", outbox);
@@ -54,9 +88,11 @@ int ListQueuedMessages(const char *outbox, QueuedMessage *out) {
             !(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
             lstrcpynA(out[count].Name, found.cFileName, MessageNameSize);
             // Written once, whole, when it was queued: its time is the queue's.
-            out[count++].Queued = (((ULONGLONG)found.ftLastWriteTime.dwHighDateTime << 32) |
-                                   found.ftLastWriteTime.dwLowDateTime) /
-                                  10000;
+            out[count].Queued = (((ULONGLONG)found.ftLastWriteTime.dwHighDateTime << 32) |
+                                 found.ftLastWriteTime.dwLowDateTime) /
+                                10000;
+            out[count].MayHaveRecord = out[count].MayHaveNote = 0;
+            count++;
         }
         if (!FindNextFileA(search, &found)) {
             FindClose(search);
@@ -64,6 +100,8 @@ int ListQueuedMessages(const char *outbox, QueuedMessage *out) {
         }
     }
     qsort(out, count, sizeof *out, CompareNames);
+    MarkBeside(outbox, 1, out, count);
+    MarkBeside(outbox, 0, out, count);
     return count;
 }
 

@@ -13,6 +13,10 @@ enum : int { QueueSize = 1024 };
 struct QueuedMessage {
     char Name[MessageNameSize]; // "<stem>.eml"
     ULONGLONG Queued;           // when it was written, milliseconds since 1601 (UTC)
+    // 0 when the outbox held no record of earlier attempts ("<stem>.txt") or
+    // no note of whom to tell ("<stem>.who") as it was listed, so that
+    // nobody looks for them in vain.
+    int MayHaveRecord, MayHaveNote;
 };
 
 ULONGLONG QueueNow();

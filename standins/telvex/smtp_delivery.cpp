@@ -160,9 +160,9 @@ static void Filed(OutboxRun *run, PassMessage *message, const DeliveryResult *re
 // FileMessage met.
 static DWORD FileAndTell(OutboxRun *run, PassMessage *message, const char *folder,
                          const DeliveryResult *result) {
-    DWORD error = FileMessage(run->Folder, message->File.Name, folder, MailOf(message), result);
+    DWORD error = FileMessage(run->Folder, &message->File, folder, MailOf(message), result);
     if (!error) {
-        TellFiled(run->Folder, message->File.Name, folder);
+        TellFiled(run->Folder, &message->File, folder);
     }
     return error;
 }
@@ -342,7 +342,7 @@ static void SendQueued(OutboxRun *run, PassMessage *message, SmtpMessage *smtp, 
     SendSmtpMessage(smtp, next, result, meanwhile, context);
     CloseHandle(smtp->File);
     if (result->Outcome == Partial &&
-        !KeepForLater(run->Folder, message->File.Name, &message->Envelope, mail, result)) {
+        !KeepForLater(run->Folder, &message->File, &message->Envelope, mail, result)) {
         // Filed with the others' delivery rather than sent to them twice;
         // the record names the recipients that are not tried again.
         result->Outcome = Delivered;
@@ -613,7 +613,7 @@ static void TellWaiting(OutboxRun *run) {
         const QueueEntry *entry = MessageEntryOf(message);
         if (!message->Gone && message->Kind == EnvelopeWhole && message->Profile >= 0 &&
             (entry ? !entry->Held : ProfileEntryOf(message->Profile) != NULL)) {
-            TellKept(run->Folder, message->File.Name);
+            TellKept(run->Folder, &message->File);
         }
     }
 }
