@@ -662,9 +662,11 @@ static DWORD DeliverOutbox(OutboxRun *run, int deliver) {
 }
 
 static void AddOutbox(const char *profile, void *) {
-    MailProfile mail;
-    char outbox[MAX_PATH];
-    if (!LoadMailProfile(profile, &mail)) {
+    char server[StoreTextSize], outbox[MAX_PATH];
+    // Only a profile with a server delivers: its other settings are read
+    // when one of its messages is.
+    ProfileText(profile, "SmtpServer", server, sizeof server);
+    if (!server[0]) {
         return;
     }
     ProfileOutbox(profile, outbox, sizeof outbox);
