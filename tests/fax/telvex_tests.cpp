@@ -1119,13 +1119,24 @@ TEST_F(Delivery, DamagedOrOddInputIsSentAsSmtpWantsOrFiledInFailedWithTheReason)
               ReadFileText(Received + "001.eml"));
     EXPECT_EQ("scan@varnel.example BODY=8BITMIME\nada@example.com\n",
               ReadFileText(Received + "001.env"));
-    // 8-bit text to a server that does not take it is refused, not sent changed.
+    // 8-bit text to a server that does not take it is refused, not sent
+    // changed; found while the server takes the first message, it leaves the
+    // session to the others.
     StopServer();
     StartServer("--no-8bitmime");
+    for (const char *name : {"h-0.eml", "h-1.eml", "h-9.eml"}) {
+        PutMessage(name, ada, plain);
+    }
     PutMessage("h-8bit.eml", ada, "Subject: 8-bit\r\n\r\n\xe9t\xe9\r\n");
+    int sessions = Connections();
     EXPECT_EQ(0, RunLibraryTool("", TELVEX_AGENT_FILE));
     EXPECT_NE(std::string::npos, ReadFileText(Outbox + "Failed\\h-8bit.txt").find("8BITMIME"));
-    EXPECT_FALSE(FileExists((Received + "002.eml").c_str()));
+    // This server counts its messages from 001 again.
+    for (const char *name : {"001", "002", "003"}) {
+        EXPECT_EQ(plain, ReadFileText(Received + name + ".eml")) << name;
+    }
+    EXPECT_FALSE(FileExists((Received + "004.eml").c_str()));
+    EXPECT_EQ(sessions + 1, Connections());
 }
 
 // What the agent posts to a window of the test's own, as a program asking
