@@ -91,7 +91,7 @@ int ListQueuedMessages(const char *outbox, QueuedMessage *out) {
             out[count].Queued = (((ULONGLONG)found.ftLastWriteTime.dwHighDateTime << 32) |
                                  found.ftLastWriteTime.dwLowDateTime) /
                                 10000;
-            out[count].MayHaveRecord = out[count].MayHaveNote = 0;
+            out[count].MayHaveRecord = out[count].MayHaveNote = 1; // not known yet
             count++;
         }
         if (!FindNextFileA(search, &found)) {
@@ -100,9 +100,15 @@ int ListQueuedMessages(const char *outbox, QueuedMessage *out) {
         }
     }
     qsort(out, count, sizeof *out, CompareNames);
-    MarkBeside(outbox, 1, out, count);
-    MarkBeside(outbox, 0, out, count);
     return count;
+}
+
+void MarkFilesBeside(const char *outbox, QueuedMessage *listed, int count) {
+    for (int i = 0; i < count; i++) {
+        listed[i].MayHaveRecord = listed[i].MayHaveNote = 0;
+    }
+    MarkBeside(outbox, 1, listed, count);
+    MarkBeside(outbox, 0, listed, count);
 }
 
 void QueuePath(char *out, const char *outbox, const char *folder, const char *message,

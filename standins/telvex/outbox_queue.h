@@ -13,9 +13,9 @@ enum : int { QueueSize = 1024 };
 struct QueuedMessage {
     char Name[MessageNameSize]; // "<stem>.eml"
     ULONGLONG Queued;           // when it was written, milliseconds since 1601 (UTC)
-    // 0 when the outbox held no record of earlier attempts ("<stem>.txt") or
-    // no note of whom to tell ("<stem>.who") as it was listed, so that
-    // nobody looks for them in vain.
+    // 0 when the outbox is known to have held no record of earlier attempts
+    // ("<stem>.txt") or no note of whom to tell ("<stem>.who") as it was
+    // listed (MarkFilesBeside), so that nobody looks for them in vain.
     int MayHaveRecord, MayHaveNote;
 };
 
@@ -36,6 +36,9 @@ DWORD LongestPause();
 // The outbox's messages, oldest first (their names begin with the time they
 // were queued): how many, at most QueueSize.
 int ListQueuedMessages(const char *outbox, QueuedMessage *out);
+// Learns which of the count messages listed have a record or a note beside
+// them, for whoever files them.
+void MarkFilesBeside(const char *outbox, QueuedMessage *listed, int count);
 // A path in the outbox: folder ("" for the outbox itself, else "Sent\" or
 // "Failed\"), the message's name without ".eml", and an extension.
 void QueuePath(char *out, const char *outbox, const char *folder, const char *message,

@@ -491,6 +491,7 @@ static int ProfileIndex(const char *name) {
 static void ReadOutbox(const char *outbox) {
     static QueuedMessage files[QueueSize];
     MessageCount = ListQueuedMessages(outbox, files);
+    MarkFilesBeside(outbox, files, MessageCount);
     ProfileCount = 0;
     for (int i = 0; i < MessageCount; i++) {
         PassMessage *message = &Messages[i];
