@@ -43,40 +43,6 @@ static int CompareNames(const void *a, const void *b) {
     return strcmp(((const QueuedMessage *)a)->Name, ((const QueuedMessage *)b)->Name);
 }
 
-// Notes which listed messages have a file with the extension beside them
-// (record: ".txt" in MayHaveRecord, else ".who" in MayHaveNote). A file whose
-// message is not found by its exact name (its name in other letters, say)
-// may still be one's: then every message is looked at, as the system would
-// open it.
-static void MarkBeside(const char *outbox, int record, QueuedMessage *listed, int count) {
-    char pattern[MAX_PATH];
-    snprintf(pattern, sizeof pattern, "%s*%s", outbox, record ? ".txt" : ".who");
-    int unsure = 0;
-    WIN32_FIND_DATAA found;
-    HANDLE search = FindFirstFileA(pattern, &found);
-    while (search != INVALID_HANDLE_VALUE) {
-        QueuedMessage key;
-        int stem = lstrlenA(found.cFileName) - 4;
-        snprintf(key.Name, sizeof key.Name, "%.*s.eml", stem > 0 ? stem : 0, found.cFileName);
-        QueuedMessage *message =
-            (QueuedMessage *)bsearch(&key, listed, count, sizeof key, CompareNames);
-        if (message) {
-            (record ? message->MayHaveRecord : message->MayHaveNote) = 1;
-        } else {
-            for (int i = 0; i < count && !unsure; i++) {
-                unsure = _stricmp(listed[i].Name, key.Name) == 0;
-            }
-        }
-        if (!FindNextFileA(search, &found)) {
-            FindClose(search);
-            break;
-        }
-    }
-    for (int i = 0; unsure && i < count; i++) {
-        (record ? listed[i].MayHaveRecord : listed[i].MayHaveNote) = 1;
-    }
-}
-
 int ListQueuedMessages(const char *outbox, QueuedMessage *out) {
     char pattern[MAX_PATH];
     snprintf(pattern, sizeof pattern, "%s*.eml", outbox);
@@ -91,7 +57,9 @@ int ListQueuedMessages(const char *outbox, QueuedMessage *out) {
             out[count].Queued = (((ULONGLONG)found.ftLastWriteTime.dwHighDateTime << 32) |
                                  found.ftLastWriteTime.dwLowDateTime) /
                                 10000;
-            out[count].MayHaveRecord = out[count].MayHaveNote = 1; // not known yet
+            // Not known yet: whoever needs them looks.
+            out[count].MayHaveRecord = out[count].MayHaveNote = 1;
+            out[count].HasEnvelope = 0;
             count++;
         }
         if (!FindNextFileA(search, &found)) {
@@ -103,12 +71,52 @@ int ListQueuedMessages(const char *outbox, QueuedMessage *out) {
     return count;
 }
 
+// One listing of the outbox for the files beside the messages. A file
+// whose message is not found by its exact name (its name in other letters,
+// say) may still be one's, as the system would open it: then every message
+// may have a record or a note, and none is known to have its envelope.
 void MarkFilesBeside(const char *outbox, QueuedMessage *listed, int count) {
+    static const struct {
+        const char *Extension;
+        int QueuedMessage::*Mark;
+    } Beside[] = {{".txt", &QueuedMessage::MayHaveRecord},
+                  {".who", &QueuedMessage::MayHaveNote},
+                  {".env", &QueuedMessage::HasEnvelope}};
+    int unsure[3] = {};
     for (int i = 0; i < count; i++) {
-        listed[i].MayHaveRecord = listed[i].MayHaveNote = 0;
+        listed[i].MayHaveRecord = listed[i].MayHaveNote = listed[i].HasEnvelope = 0;
     }
-    MarkBeside(outbox, 1, listed, count);
-    MarkBeside(outbox, 0, listed, count);
+    char pattern[MAX_PATH];
+    snprintf(pattern, sizeof pattern, "%s*", outbox);
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA(pattern, &found);
+    while (search != INVALID_HANDLE_VALUE) {
+        int stem = lstrlenA(found.cFileName) - 4;
+        for (int kind = 0; kind < 3 && stem > 0; kind++) {
+            if (_stricmp(found.cFileName + stem, Beside[kind].Extension) != 0) {
+                continue;
+            }
+            QueuedMessage key;
+            snprintf(key.Name, sizeof key.Name, "%.*s.eml", stem, found.cFileName);
+            QueuedMessage *message =
+                (QueuedMessage *)bsearch(&key, listed, count, sizeof key, CompareNames);
+            if (message) {
+                message->*Beside[kind].Mark = 1;
+            }
+            for (int i = 0; !message && i < count && !unsure[kind]; i++) {
+                unsure[kind] = _stricmp(listed[i].Name, key.Name) == 0;
+            }
+        }
+        if (!FindNextFileA(search, &found)) {
+            FindClose(search);
+            break;
+        }
+    }
+    for (int i = 0; i < count; i++) {
+        listed[i].MayHaveRecord |= unsure[0];
+        listed[i].MayHaveNote |= unsure[1];
+        listed[i].HasEnvelope &= !unsure[2];
+    }
 }
 
 void QueuePath(char *out, const char *outbox, const char *folder, const char *message,

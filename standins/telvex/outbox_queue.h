@@ -17,6 +17,9 @@ struct QueuedMessage {
     // ("<stem>.txt") or no note of whom to tell ("<stem>.who") as it was
     // listed (MarkFilesBeside), so that nobody looks for them in vain.
     int MayHaveRecord, MayHaveNote;
+    // 1 when its envelope ("<stem>.env") was listed beside it; 0 when it may
+    // be missing, so that whoever needs to know reads it.
+    int HasEnvelope;
 };
 
 ULONGLONG QueueNow();
@@ -36,8 +39,8 @@ DWORD LongestPause();
 // The outbox's messages, oldest first (their names begin with the time they
 // were queued): how many, at most QueueSize.
 int ListQueuedMessages(const char *outbox, QueuedMessage *out);
-// Learns which of the count messages listed have a record or a note beside
-// them, for whoever files them.
+// Learns which of the count messages listed have a record, a note or an
+// envelope beside them, for whoever files or sends them.
 void MarkFilesBeside(const char *outbox, QueuedMessage *listed, int count);
 // A path in the outbox: folder ("" for the outbox itself, else "Sent\" or
 // "Failed\"), the message's name without ".eml", and an extension.

@@ -21,9 +21,12 @@ struct OutboxRun {
     DWORD Halts;         // passes in a row it still could not
 };
 
-// A message of the outbox being delivered.
+// A message of the outbox being delivered. Its envelope is read when the
+// pass first needs it (Known), most while the server takes the message
+// before.
 struct PassMessage {
     QueuedMessage File;
+    int Read;        // its envelope read: the three below hold
     int Kind;        // what LoadEnvelope said
     const char *Why; // why its envelope cannot be used
     Envelope Envelope;
@@ -44,6 +47,7 @@ static int RunCount;
 static PassMessage Messages[QueueSize];
 static PassProfile Profiles[StateProfiles];
 static int MessageCount, ProfileCount;
+static const char *PassFolder; // the outbox Messages are of
 static QueueState *State;      // the outbox's state as this pass knows it
 static ULONGLONG AgentStarted; // no pause lasts past this and the longest pause
 
@@ -123,6 +127,19 @@ static QueueEntry *MessageEntryOf(const PassMessage *message) {
 
 static QueueEntry *ProfileEntryOf(int profile) {
     return FindQueueEntry(State, ProfileEntry, Profiles[profile].Name, 0);
+}
+
+static int ProfileIndex(const char *name);
+
+static PassMessage *Known(PassMessage *message) {
+    if (!message->Read) {
+        message->Read = 1;
+        message->Kind =
+            LoadEnvelope(PassFolder, message->File.Name, &message->Envelope, &message->Why);
+        message->Profile =
+            message->Kind == EnvelopeWhole ? ProfileIndex(message->Envelope.Profile) : -1;
+    }
+    return message;
 }
 
 static const MailProfile *MailOf(const PassMessage *message) {
@@ -293,8 +310,8 @@ static ULONGLONG ProfileFailed(OutboxRun *run, int profile, const DeliveryResult
 }
 
 // 1 when the message is to be sent now.
-static int Ready(const PassMessage *message, ULONGLONG now) {
-    if (message->Done || message->Kind != EnvelopeWhole || message->Profile < 0 ||
+static int Ready(PassMessage *message, ULONGLONG now) {
+    if (message->Done || Known(message)->Kind != EnvelopeWhole || message->Profile < 0 ||
         !Profiles[message->Profile].HasServer) {
         return 0;
     }
@@ -385,7 +402,7 @@ static int PrepareNext(SessionQueue *queue) {
     for (; queue->Prepared < SessionMessages && queue->At < MessageCount && !queue->Run->Unsaved;
          queue->At++) {
         PassMessage *message = &Messages[queue->At];
-        if (message->Profile == queue->Profile && Ready(message, QueueNow()) &&
+        if (Known(message)->Profile == queue->Profile && Ready(message, QueueNow()) &&
             Prepare(queue->Run, message, queue->Smtp[slot], &result)) {
             queue->At++;
             queue->Prepared++;
@@ -419,7 +436,7 @@ static void DeliverProfile(OutboxRun *run, int first) {
         for (int i = first; i < MessageCount && !run->Unsaved; i++) {
             PassMessage *message = &Messages[i];
             const QueueEntry *entry = MessageEntryOf(message);
-            if (message->Profile == profile && !message->Done && !(entry && entry->Held)) {
+            if (!message->Done && Known(message)->Profile == profile && !(entry && entry->Held)) {
                 message->Done = 1;
                 if (result.Outcome != Stopped && Expired(message, now)) {
                     Postpone(run, message, &result, next);
@@ -487,19 +504,17 @@ static int ProfileIndex(const char *name) {
     return ProfileCount++;
 }
 
-// Reads the outbox's messages and what their envelopes name.
+// Lists the outbox's messages; their envelopes are read as they are needed.
 static void ReadOutbox(const char *outbox) {
     static QueuedMessage files[QueueSize];
+    PassFolder = outbox;
     MessageCount = ListQueuedMessages(outbox, files);
     MarkFilesBeside(outbox, files, MessageCount);
     ProfileCount = 0;
     for (int i = 0; i < MessageCount; i++) {
         PassMessage *message = &Messages[i];
         message->File = files[i];
-        message->Kind = LoadEnvelope(outbox, files[i].Name, &message->Envelope, &message->Why);
-        message->Profile =
-            message->Kind == EnvelopeWhole ? ProfileIndex(message->Envelope.Profile) : -1;
-        message->Done = message->Gone = 0;
+        message->Read = message->Done = message->Gone = 0;
     }
 }
 
@@ -518,7 +533,7 @@ static void FinishFiling(OutboxRun *run) {
         // in Sent\ beside a message without its own says where that belongs.
         char path[MAX_PATH], target[MAX_PATH];
         QueuePath(path, run->Folder, "Sent\\", Messages[i].File.Name, ".env");
-        if (Messages[i].Kind == EnvelopeMissing &&
+        if (!Messages[i].File.HasEnvelope && Known(&Messages[i])->Kind == EnvelopeMissing &&
             GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES) {
             QueuePath(path, run->Folder, "", Messages[i].File.Name, ".eml");
             QueuePath(target, run->Folder, "Sent\\", Messages[i].File.Name, ".eml");
@@ -529,6 +544,7 @@ static void FinishFiling(OutboxRun *run) {
         }
         const QueueEntry *entry = MessageEntryOf(&Messages[i]);
         if (entry && entry->Held && !Paused(&Messages[i], now)) {
+            Known(&Messages[i]); // for its profile's server in the record
             DeliveryResult result = {};
             result.Outcome = Delivered;
             lstrcpynA(result.Reply, entry->Reply, ReplySize);
@@ -560,8 +576,8 @@ static void SortOutMessages(OutboxRun *run) {
     ULONGLONG now = QueueNow();
     for (int i = 0; i < MessageCount && !run->Unsaved; i++) {
         PassMessage *message = &Messages[i];
-        if (message->Done || message->Kind == EnvelopeMissing || message->Kind == EnvelopeBusy ||
-            Paused(message, now)) {
+        if (message->Done || Known(message)->Kind == EnvelopeMissing ||
+            message->Kind == EnvelopeBusy || Paused(message, now)) {
             continue;
         }
         char why[ReplySize];
@@ -584,8 +600,8 @@ static void SortOutMessages(OutboxRun *run) {
 static ULONGLONG NextDue(ULONGLONG now) {
     ULONGLONG soonest = 0;
     for (int i = 0; i < MessageCount; i++) {
-        const PassMessage *message = &Messages[i];
-        if (message->Kind == EnvelopeMissing || message->Gone) {
+        PassMessage *message = &Messages[i];
+        if (message->Gone || Known(message)->Kind == EnvelopeMissing) {
             continue;
         }
         const QueueEntry *entry = MessageEntryOf(message);
@@ -610,9 +626,9 @@ static ULONGLONG NextDue(ULONGLONG now) {
 // follows one is told, once.
 static void TellWaiting(OutboxRun *run) {
     for (int i = 0; i < MessageCount; i++) {
-        const PassMessage *message = &Messages[i];
+        PassMessage *message = &Messages[i];
         const QueueEntry *entry = MessageEntryOf(message);
-        if (!message->Gone && message->Kind == EnvelopeWhole && message->Profile >= 0 &&
+        if (!message->Gone && Known(message)->Kind == EnvelopeWhole && message->Profile >= 0 &&
             (entry ? !entry->Held : ProfileEntryOf(message->Profile) != NULL)) {
             TellKept(run->Folder, &message->File);
         }
@@ -621,7 +637,9 @@ static void TellWaiting(OutboxRun *run) {
 
 static void ReleaseEnvelopes() {
     for (int i = 0; i < MessageCount; i++) {
-        FreeEnvelope(&Messages[i].Envelope);
+        if (Messages[i].Read) {
+            FreeEnvelope(&Messages[i].Envelope);
+        }
     }
 }
 
@@ -643,7 +661,6 @@ static DWORD DeliverOutbox(OutboxRun *run, int deliver) {
     ReadOutbox(run->Folder);
     if (deliver) {
         FinishFiling(run);
-        SortOutMessages(run);
         ForgetFiled(run);
         for (int i = 0; i < MessageCount && !run->Unsaved; i++) {
             if (Ready(&Messages[i], QueueNow())) {
@@ -651,6 +668,9 @@ static DWORD DeliverOutbox(OutboxRun *run, int deliver) {
                 i = -1; // the others of other profiles, in order again
             }
         }
+        // After the others, whose envelopes were read as they went.
+        SortOutMessages(run);
+        ForgetFiled(run);
         TellWaiting(run);
     }
     ULONGLONG now = QueueNow(), due = NextDue(now);
