@@ -135,6 +135,15 @@ static int QueueBytes(const char *bytes, int length) {
     return 1;
 }
 
+// Sends bytes after those gathered: a piece that fits goes with what
+// follows it (a small message with its end and the next envelope); 1/0.
+static int SendAfterQueued(const char *bytes, int length) {
+    if (Session.Pending + length <= (int)sizeof Session.Commands) {
+        return QueueBytes(bytes, length);
+    }
+    return Flush() && SendBytes(bytes, length);
+}
+
 // Adds a command line to those to send together; 1/0.
 static int QueueCommand(const char *command) {
     return QueueBytes(command, lstrlenA(command)) && QueueBytes("\r\n", 2);
@@ -501,8 +510,8 @@ static void SendData(const SmtpMessage *message, SmtpMessage *next, DeliveryResu
                              &got)) &&
            got) {
         sent += got;
-        ok = asTheyAre ? SendBytes(piece, (int)got)
-                       : SendBytes(out, (int)EncodeData(&encoder, piece, got, out));
+        ok = asTheyAre ? SendAfterQueued(piece, (int)got)
+                       : SendAfterQueued(out, (int)EncodeData(&encoder, piece, got, out));
     }
     if (ok && (!read || sent != message->Facts.Size)) {
         // Cut short: without its end the server cannot take it for whole.
