@@ -184,34 +184,23 @@ static DWORD FileAndTell(OutboxRun *run, PassMessage *message, const char *folde
     return error;
 }
 
-// The message the server took last is logged and filed in Sent\ by a thread
-// of its own while the next one goes; what that did is taken in (TakeFiled)
-// before the agent logs, files or notes anything else, reads what it left,
-// or ends the session.
+// The message the server took last is logged and filed in Sent\ while the
+// server takes the next one (PrepareMeanwhile), or when the agent is to log,
+// file or note anything else, read what it left, or end the session
+// (TakeFiled): never more than one message behind.
 static struct {
-    HANDLE Thread, Go, Done; // Thread NULL: filed at once instead
     OutboxRun *Run;
-    PassMessage *Message; // NULL: none under way
+    PassMessage *Message; // NULL: none waits
     DeliveryResult Result;
-    DWORD Error;
 } Filer;
-
-static DWORD WINAPI FilerThread(void *) {
-    while (WaitForSingleObject(Filer.Go, INFINITE) == WAIT_OBJECT_0) {
-        LogAttempt(Filer.Run->Folder, Filer.Message->File.Name, MailOf(Filer.Message),
-                   &Filer.Result, 0);
-        Filer.Error = FileAndTell(Filer.Run, Filer.Message, "Sent\\", &Filer.Result);
-        SetEvent(Filer.Done);
-    }
-    return 0;
-}
 
 static void TakeFiled() {
     PassMessage *message = Filer.Message;
     if (message) {
-        WaitForSingleObject(Filer.Done, INFINITE);
         Filer.Message = NULL;
-        Filed(Filer.Run, message, &Filer.Result, Filer.Error);
+        LogAttempt(Filer.Run->Folder, message->File.Name, MailOf(message), &Filer.Result, 0);
+        Filed(Filer.Run, message, &Filer.Result,
+              FileAndTell(Filer.Run, message, "Sent\\", &Filer.Result));
     }
 }
 
@@ -222,19 +211,14 @@ static void File(OutboxRun *run, PassMessage *message, const DeliveryResult *res
           FileAndTell(run, message, result->Outcome == Delivered ? "Sent\\" : "Failed\\", result));
 }
 
-// Logs and files a message the server took in Sent\, beside what goes on.
+// Logs and files a message the server took in Sent\, once the next one is
+// on its way.
 static void FileBeside(OutboxRun *run, PassMessage *message, const DeliveryResult *result) {
     TakeFiled();
-    if (!Filer.Thread) {
-        LogAttempt(run->Folder, message->File.Name, MailOf(message), result, 0);
-        File(run, message, result);
-        return;
-    }
     message->Done = 1;
     Filer.Run = run;
     Filer.Message = message;
     Filer.Result = *result;
-    SetEvent(Filer.Go);
 }
 
 // The state of the messages filed since the last time, forgotten in one
@@ -415,6 +399,7 @@ static int PrepareNext(SessionQueue *queue) {
 
 static void PrepareMeanwhile(void *queue) {
     SessionQueue *own = (SessionQueue *)queue;
+    TakeFiled();
     if (own->Message[1] && !own->Message[2]) {
         PrepareNext(own);
     }
@@ -724,11 +709,6 @@ int RunDeliveryAgent() {
     }
     AgentStarted = QueueNow();
     HANDLE wake = CreateEventA(NULL, FALSE, FALSE, TELVEX_AGENT_WAKE);
-    Filer.Go = CreateEventA(NULL, FALSE, FALSE, NULL);
-    Filer.Done = CreateEventA(NULL, FALSE, FALSE, NULL);
-    if (Filer.Go && Filer.Done) {
-        Filer.Thread = CreateThread(NULL, 0, FilerThread, NULL, 0, NULL);
-    }
     WSADATA winsock;
     WSAStartup(MAKEWORD(2, 2), &winsock);
     for (;;) {

@@ -512,6 +512,11 @@ static void SendData(const SmtpMessage *message, SmtpMessage *next, DeliveryResu
         sent += got;
         ok = asTheyAre ? SendAfterQueued(piece, (int)got)
                        : SendAfterQueued(out, (int)EncodeData(&encoder, piece, got, out));
+        if (ok && meanwhile && !Session.Pending) {
+            // The data goes: the server is busy with it while the rest follows.
+            meanwhile(context);
+            meanwhile = NULL;
+        }
     }
     if (ok && (!read || sent != message->Facts.Size)) {
         // Cut short: without its end the server cannot take it for whole.

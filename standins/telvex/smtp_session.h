@@ -37,8 +37,9 @@ void ReleaseSmtpMessage(SmtpMessage *message);
 // became of it, and whether the session goes on. Where the server takes
 // pipelining, the envelope of next (prepared, or NULL) goes with this one's
 // end: next must then be the message sent next, or the session ends unsent.
-// Once the whole message is on its way, meanwhile (where given) is called
-// with context before the reply to its end is waited for.
+// Once the message's data has begun to go (all of it, when it goes in one
+// write), meanwhile (where given) is called with context, before the reply
+// to its end is waited for.
 void SendSmtpMessage(SmtpMessage *message, SmtpMessage *next, DeliveryResult *result,
                      void (*meanwhile)(void *), void *context);
 // Ends the session: QUIT while the server still answers, then the connection.

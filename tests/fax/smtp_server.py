@@ -4,7 +4,7 @@
 usage: smtp_server.py FOLDER PORT [--refuse ADDRESS]... [--defer ADDRESS]...
                       [--hold-recipient ADDRESS] [--data-replies CODE,...]
                       [--cut-data COUNT] [--hold-data COUNT] [--hold-quit COUNT]
-                      [--slow-data-reply SECONDS] [--hold-data-reply]
+                      [--slow-data-reply SECONDS] [--hold-data-reply [N]]
                       [--greeting CODE] [--trickle]
                       [--ehlo-reply CODE] [--no-8bitmime] [--long-ehlo-line]
                       [--starttls-replies CODE,...] [--ask-certificate]
@@ -23,8 +23,8 @@ messages' data, --hold-quit never answers the first COUNT QUITs: each hold
 lasts as long as the session, FOLDER/heldN appearing for the Nth.
 --slow-data-reply takes the first message's data, then answers that many
 seconds late;
---hold-data-reply holds that reply back, FOLDER/heldN appearing, until
-FOLDER/release does.
+--hold-data-reply [N] holds back the reply to the Nth message's data (the
+first without N), FOLDER/heldN appearing, until FOLDER/release does.
 --greeting greets the first connection with CODE instead of 220; --trickle
 sends the first greeting a byte every tenth of a second. --ehlo-reply
 answers every EHLO with CODE (HELO still works); --long-ehlo-line adds an
@@ -103,8 +103,8 @@ class Script:
         if self.data_replies:
             code = self.data_replies.pop(0)
             return "%d scripted reply" % code
-        if self.hold_reply:
-            self.hold_reply = False
+        if self.hold_reply == self.saved + 1:
+            self.hold_reply = 0
             self.held += 1
             open(os.path.join(self.folder, "held%d" % self.held), "w").close()
             while not os.path.exists(os.path.join(self.folder, "release")):
@@ -344,7 +344,7 @@ def main():
     parser.add_argument("--defer", action="append", default=[])
     parser.add_argument("--hold-recipient")
     parser.add_argument("--slow-data-reply", type=float, default=0)
-    parser.add_argument("--hold-data-reply", action="store_true")
+    parser.add_argument("--hold-data-reply", type=int, nargs="?", const=1, default=0)
     parser.add_argument("--greeting", type=int, default=0)
     parser.add_argument("--trickle", action="store_true")
     parser.add_argument("--ehlo-reply", type=int, default=0)

@@ -634,7 +634,8 @@ class Delivery : public Transport {
 };
 
 // Queued while the server is down, then sent over one session; the second
-// (over 4 MB) larger than the agent reads into memory at once.
+// (over 4 MB) larger than the agent reads into memory at once. Each message
+// the server took is filed while the next one goes, before its reply.
 TEST_F(Delivery, MessagesQueuedWhileTheServerIsDownReachItOnceWholeWithTheirEnvelopes) {
     std::string name = QueueWithDotLines(
         {{"Ada", "SMTP:ada@example.com", ""}, {"Front Desk", "FAX:+1 555 0101", ""}}, 60000);
@@ -642,7 +643,11 @@ TEST_F(Delivery, MessagesQueuedWhileTheServerIsDownReachItOnceWholeWithTheirEnve
     std::string queued = ReadFileText(Outbox + name);
     std::string second = Queue({{"Bo", "SMTP:bo@example.com", ""}}, 3200 * 1000);
     std::string third = Queue({{"Cy", "SMTP:cy@example.com", ""}}, 3000);
-    StartServer("");
+    StartServer("--hold-data-reply 3");
+    ASSERT_TRUE(WaitUntil([&] { return FileExists((Received + "held1").c_str()); }, 60000))
+        << ReadFileText(Log);
+    EXPECT_TRUE(Filed("Sent", name) && Filed("Sent", second)) << "not filed meanwhile";
+    WriteFileText(Received + "release", "");
     ASSERT_TRUE(WaitUntil([&] { return Filed("Sent", name) && Filed("Sent", third); }, 60000))
         << ReadFileText(Log);
     ASSERT_TRUE(WaitUntil([] { return !DeliveryAgentRunning(); }, 30000));
