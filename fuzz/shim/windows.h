@@ -34,6 +34,7 @@ typedef intptr_t LONG_PTR;
 typedef uintptr_t ULONG_PTR;
 typedef size_t SIZE_T;
 typedef char CHAR;
+typedef uint16_t WCHAR; // a UTF-16 unit, as on Windows
 typedef void *LPVOID;
 typedef const char *LPCSTR;
 typedef char *LPSTR;
