@@ -184,6 +184,13 @@ static DWORD FileAndTell(OutboxRun *run, PassMessage *message, const char *folde
     return error;
 }
 
+// Files the message in Sent\ or Failed\, now.
+static void File(OutboxRun *run, PassMessage *message, const DeliveryResult *result) {
+    TakeFiled();
+    Filed(run, message, result,
+          FileAndTell(run, message, result->Outcome == Delivered ? "Sent\\" : "Failed\\", result));
+}
+
 // The message the server took last is logged and filed in Sent\ while the
 // server takes the next one (PrepareMeanwhile), or when the agent is to log,
 // file or note anything else, read what it left, or end the session
@@ -199,16 +206,8 @@ static void TakeFiled() {
     if (message) {
         Filer.Message = NULL;
         LogAttempt(Filer.Run->Folder, message->File.Name, MailOf(message), &Filer.Result, 0);
-        Filed(Filer.Run, message, &Filer.Result,
-              FileAndTell(Filer.Run, message, "Sent\\", &Filer.Result));
+        File(Filer.Run, message, &Filer.Result);
     }
-}
-
-// Files the message in Sent\ or Failed\, now.
-static void File(OutboxRun *run, PassMessage *message, const DeliveryResult *result) {
-    TakeFiled();
-    Filed(run, message, result,
-          FileAndTell(run, message, result->Outcome == Delivered ? "Sent\\" : "Failed\\", result));
 }
 
 // Logs and files a message the server took in Sent\, once the next one is

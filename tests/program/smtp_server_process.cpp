@@ -99,9 +99,8 @@ int StartHostScript(const std::string &script, const std::string &arguments,
     if (!LaunchCommand("Z:\\usr\\bin\\python3 " + script + " " + arguments, &process)) {
         return 0;
     }
-    // Wine runs a host program without a Windows process: what it leaves in
-    // hProcess and hThread is no handle of ours, and closing it can close one
-    // the test holds (seen in the 32-bit build). Nothing is closed.
+    // Wine leaves no handles of ours for a host program, only stale values:
+    // closing them closed a file a test held (32-bit build).
     return WaitUntil([&] { return Exists(done) != 0; }, timeout);
 }
 
